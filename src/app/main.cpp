@@ -1,0 +1,16 @@
+#include "app/CommandLine.h"
+#include "git/Log.h"
+
+#include <clocale>
+#include <csignal>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    // A closed pipe shows up as a write error where it happens, not as a kill.
+    std::signal(SIGPIPE, SIG_IGN);
+    brindle::Log::prepareDefaultFolder();
+    std::vector<std::string> args(argv, argv + argc);
+    return brindle::CommandLine::run(args);
+}

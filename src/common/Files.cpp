@@ -1,0 +1,102 @@
+#include "common/Files.h"
+
+#include "common/Error.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <uuid/uuid.h>
+
+namespace brindle::Files {
+
+namespace {
+
+std::string errnoText(const std::string& what, const fs::path& path) {
+    return what + " " + path.string() + ": " + std::strerror(errno);
+}
+
+void syncFolder(const fs::path& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+void writeAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+    fs::path temp = path.parent_path() / temporaryName();
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) throw Error(errnoText("Could not create", temp));
+    const char* cursor = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t written = ::write(fd, cursor, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            std::string text = errnoText("Could not write", temp);
+            ::close(fd);
+            ::unlink(temp.c_str());
+            throw Error(text);
+        }
+        cursor += written;
+        left -= static_cast<size_t>(written);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        std::string text = errnoText("Could not write", temp);
+        ::unlink(temp.c_str());
+        throw Error(text);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        std::string text = errnoText("Could not replace", path);
+        ::unlink(temp.c_str());
+        throw Error(text);
+    }
+    syncFolder(path.parent_path());
+}
+
+std::optional<std::string> read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    return content.str();
+}
+
+std::string newUUID() {
+    uuid_t id;
+    uuid_generate_random(id);
+    char text[37];
+    uuid_unparse_lower(id, text);
+    return text;
+}
+
+std::string temporaryName() {
+    return ".brindle-tmp-" + newUUID().substr(0, 12);
+}
+
+fs::path home() {
+    if (const char* value = std::getenv("HOME"); value && *value) return value;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/";
+}
+
+fs::path xdgDir(const char* name, const char* fallback) {
+    if (const char* value = std::getenv(name); value && value[0] == '/') return value;
+    return home() / fallback;
+}
+
+std::optional<std::string> env(const char* name) {
+    if (const char* value = std::getenv(name)) return std::string(value);
+    return std::nullopt;
+}
+
+}  // namespace brindle::Files

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brindle::Files {
+
+namespace fs = std::filesystem;
+
+// Writes bytes to a temporary file beside path, fsyncs it, renames it over
+// path and fsyncs the folder, so a crash leaves either the old or the new
+// content. Throws brindle::Error naming the path on failure. mode applies to
+// the new file.
+void writeAtomically(const fs::path& path, std::string_view bytes, unsigned mode = 0644);
+
+// The whole content of a file, or nothing when it cannot be read.
+std::optional<std::string> read(const fs::path& path);
+
+// ".brindle-tmp-" + the first 12 characters of a new UUID: the name of a
+// temporary file placed next to its destination.
+std::string temporaryName();
+
+// A new random UUID in lower case, e.g. "1b4e28ba-2fa1-11d2-883f-0016d3cca427".
+std::string newUUID();
+
+// The user's home folder: $HOME, else the password database entry.
+fs::path home();
+
+// $NAME when it is set to an absolute path, else home()/fallback.
+fs::path xdgDir(const char* name, const char* fallback);
+
+// The value of an environment variable, or nothing when unset.
+std::optional<std::string> env(const char* name);
+
+}  // namespace brindle::Files

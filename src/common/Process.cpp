@@ -1,0 +1,175 @@
+#include "common/Process.h"
+
+#include "common/Error.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace brindle::Process {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    Pipe() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) throw Error(std::string("Could not create a pipe: ") + std::strerror(errno));
+        read = fds[0];
+        write = fds[1];
+    }
+    ~Pipe() {
+        closeRead();
+        closeWrite();
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    void closeRead() {
+        if (read >= 0) ::close(read);
+        read = -1;
+    }
+    void closeWrite() {
+        if (write >= 0) ::close(write);
+        write = -1;
+    }
+};
+
+std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& overlay) {
+    std::vector<std::string> result;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        std::string text(*entry);
+        std::string name = text.substr(0, text.find('='));
+        if (!overlay.count(name)) result.push_back(std::move(text));
+    }
+    for (const auto& [name, value] : overlay) result.push_back(name + "=" + value);
+    return result;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    for (auto& text : texts) result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+// Reads both pipes until both reach end of file, sending SIGTERM once when the
+// deadline passes while the child is still running.
+void drain(Pipe& out, Pipe& err, Outcome& outcome, pid_t pid, std::optional<Clock::time_point> deadline) {
+    bool terminated = false;
+    char buffer[65536];
+    while (out.read >= 0 || err.read >= 0) {
+        pollfd fds[2];
+        int count = 0;
+        if (out.read >= 0) fds[count++] = {out.read, POLLIN, 0};
+        if (err.read >= 0) fds[count++] = {err.read, POLLIN, 0};
+        int wait = -1;
+        if (deadline && !terminated) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        int ready = ::poll(fds, static_cast<nfds_t>(count), wait);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+            ::kill(-pid, SIGTERM);
+            terminated = true;
+            continue;
+        }
+        for (int i = 0; i < count; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            bool isOut = fds[i].fd == out.read;
+            ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                isOut ? out.closeRead() : err.closeRead();
+                continue;
+            }
+            (isOut ? outcome.out : outcome.err).append(buffer, static_cast<size_t>(got));
+        }
+    }
+}
+
+}  // namespace
+
+Outcome run(const std::string& executable, const std::vector<std::string>& args, const Options& options) {
+    Pipe out, err;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out.write, 1);
+    posix_spawn_file_actions_adddup2(&actions, err.write, 2);
+    if (options.workingDirectory) posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (options.timeout) {
+        // A process group of its own, so that the time-out also ends what it started.
+        posix_spawnattr_setpgroup(&attributes, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attributes, flags);
+
+    std::vector<std::string> argTexts = args;
+    if (argTexts.empty()) argTexts.push_back(executable);
+    std::vector<std::string> envTexts = mergedEnvironment(options.env);
+    auto argv = pointers(argTexts);
+    auto envp = pointers(envTexts);
+
+    pid_t pid = 0;
+    int failure = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (failure != 0) throw Error("Could not start " + executable + ": " + std::strerror(failure));
+
+    out.closeWrite();
+    err.closeWrite();
+    Outcome outcome;
+    std::optional<Clock::time_point> deadline;
+    if (options.timeout) {
+        deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*options.timeout));
+    }
+    drain(out, err, outcome, pid, deadline);
+
+    int status = 0;
+    // A child that closed its output early may still run: keep the deadline.
+    while (deadline) {
+        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) break;
+        if (Clock::now() >= *deadline) {
+            ::kill(-pid, SIGTERM);
+            deadline.reset();
+            break;
+        }
+        ::usleep(5000);
+    }
+    if (!deadline) {
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status)) outcome.status = WTERMSIG(status);
+    else outcome.status = -1;
+    return outcome;
+}
+
+}  // namespace brindle::Process

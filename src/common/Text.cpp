@@ -1,0 +1,126 @@
+#include "common/Text.h"
+
+#include <openssl/evp.h>
+
+namespace brindle::Text {
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at the start of bytes, or 0.
+size_t validSequenceLength(std::string_view bytes) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    return length;
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+}  // namespace
+
+std::string lossyUTF8(std::string_view bytes) {
+    std::string result;
+    result.reserve(bytes.size());
+    size_t i = 0;
+    while (i < bytes.size()) {
+        size_t length = validSequenceLength(bytes.substr(i));
+        if (length == 0) {
+            result += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            result.append(bytes.substr(i, length));
+            i += length;
+        }
+    }
+    return result;
+}
+
+bool isValidUTF8(std::string_view bytes) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        size_t length = validSequenceLength(bytes.substr(i));
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string trim(std::string_view text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && isSpace(text[begin])) ++begin;
+    while (end > begin && isSpace(text[end - 1])) --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string base64(std::string_view bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3), '\0');
+    int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                  reinterpret_cast<const unsigned char*>(bytes.data()),
+                                  static_cast<int>(bytes.size()));
+    out.resize(static_cast<size_t>(written));
+    return out;
+}
+
+std::string lowerASCII(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::vector<std::string> split(std::string_view text, char separator) {
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    while (true) {
+        size_t at = text.find(separator, start);
+        if (at == std::string_view::npos) {
+            pieces.emplace_back(text.substr(start));
+            return pieces;
+        }
+        pieces.emplace_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::string grouped(long long number) {
+    std::string digits = std::to_string(number < 0 ? -number : number);
+    std::string out;
+    int count = 0;
+    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+        if (count > 0 && count % 3 == 0) out.insert(out.begin(), ',');
+        out.insert(out.begin(), *it);
+        ++count;
+    }
+    return number < 0 ? "-" + out : out;
+}
+
+}  // namespace brindle::Text

@@ -1,0 +1,59 @@
+#include "common/RunLoop.h"
+#include "common/SerialQueue.h"
+#include "support/TestMainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+using namespace brindle;
+
+TEST(SerialQueue, RunsTasksInOrderOneAtATime) {
+    std::vector<int> order;
+    std::atomic<int> running{0};
+    bool overlapped = false;
+    {
+        SerialQueue queue("test.queue");
+        for (int i = 0; i < 100; ++i)
+            queue.async([&, i] {
+                if (running.fetch_add(1) != 0) overlapped = true;
+                order.push_back(i);
+                running.fetch_sub(1);
+            });
+        queue.sync([] {});
+        EXPECT_EQ(order.size(), 100u);
+    }
+    EXPECT_FALSE(overlapped);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+}
+
+TEST(SerialQueue, SyncRethrowsAndTheQueueKeepsServing) {
+    SerialQueue queue("test.queue");
+    EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
+    int value = 0;
+    queue.sync([&] { value = 7; });
+    EXPECT_EQ(value, 7);
+}
+
+TEST(RunLoop, TimersFireInOrderAndCancelledOnesDoNot) {
+    RunLoop loop;
+    std::vector<int> fired;
+    loop.after(0.03, [&] { fired.push_back(2); });
+    auto cancelled = loop.after(0.02, [&] { fired.push_back(99); });
+    loop.after(0.01, [&] { fired.push_back(1); });
+    loop.after(0.05, [&] { loop.quit(); });
+    loop.cancel(cancelled);
+    loop.run();
+    EXPECT_EQ(fired, (std::vector<int>{1, 2}));
+}
+
+TEST(TestMainLoop, AdvanceRunsDueTimersOnVirtualTime) {
+    test::TestMainLoop loop;
+    std::vector<double> times;
+    double start = loop.now();
+    loop.every(10, [&] { times.push_back(loop.now() - start); });
+    loop.after(15, [&] { loop.post([&] { times.push_back(-1); }); });
+    loop.advance(35);
+    EXPECT_EQ(times, (std::vector<double>{10, -1, 20, 30}));
+}

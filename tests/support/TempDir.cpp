@@ -1,0 +1,62 @@
+#include "support/TempDir.h"
+
+#include "common/Files.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace brindle::test {
+
+TempDir::TempDir() {
+    path_ = std::filesystem::temp_directory_path() / ("brindle-test-" + Files::newUUID().substr(0, 13));
+    std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Folders a test made read-only must not stop the clean-up.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+    }
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+IsolatedHome::IsolatedHome() {
+    const std::vector<std::pair<const char*, std::filesystem::path>> values{
+        {"HOME", home_.path()},
+        {"XDG_CONFIG_HOME", home_.path() / ".config"},
+        {"XDG_STATE_HOME", home_.path() / ".local/state"},
+        {"XDG_DATA_HOME", home_.path() / ".local/share"},
+        {"LARDER_LOG", home_.path() / "brindle.log"},
+    };
+    for (const auto& [name, value] : values) {
+        saved_.emplace_back(name, Files::env(name));
+        ::setenv(name, value.c_str(), 1);
+    }
+}
+
+IsolatedHome::~IsolatedHome() {
+    for (const auto& [name, value] : saved_) {
+        if (value) ::setenv(name.c_str(), value->c_str(), 1);
+        else ::unsetenv(name.c_str());
+    }
+}
+
+}  // namespace brindle::test
