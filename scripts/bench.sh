@@ -13,5 +13,18 @@ for program in "$folder"/bench/bench_*; do
     ((match)) || continue
   fi
   echo "== $(basename "$program")"
-  "$program"
+  (cd "$root" && BRINDLE_BENCH_RESULTS="$root/bench/results" "$program")
 done
+
+# Gather every table into bench/RESULTS.md.
+{
+  echo "# Benchmark results"
+  echo
+  echo "Written by \`scripts/bench.sh\` from the tables in \`bench/results/\`."
+  for table in "$root"/bench/results/*.md; do
+    [[ "$(basename "$table")" == README.md ]] && continue
+    echo
+    cat "$table"
+  done
+} > "$root/bench/RESULTS.md"
+echo "Wrote $root/bench/RESULTS.md"

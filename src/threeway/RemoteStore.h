@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace brindle {
+
+// One file as a remote store describes it. hash is lower-case hex of the
+// content hash, or empty when the store gives none (then nothing is checked
+// against it); rev is passed back on overwrite and delete.
+struct RemoteFile {
+    std::string path;  // display path, "/" separators, no leading "/"
+    std::string hash;
+    std::string rev;
+    int64_t size = 0;
+    double modified = 0;  // seconds since 1970 UTC
+
+    bool operator==(const RemoteFile&) const = default;
+};
+
+// JSON keys "path", "hash", "rev", "size", "modified"; "modified" may be
+// absent when decoding (reads as 0), the others are required (from_json
+// throws nlohmann::json::exception when one is missing).
+void to_json(nlohmann::json& json, const RemoteFile& file);
+void from_json(const nlohmann::json& json, RemoteFile& file);
+
+// One item of a listing or change feed. file is absent for deletions and for
+// folders. A deleted key that names a folder removes everything under it.
+struct RemoteEntry {
+    bool deleted = false;
+    std::string key;
+    std::optional<RemoteFile> file;
+};
+
+struct RemoteListing {
+    std::vector<RemoteEntry> entries;
+    std::string cursor;
+};
+
+// The reconciler's snapshot of one local regular file.
+struct Local {
+    std::string path;     // display path relative to the folder
+    int64_t size = 0;     // st_size of lstat
+    int64_t mtimeNs = 0;  // st_mtim in nanoseconds since 1970
+
+    bool operator==(const Local&) const = default;
+};
+
+// The key of a display path: Unicode NFC, then lower-cased. Two names that
+// differ only by letter case or by composition share one key.
+std::string pathKey(const std::string& displayPath);
+
+// A remote file store as the reconciler sees it: the Dropbox client and the
+// drive store. Implementations are shared by the reconciler and its worker
+// threads, so every operation must be safe to call concurrently. Every
+// failure is thrown as an exception whose what() is readable text;
+// DropboxFailure::reset() from listChanges means "list everything again".
+class RemoteStore {
+public:
+    virtual ~RemoteStore() = default;
+
+    // An identifier of the remote account or location.
+    virtual std::string account() = 0;
+    // Every file in the store and a cursor for later change listings.
+    virtual RemoteListing listAll() = 0;
+    // What changed since cursor, in the store's order, and the next cursor.
+    virtual RemoteListing listChanges(const std::string& cursor) = 0;
+    // Writes the content of the remote file at path to the local file `to`.
+    virtual void download(const std::string& path, const std::filesystem::path& to) = 0;
+    // Stores the content of from at path: as a new file without updateRev,
+    // else replacing the version with that revision. Returns what is stored.
+    virtual RemoteFile upload(const std::string& path, const std::filesystem::path& from,
+                              const std::optional<std::string>& updateRev) = 0;
+    // Deletes the file at path; rev names the version the caller expects.
+    virtual void remove(const std::string& path, const std::optional<std::string>& rev) = 0;
+};
+
+}  // namespace brindle
