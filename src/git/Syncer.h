@@ -1,15 +1,15 @@
 #pragma once
 
-#include "common/SyncEvent.h"
-#include "git/Git.h"
-
 #include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "common/SyncEvent.h"
+#include "git/Git.h"
 
 namespace brindle {
 
@@ -98,7 +98,8 @@ private:
     // The commit a revision names, or nothing when it does not exist.
     std::optional<std::string> resolve(const std::string& revision) const;
     void emit(const std::string& kind, const std::string& path, long long bytes);
-    void emitRecords(const std::vector<std::string>& fields, const std::function<void(const std::string&, const std::string&)>& each);
+    void emitRecords(const std::vector<std::string>& fields,
+                     const std::function<void(const std::string&, const std::string&)>& each);
     // remote: where the remote branch stands after the fetch.
     void pushLoop(std::optional<std::string> remote);
     void adoptRemote(const std::string& remoteTip);
@@ -111,10 +112,10 @@ private:
     // the syncer notes it in a file of its own inside the repository
     // directory; a pass that finds the note finishes or rolls back that step.
     struct Operation {
-        std::string kind;                // "merge", "adopt" or "restore"
-        std::string start;               // HEAD before the step (git's empty tree when none)
-        std::string target;              // the commit it brings in
-        std::vector<std::string> copies; // pairs: conflicted path, its conflict copy
+        std::string kind;                 // "merge", "adopt" or "restore"
+        std::string start;                // HEAD before the step (git's empty tree when none)
+        std::string target;               // the commit it brings in
+        std::vector<std::string> copies;  // pairs: conflicted path, its conflict copy
     };
     void recoverInterruptedWork();
     void clearStaleLocks() const;

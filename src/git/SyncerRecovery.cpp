@@ -2,18 +2,19 @@
 // (a crash, a kill, a power cut) or a person poking at the repository left
 // behind, so that the usual steps never wedge on it and never commit the
 // debris of a half-done merge.
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
 #include "common/Files.h"
 #include "common/Text.h"
 #include "git/Log.h"
 #include "git/Syncer.h"
 #include "git/SyncerSupport.h"
-
-#include <chrono>
-#include <map>
-#include <set>
-#include <openssl/evp.h>
-#include <thread>
-#include <unistd.h>
 
 namespace brindle {
 
@@ -37,8 +38,8 @@ std::vector<fs::path> lockFiles(const fs::path& gitDir) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(gitDir, ec))
         if (Text::endsWith(entry.path().filename().string(), ".lock")) locks.push_back(entry.path());
-    for (auto it = fs::recursive_directory_iterator(gitDir / "refs", ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(gitDir / "refs", ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         if (Text::endsWith(it->path().filename().string(), ".lock")) locks.push_back(it->path());
     return locks;
 }
@@ -144,8 +145,8 @@ Verdict judge(const Git& git, const fs::path& file, const Change& change) {
     std::string bytes = Files::read(file).value_or("");
     std::string id = blobId(bytes);
     if (id == change.ours) return Verdict::keep;
-    bool stepWroteIt = id == change.theirs || hasConflictMarkers(bytes) ||
-                       truncatedFrom(git, bytes, change.theirs) || truncatedFrom(git, bytes, change.ours);
+    bool stepWroteIt = id == change.theirs || hasConflictMarkers(bytes) || truncatedFrom(git, bytes, change.theirs) ||
+                       truncatedFrom(git, bytes, change.ours);
     if (!stepWroteIt) return Verdict::keep;
     return change.ours == kNoObject ? Verdict::remove : Verdict::restore;
 }
@@ -234,8 +235,10 @@ void Syncer::leaveForeignStates() {
     // Sequences we never start (a rebase, a cherry-pick) are dropped without
     // touching the files; what they changed is committed as a local change.
     const std::vector<std::pair<const char*, std::vector<std::string>>> sequences{
-        {"rebase-merge", {"rebase", "--quit"}},   {"rebase-apply", {"rebase", "--quit"}},
-        {"CHERRY_PICK_HEAD", {"cherry-pick", "--quit"}}, {"REVERT_HEAD", {"revert", "--quit"}}};
+        {"rebase-merge", {"rebase", "--quit"}},
+        {"rebase-apply", {"rebase", "--quit"}},
+        {"CHERRY_PICK_HEAD", {"cherry-pick", "--quit"}},
+        {"REVERT_HEAD", {"revert", "--quit"}}};
     for (const auto& [marker, quit] : sequences) {
         if (!present(dir / marker)) continue;
         git_.run(quit);
@@ -264,8 +267,7 @@ void Syncer::rollBack(const Operation& operation) {
         Log::write("Folder was missing; restored contents from last sync");
         return;
     }
-    if (head && *head != operation.start &&
-        succeeds({"merge-base", "--is-ancestor", operation.target, "HEAD"})) {
+    if (head && *head != operation.start && succeeds({"merge-base", "--is-ancestor", operation.target, "HEAD"})) {
         // The step got as far as its commit; only its leftovers remain.
         clearMergeState(git_);
         clearOperation();
@@ -291,8 +293,10 @@ void Syncer::rollBack(const Operation& operation) {
         required(args);
     }
     clearMergeState(git_);
-    if (head) required({"reset", "-q"});
-    else required({"read-tree", "--empty"});
+    if (head)
+        required({"reset", "-q"});
+    else
+        required({"read-tree", "--empty"});
     clearOperation();
     Log::write("Rolled back an interrupted " + operation.kind + "; it is done again now");
 }
