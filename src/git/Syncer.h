@@ -52,7 +52,10 @@ public:
     // rejected pushes, brindle::Error for file-system failures and when git
     // cannot be started. events() is reset at the start and afterwards holds
     // what this pass did up to its end or its failure; what was committed
-    // locally stays committed and is pushed by a later pass.
+    // locally stays committed and is pushed by a later pass. Blocks while
+    // another process runs a pass on the same repository directory, and for
+    // up to a minute while a git left running by an interrupted pass ends.
+    // Runs the fetch on a second thread of its own while it commits.
     void sync();
 
     // Number and total size of the files in the last local commit; nothing
