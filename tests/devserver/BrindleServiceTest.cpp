@@ -53,6 +53,7 @@ TEST_F(BrindleServiceTest, DeviceTokensCanBeRevokedOrRestricted) {
 
 TEST_F(BrindleServiceTest, SignedInTokensAreAcceptedWhenRestricted) {
     service().setAcceptAnyToken(false);
+    // Tokens handed out by a sign-in count as known.
     ::setenv("BRINDLE_URL", server.url().c_str(), 1);
     Brindle::DeviceCode code = Brindle::requestCode("box");
     EXPECT_EQ(Brindle::poll(code).kind, Brindle::PollResult::Kind::pending);
@@ -64,25 +65,14 @@ TEST_F(BrindleServiceTest, SignedInTokensAreAcceptedWhenRestricted) {
     EXPECT_EQ(Brindle::larderConfig(account).stores, std::vector<std::string>{"github"});
 }
 
-TEST_F(BrindleServiceTest, DrivesRegisterUpToTheLimit) {
-    service().setMaxDrives(1);
-    EXPECT_EQ(post("/api/v1/drives", {{"drive_id", "d1"}, {"label", "Blue"}}).status, 200);
-    EXPECT_EQ(post("/api/v1/drives", {{"drive_id", "d1"}, {"label", "Navy"}}).status, 200);
-    Brindle::Answer refused = post("/api/v1/drives", {{"drive_id", "d2"}, {"label", "Red"}});
-    EXPECT_EQ(refused.status, 409);
-    EXPECT_EQ(refused.error(), "too_many_drives");
-    Brindle::LarderConfig config = Brindle::larderConfig({server.url(), "t1"});
-    EXPECT_EQ(config.drives, (std::vector<Brindle::Drive>{{"d1", "Navy"}}));
-}
-
-TEST_F(BrindleServiceTest, SharesAnswerWithTheAddressesAndMorselsAreKept) {
-    json share{{"paths", {"Shared/a.pdf"}}, {"emails", {"a@x.org", "b@x.org"}}, {"note", ""}};
-    Brindle::Answer answer = post("/api/v1/shares", share);
-    EXPECT_EQ(answer.json, (json{{"result", {{"shared", {"a@x.org", "b@x.org"}}, {"email_failed", json::array()}}}}));
-    EXPECT_EQ(service().shares(), std::vector<json>{share});
-
-    post("/api/v1/morsels", {{"text", "hello"}});
-    ASSERT_EQ(service().morsels().size(), 1u);
-    EXPECT_EQ(service().morsels()[0].contentType, "application/json");
-    EXPECT_EQ(json::parse(service().morsels()[0].body), (json{{"text", "hello"}}));
+TEST(DevServerTest, AutoApproveSignsInOnTheFirstPoll) {
+    devserver::Options options;
+    options.autoApprove = true;
+    devserver::DevServer server(options);
+    server.start();
+    ::setenv("BRINDLE_URL", server.url().c_str(), 1);
+    Brindle::PollResult result = Brindle::poll(Brindle::requestCode("box"));
+    ::unsetenv("BRINDLE_URL");
+    EXPECT_EQ(result.kind, Brindle::PollResult::Kind::approved);
+    EXPECT_EQ(server.brindle().issuedTokens(), std::vector<std::string>{result.deviceToken});
 }
