@@ -1,0 +1,156 @@
+#include "integrations/ContactStore.h"
+
+#include "common/Error.h"
+#include "common/Files.h"
+#include "common/Text.h"
+#include "git/Log.h"
+#include "integrations/NoteText.h"
+
+namespace brindle {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+constexpr size_t kSlugLength = 60;
+
+// The keys compared to decide whether a file needs writing, in log order.
+const char* const kComparedKeys[] = {"display_name", "given_name", "family_name", "emails", "phones",
+                                     "organizations", "addresses", "notes", "photo_url", "sources"};
+
+json fields(const MergedContact& person, const std::string& syncedAt) {
+    json sources = json::array();
+    for (const auto& source : person.sources) sources.push_back(json(source));
+    return json{{"display_name", person.displayName},
+                {"given_name", person.givenName},
+                {"family_name", person.familyName},
+                {"emails", person.emails},
+                {"phones", person.phones},
+                {"organizations", person.organizations},
+                {"addresses", person.addresses},
+                {"notes", person.notes},
+                {"photo_url", person.photoURL ? json(*person.photoURL) : json(nullptr)},
+                {"sources", sources},
+                {"synced_at", syncedAt}};
+}
+
+// Equal values have equal canonical texts: arrays compare in order, objects
+// regardless of key order; a missing key has none.
+std::optional<std::string> canonical(const json& document, const char* key) {
+    auto it = document.find(key);
+    if (it == document.end()) return std::nullopt;
+    try {
+        return json{{"v", *it}}.dump();
+    } catch (const json::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool differs(const json& before, const json& after, const char* key) {
+    // Google hands out a new photo link now and then for the same picture;
+    // a changed link alone is not worth rewriting the file.
+    if (std::string_view(key) == "photo_url") {
+        auto old = before.find(key);
+        if (old != before.end() && old->is_string() && after[key].is_string()) return false;
+    }
+    return canonical(before, key) != canonical(after, key);
+}
+
+}  // namespace
+
+ContactStore::ContactStore(fs::path dir) : dir_(std::move(dir)) {
+    std::error_code error;
+    fs::create_directories(dir_, error);
+    if (error) throw Error("Couldn't create " + dir_.string() + ": " + error.message());
+    for (fs::directory_iterator it(dir_, error), end; !error && it != end; it.increment(error)) {
+        if (it->path().extension() != ".json") continue;
+        auto text = Files::read(it->path());
+        if (!text) continue;
+        json document = json::parse(*text, nullptr, false);
+        if (document.is_object()) index(it->path(), document);
+    }
+}
+
+void ContactStore::index(const fs::path& file, const json& document) {
+    auto emails = document.find("emails");
+    if (emails != document.end() && emails->is_array())
+        for (const auto& email : *emails)
+            if (email.is_string()) byEmail_[NoteText::lowered(Text::trim(email.get<std::string>()))] = file;
+    auto sources = document.find("sources");
+    if (sources != document.end() && sources->is_array()) {
+        for (const auto& source : *sources) {
+            if (!source.is_object()) continue;
+            auto name = source.find("resource_name");
+            if (name != source.end() && name->is_string() && !name->get<std::string>().empty())
+                byResource_[name->get<std::string>()] = file;
+        }
+    }
+}
+
+std::optional<fs::path> ContactStore::find(const MergedContact& person) const {
+    for (const auto& source : person.sources) {
+        auto name = source.find("resource_name");
+        if (name == source.end()) continue;
+        if (auto hit = byResource_.find(name->second); hit != byResource_.end()) return hit->second;
+    }
+    for (const auto& email : person.emails)
+        if (auto hit = byEmail_.find(email); hit != byEmail_.end()) return hit->second;
+    return std::nullopt;
+}
+
+std::string ContactStore::serialise(const json& document) {
+    // nlohmann keeps object keys sorted and never escapes "/".
+    return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+void ContactStore::save(const json& document, const fs::path& file) {
+    Files::writeAtomically(file, serialise(document));
+    index(file, document);
+}
+
+fs::path ContactStore::newFile(const std::string& displayName, std::string& id) const {
+    std::string slug = NoteText::slugify(displayName, kSlugLength);
+    if (slug == "untitled") slug = "contact";
+    std::error_code error;
+    fs::path file;
+    do {  // a fresh id never lands on an existing file
+        std::string uuid = Files::newUUID();
+        uuid.erase(std::remove(uuid.begin(), uuid.end(), '-'), uuid.end());
+        id = Text::lowerASCII(uuid.substr(0, 8));
+        file = dir_ / (slug + "-" + id + ".json");
+    } while (fs::exists(file, error));
+    return file;
+}
+
+ContactStore::Status ContactStore::upsert(const MergedContact& person, const std::string& syncedAt) {
+    json updated = fields(person, syncedAt);
+    auto existing = find(person);
+    if (!existing) {
+        std::string id;
+        fs::path file = newFile(person.displayName, id);
+        json document = updated;
+        document["id"] = id;
+        document["created_at"] = syncedAt;
+        document["enrichment"] = json::object();
+        save(document, file);
+        return Status::created;
+    }
+
+    auto text = Files::read(*existing);
+    json document = text ? json::parse(*text, nullptr, false) : json();
+    if (!document.is_object()) return Status::unchanged;
+
+    std::string changed;
+    for (const char* key : kComparedKeys)
+        if (differs(document, updated, key)) changed += (changed.empty() ? "" : ", ") + std::string(key);
+    if (changed.empty()) return Status::unchanged;
+
+    Log::write("Contact " + existing->filename().string() + " changed: " + changed);
+    for (auto& [key, value] : updated.items()) document[key] = value;
+    if (!document.contains("enrichment")) document["enrichment"] = json::object();
+    save(document, *existing);
+    return Status::updated;
+}
+
+}  // namespace brindle

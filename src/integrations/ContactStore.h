@@ -1,0 +1,47 @@
+#pragma once
+
+#include "integrations/GoogleContact.h"
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace brindle {
+
+// One JSON file per person in the Contacts folder, found again by the Google
+// resource names and e-mail addresses it records, so a renamed person keeps
+// their file. The store owns only the keys it writes; every other key (id,
+// created_at, enrichment, anything a user added) is carried over untouched.
+// Built per run; not thread-safe.
+class ContactStore {
+public:
+    enum class Status { created, updated, unchanged };
+
+    // Creates dir (with its parents) and indexes the files already there;
+    // unreadable or malformed files are skipped. Throws brindle::Error when
+    // the folder cannot be created.
+    explicit ContactStore(std::filesystem::path dir);
+
+    // Creates or updates the person's file. Files are written atomically;
+    // throws brindle::Error when writing fails.
+    Status upsert(const MergedContact& person, const std::string& syncedAt);
+
+    // The file of a person: by resource name first, then by e-mail address.
+    std::optional<std::filesystem::path> find(const MergedContact& person) const;
+
+    // A contact file's bytes: pretty, keys sorted, "/" not escaped, final LF.
+    static std::string serialise(const nlohmann::json& document);
+
+private:
+    void index(const std::filesystem::path& file, const nlohmann::json& document);
+    void save(const nlohmann::json& document, const std::filesystem::path& file);
+    std::filesystem::path newFile(const std::string& displayName, std::string& id) const;
+
+    std::filesystem::path dir_;
+    std::unordered_map<std::string, std::filesystem::path> byEmail_;
+    std::unordered_map<std::string, std::filesystem::path> byResource_;
+};
+
+}  // namespace brindle
