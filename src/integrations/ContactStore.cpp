@@ -14,6 +14,7 @@ using nlohmann::json;
 namespace {
 
 constexpr size_t kSlugLength = 60;
+constexpr size_t kBatch = 2000;  // files moved into place per disk flush
 
 // The keys compared to decide whether a file needs writing, in log order.
 const char* const kComparedKeys[] = {"display_name", "given_name", "family_name", "emails", "phones",
@@ -59,7 +60,7 @@ bool differs(const json& before, const json& after, const char* key) {
 
 }  // namespace
 
-ContactStore::ContactStore(fs::path dir) : dir_(std::move(dir)) {
+ContactStore::ContactStore(fs::path dir) : dir_(std::move(dir)), files_(dir_) {
     std::error_code error;
     fs::create_directories(dir_, error);
     if (error) throw Error("Couldn't create " + dir_.string() + ": " + error.message());
@@ -105,8 +106,23 @@ std::string ContactStore::serialise(const json& document) {
 }
 
 void ContactStore::save(const json& document, const fs::path& file) {
-    Files::writeAtomically(file, serialise(document));
+    if (files_.staged() >= kBatch) commit();
+    files_.stage(file, serialise(document));
+    staged_[file.string()] = document;
     index(file, document);
+}
+
+void ContactStore::commit() {
+    staged_.clear();
+    files_.commit();
+}
+
+std::optional<json> ContactStore::load(const fs::path& file) const {
+    if (auto staged = staged_.find(file.string()); staged != staged_.end()) return staged->second;
+    auto text = Files::read(file);
+    json document = text ? json::parse(*text, nullptr, false) : json();
+    if (!document.is_object()) return std::nullopt;
+    return document;
 }
 
 fs::path ContactStore::newFile(const std::string& displayName, std::string& id) const {
@@ -119,7 +135,7 @@ fs::path ContactStore::newFile(const std::string& displayName, std::string& id) 
         uuid.erase(std::remove(uuid.begin(), uuid.end(), '-'), uuid.end());
         id = Text::lowerASCII(uuid.substr(0, 8));
         file = dir_ / (slug + "-" + id + ".json");
-    } while (fs::exists(file, error));
+    } while (fs::exists(file, error) || staged_.count(file.string()));
     return file;
 }
 
@@ -137,9 +153,9 @@ ContactStore::Status ContactStore::upsert(const MergedContact& person, const std
         return Status::created;
     }
 
-    auto text = Files::read(*existing);
-    json document = text ? json::parse(*text, nullptr, false) : json();
-    if (!document.is_object()) return Status::unchanged;
+    auto loaded = load(*existing);
+    if (!loaded) return Status::unchanged;
+    json& document = *loaded;
 
     std::string changed;
     for (const char* key : kComparedKeys)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "integrations/GoogleContact.h"
+#include "integrations/StagedFiles.h"
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -24,9 +25,12 @@ public:
     // the folder cannot be created.
     explicit ContactStore(std::filesystem::path dir);
 
-    // Creates or updates the person's file. Files are written atomically;
-    // throws brindle::Error when writing fails.
+    // Creates or updates the person's file. Files are written atomically, in
+    // batches: call commit() at the end of the run (the destructor does it
+    // too, swallowing failures). Throws brindle::Error when writing fails;
+    // what was written before stays.
     Status upsert(const MergedContact& person, const std::string& syncedAt);
+    void commit();
 
     // The file of a person: by resource name first, then by e-mail address.
     std::optional<std::filesystem::path> find(const MergedContact& person) const;
@@ -39,9 +43,14 @@ private:
     void save(const nlohmann::json& document, const std::filesystem::path& file);
     std::filesystem::path newFile(const std::string& displayName, std::string& id) const;
 
+    std::optional<nlohmann::json> load(const std::filesystem::path& file) const;
+
     std::filesystem::path dir_;
+    // Files written in this run and not yet moved into place, by path.
+    std::unordered_map<std::string, nlohmann::json> staged_;
     std::unordered_map<std::string, std::filesystem::path> byEmail_;
     std::unordered_map<std::string, std::filesystem::path> byResource_;
+    StagedFiles files_;  // last: commits while the rest still exists
 };
 
 }  // namespace brindle

@@ -50,6 +50,7 @@ Result run(const std::filesystem::path& dir, const Service& service) {
         case ContactStore::Status::unchanged: ++result.unchanged; break;
         }
     }
+    store.commit();
     return result;
 }
 
