@@ -3,7 +3,6 @@
 #include "devserver/PeopleService.h"
 #include "integrations/ContactStore.h"
 #include "integrations/ContactsMerge.h"
-#include "integrations/ContactsSync.h"
 #include "integrations/GoogleContactsClient.h"
 #include "integrations/IntegrationError.h"
 #include "support/TempDir.h"
@@ -35,28 +34,11 @@ protected:
         });
     }
 
-    // Two accounts, 300 and 200 people, 50 of them shared by address; the
-    // first account has no label.
-    ContactsSync::Service service() {
-        server.people().setConnections("token-one", test::peopleData("a", 300, 50));
-        server.people().setConnections("token-two", test::peopleData("b", 200, 50));
-        ContactsSync::Service service;
-        service.signedIn = [] { return true; };
-        service.googleAccounts = [] {
-            return std::vector<ContactsSync::Service::GoogleAccount>{{"one@gmail.com", ""}, {"two@gmail.com", "Work"}};
-        };
-        service.googleToken = [](const std::string& email) { return "token-" + email.substr(0, 3); };
-        service.host = [] { return std::string("brindle.example"); };
-        service.retireLocalGoogleSignIn = [this] { ++retired; };
-        return service;
-    }
-
     test::IsolatedHome home;
     devserver::DevServer server;
     test::TempDir folder;
     fs::path contacts = folder / "Contacts";
     int tokensHanded = 0;
-    int retired = 0;
 };
 
 TEST_F(ContactsTest, ClientReadsEveryPageAndFlattensPeople) {
@@ -234,54 +216,6 @@ TEST_F(ContactsTest, OnlyRealChangesRewriteAFile) {
     EXPECT_EQ(json::parse(readFile(bob))["photo_url"], "https://p/bob.jpg");
     EXPECT_NE(readFile(home.logFile()).find("Contact " + bob.filename().string() + " changed: photo_url"),
               std::string::npos);
-}
-
-TEST_F(ContactsTest, RunMergesTwoAccountsIntoOneFilePerPerson) {
-    ContactsSync::Result first = ContactsSync::run(contacts, service());
-    EXPECT_EQ(std::vector<int>({first.accounts, first.fetched, first.created, first.updated, first.unchanged}),
-              std::vector<int>({2, 500, 450, 0, 0}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(contacts), fs::directory_iterator()), 450);
-    std::string log = readFile(home.logFile());
-    EXPECT_NE(log.find("Contacts [one@gmail.com]: fetched 300"), std::string::npos);
-    EXPECT_NE(log.find("Contacts [Work]: fetched 200"), std::string::npos);
-    EXPECT_EQ(retired, 1);
-
-    ContactsSync::Result second = ContactsSync::run(contacts, service());
-    EXPECT_EQ(std::vector<int>({second.created, second.updated, second.unchanged}), std::vector<int>({0, 0, 450}));
-}
-
-TEST_F(ContactsTest, RunWritesNothingWhenAnAccountFails) {
-    ContactsSync::Service failing = service();
-    server.people().answerWith("token-two", 403);
-    try {
-        ContactsSync::run(contacts, failing);
-        FAIL() << "expected the run to fail";
-    } catch (const IntegrationError& failure) {
-        EXPECT_STREQ(failure.what(), "People API failed for \u201cWork\u201d (HTTP 403)");
-        EXPECT_FALSE(failure.notConfigured());
-    }
-    EXPECT_FALSE(fs::exists(contacts));
-}
-
-TEST_F(ContactsTest, RunWithoutSignInOrAccountsIsNotConfigured) {
-    ContactsSync::Service signedOut = service();
-    signedOut.signedIn = [] { return false; };
-    try {
-        ContactsSync::run(contacts, signedOut);
-        FAIL();
-    } catch (const IntegrationError& failure) {
-        EXPECT_STREQ(failure.what(), "Sign in to Brindle in Settings\u2026 to sync contacts.");
-        EXPECT_TRUE(failure.notConfigured());
-    }
-    ContactsSync::Service none = service();
-    none.googleAccounts = [] { return std::vector<ContactsSync::Service::GoogleAccount>{}; };
-    try {
-        ContactsSync::run(contacts, none);
-        FAIL();
-    } catch (const IntegrationError& failure) {
-        EXPECT_STREQ(failure.what(), "No Google account is connected. Connect one on brindle.example/connections.");
-        EXPECT_TRUE(failure.notConfigured());
-    }
 }
 
 }  // namespace
