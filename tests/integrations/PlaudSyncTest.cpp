@@ -89,14 +89,6 @@ TEST_F(PlaudSyncTest, WritesTheNoteLayoutExactly) {
               "Speaker 1: hello\nSpeaker 2: hi\n");
 }
 
-TEST_F(PlaudSyncTest, NoteWithOnlyATranscriptHasNoSummaryBlock) {
-    PlaudSync::Recording recording{hexID(2), "Plaud recording " + hexID(2), "2025-01-02", std::nullopt, "words"};
-    EXPECT_EQ(PlaudSync::noteText(recording, "2025-01-02T00:00:00Z"),
-              "---\ntitle: \"Plaud recording " + hexID(2) + "\"\ndate: 2025-01-02\nplaud_id: " + hexID(2) +
-                  "\nsource: plaud\nsynced_at: 2025-01-02T00:00:00Z\n---\n\n# Plaud recording " + hexID(2) +
-                  "\n\n## Transcript\n\nwords\n");
-}
-
 TEST_F(PlaudSyncTest, ParsesTitlesAndDatesFromDetails) {
     PlaudSync sync = importer();
     EXPECT_EQ(sync.parseDetails("Title - Other\nname:   Weekly sync  \ncreated_at: 2024-12-31 10:00", "x"),
