@@ -2,11 +2,6 @@
 // Contacts folder up to date: the whole local half of a contacts run (no
 // network). Each size runs in a child process so that its peak memory is its
 // own. Writes contacts_merge.md into $BRINDLE_BENCH_RESULTS.
-#include "common/Files.h"
-#include "integrations/ContactStore.h"
-#include "integrations/ContactsMerge.h"
-#include "integrations/NoteText.h"
-
 #include <sys/resource.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -20,6 +15,11 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/Files.h"
+#include "integrations/ContactStore.h"
+#include "integrations/ContactsMerge.h"
+#include "integrations/NoteText.h"
 
 using namespace brindle;
 namespace fs = std::filesystem;
@@ -92,9 +92,15 @@ Row measure(const fs::path& base, int count, int existing) {
     std::string syncedAt = NoteText::isoTimestamp(std::chrono::system_clock::now());
     for (const auto& person : merged) {
         switch (store.upsert(person, syncedAt)) {
-        case ContactStore::Status::created: ++row.created; break;
-        case ContactStore::Status::updated: ++row.updated; break;
-        case ContactStore::Status::unchanged: ++row.unchanged; break;
+            case ContactStore::Status::created:
+                ++row.created;
+                break;
+            case ContactStore::Status::updated:
+                ++row.updated;
+                break;
+            case ContactStore::Status::unchanged:
+                ++row.unchanged;
+                break;
         }
     }
     store.commit();
@@ -177,9 +183,9 @@ int main() {
           << "|---|---:|---:|---:|---|---:|---:|---:|---:|---:|\n";
     for (const auto& row : rows) {
         double total = row.mergeSeconds + row.loadSeconds + row.upsertSeconds;
-        table << "| " << row.where << " | " << row.records << " | " << row.existing << " | " << row.people << " | " << row.created << " / "
-              << row.updated << " / " << row.unchanged << " | " << fixed(row.mergeSeconds, 3) << " | "
-              << fixed(row.loadSeconds, 3) << " | " << fixed(row.upsertSeconds, 3) << " | " << fixed(total, 3)
+        table << "| " << row.where << " | " << row.records << " | " << row.existing << " | " << row.people << " | "
+              << row.created << " / " << row.updated << " / " << row.unchanged << " | " << fixed(row.mergeSeconds, 3)
+              << " | " << fixed(row.loadSeconds, 3) << " | " << fixed(row.upsertSeconds, 3) << " | " << fixed(total, 3)
               << " | " << fixed(row.peakKB / 1024.0, 1) << " |\n";
     }
     table << "\nGoal: under 2 s for 20,000 records, growing about linearly.\n";

@@ -1,10 +1,10 @@
 #include "devserver/PeopleService.h"
 
-#include "common/Text.h"
-
 #include <httplib.h>
 
 #include <algorithm>
+
+#include "common/Text.h"
 
 namespace brindle::devserver {
 

@@ -1,10 +1,10 @@
 // The contacts run's view of the Brindle service: the stored sign-in, its
 // connected Google accounts and their access tokens.
+#include <memory>
+
 #include "integrations/ContactsSync.h"
 #include "service/Brindle.h"
 #include "service/Secrets.h"
-
-#include <memory>
 
 namespace brindle::ContactsSync {
 
@@ -39,7 +39,8 @@ Service brindleService() {
     };
     service.googleAccounts = [account] {
         std::vector<Service::GoogleAccount> accounts;
-        for (const auto& google : Brindle::googleAccounts(account->value())) accounts.push_back({google.email, google.label});
+        for (const auto& google : Brindle::googleAccounts(account->value()))
+            accounts.push_back({google.email, google.label});
         return accounts;
     };
     service.googleToken = [account](const std::string& email) { return Brindle::googleToken(email, account->value()); };

@@ -17,8 +17,8 @@ constexpr size_t kSlugLength = 60;
 constexpr size_t kBatch = 2000;  // files moved into place per disk flush
 
 // The keys compared to decide whether a file needs writing, in log order.
-const char* const kComparedKeys[] = {"display_name", "given_name", "family_name", "emails", "phones",
-                                     "organizations", "addresses", "notes", "photo_url", "sources"};
+const char* const kComparedKeys[] = {"display_name",  "given_name", "family_name", "emails",    "phones",
+                                     "organizations", "addresses",  "notes",       "photo_url", "sources"};
 
 json fields(const MergedContact& person, const std::string& syncedAt) {
     json sources = json::array();

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "integrations/GoogleContact.h"
-#include "integrations/StagedFiles.h"
-
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <unordered_map>
+
+#include "integrations/GoogleContact.h"
+#include "integrations/StagedFiles.h"
 
 namespace brindle {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "integrations/GoogleContact.h"
-
 #include <vector>
+
+#include "integrations/GoogleContact.h"
 
 namespace brindle::ContactsMerge {
 

@@ -45,15 +45,23 @@ Result run(const std::filesystem::path& dir, const Service& service) {
     std::string syncedAt = NoteText::isoTimestamp(service.now());
     for (const auto& person : people) {
         switch (store.upsert(person, syncedAt)) {
-        case ContactStore::Status::created: ++result.created; break;
-        case ContactStore::Status::updated: ++result.updated; break;
-        case ContactStore::Status::unchanged: ++result.unchanged; break;
+            case ContactStore::Status::created:
+                ++result.created;
+                break;
+            case ContactStore::Status::updated:
+                ++result.updated;
+                break;
+            case ContactStore::Status::unchanged:
+                ++result.unchanged;
+                break;
         }
     }
     store.commit();
     return result;
 }
 
-Result run(const std::filesystem::path& dir) { return run(dir, brindleService()); }
+Result run(const std::filesystem::path& dir) {
+    return run(dir, brindleService());
+}
 
 }  // namespace brindle::ContactsSync

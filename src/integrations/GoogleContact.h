@@ -12,7 +12,7 @@ struct GoogleContact {
     std::string account;       // the account's label as shown to the user
     std::string resourceName;  // "people/c123…"
     std::string etag;
-    std::string displayName;   // the resource name when the person has no name
+    std::string displayName;  // the resource name when the person has no name
     std::string givenName;
     std::string familyName;
     std::vector<std::string> emails;  // trimmed, lower-cased

@@ -1,12 +1,12 @@
 #include "integrations/GoogleContactsClient.h"
 
+#include <nlohmann/json.hpp>
+
 #include "common/Files.h"
 #include "common/Text.h"
 #include "integrations/IntegrationError.h"
 #include "integrations/NoteText.h"
 #include "service/HTTP.h"
-
-#include <nlohmann/json.hpp>
 
 namespace brindle {
 
@@ -15,7 +15,8 @@ using nlohmann::json;
 namespace {
 
 constexpr const char* kGoogleBase = "https://people.googleapis.com";
-constexpr const char* kPersonFields = "names,emailAddresses,phoneNumbers,organizations,addresses,biographies,photos,metadata";
+constexpr const char* kPersonFields =
+    "names,emailAddresses,phoneNumbers,organizations,addresses,biographies,photos,metadata";
 
 std::string percentEncoded(const std::string& text) {
     static const char* hex = "0123456789ABCDEF";
@@ -145,8 +146,10 @@ GoogleContact GoogleContactsClient::parse(const json& person) const {
     }
     for (const auto& organization : arrayAt(person, "organizations")) {
         std::string name = stringAt(organization, "name"), title = stringAt(organization, "title");
-        if (!name.empty() && !title.empty()) contact.organizations.push_back(title + " at " + name);
-        else if (!name.empty() || !title.empty()) contact.organizations.push_back(name + title);
+        if (!name.empty() && !title.empty())
+            contact.organizations.push_back(title + " at " + name);
+        else if (!name.empty() || !title.empty())
+            contact.organizations.push_back(name + title);
     }
     const json& biographies = arrayAt(person, "biographies");
     if (!biographies.empty()) contact.notes = stringAt(biographies.front(), "value");

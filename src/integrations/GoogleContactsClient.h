@@ -1,13 +1,13 @@
 #pragma once
 
-#include "integrations/GoogleContact.h"
-
 #include <functional>
 #include <map>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "integrations/GoogleContact.h"
 
 namespace brindle {
 

@@ -1,11 +1,12 @@
 #include "integrations/Integrations.h"
 
+#include <langinfo.h>
+
+#include <ctime>
+
 #include "common/SerialQueue.h"
 #include "git/Log.h"
 #include "integrations/IntegrationError.h"
-
-#include <ctime>
-#include <langinfo.h>
 
 namespace brindle {
 
@@ -68,7 +69,9 @@ Integrations::~Integrations() {
     queue_.reset();  // lets queued imports finish while the members still exist
 }
 
-void Integrations::setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
+void Integrations::setOnChange(std::function<void()> onChange) {
+    onChange_ = std::move(onChange);
+}
 
 void Integrations::start() {
     for (auto timer : timers_) loop_.cancel(timer);
@@ -126,7 +129,8 @@ void Integrations::runPlaud(bool backfill) {
         PlaudSync::Progress progress;
         if (backfill) progress = [this](const std::string& text) { setPlaud("Plaud: " + text); };
         PlaudSync::Result result = runners_.plaud(meetings_, backfill, progress);
-        std::string line = result.written < 1 ? "Plaud: up to date" : "Plaud: " + std::to_string(result.written) + " new";
+        std::string line =
+            result.written < 1 ? "Plaud: up to date" : "Plaud: " + std::to_string(result.written) + " new";
         if (result.notReady >= 1) line += ", " + std::to_string(result.notReady) + " still processing";
         setPlaud(line + timeSuffix());
         if (result.written >= 1) Log::write("Plaud: wrote " + std::to_string(result.written) + " note(s)");
@@ -157,10 +161,16 @@ void Integrations::report(const std::exception& failure, const std::string& pref
     (this->*set)(prefix + ": " + firstCharacters(message, kShownMessageLength));
 }
 
-std::string Integrations::timeSuffix() const { return " \u00b7 " + shortLocalTime(runners_.now()); }
+std::string Integrations::timeSuffix() const {
+    return " \u00b7 " + shortLocalTime(runners_.now());
+}
 
-void Integrations::setPlaud(const std::string& text) { setLine(&Integrations::plaudLine_, text); }
-void Integrations::setContacts(const std::string& text) { setLine(&Integrations::contactsLine_, text); }
+void Integrations::setPlaud(const std::string& text) {
+    setLine(&Integrations::plaudLine_, text);
+}
+void Integrations::setContacts(const std::string& text) {
+    setLine(&Integrations::contactsLine_, text);
+}
 
 void Integrations::setLine(std::string Integrations::*line, const std::string& text) {
     std::weak_ptr<Integrations> weak = weak_from_this();

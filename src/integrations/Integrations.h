@@ -1,9 +1,5 @@
 #pragma once
 
-#include "common/MainLoop.h"
-#include "integrations/ContactsSync.h"
-#include "integrations/PlaudSync.h"
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -12,6 +8,10 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "common/MainLoop.h"
+#include "integrations/ContactsSync.h"
+#include "integrations/PlaudSync.h"
 
 namespace brindle {
 
@@ -83,7 +83,8 @@ private:
     void runPlaud(bool backfill);
     void runContacts();
     // Turns a failed run into its status line and, unless not configured, a log line.
-    void report(const std::exception& failure, const std::string& prefix, void (Integrations::*set)(const std::string&));
+    void report(const std::exception& failure, const std::string& prefix,
+                void (Integrations::*set)(const std::string&));
     void setPlaud(const std::string& text);
     void setContacts(const std::string& text);
     void setLine(std::string Integrations::*line, const std::string& text);

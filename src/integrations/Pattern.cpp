@@ -3,10 +3,10 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
-#include "common/Text.h"
-
 #include <memory>
 #include <stdexcept>
+
+#include "common/Text.h"
 
 namespace brindle {
 
@@ -28,12 +28,14 @@ Pattern::Pattern(const std::string& expression, unsigned options) {
     if (options & kMultiline) flags |= PCRE2_MULTILINE;
     int error = 0;
     PCRE2_SIZE offset = 0;
-    code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(expression.c_str()), expression.size(), flags, &error,
-                          &offset, nullptr);
+    code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(expression.c_str()), expression.size(), flags, &error, &offset,
+                          nullptr);
     if (!code_) throw std::logic_error("bad regular expression: " + expression);
 }
 
-Pattern::~Pattern() { pcre2_code_free(code_); }
+Pattern::~Pattern() {
+    pcre2_code_free(code_);
+}
 
 std::optional<std::string> Pattern::firstGroup(std::string_view given) const {
     // Matching skips the UTF-8 check for speed, so check once here.
@@ -47,7 +49,8 @@ std::optional<std::string> Pattern::firstGroup(std::string_view given) const {
         int found = pcre2_match(code_, subject, text.size(), start, PCRE2_NO_UTF_CHECK, data.get(), nullptr);
         if (found < 0) return std::nullopt;
         PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
-        if (found >= 2 && ovector[2] != PCRE2_UNSET) return std::string(text.substr(ovector[2], ovector[3] - ovector[2]));
+        if (found >= 2 && ovector[2] != PCRE2_UNSET)
+            return std::string(text.substr(ovector[2], ovector[3] - ovector[2]));
         // A match without group 1 does not count; look further on.
         start = ovector[1] > ovector[0] ? ovector[1] : ovector[0] + 1;
         while (start < text.size() && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) ++start;

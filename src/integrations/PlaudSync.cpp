@@ -1,5 +1,7 @@
 #include "integrations/PlaudSync.h"
 
+#include <algorithm>
+
 #include "common/Files.h"
 #include "common/Text.h"
 #include "git/Log.h"
@@ -7,8 +9,6 @@
 #include "integrations/IntegrationError.h"
 #include "integrations/NoteText.h"
 #include "integrations/Pattern.h"
-
-#include <algorithm>
 
 namespace brindle {
 
@@ -40,7 +40,8 @@ std::optional<long long> parseDay(const std::string& text) {
 
 }  // namespace
 
-PlaudSync::PlaudSync(fs::path meetingsDir, Clock clock) : meetingsDir_(std::move(meetingsDir)), clock_(std::move(clock)) {
+PlaudSync::PlaudSync(fs::path meetingsDir, Clock clock)
+    : meetingsDir_(std::move(meetingsDir)), clock_(std::move(clock)) {
     if (auto given = Files::env("LARDER_PLAUD")) {
         cli_ = *given;
     } else if (auto found = Shell::find("plaud")) {
@@ -59,7 +60,9 @@ PlaudSync::Output PlaudSync::plaud(const std::vector<std::string>& args) {
     return {result.status, std::move(result.out), std::move(result.err)};
 }
 
-std::string PlaudSync::today() const { return NoteText::isoTimestamp(clock_()).substr(0, 10); }
+std::string PlaudSync::today() const {
+    return NoteText::isoTimestamp(clock_()).substr(0, 10);
+}
 
 PlaudSync::Result PlaudSync::run(bool backfill, std::optional<int> lookbackDays, const Progress& progress) {
     if (plaud({"me"}).status != 0)
@@ -80,14 +83,18 @@ PlaudSync::Result PlaudSync::run(bool backfill, std::optional<int> lookbackDays,
         if (Text::startsWith(id, "of_") && existing.count(id.substr(3))) continue;
         Recording recording;
         switch (fetch(id, recording)) {
-        case Outcome::ready: {
-            fs::path written = write(recording, syncedAt);
-            ++result.written;
-            if (progress) progress("Wrote " + written.filename().string());
-            break;
-        }
-        case Outcome::notReady: ++result.notReady; break;
-        case Outcome::duplicate: ++result.alreadyHad; break;
+            case Outcome::ready: {
+                fs::path written = write(recording, syncedAt);
+                ++result.written;
+                if (progress) progress("Wrote " + written.filename().string());
+                break;
+            }
+            case Outcome::notReady:
+                ++result.notReady;
+                break;
+            case Outcome::duplicate:
+                ++result.alreadyHad;
+                break;
         }
     }
     return result;

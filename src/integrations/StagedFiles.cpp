@@ -1,12 +1,13 @@
 #include "integrations/StagedFiles.h"
 
-#include "common/Error.h"
-#include "common/Files.h"
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+
+#include "common/Error.h"
+#include "common/Files.h"
 
 namespace brindle {
 
@@ -22,8 +23,10 @@ void flushFolder(const fs::path& folder, bool everything) {
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     // One flush of the whole file system costs far less than one per file.
-    if (everything) ::syncfs(fd);
-    else ::fsync(fd);
+    if (everything)
+        ::syncfs(fd);
+    else
+        ::fsync(fd);
     ::close(fd);
 }
 

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include "PeopleData.h"
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
@@ -6,8 +8,6 @@
 #include "service/Secrets.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
 
 namespace brindle {
 namespace {

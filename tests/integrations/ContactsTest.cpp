@@ -1,3 +1,7 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
 #include "PeopleData.h"
 #include "devserver/DevServer.h"
 #include "devserver/PeopleService.h"
@@ -6,10 +10,6 @@
 #include "integrations/GoogleContactsClient.h"
 #include "integrations/IntegrationError.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace brindle {
 namespace {
@@ -160,13 +160,16 @@ TEST_F(ContactsTest, StoreWritesSortedPrettyFilesAndFindsThemAgain) {
     std::string name = files[1].filename().string();
     ASSERT_EQ(name.size(), std::string("zo-o-neil-12345678.json").size()) << name;
     std::string id = name.substr(10, 8);
-    EXPECT_EQ(readFile(files[1]),
-              "{\n  \"addresses\": [],\n  \"created_at\": \"2025-03-07T14:05:09Z\",\n  \"display_name\": \"Zoë O'Neil\",\n"
-              "  \"emails\": [\n    \"zoe@x.org\"\n  ],\n  \"enrichment\": {},\n  \"family_name\": \"\",\n"
-              "  \"given_name\": \"\",\n  \"id\": \"" + id + "\",\n  \"notes\": \"\",\n  \"organizations\": [],\n"
-              "  \"phones\": [],\n  \"photo_url\": \"https://p/1.jpg\",\n  \"sources\": [\n    {\n"
-              "      \"account\": \"Work\",\n      \"etag\": \"e1\",\n      \"resource_name\": \"people/zoe@x.org\"\n"
-              "    }\n  ],\n  \"synced_at\": \"2025-03-07T14:05:09Z\"\n}\n");
+    EXPECT_EQ(
+        readFile(files[1]),
+        "{\n  \"addresses\": [],\n  \"created_at\": \"2025-03-07T14:05:09Z\",\n  \"display_name\": \"Zoë O'Neil\",\n"
+        "  \"emails\": [\n    \"zoe@x.org\"\n  ],\n  \"enrichment\": {},\n  \"family_name\": \"\",\n"
+        "  \"given_name\": \"\",\n  \"id\": \"" +
+            id +
+            "\",\n  \"notes\": \"\",\n  \"organizations\": [],\n"
+            "  \"phones\": [],\n  \"photo_url\": \"https://p/1.jpg\",\n  \"sources\": [\n    {\n"
+            "      \"account\": \"Work\",\n      \"etag\": \"e1\",\n      \"resource_name\": \"people/zoe@x.org\"\n"
+            "    }\n  ],\n  \"synced_at\": \"2025-03-07T14:05:09Z\"\n}\n");
 
     // A later run finds the file by its address, whatever its case.
     json edited = json::parse(readFile(files[1]));

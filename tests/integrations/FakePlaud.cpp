@@ -1,9 +1,9 @@
 #include "FakePlaud.h"
 
-#include "common/Text.h"
-
 #include <cstdio>
 #include <filesystem>
+
+#include "common/Text.h"
 
 namespace brindle::test {
 
@@ -40,11 +40,17 @@ FakePlaud::FakePlaud() {
     writeFile(dir_ / "data/recent.txt", "No recordings in this period\n");
 }
 
-void FakePlaud::signOut() { std::filesystem::remove(dir_ / "data/signed-in"); }
+void FakePlaud::signOut() {
+    std::filesystem::remove(dir_ / "data/signed-in");
+}
 
-void FakePlaud::setRecent(const std::string& text) { writeFile(dir_ / "data/recent.txt", text); }
+void FakePlaud::setRecent(const std::string& text) {
+    writeFile(dir_ / "data/recent.txt", text);
+}
 
-void FakePlaud::failRecent(const std::string& err) { writeFile(dir_ / "data/recent.fail", err); }
+void FakePlaud::failRecent(const std::string& err) {
+    writeFile(dir_ / "data/recent.fail", err);
+}
 
 void FakePlaud::setPage(int page, const std::string& text) {
     writeFile(dir_ / ("data/page-" + std::to_string(page) + ".txt"), text);

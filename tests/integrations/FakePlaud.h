@@ -1,9 +1,9 @@
 #pragma once
 
-#include "support/TempDir.h"
-
 #include <string>
 #include <vector>
+
+#include "support/TempDir.h"
 
 namespace brindle::test {
 

@@ -1,14 +1,14 @@
-#include "integrations/IntegrationError.h"
-#include "integrations/Integrations.h"
-#include "support/TempDir.h"
-#include "support/TestMainLoop.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <ctime>
+
+#include "integrations/IntegrationError.h"
+#include "integrations/Integrations.h"
+#include "support/TempDir.h"
+#include "support/TestMainLoop.h"
 
 namespace brindle {
 namespace {
@@ -76,7 +76,9 @@ protected:
             track(-1);
             return contactsResult;
         };
-        runners.now = [] { return std::chrono::system_clock::time_point(std::chrono::seconds(1741340460)); };  // 09:41 UTC
+        runners.now = [] {
+            return std::chrono::system_clock::time_point(std::chrono::seconds(1741340460));
+        };  // 09:41 UTC
         auto integrations = Integrations::create(root.path(), loop, runners);
         integrations->setOnChange([this] { ++changes; });
         return integrations;
@@ -169,12 +171,13 @@ TEST_F(IntegrationsTest, StatusLinesTellTheOutcome) {
 
 TEST_F(IntegrationsTest, FailuresAreShownCutAndLoggedUnlessNotConfigured) {
     auto integrations = make();
-    plaudFailure = std::make_exception_ptr(IntegrationError(
-        "The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then: plaud login", true));
+    plaudFailure = std::make_exception_ptr(
+        IntegrationError("The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then: plaud login", true));
     integrations->syncPlaud(false, 0);
     loop.advance(0);
     finish(*integrations);
-    EXPECT_EQ(integrations->plaudLine(), "Plaud: The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then");
+    EXPECT_EQ(integrations->plaudLine(),
+              "Plaud: The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then");
     EXPECT_EQ(readFile(home.logFile()).find("Plaud error"), std::string::npos);
 
     plaudFailure = std::make_exception_ptr(Error("Couldn't create /x/Meetings: Permission denied"));

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "devserver/PeopleService.h"
-
 #include <string>
 #include <vector>
+
+#include "devserver/PeopleService.h"
 
 namespace brindle::test {
 
@@ -14,8 +14,8 @@ namespace brindle::test {
 inline std::vector<nlohmann::json> peopleData(const std::string& prefix, int count, int shared = 0) {
     std::vector<nlohmann::json> people;
     for (int n = 0; n < count; ++n) {
-        std::string email = n < shared ? "shared" + std::to_string(n) + "@example.com"
-                                       : prefix + std::to_string(n) + "@example.com";
+        std::string email =
+            n < shared ? "shared" + std::to_string(n) + "@example.com" : prefix + std::to_string(n) + "@example.com";
         people.push_back(devserver::PeopleService::person("people/" + prefix + std::to_string(n),
                                                           prefix + " Person " + std::to_string(n), {email}));
     }

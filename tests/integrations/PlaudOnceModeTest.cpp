@@ -1,11 +1,11 @@
-#include "FakePlaud.h"
-#include "support/RunProgram.h"
-#include "support/TempDir.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
+
+#include "FakePlaud.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
 
 namespace brindle {
 namespace {
@@ -53,10 +53,9 @@ TEST_F(PlaudOnceModeTest, ImportsOnceAndCountsEveryOutcome) {
     std::string note = readFile(meetings / "2025-03-01-he-said-hi.md");
     std::string syncedAt = note.substr(note.find("synced_at: ") + 11, 20);
     EXPECT_TRUE(syncedAt.ends_with("Z") && syncedAt[10] == 'T') << syncedAt;
-    EXPECT_EQ(note,
-              "---\ntitle: \"He said 'hi'\"\ndate: 2025-03-01\nplaud_id: " + hexID(1) +
-                  "\nsource: plaud\nsynced_at: " + syncedAt +
-                  "\n---\n\n# He said \"hi\"\n\n## Summary\n\nShort summary.\n\n## Transcript\n\nHello.\n");
+    EXPECT_EQ(note, "---\ntitle: \"He said 'hi'\"\ndate: 2025-03-01\nplaud_id: " + hexID(1) +
+                        "\nsource: plaud\nsynced_at: " + syncedAt +
+                        "\n---\n\n# He said \"hi\"\n\n## Summary\n\nShort summary.\n\n## Transcript\n\nHello.\n");
     EXPECT_EQ(readFile(meetings / "2025-02-01-old.md"), existingNote);
 
     auto before = snapshot(meetings);

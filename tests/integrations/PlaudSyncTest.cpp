@@ -1,12 +1,12 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
 #include "FakePlaud.h"
 #include "integrations/IntegrationError.h"
 #include "integrations/NoteText.h"
 #include "integrations/PlaudSync.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace brindle {
 namespace {
@@ -24,7 +24,9 @@ protected:
     void SetUp() override { ::setenv("LARDER_PLAUD", plaud.path().c_str(), 1); }
     void TearDown() override { ::unsetenv("LARDER_PLAUD"); }
 
-    PlaudSync importer() { return PlaudSync(meetings, [] { return kNow; }); }
+    PlaudSync importer() {
+        return PlaudSync(meetings, [] { return kNow; });
+    }
     std::string lastRecentCall() {
         std::string last;
         for (auto& call : plaud.calls())
@@ -65,28 +67,30 @@ TEST_F(PlaudSyncTest, LooksBackFromTheNewestDatedNote) {
 
 TEST_F(PlaudSyncTest, WritesTheNoteLayoutExactly) {
     plaud.setRecent("Recent recordings:\n  " + hexID(1) + "  He said\n");
-    plaud.addRecording(hexID(1), "Name: He said \"hi\" — Café\nCreated_At: 2025-03-01T09:00:00Z\n",
-                       "  The summary.\n", "Speaker 1: hello\nSpeaker 2: hi\n\n");
+    plaud.addRecording(hexID(1), "Name: He said \"hi\" — Café\nCreated_At: 2025-03-01T09:00:00Z\n", "  The summary.\n",
+                       "Speaker 1: hello\nSpeaker 2: hi\n\n");
     PlaudSync::Result result = importer().run(false);
     EXPECT_EQ(result.written, 1);
     EXPECT_EQ(readFile(meetings / "2025-03-01-he-said-hi-caf.md"),
               "---\n"
               "title: \"He said 'hi' — Café\"\n"
               "date: 2025-03-01\n"
-              "plaud_id: " + hexID(1) + "\n"
-              "source: plaud\n"
-              "synced_at: 2025-03-07T14:05:09Z\n"
-              "---\n"
-              "\n"
-              "# He said \"hi\" — Café\n"
-              "\n"
-              "## Summary\n"
-              "\n"
-              "The summary.\n"
-              "\n"
-              "## Transcript\n"
-              "\n"
-              "Speaker 1: hello\nSpeaker 2: hi\n");
+              "plaud_id: " +
+                  hexID(1) +
+                  "\n"
+                  "source: plaud\n"
+                  "synced_at: 2025-03-07T14:05:09Z\n"
+                  "---\n"
+                  "\n"
+                  "# He said \"hi\" — Café\n"
+                  "\n"
+                  "## Summary\n"
+                  "\n"
+                  "The summary.\n"
+                  "\n"
+                  "## Transcript\n"
+                  "\n"
+                  "Speaker 1: hello\nSpeaker 2: hi\n");
 }
 
 TEST_F(PlaudSyncTest, ParsesTitlesAndDatesFromDetails) {
@@ -101,9 +105,9 @@ TEST_F(PlaudSyncTest, ParsesTitlesAndDatesFromDetails) {
 }
 
 TEST_F(PlaudSyncTest, ExtractsIDsInOrderWithoutDuplicates) {
-    std::string text = hexID(3) + " first\nof_" + hexID(4) + " twin\n" + hexID(3) + " again\n" +
-                       "X" + hexID(5) + " glued to a letter\n" + hexID(6).substr(1) + " too short\n" +
-                       "ABCDEF" + hexID(7).substr(6) + " upper case\n";
+    std::string text = hexID(3) + " first\nof_" + hexID(4) + " twin\n" + hexID(3) + " again\n" + "X" + hexID(5) +
+                       " glued to a letter\n" + hexID(6).substr(1) + " too short\n" + "ABCDEF" + hexID(7).substr(6) +
+                       " upper case\n";
     EXPECT_EQ(PlaudSync::extractIDs(text), (std::vector<std::string>{hexID(3), "of_" + hexID(4)}));
 }
 
@@ -144,7 +148,8 @@ TEST_F(PlaudSyncTest, BackfillReadsPagesUntilNothingIsNew) {
     plaud.setPage(3, hexID(13) + "\n");  // only repeats: the end
     plaud.setPage(4, hexID(14) + "\n");
     std::vector<std::string> progress;
-    PlaudSync::Result result = importer().run(true, std::nullopt, [&](const std::string& line) { progress.push_back(line); });
+    PlaudSync::Result result =
+        importer().run(true, std::nullopt, [&](const std::string& line) { progress.push_back(line); });
     EXPECT_EQ(result.found, 3);
     EXPECT_EQ(progress, (std::vector<std::string>{"Listed 2 recordings\u2026", "Listed 3 recordings\u2026"}));
     EXPECT_EQ(plaud.calls()[1], "files --page 1 --page-size 50");

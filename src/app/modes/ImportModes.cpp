@@ -1,10 +1,10 @@
-#include "app/Modes.h"
-#include "integrations/ContactsSync.h"
-#include "integrations/PlaudSync.h"
-
 #include <charconv>
 #include <iostream>
 #include <optional>
+
+#include "app/Modes.h"
+#include "integrations/ContactsSync.h"
+#include "integrations/PlaudSync.h"
 
 namespace brindle::Modes {
 
@@ -22,9 +22,8 @@ std::optional<int> wholeDays(const std::string& text) {
 
 int plaudOnce(const Args& args) {
     std::optional<int> days = args.size() > 3 ? wholeDays(args[3]) : std::nullopt;
-    PlaudSync::Result result = PlaudSync(args[2]).run(false, days, [](const std::string& line) {
-        std::cout << line << std::endl;
-    });
+    PlaudSync::Result result =
+        PlaudSync(args[2]).run(false, days, [](const std::string& line) { std::cout << line << std::endl; });
     std::cout << "found " << result.found << ", written " << result.written << ", already had " << result.alreadyHad
               << ", not ready " << result.notReady << std::endl;
     return 0;
