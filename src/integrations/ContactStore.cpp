@@ -36,26 +36,36 @@ json fields(const MergedContact& person, const std::string& syncedAt) {
                 {"synced_at", syncedAt}};
 }
 
-// Equal values have equal canonical texts: arrays compare in order, objects
-// regardless of key order; a missing key has none.
-std::optional<std::string> canonical(const json& document, const char* key) {
-    auto it = document.find(key);
-    if (it == document.end()) return std::nullopt;
-    try {
-        return json{{"v", *it}}.dump();
-    } catch (const json::exception&) {
-        return std::nullopt;
+// Two values are the same when their canonical JSON texts (keys sorted) are:
+// arrays compare in order, objects regardless of key order, and numbers by
+// their written form. Compared structurally, without writing the text.
+bool sameValue(const json& a, const json& b) {
+    if (a.is_number() && b.is_number()) return a.dump() == b.dump();
+    if (a.type() != b.type()) return false;
+    if (a.is_array()) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (!sameValue(a[i], b[i])) return false;
+        return true;
     }
+    if (a.is_object()) {
+        if (a.size() != b.size()) return false;
+        for (auto it = a.begin(); it != a.end(); ++it) {
+            auto other = b.find(it.key());
+            if (other == b.end() || !sameValue(it.value(), *other)) return false;
+        }
+        return true;
+    }
+    return a == b;
 }
 
 bool differs(const json& before, const json& after, const char* key) {
+    auto old = before.find(key), now = after.find(key);
+    if (old == before.end() || now == after.end()) return (old == before.end()) != (now == after.end());
     // Google hands out a new photo link now and then for the same picture;
     // a changed link alone is not worth rewriting the file.
-    if (std::string_view(key) == "photo_url") {
-        auto old = before.find(key);
-        if (old != before.end() && old->is_string() && after[key].is_string()) return false;
-    }
-    return canonical(before, key) != canonical(after, key);
+    if (std::string_view(key) == "photo_url" && old->is_string() && now->is_string()) return false;
+    return !sameValue(*old, *now);
 }
 
 }  // namespace
