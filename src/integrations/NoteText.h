@@ -1,0 +1,23 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+// Text helpers shared by the meeting notes and the contact files.
+namespace brindle::NoteText {
+
+// A file-name slug: ASCII letters and digits of the lower-cased text, runs of
+// anything else turned into one "-", cut to maxLength characters with no "-"
+// at either end; "untitled" when nothing is left.
+// "Q3 Planning — Café & Budget!" -> "q3-planning-caf-budget".
+std::string slugify(std::string_view text, size_t maxLength);
+
+// text with every letter in lower case (Unicode simple case mapping).
+std::string lowered(std::string_view text);
+
+// ISO 8601 internet date-time in UTC without fractional seconds,
+// e.g. "2025-03-07T14:05:09Z".
+std::string isoTimestamp(std::chrono::system_clock::time_point time);
+
+}  // namespace brindle::NoteText

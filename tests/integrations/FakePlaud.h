@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace brindle::test {
+
+// A stand-in `plaud` program: a shell script in a temporary folder that
+// answers the commands the import uses from files a test writes, and notes
+// every call in calls.log. Signed in unless told otherwise.
+class FakePlaud {
+public:
+    FakePlaud();
+
+    std::string path() const { return (dir_ / "plaud").string(); }
+
+    void signOut();
+    // "plaud recent" prints text; failRecent makes it fail with err on stderr.
+    void setRecent(const std::string& text);
+    void failRecent(const std::string& err);
+    // "plaud files --page N" prints text (pages without text fail).
+    void setPage(int page, const std::string& text);
+    // "plaud file ID" prints details; summary and transcript likewise, and
+    // fail when empty (Plaud still processing).
+    void addRecording(const std::string& id, const std::string& details, const std::string& summary,
+                      const std::string& transcript);
+    // A shell command run just before "plaud COMMAND ID" answers.
+    void beforeCommand(const std::string& command, const std::string& id, const std::string& shell);
+
+    // Every call's arguments, one line each, in order.
+    std::vector<std::string> calls() const;
+
+private:
+    TempDir dir_;
+};
+
+// 32 hexadecimal digits made from a small number, e.g. hexID(1).
+std::string hexID(int n);
+
+}  // namespace brindle::test

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "FakePlaud.h"
+#include "integrations/IntegrationError.h"
+#include "integrations/NoteText.h"
+#include "integrations/PlaudSync.h"
+#include "support/TempDir.h"
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+using test::hexID;
+using test::readFile;
+using test::writeFile;
+
+// 2025-03-07T14:05:09Z
+const auto kNow = std::chrono::system_clock::time_point(std::chrono::seconds(1741356309));
+
+class PlaudSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override { ::setenv("LARDER_PLAUD", plaud.path().c_str(), 1); }
+    void TearDown() override { ::unsetenv("LARDER_PLAUD"); }
+
+    PlaudSync importer() {
+        return PlaudSync(meetings, [] { return kNow; });
+    }
+    std::string lastRecentCall() {
+        std::string last;
+        for (auto& call : plaud.calls())
+            if (call.rfind("recent", 0) == 0) last = call;
+        return last;
+    }
+
+    test::IsolatedHome home;
+    test::FakePlaud plaud;
+    test::TempDir folder;
+    fs::path meetings = folder / "Meetings";
+};
+
+TEST_F(PlaudSyncTest, LooksBackFromTheNewestDatedNote) {
+    importer().run(false);
+    EXPECT_EQ(lastRecentCall(), "recent --days 2");  // no notes yet
+
+    writeFile(meetings / "notes.md", "not dated");
+    writeFile(meetings / "README.md", "short name");
+    writeFile(meetings / "2025-02-25-standup.md", "ten days old");
+    importer().run(false);
+    EXPECT_EQ(lastRecentCall(), "recent --days 12");
+
+    fs::remove(meetings / "2025-02-25-standup.md");
+    writeFile(meetings / "2023-03-07-old.md", "two years old");
+    importer().run(false);
+    EXPECT_EQ(lastRecentCall(), "recent --days 367");
+
+    // The greatest prefix decides, even when it is no date.
+    writeFile(meetings / "2025-13-45-odd.md", "bad date");
+    EXPECT_EQ(importer().daysSinceNewestNote(), 0);
+    importer().run(false);
+    EXPECT_EQ(lastRecentCall(), "recent --days 2");
+
+    importer().run(false, 30);
+    EXPECT_EQ(lastRecentCall(), "recent --days 30");
+}
+
+TEST_F(PlaudSyncTest, WritesTheNoteLayoutExactly) {
+    plaud.setRecent("Recent recordings:\n  " + hexID(1) + "  He said\n");
+    plaud.addRecording(hexID(1), "Name: He said \"hi\" — Café\nCreated_At: 2025-03-01T09:00:00Z\n", "  The summary.\n",
+                       "Speaker 1: hello\nSpeaker 2: hi\n\n");
+    PlaudSync::Result result = importer().run(false);
+    EXPECT_EQ(result.written, 1);
+    EXPECT_EQ(readFile(meetings / "2025-03-01-he-said-hi-caf.md"),
+              "---\n"
+              "title: \"He said 'hi' — Café\"\n"
+              "date: 2025-03-01\n"
+              "plaud_id: " +
+                  hexID(1) +
+                  "\n"
+                  "source: plaud\n"
+                  "synced_at: 2025-03-07T14:05:09Z\n"
+                  "---\n"
+                  "\n"
+                  "# He said \"hi\" — Café\n"
+                  "\n"
+                  "## Summary\n"
+                  "\n"
+                  "The summary.\n"
+                  "\n"
+                  "## Transcript\n"
+                  "\n"
+                  "Speaker 1: hello\nSpeaker 2: hi\n");
+}
+
+TEST_F(PlaudSyncTest, ParsesTitlesAndDatesFromDetails) {
+    PlaudSync sync = importer();
+    EXPECT_EQ(sync.parseDetails("Title - Other\nname:   Weekly sync  \ncreated_at: 2024-12-31 10:00", "x"),
+              std::make_pair(std::string("Weekly sync"), std::string("2024-12-31")));
+    EXPECT_EQ(sync.parseDetails("TITLE: Board call\nrecorded 2024-11-05 at noon\n", "x"),
+              std::make_pair(std::string("Board call"), std::string("2024-11-05")));
+    // Neither a title nor a date: the id names it, today dates it.
+    EXPECT_EQ(sync.parseDetails("duration: 12m\n", "abc"),
+              std::make_pair(std::string("Plaud recording abc"), std::string("2025-03-07")));
+}
+
+TEST_F(PlaudSyncTest, ExtractsIDsInOrderWithoutDuplicates) {
+    std::string text = hexID(3) + " first\nof_" + hexID(4) + " twin\n" + hexID(3) + " again\n" + "X" + hexID(5) +
+                       " glued to a letter\n" + hexID(6).substr(1) + " too short\n" + "ABCDEF" + hexID(7).substr(6) +
+                       " upper case\n";
+    EXPECT_EQ(PlaudSync::extractIDs(text), (std::vector<std::string>{hexID(3), "of_" + hexID(4)}));
+}
+
+TEST_F(PlaudSyncTest, SlugsKeepLatinLettersAndDigits) {
+    EXPECT_EQ(NoteText::slugify("Q3 Planning — Café & Budget!", 60), "q3-planning-caf-budget");
+    EXPECT_EQ(NoteText::slugify("?!… —", 60), "untitled");
+    EXPECT_EQ(NoteText::slugify("Встреча команды", 60), "untitled");
+    std::string slug = NoteText::slugify(std::string(59, 'a') + " bcd", 60);
+    EXPECT_EQ(slug, std::string(59, 'a'));  // cut at 60, then the trailing "-" dropped
+    EXPECT_EQ(NoteText::slugify(std::string(100, 'z'), 60).size(), 60u);
+}
+
+TEST_F(PlaudSyncTest, SkipsRecordingsThatAlreadyHaveNotesIncludingOfTwins) {
+    writeFile(meetings / "2025-03-01-old.md", "---\nplaud_id: " + hexID(8) + "\n---\n");
+    plaud.setRecent("of_" + hexID(8) + "\n" + hexID(9) + "\n");
+    PlaudSync::Result result = importer().run(false);
+    EXPECT_EQ(result.found, 2);
+    EXPECT_EQ(result.notReady, 1);  // hexID(9) has no details
+    for (auto& call : plaud.calls()) EXPECT_EQ(call.find(hexID(8)), std::string::npos) << call;
+}
+
+TEST_F(PlaudSyncTest, NameCollisionsWithOtherFilesGetNumberedNotes) {
+    // Files of the same name appear while the recording is fetched.
+    const fs::path base = meetings / "2025-03-02-weekly-sync";
+    plaud.setRecent(hexID(10) + "\n");
+    plaud.addRecording(hexID(10), "name: Weekly sync\ncreated_at: 2025-03-02\n", "sum", "");
+    plaud.beforeCommand("summary", hexID(10),
+                        "echo mine > '" + base.string() + ".md'; echo also mine > '" + base.string() + "-2.md'");
+    EXPECT_EQ(importer().run(false).written, 1);
+    EXPECT_EQ(readFile(base.string() + ".md"), "mine\n");
+    EXPECT_EQ(readFile(base.string() + "-2.md"), "also mine\n");
+    EXPECT_NE(readFile(base.string() + "-3.md").find("plaud_id: " + hexID(10)), std::string::npos);
+}
+
+TEST_F(PlaudSyncTest, BackfillReadsPagesUntilNothingIsNew) {
+    plaud.setPage(1, hexID(11) + "\n" + hexID(12) + "\n");
+    plaud.setPage(2, hexID(12) + "\n" + hexID(13) + "\n");
+    plaud.setPage(3, hexID(13) + "\n");  // only repeats: the end
+    plaud.setPage(4, hexID(14) + "\n");
+    std::vector<std::string> progress;
+    PlaudSync::Result result =
+        importer().run(true, std::nullopt, [&](const std::string& line) { progress.push_back(line); });
+    EXPECT_EQ(result.found, 3);
+    EXPECT_EQ(progress, (std::vector<std::string>{"Listed 2 recordings\u2026", "Listed 3 recordings\u2026"}));
+    EXPECT_EQ(plaud.calls()[1], "files --page 1 --page-size 50");
+}
+
+TEST_F(PlaudSyncTest, FailuresOfTheToolReadClearly) {
+    plaud.failRecent("\n  rate limited  \n");
+    try {
+        importer().run(false);
+        FAIL() << "expected a failure";
+    } catch (const IntegrationError& failure) {
+        EXPECT_STREQ(failure.what(), "plaud recent failed: rate limited");
+        EXPECT_FALSE(failure.notConfigured());
+    }
+    plaud.signOut();
+    try {
+        importer().run(false);
+        FAIL() << "expected a failure";
+    } catch (const IntegrationError& failure) {
+        EXPECT_STREQ(failure.what(), "Not signed in to Plaud. Run `plaud login` in Terminal.");
+        EXPECT_TRUE(failure.notConfigured());
+    }
+}
+
+TEST_F(PlaudSyncTest, OutputWithoutIDsIsLoggedNotFatal) {
+    plaud.setRecent("Something entirely different\n");
+    EXPECT_EQ(importer().run(false).found, 0);
+    EXPECT_NE(readFile(home.logFile()).find("Plaud: output had no recording IDs; format may have changed"),
+              std::string::npos);
+}
+
+TEST_F(PlaudSyncTest, HugeAndInvalidOutputStillMakesValidNotes) {
+    std::string transcript;
+    while (transcript.size() < 10 * 1024 * 1024) transcript += "Speaker 1: a long meeting goes on and on.\n";
+    plaud.setRecent(hexID(15) + "\n" + hexID(16) + "\n");
+    plaud.addRecording(hexID(15), "name: Marathon\ncreated_at: 2025-03-03\n", "", transcript);
+    plaud.addRecording(hexID(16), "name: Bad \xff\xfe bytes\ncreated_at: 2025-03-04\n", "sum \xc3", "");
+    writeFile(meetings / "2025-01-01-binary.md", "\xff\xfe not text plaud_id: x\n");
+
+    PlaudSync::Result result = importer().run(false);
+    EXPECT_EQ(result.written, 2);
+    std::string big = readFile(meetings / "2025-03-03-marathon.md");
+    EXPECT_GT(big.size(), transcript.size() - 100);
+    EXPECT_TRUE(big.ends_with("on and on.\n"));
+    std::string odd = readFile(meetings / "2025-03-04-bad-bytes.md");
+    EXPECT_NE(odd.find("# Bad \xef\xbf\xbd\xef\xbf\xbd bytes\n"), std::string::npos);
+    EXPECT_TRUE(readFile(meetings / "2025-01-01-binary.md").starts_with("\xff\xfe"));  // left alone
+}
+
+}  // namespace
+}  // namespace brindle
