@@ -4,6 +4,8 @@
 
 #include "common/Error.h"
 
+#include <string>
+
 namespace brindle {
 
 // A failure talking to GitHub that carries only its text: raised by the GitHub
