@@ -92,6 +92,11 @@ bool copyFile(const fs::path& from, const fs::path& to, bool flush) {
     return ::close(out.release()) == 0;
 }
 
+void backdate(const fs::path& file, double when) {
+    timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
+    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+}
+
 std::vector<std::string> componentsOf(const std::string& path) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -162,7 +167,10 @@ RemoteListing DriveStore::listAll() {
             } catch (const std::exception& failure) {
                 throw DropboxFailure::message(failure.what());
             }
-            remember(file.path, CacheEntry{file.size, file.mtimeNs, *hash});
+            // A file changed within the last second may change again within
+            // the same tick of the clock: hash it again next time.
+            if (clock_() - static_cast<double>(file.mtimeNs) / 1e9 >= 1.0)
+                remember(file.path, CacheEntry{file.size, file.mtimeNs, *hash});
         }
         seen.insert(seen.end(), file.path);
         RemoteEntry entry;
@@ -204,19 +212,28 @@ RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, con
     if (error) throw DropboxFailure::message(error.message());
 
     fs::path temporary = dest.parent_path() / Files::temporaryName();
-    if (!copyFile(from, temporary, true) || ::rename(temporary.c_str(), dest.c_str()) != 0) {
-        auto failure = systemFailure("Couldn't copy it to the drive: ");
-        ::unlink(temporary.c_str());
-        throw failure;
-    }
+    struct TemporaryRemover {
+        const fs::path& path;
+        bool armed = true;
+        ~TemporaryRemover() {
+            if (armed) ::unlink(path.c_str());
+        }
+    } remover{temporary};
+    if (!copyFile(from, temporary, true)) throw systemFailure("Couldn't copy it to the drive: ");
+    // Dated 2 s back, so that a later edit on the drive always shows a new
+    // time, even within one tick of the file system's clock; the hash and
+    // size are taken before the file becomes visible.
+    backdate(temporary, clock_() - 2);
     struct stat stored {};
-    if (::lstat(dest.c_str(), &stored) != 0) throw systemFailure();
+    if (::lstat(temporary.c_str(), &stored) != 0) throw systemFailure("Couldn't copy it to the drive: ");
     std::string hash;
     try {
-        hash = DropboxHash::of(dest);
+        hash = DropboxHash::of(temporary);
     } catch (const std::exception& failure) {
         throw DropboxFailure::message(failure.what());
     }
+    if (::rename(temporary.c_str(), dest.c_str()) != 0) throw systemFailure("Couldn't copy it to the drive: ");
+    remover.armed = false;
     remember(path, CacheEntry{stored.st_size, mtimeOf(stored), hash});
     bool due;
     {
