@@ -57,10 +57,9 @@ private:
     int fd_;
 };
 
-// Copies from onto a new file at to (which must not exist) and flushes it to
-// the device, so a drive pulled out right after holds whole files. Returns
-// false with errno set on failure.
-bool copyFile(const fs::path& from, const fs::path& to, bool flush) {
+// Copies from onto a new file at to (which must not exist). Returns false
+// with errno set on failure.
+bool copyFile(const fs::path& from, const fs::path& to) {
     Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) return false;
     Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
@@ -88,7 +87,6 @@ bool copyFile(const fs::path& from, const fs::path& to, bool flush) {
         if (moved < 0) return false;
         if (moved == 0) break;
     }
-    if (flush && ::fdatasync(out.get()) != 0) return false;
     return ::close(out.release()) == 0;
 }
 
@@ -146,6 +144,7 @@ RemoteListing DriveStore::listAll() {
     if (!fs::is_directory(larder(), error))
         throw DropboxFailure::message(
             "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
+    flush();
     TreeWalk::Result found = TreeWalk::walk(larder(), clock_(), kStaleTemporarySeconds);
     // Files in a folder we cannot read are not deleted: fail rather than
     // let them look that way.
@@ -198,7 +197,7 @@ RemoteListing DriveStore::listChanges(const std::string&) { throw DropboxFailure
 void DriveStore::download(const std::string& path, const fs::path& to) {
     fs::path source = target(path);
     ::unlink(to.c_str());
-    if (!copyFile(source, to, false)) throw systemFailure();
+    if (!copyFile(source, to)) throw systemFailure();
 }
 
 RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, const std::optional<std::string>&) {
@@ -219,7 +218,7 @@ RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, con
             if (armed) ::unlink(path.c_str());
         }
     } remover{temporary};
-    if (!copyFile(from, temporary, true)) throw systemFailure("Couldn't copy it to the drive: ");
+    if (!copyFile(from, temporary)) throw systemFailure("Couldn't copy it to the drive: ");
     // Dated 2 s back, so that a later edit on the drive always shows a new
     // time, even within one tick of the file system's clock; the hash and
     // size are taken before the file becomes visible.
@@ -234,6 +233,10 @@ RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, con
     }
     if (::rename(temporary.c_str(), dest.c_str()) != 0) throw systemFailure("Couldn't copy it to the drive: ");
     remover.armed = false;
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        unflushed_ = true;
+    }
     remember(path, CacheEntry{stored.st_size, mtimeOf(stored), hash});
     bool due;
     {
@@ -304,7 +307,21 @@ void DriveStore::loadCache() {
     cache_ = std::move(loaded);
 }
 
+void DriveStore::flush() {
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        if (!unflushed_) return;
+        unflushed_ = false;
+    }
+    int fd = ::open(larder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::syncfs(fd);
+    ::close(fd);
+}
+
 void DriveStore::saveCache() {
+    // The cache must never vouch for a file whose bytes are not on the drive yet.
+    flush();
     std::string bytes;
     {
         std::lock_guard<std::mutex> guard(cacheLock_);

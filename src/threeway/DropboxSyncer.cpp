@@ -14,6 +14,8 @@
 #include <chrono>
 #include <ctime>
 #include <thread>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace brindle {
 
@@ -182,12 +184,27 @@ void DropboxSyncer::saveState() {
         if (!stateChanged_) return;
         bytes = state_.encode();
     }
+    flushFolder();
     std::error_code error;
     fs::create_directories(stateFile_.parent_path(), error);
     if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
     Files::writeAtomically(stateFile_, bytes);
     std::lock_guard<std::mutex> guard(lock_);
     stateChanged_ = false;
+}
+
+void DropboxSyncer::flushFolder() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!unflushed_) return;
+        unflushed_ = false;
+    }
+    // One flush of the file system for all the files written in this pass:
+    // the state must never record a download that a power cut could undo.
+    int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::syncfs(fd);
+    ::close(fd);
 }
 
 void DropboxSyncer::refreshRemote() {

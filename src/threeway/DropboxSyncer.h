@@ -118,6 +118,7 @@ private:
     void loadState();
     void checkAccount();
     void saveState();
+    void flushFolder();
     bool pass(bool folderMissing);
     std::vector<Action> decideAll(const Scan& scan, bool localGone, bool remoteGone, std::set<std::string>& done);
     bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
@@ -156,8 +157,8 @@ private:
     std::map<std::string, CachedHash> hashes_;
     std::set<std::string> warned_;
 
-    // Guards state_, stateChanged_, events_, errors_, changedLocal_ and
-    // skippedFiles_ against the worker threads and outside readers.
+    // Guards state_, stateChanged_, events_, errors_, changedLocal_,
+    // unflushed_ and skippedFiles_ against the worker threads and outside readers.
     mutable std::mutex lock_;
     State state_;
     bool stateChanged_ = false;  // the in-memory state differs from the file
@@ -165,6 +166,7 @@ private:
     std::vector<std::string> errors_;
     std::vector<std::string> skippedFiles_;
     bool changedLocal_ = false;
+    bool unflushed_ = false;  // files were downloaded since the last flush
 };
 
 }  // namespace brindle

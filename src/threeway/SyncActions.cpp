@@ -110,6 +110,7 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
     {
         std::lock_guard<std::mutex> guard(lock_);
         changedLocal_ = true;
+        unflushed_ = true;
     }
     if (!record) return false;
     {
