@@ -155,32 +155,47 @@ RemoteListing DriveStore::listAll() {
     RemoteListing listing;
     listing.cursor = "scan";
     listing.entries.reserve(found.files.size());
-    std::set<std::string> seen;
-    for (auto& file : found.files) {
-        // The reconciler cannot take such a name, and the cache cannot hold it.
-        if (!Text::isValidUTF8(file.path)) continue;
-        std::optional<std::string> hash = cachedHash(file.path, file.size, file.mtimeNs);
-        if (!hash) {
-            try {
-                hash = DropboxHash::of(larder() / file.path);
-            } catch (const std::exception& failure) {
-                throw DropboxFailure::message(failure.what());
-            }
-            // A file changed within the last second may change again within
-            // the same tick of the clock: hash it again next time.
-            if (clock_() - static_cast<double>(file.mtimeNs) / 1e9 >= 1.0)
-                remember(file.path, CacheEntry{file.size, file.mtimeNs, *hash});
+    std::vector<std::pair<size_t, int64_t>> unhashed;  // entry index, mtimeNs
+    {
+        // The walk and the cache are both in path order: one pass over the
+        // two finds every cached hash.
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        auto cached = cache_.begin();
+        for (auto& file : found.files) {
+            // The reconciler cannot take such a name, and the cache cannot hold it.
+            if (!Text::isValidUTF8(file.path)) continue;
+            while (cached != cache_.end() && cached->first < file.path) ++cached;
+            RemoteEntry entry;
+            entry.key = pathKey(file.path);
+            entry.file = RemoteFile{std::move(file.path), "", "", file.size, 0};
+            if (cached != cache_.end() && cached->first == entry.file->path && cached->second.size == file.size &&
+                cached->second.mtimeNs == file.mtimeNs)
+                entry.file->hash = cached->second.hash;
+            else
+                unhashed.emplace_back(listing.entries.size(), file.mtimeNs);
+            listing.entries.push_back(std::move(entry));
         }
-        seen.insert(seen.end(), file.path);
-        RemoteEntry entry;
-        entry.key = pathKey(file.path);
-        entry.file = RemoteFile{std::move(file.path), std::move(*hash), "", file.size, 0};
-        listing.entries.push_back(std::move(entry));
+    }
+    for (const auto& [index, mtimeNs] : unhashed) {
+        RemoteFile& file = *listing.entries[index].file;
+        try {
+            file.hash = DropboxHash::of(larder() / file.path);
+        } catch (const std::exception& failure) {
+            throw DropboxFailure::message(failure.what());
+        }
+        // A file changed within the last second may change again within the
+        // same tick of the clock: hash it again next time.
+        if (clock_() - static_cast<double>(mtimeNs) / 1e9 >= 1.0)
+            remember(file.path, CacheEntry{file.size, mtimeNs, file.hash});
     }
     {
+        // Forget files that are gone: the listing and the cache are both in
+        // path order, so one walk over the two finds them.
         std::lock_guard<std::mutex> guard(cacheLock_);
+        auto listed = listing.entries.begin();
         for (auto it = cache_.begin(); it != cache_.end();) {
-            if (seen.count(it->first)) {
+            while (listed != listing.entries.end() && listed->file->path < it->first) ++listed;
+            if (listed != listing.entries.end() && listed->file->path == it->first) {
                 ++it;
             } else {
                 it = cache_.erase(it);
@@ -272,13 +287,6 @@ std::optional<int64_t> DriveStore::freeBytes() const {
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_bsize);
 }
 
-std::optional<std::string> DriveStore::cachedHash(const std::string& path, int64_t size, int64_t mtimeNs) const {
-    std::lock_guard<std::mutex> guard(cacheLock_);
-    auto found = cache_.find(path);
-    if (found == cache_.end() || found->second.size != size || found->second.mtimeNs != mtimeNs) return std::nullopt;
-    return found->second.hash;
-}
-
 void DriveStore::remember(const std::string& path, CacheEntry entry) {
     std::lock_guard<std::mutex> guard(cacheLock_);
     cache_[path] = std::move(entry);
@@ -291,8 +299,8 @@ std::map<std::string, DriveStore::CacheEntry> DriveStore::cache() const {
 }
 
 void DriveStore::loadCache() {
-    auto bytes = Files::read(cacheFile_);
-    if (!bytes) return;
+    RecordJSON::MappedFile mapped(cacheFile_.string());
+    if (!mapped.readable()) return;
     std::map<std::string, CacheEntry> loaded;
     RecordJSON::Reader reader;
     reader.sectioned = false;
@@ -302,7 +310,8 @@ void DriveStore::loadCache() {
         loaded.emplace_hint(loaded.end(), path, CacheEntry{record.size, record.mtimeNs, std::move(record.hash)});
         return true;
     };
-    if (!RecordJSON::parse(*bytes, reader)) return;
+    reader.restart = [&] { loaded.clear(); };
+    if (!RecordJSON::parse(mapped.bytes(), reader)) return;
     std::lock_guard<std::mutex> guard(cacheLock_);
     cache_ = std::move(loaded);
 }

@@ -71,7 +71,6 @@ public:
 
 private:
     std::filesystem::path larder() const { return root_ / "Larder"; }
-    std::optional<std::string> cachedHash(const std::string& path, int64_t size, int64_t mtimeNs) const;
     void remember(const std::string& path, CacheEntry entry);
     void loadCache();
 

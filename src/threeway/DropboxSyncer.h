@@ -4,6 +4,7 @@
 #include "threeway/Reconcile.h"
 #include "threeway/RemoteStore.h"
 #include "threeway/SyncState.h"
+#include "threeway/TreeWalk.h"
 
 #include <cstdint>
 #include <exception>
@@ -124,10 +125,15 @@ private:
     bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
     bool perform(const Action& action);
     void refreshRemote();
-    std::string localHash(const std::string& key, const Local& local);
+    std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
+                                 const RemoteFile* remote, bool localGone, bool remoteGone);
+    std::string localHash(const std::string& key, const Local& local, const SyncBase* base);
 
-    // the local scan (LocalScan.cpp)
+    // the local scan (LocalScan.cpp): the walk touches only the file system
+    // and may run beside the remote refresh; classify decides what counts.
     Scan scanLocal();
+    TreeWalk::Result walkLocal(double now) const;
+    Scan classify(TreeWalk::Result found, double now);
 
     // actions (SyncActions.cpp)
     bool download(const std::string& key, const RemoteFile& remote, const std::optional<std::string>& destRel,
