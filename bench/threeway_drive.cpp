@@ -240,8 +240,8 @@ int main(int argc, char** argv) {
         status = 0;
         bool ok = true;
         for (int rep = 0; rep < 3; ++rep) {
-            change(a, 100000, 100, 10 + rep, "a" + std::to_string(rep));
-            change(b, 100000, 100, 20 + rep, "b" + std::to_string(rep));
+            change(a, 100000, 100, 10 + rep, rep == 0 ? "a0" : rep == 1 ? "a1" : "a2");
+            change(b, 100000, 100, 20 + rep, rep == 0 ? "b0" : rep == 1 ? "b1" : "b2");
             Measured run = measure(tools[t].command(a, b, work, false), envFor(work), logFile);
             times.push_back(run.seconds);
             peak = std::max(peak, run.maxRssKB);
