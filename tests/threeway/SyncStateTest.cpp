@@ -53,3 +53,19 @@ TEST(SyncState, SaveCreatesFoldersAndReplacesAtomically) {
     EXPECT_THROW(state.save(dir / "blocker/state.json"), std::exception);
     EXPECT_FALSE(SyncState::load(dir / "missing.json"));
 }
+
+TEST(SyncState, ReadsWhatAnyJSONWriterWrites) {
+    // the state as another writer might lay it out: spaces, line breaks, \u escapes, key order
+    SyncState state;
+    state.account = "dbid:\xC3\xA9";
+    state.cursor = "c/1";
+    state.remote["a"] = RemoteFile{"A", "h1", "r1", 1, 2.5};
+    state.base["a"] = SyncBase{"A", "h1", "r1", 1, 99};
+    auto json = nlohmann::json::parse(state.encode());
+    EXPECT_EQ(SyncState::decode(json.dump(2)), state);
+    EXPECT_EQ(SyncState::decode(json.dump(-1, ' ', true)), state);  // everything non-ASCII as \u
+    std::string reordered = R"({"base":{"a":{"mtimeNs":99,"size":1,"rev":"r1","hash":"h1","path":"A"}},)"
+                            R"("remote":{"a":{"modified":2.5,"size":1,"rev":"r1","hash":"h1","path":"A"}},)"
+                            R"("cursor":"c\/1","account":"dbid:\u00e9"})";
+    EXPECT_EQ(SyncState::decode(reordered), state);
+}
