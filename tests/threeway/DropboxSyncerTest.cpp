@@ -3,7 +3,6 @@
 #include "common/ConflictName.h"
 #include "dropbox/DropboxHash.h"
 
-#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -376,7 +375,7 @@ TEST_F(SyncerTest, SameSizeEditRightAfterADownloadIsSeen) {
     store->put("a.txt", "from there");
     ASSERT_EQ(sync(), "");
     double recorded = static_cast<double>(syncer->state().base.at("a.txt").mtimeNs) / 1e9;
-    EXPECT_GT(std::abs(recorded - realNow()), 1.0);
+    EXPECT_NEAR(recorded, now() - 2, 1.0);  // dated 2 s before the syncer's clock
     write("a.txt", "from here!");
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("a.txt"), "from here!");
