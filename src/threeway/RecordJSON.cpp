@@ -1,0 +1,396 @@
+#include "threeway/RecordJSON.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brindle::RecordJSON {
+
+namespace {
+
+// Streams the parser's events into records. Depth counts open objects and
+// arrays; anything that is not where a record or a known field belongs is
+// skipped.
+class Handler : public nlohmann::json_sax<nlohmann::json> {
+public:
+    explicit Handler(const Reader& reader) : reader_(reader), recordDepth_(reader.sectioned ? 3 : 2) {}
+
+    std::vector<std::string> topKeys;
+
+    bool null() override { return scalarDone(); }
+    bool boolean(bool) override { return scalarDone(); }
+    bool number_integer(number_integer_t value) override { return integer(value); }
+    bool number_unsigned(number_unsigned_t value) override {
+        if (value > static_cast<uint64_t>(INT64_MAX)) return inRecordField() ? false : scalarDone();
+        return integer(static_cast<int64_t>(value));
+    }
+    bool number_float(number_float_t value, const string_t&) override {
+        if (inRecordField()) {
+            if (field_ != "modified") return false;
+            record_.modified = value;
+            record_.present |= Record::kModified;
+        }
+        return scalarDone();
+    }
+    bool string(string_t& value) override {
+        if (depth_ == 1 && !inArray_ && reader_.topString) reader_.topString(topKey_, value);
+        if (inRecordField()) {
+            if (field_ == "path") setText(record_.path, Record::kPath, value);
+            else if (field_ == "hash") setText(record_.hash, Record::kHash, value);
+            else if (field_ == "rev") setText(record_.rev, Record::kRev, value);
+            else if (field_ == "size" || field_ == "mtimeNs" || field_ == "modified") return false;
+        }
+        return scalarDone();
+    }
+    bool binary(binary_t&) override { return false; }
+    bool start_object(std::size_t) override {
+        ++depth_;
+        if (depth_ == recordDepth_ && !inArray_) {
+            record_ = Record();
+            recordKey_ = key_;
+        }
+        if (depth_ == 2 && !inArray_) {
+            section_ = topKey_;
+            topKeys.push_back(topKey_);
+        }
+        return true;
+    }
+    bool key(string_t& value) override {
+        if (depth_ == 1) topKey_ = value;
+        key_ = value;
+        if (depth_ == recordDepth_) field_ = value;
+        return true;
+    }
+    bool end_object() override {
+        bool accepted = true;
+        if (depth_ == recordDepth_ && !inArray_ && reader_.record)
+            accepted = reader_.record(reader_.sectioned ? section_ : std::string(), recordKey_, std::move(record_));
+        --depth_;
+        return accepted;
+    }
+    bool start_array(std::size_t) override {
+        // Arrays hold nothing we read; a known field given as an array is a wrong type.
+        if (inRecordField() && isKnownField()) return false;
+        ++depth_;
+        ++arrays_;
+        inArray_ = true;
+        return true;
+    }
+    bool end_array() override {
+        --depth_;
+        inArray_ = --arrays_ > 0;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    bool inRecordField() const { return depth_ == recordDepth_ && !inArray_; }
+    bool isKnownField() const {
+        return field_ == "path" || field_ == "hash" || field_ == "rev" || field_ == "size" || field_ == "mtimeNs" ||
+               field_ == "modified";
+    }
+    bool integer(int64_t value) {
+        if (inRecordField()) {
+            if (field_ == "size") record_.size = value, record_.present |= Record::kSize;
+            else if (field_ == "mtimeNs") record_.mtimeNs = value, record_.present |= Record::kMtimeNs;
+            else if (field_ == "modified") record_.modified = static_cast<double>(value), record_.present |= Record::kModified;
+            else if (isKnownField()) return false;
+        }
+        return scalarDone();
+    }
+    void setText(std::string& target, unsigned flag, std::string& value) {
+        target = std::move(value);
+        record_.present |= flag;
+    }
+    bool scalarDone() { return true; }
+
+    const Reader& reader_;
+    const int recordDepth_;
+    int depth_ = 0;
+    int arrays_ = 0;
+    bool inArray_ = false;
+    std::string topKey_, key_, field_, section_, recordKey_;
+    Record record_;
+};
+
+// A quick reader for the documents we write ourselves: objects, strings with
+// the common escapes, numbers. Anything else (arrays, \u escapes, nested
+// values inside records, a malformed document) throws Unusual, and the
+// document goes to the full parser, which decides.
+struct Unusual {};
+
+class QuickReader {
+public:
+    QuickReader(std::string_view bytes, const Reader& reader)
+        : at_(bytes.data()), end_(bytes.data() + bytes.size()), reader_(reader) {}
+
+    std::vector<std::string> objects;
+
+    // false: a callback rejected a record.
+    bool document() {
+        expect('{');
+        if (!members([&](std::string& key) { return top(key); })) return false;
+        space();
+        if (at_ != end_) throw Unusual();
+        return true;
+    }
+
+private:
+    template <typename Member>
+    bool members(Member&& member) {
+        space();
+        if (peek() == '}') {
+            ++at_;
+            return true;
+        }
+        while (true) {
+            std::string key;
+            string(key);
+            expect(':');
+            if (!member(key)) return false;
+            space();
+            char next = take();
+            if (next == '}') return true;
+            if (next != ',') throw Unusual();
+        }
+    }
+
+    bool top(std::string& key) {
+        space();
+        char next = peek();
+        if (next == '"') {
+            std::string value;
+            string(value);
+            if (reader_.topString) reader_.topString(key, value);
+            return true;
+        }
+        if (next != '{') return scalar();
+        objects.push_back(key);
+        ++at_;
+        if (!reader_.sectioned) return record(std::string(), key);
+        return members([&](std::string& recordKey) {
+            space();
+            if (peek() != '{') return scalar();
+            ++at_;
+            return record(key, recordKey);
+        });
+    }
+
+    bool record(const std::string& section, std::string& key) {
+        Record record;
+        if (!members([&](std::string& field) { return value(record, field); })) return false;
+        return !reader_.record || reader_.record(section, key, std::move(record));
+    }
+
+    bool value(Record& record, const std::string& field) {
+        space();
+        char next = peek();
+        if (next == '"') {
+            std::string text;
+            string(text);
+            if (field == "path") record.path = std::move(text), record.present |= Record::kPath;
+            else if (field == "hash") record.hash = std::move(text), record.present |= Record::kHash;
+            else if (field == "rev") record.rev = std::move(text), record.present |= Record::kRev;
+            else if (field == "size" || field == "mtimeNs" || field == "modified") throw Unusual();
+            return true;
+        }
+        if (next == '-' || (next >= '0' && next <= '9')) {
+            const char* start = at_;
+            while (at_ != end_ && (std::strchr("+-.eE", *at_) || (*at_ >= '0' && *at_ <= '9'))) ++at_;
+            bool whole = std::find_if(start, at_, [](char c) { return c == '.' || c == 'e' || c == 'E'; }) == at_;
+            if (field == "size" || field == "mtimeNs") {
+                int64_t number = 0;
+                auto parsed = std::from_chars(start, at_, number);
+                if (!whole || parsed.ptr != at_ || parsed.ec != std::errc()) throw Unusual();
+                if (field == "size") record.size = number, record.present |= Record::kSize;
+                else record.mtimeNs = number, record.present |= Record::kMtimeNs;
+            } else if (field == "modified") {
+                double number = 0;
+                auto parsed = std::from_chars(start, at_, number);
+                if (parsed.ptr != at_ || parsed.ec != std::errc()) throw Unusual();
+                record.modified = number;
+                record.present |= Record::kModified;
+            }
+            return true;
+        }
+        if (field == "path" || field == "hash" || field == "rev" || field == "size" || field == "mtimeNs" ||
+            field == "modified")
+            throw Unusual();
+        return scalar();
+    }
+
+    // true, false or null; anything else is unusual.
+    bool scalar() {
+        for (const char* word : {"true", "false", "null"}) {
+            size_t length = std::strlen(word);
+            if (static_cast<size_t>(end_ - at_) >= length && std::memcmp(at_, word, length) == 0) {
+                at_ += length;
+                return true;
+            }
+        }
+        if (peek() == '-' || (peek() >= '0' && peek() <= '9')) {
+            while (at_ != end_ && (std::strchr("+-.eE", *at_) || (*at_ >= '0' && *at_ <= '9'))) ++at_;
+            return true;
+        }
+        throw Unusual();
+    }
+
+    void string(std::string& out) {
+        space();
+        expect('"');
+        bool plain = true;
+        while (true) {
+            const char* start = at_;
+            while (at_ != end_ && *at_ != '"' && *at_ != '\\') {
+                auto byte = static_cast<unsigned char>(*at_);
+                if (byte < 0x20) throw Unusual();
+                plain = plain && byte < 0x80;
+                ++at_;
+            }
+            out.append(start, at_);
+            if (at_ == end_) throw Unusual();
+            if (*at_ == '"') {
+                ++at_;
+                break;
+            }
+            ++at_;  // the backslash
+            switch (take()) {
+            case '"': out += '"'; break;
+            case '\\': out += '\\'; break;
+            case '/': out += '/'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            default: throw Unusual();
+            }
+        }
+        if (!plain && !validUTF8(out)) throw Unusual();
+    }
+
+    static bool validUTF8(std::string_view text) {
+        for (size_t i = 0; i < text.size();) {
+            auto byte = static_cast<unsigned char>(text[i]);
+            size_t length = byte < 0x80 ? 1 : (byte >> 5) == 6 ? 2 : (byte >> 4) == 14 ? 3 : (byte >> 3) == 30 ? 4 : 0;
+            if (length == 0 || i + length > text.size()) return false;
+            for (size_t k = 1; k < length; ++k)
+                if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+            i += length;
+        }
+        return true;
+    }
+
+    void space() {
+        while (at_ != end_ && (*at_ == ' ' || *at_ == '\n' || *at_ == '\r' || *at_ == '\t')) ++at_;
+    }
+    char peek() const { return at_ == end_ ? '\0' : *at_; }
+    char take() {
+        if (at_ == end_) throw Unusual();
+        return *at_++;
+    }
+    void expect(char wanted) {
+        space();
+        if (take() != wanted) throw Unusual();
+    }
+
+    const char* at_;
+    const char* end_;
+    const Reader& reader_;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::string>> parse(std::string_view bytes, const Reader& reader) {
+    if (bytes.empty()) return std::nullopt;
+    // The document must be an object: check the first non-blank character.
+    size_t first = bytes.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos || bytes[first] != '{') return std::nullopt;
+    try {
+        QuickReader quick(bytes, reader);
+        if (!quick.document()) return std::nullopt;
+        return std::move(quick.objects);
+    } catch (const Unusual&) {
+        if (reader.restart) reader.restart();
+    }
+    Handler handler(reader);
+    bool ok = false;
+    try {
+        ok = nlohmann::json::sax_parse(bytes.begin(), bytes.end(), &handler);
+    } catch (const nlohmann::json::exception&) {
+        ok = false;
+    }
+    if (!ok) return std::nullopt;
+    return std::move(handler.topKeys);
+}
+
+MappedFile::MappedFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        readable_ = true;
+        if (info.st_size > 0) {
+            void* address = ::mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (address == MAP_FAILED) {
+                readable_ = false;
+            } else {
+                ::madvise(address, static_cast<size_t>(info.st_size), MADV_SEQUENTIAL);
+                data_ = static_cast<const char*>(address);
+                size_ = static_cast<size_t>(info.st_size);
+                mapped_ = true;
+            }
+        }
+    }
+    ::close(fd);
+}
+
+MappedFile::~MappedFile() {
+    if (mapped_) ::munmap(const_cast<char*>(data_), size_);
+}
+
+void appendString(std::string& out, std::string_view text) {
+    static const char* kDigits = "0123456789abcdef";
+    out += '"';
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (byte < 0x20) {
+                out += "\\u00";
+                out += kDigits[byte >> 4];
+                out += kDigits[byte & 15];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+void appendNumber(std::string& out, int64_t value) {
+    char text[32];
+    auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    out.append(text, end);
+}
+
+void appendNumber(std::string& out, double value) {
+    char text[64];
+    auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    out.append(text, end);
+}
+
+}  // namespace brindle::RecordJSON
