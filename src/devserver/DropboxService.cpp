@@ -441,13 +441,20 @@ DropboxService::Answer DropboxService::token(const httplib::Request& request) {
     }
     if (request.get_param_value("provider") != "dropbox") return Answer::ofJSON({{"error", "larder_not_connected"}}, 404);
     std::string token = "sl.standin-" + Files::newUUID();
-    double expires = IsoTime::now() + tokenLifetime_;
-    tokens_[token] = expires;
-    return Answer::ofJSON({{"token", token},
-                           {"expires_at", IsoTime::format(expires)},
-                           {"api_base", server_.url()},
-                           {"content_base", server_.url()},
-                           {"account", account_}});
+    json answer = {{"token", token},
+                   {"expires_at", IsoTime::format(IsoTime::now() + tokenLifetime_)},
+                   {"api_base", server_.url()},
+                   {"content_base", server_.url()},
+                   {"account", account_}};
+    if (tokenFields_) {
+        for (const auto& [name, value] : tokenFields_->items()) {
+            if (value.is_null()) answer.erase(name);
+            else answer[name] = value;
+        }
+    }
+    std::optional<double> expires = IsoTime::parse(answer.value("expires_at", ""));
+    tokens_[token] = expires ? *expires : IsoTime::now() + tokenLifetime_;
+    return Answer::ofJSON(answer);
 }
 
 fs::path DropboxService::folder() const { return root_; }
@@ -529,6 +536,11 @@ void DropboxService::setTokenFailure(int status, const std::string& code) {
 void DropboxService::clearTokenFailure() {
     std::lock_guard<std::mutex> guard(mutex_);
     tokenFailure_.reset();
+}
+
+void DropboxService::setTokenFields(const json& fields) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    tokenFields_ = std::make_unique<json>(fields);
 }
 
 void DropboxService::setAccount(const std::string& account) {

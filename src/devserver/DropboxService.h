@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -74,6 +75,9 @@ public:
     void clearTokenFailure();
     // The Dropbox account id the token route names.
     void setAccount(const std::string& account);
+    // Members laid over the token route's answer; a null member is left out
+    // (e.g. {"api_base": null} or {"expires_at": "2030-01-01T00:00:00Z"}).
+    void setTokenFields(const nlohmann::json& fields);
 
 private:
     struct Item {
@@ -129,6 +133,7 @@ private:
     double tokenLifetime_ = 4 * 3600;
     std::optional<std::pair<int, std::string>> tokenFailure_;
     std::string account_ = "dbid:AAB-standin-account";
+    std::unique_ptr<nlohmann::json> tokenFields_;
 };
 
 }  // namespace brindle::devserver
