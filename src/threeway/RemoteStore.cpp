@@ -21,6 +21,20 @@ void from_json(const nlohmann::json& json, RemoteFile& file) {
 }
 
 std::string pathKey(const std::string& displayPath) {
+    // Plain ASCII is already composed: lower-case it without the Unicode
+    // tables (nearly every name, and the scan of a large folder keys each).
+    bool ascii = true;
+    for (char c : displayPath)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii) {
+        std::string key = displayPath;
+        for (char& c : key)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return key;
+    }
     // NFC first, then a full case fold of each code point to lower case.
     utf8proc_uint8_t* mapped = nullptr;
     auto options = static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE);

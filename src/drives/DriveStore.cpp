@@ -1,0 +1,324 @@
+#include "drives/DriveStore.h"
+
+#include "common/Files.h"
+#include "common/Text.h"
+#include "dropbox/DropboxHash.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/RecordJSON.h"
+#include "threeway/TreeWalk.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#include <utility>
+
+namespace brindle {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kFreeMargin = 1048576;
+// Our temporary files untouched for this long were left by a killed process.
+constexpr double kStaleTemporarySeconds = 600;
+// Between listings, an upload rewrites the cache at most this often: a lost
+// entry only costs one rehash, rewriting a large cache per file costs much more.
+constexpr double kCacheSaveInterval = 5;
+
+double systemNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+int64_t mtimeOf(const struct stat& info) {
+    return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+DropboxFailure systemFailure(const std::string& prefix = "") {
+    return DropboxFailure::message(prefix + std::strerror(errno));
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Copies from onto a new file at to (which must not exist) and flushes it to
+// the device, so a drive pulled out right after holds whole files. Returns
+// false with errno set on failure.
+bool copyFile(const fs::path& from, const fs::path& to, bool flush) {
+    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) return false;
+    Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (out.get() < 0) return false;
+    while (true) {
+        ssize_t moved = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, 1 << 30, 0);
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+            // Fall back to reading and writing.
+            char buffer[1 << 16];
+            while (true) {
+                ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+                if (got < 0 && errno == EINTR) continue;
+                if (got < 0) return false;
+                if (got == 0) break;
+                for (ssize_t done = 0; done < got;) {
+                    ssize_t written = ::write(out.get(), buffer + done, static_cast<size_t>(got - done));
+                    if (written < 0 && errno == EINTR) continue;
+                    if (written < 0) return false;
+                    done += written;
+                }
+            }
+            break;
+        }
+        if (moved < 0) return false;
+        if (moved == 0) break;
+    }
+    if (flush && ::fdatasync(out.get()) != 0) return false;
+    return ::close(out.release()) == 0;
+}
+
+std::vector<std::string> componentsOf(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+}  // namespace
+
+DriveStore::DriveStore(fs::path root, std::string driveID, fs::path cacheFile)
+    : root_(std::move(root)), driveID_(std::move(driveID)), cacheFile_(std::move(cacheFile)), clock_(systemNow) {
+    loadCache();
+}
+
+void DriveStore::setFreeBytes(std::function<std::optional<int64_t>()> freeBytes) {
+    freeBytesOverride_ = std::move(freeBytes);
+}
+
+void DriveStore::setClock(std::function<double()> clock) { clock_ = std::move(clock); }
+
+std::string DriveStore::account() { return driveID_; }
+
+fs::path DriveStore::target(const std::string& path) const {
+    auto parts = componentsOf(path);
+    bool escapes = path.empty() || path.front() == '/' || path.find('\0') != std::string::npos || parts.empty();
+    for (const auto& part : parts) escapes = escapes || part == "..";
+    if (escapes) throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
+    // A folder on the way that is a symbolic link would lead off the drive.
+    fs::path at = larder();
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        at /= parts[i];
+        struct stat info {};
+        if (::lstat(at.c_str(), &info) != 0) break;
+        if (S_ISLNK(info.st_mode))
+            throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
+    }
+    return larder() / path;
+}
+
+RemoteListing DriveStore::listAll() {
+    std::error_code error;
+    if (!fs::is_directory(larder(), error))
+        throw DropboxFailure::message(
+            "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
+    TreeWalk::Result found = TreeWalk::walk(larder(), clock_(), kStaleTemporarySeconds);
+    // Files in a folder we cannot read are not deleted: fail rather than
+    // let them look that way.
+    if (!found.unreadable.empty())
+        throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path + " on the drive: " +
+                                      std::strerror(found.unreadable.front().error));
+
+    RemoteListing listing;
+    listing.cursor = "scan";
+    listing.entries.reserve(found.files.size());
+    std::set<std::string> seen;
+    for (auto& file : found.files) {
+        // The reconciler cannot take such a name, and the cache cannot hold it.
+        if (!Text::isValidUTF8(file.path)) continue;
+        std::optional<std::string> hash = cachedHash(file.path, file.size, file.mtimeNs);
+        if (!hash) {
+            try {
+                hash = DropboxHash::of(larder() / file.path);
+            } catch (const std::exception& failure) {
+                throw DropboxFailure::message(failure.what());
+            }
+            remember(file.path, CacheEntry{file.size, file.mtimeNs, *hash});
+        }
+        seen.insert(seen.end(), file.path);
+        RemoteEntry entry;
+        entry.key = pathKey(file.path);
+        entry.file = RemoteFile{std::move(file.path), std::move(*hash), "", file.size, 0};
+        listing.entries.push_back(std::move(entry));
+    }
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        for (auto it = cache_.begin(); it != cache_.end();) {
+            if (seen.count(it->first)) {
+                ++it;
+            } else {
+                it = cache_.erase(it);
+                cacheChanged_ = true;
+            }
+        }
+    }
+    saveCache();
+    return listing;
+}
+
+RemoteListing DriveStore::listChanges(const std::string&) { throw DropboxFailure::reset(); }
+
+void DriveStore::download(const std::string& path, const fs::path& to) {
+    fs::path source = target(path);
+    ::unlink(to.c_str());
+    if (!copyFile(source, to, false)) throw systemFailure();
+}
+
+RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, const std::optional<std::string>&) {
+    fs::path dest = target(path);
+    struct stat source {};
+    int64_t size = ::stat(from.c_str(), &source) == 0 ? source.st_size : 0;
+    if (auto free = freeBytes(); free && *free < size + kFreeMargin)
+        throw DropboxFailure::message("The drive is full, so Brindle can't add more files to it.");
+    std::error_code error;
+    fs::create_directories(dest.parent_path(), error);
+    if (error) throw DropboxFailure::message(error.message());
+
+    fs::path temporary = dest.parent_path() / Files::temporaryName();
+    if (!copyFile(from, temporary, true) || ::rename(temporary.c_str(), dest.c_str()) != 0) {
+        auto failure = systemFailure("Couldn't copy it to the drive: ");
+        ::unlink(temporary.c_str());
+        throw failure;
+    }
+    struct stat stored {};
+    if (::lstat(dest.c_str(), &stored) != 0) throw systemFailure();
+    std::string hash;
+    try {
+        hash = DropboxHash::of(dest);
+    } catch (const std::exception& failure) {
+        throw DropboxFailure::message(failure.what());
+    }
+    remember(path, CacheEntry{stored.st_size, mtimeOf(stored), hash});
+    bool due;
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        due = clock_() - lastSave_ >= kCacheSaveInterval;
+    }
+    if (due) saveCache();
+    return RemoteFile{path, hash, "", stored.st_size, 0};
+}
+
+void DriveStore::remove(const std::string& path, const std::optional<std::string>&) {
+    fs::path file = target(path);
+    if (::unlink(file.c_str()) != 0) throw systemFailure();
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        if (cache_.erase(path)) cacheChanged_ = true;
+    }
+    // Prune the folders this emptied, up to but not including "Larder".
+    auto parts = componentsOf(path);
+    parts.pop_back();
+    while (!parts.empty()) {
+        fs::path folder = larder();
+        for (const auto& part : parts) folder /= part;
+        if (::rmdir(folder.c_str()) != 0) break;
+        parts.pop_back();
+    }
+}
+
+std::optional<int64_t> DriveStore::freeBytes() const {
+    if (freeBytesOverride_) return freeBytesOverride_();
+    struct statfs info {};
+    if (::statfs(root_.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_bsize);
+}
+
+std::optional<std::string> DriveStore::cachedHash(const std::string& path, int64_t size, int64_t mtimeNs) const {
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    auto found = cache_.find(path);
+    if (found == cache_.end() || found->second.size != size || found->second.mtimeNs != mtimeNs) return std::nullopt;
+    return found->second.hash;
+}
+
+void DriveStore::remember(const std::string& path, CacheEntry entry) {
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    cache_[path] = std::move(entry);
+    cacheChanged_ = true;
+}
+
+std::map<std::string, DriveStore::CacheEntry> DriveStore::cache() const {
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    return cache_;
+}
+
+void DriveStore::loadCache() {
+    auto bytes = Files::read(cacheFile_);
+    if (!bytes) return;
+    std::map<std::string, CacheEntry> loaded;
+    RecordJSON::Reader reader;
+    reader.sectioned = false;
+    reader.record = [&](const std::string&, const std::string& path, RecordJSON::Record&& record) {
+        using Field = RecordJSON::Record;
+        if (!record.has(Field::kSize | Field::kMtimeNs | Field::kHash)) return false;
+        loaded.emplace_hint(loaded.end(), path, CacheEntry{record.size, record.mtimeNs, std::move(record.hash)});
+        return true;
+    };
+    if (!RecordJSON::parse(*bytes, reader)) return;
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    cache_ = std::move(loaded);
+}
+
+void DriveStore::saveCache() {
+    std::string bytes;
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        if (!cacheChanged_) return;
+        bytes.reserve(cache_.size() * 140 + 2);
+        bytes += '{';
+        for (const auto& [path, entry] : cache_) {
+            if (bytes.size() > 1) bytes += ',';
+            RecordJSON::appendString(bytes, path);
+            bytes += ":{\"size\":";
+            RecordJSON::appendNumber(bytes, entry.size);
+            bytes += ",\"mtimeNs\":";
+            RecordJSON::appendNumber(bytes, entry.mtimeNs);
+            bytes += ",\"hash\":";
+            RecordJSON::appendString(bytes, entry.hash);
+            bytes += '}';
+        }
+        bytes += '}';
+        cacheChanged_ = false;
+        lastSave_ = clock_();
+    }
+    std::error_code error;
+    fs::create_directories(cacheFile_.parent_path(), error);
+    if (error) return;
+    try {
+        Files::writeAtomically(cacheFile_, bytes);
+    } catch (const std::exception&) {
+        // The cache only saves time; it is written again after the next listing.
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        cacheChanged_ = true;
+    }
+}
+
+}  // namespace brindle

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "threeway/RemoteStore.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace brindle {
+
+// The folder "Larder" at the root of a USB drive, seen as a RemoteStore so
+// the three-way reconciler keeps the local folder in step with it. Nothing
+// outside that folder is read or written. The store has no revisions and no
+// modification times: records carry an empty rev and modified 0, and rev
+// arguments are ignored. Every listing is a full scan (listChanges always
+// asks for one), kept cheap by a hash cache keyed by path and validated by
+// size and modification time, persisted in cacheFile.
+//
+// Failures are DropboxFailure with the user's text; a missing "Larder" folder
+// fails listAll. Operations may be called from several threads (the engine
+// gives a drive one worker, so they normally are not).
+class DriveStore : public RemoteStore {
+public:
+    struct CacheEntry {
+        int64_t size = 0;
+        int64_t mtimeNs = 0;
+        std::string hash;
+
+        bool operator==(const CacheEntry&) const = default;
+    };
+
+    // root: the volume's folder; driveID: the id from its marker, also the
+    // store's account; cacheFile: the hash cache, loaded here (a missing or
+    // undecodable file gives an empty cache).
+    DriveStore(std::filesystem::path root, std::string driveID, std::filesystem::path cacheFile);
+
+    const std::filesystem::path& root() const { return root_; }
+    const std::string& driveID() const { return driveID_; }
+
+    std::string account() override;
+    RemoteListing listAll() override;
+    RemoteListing listChanges(const std::string& cursor) override;
+    void download(const std::string& path, const std::filesystem::path& to) override;
+    RemoteFile upload(const std::string& path, const std::filesystem::path& from,
+                      const std::optional<std::string>& updateRev) override;
+    void remove(const std::string& path, const std::optional<std::string>& rev) override;
+
+    // root/Larder/path; throws for a path with a leading "/" or a ".."
+    // component.
+    std::filesystem::path target(const std::string& path) const;
+    // Bytes free for us on the drive, or nothing when unknown.
+    std::optional<int64_t> freeBytes() const;
+    // Writes the cache file atomically when it changed; failures are ignored.
+    void saveCache();
+
+    std::map<std::string, CacheEntry> cache() const;
+
+    // For tests: the free-space figure, and the clock (seconds since 1970)
+    // that decides when a temporary file left by a killed process is stale.
+    void setFreeBytes(std::function<std::optional<int64_t>()> freeBytes);
+    void setClock(std::function<double()> clock);
+
+private:
+    std::filesystem::path larder() const { return root_ / "Larder"; }
+    std::optional<std::string> cachedHash(const std::string& path, int64_t size, int64_t mtimeNs) const;
+    void remember(const std::string& path, CacheEntry entry);
+    void loadCache();
+
+    const std::filesystem::path root_;
+    const std::string driveID_;
+    const std::filesystem::path cacheFile_;
+    std::function<std::optional<int64_t>()> freeBytesOverride_;
+    std::function<double()> clock_;
+
+    mutable std::mutex cacheLock_;  // guards cache_, cacheChanged_, lastSave_
+    std::map<std::string, CacheEntry> cache_;
+    bool cacheChanged_ = false;
+    double lastSave_ = 0;
+};
+
+}  // namespace brindle

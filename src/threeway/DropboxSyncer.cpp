@@ -1,0 +1,418 @@
+#include "threeway/DropboxSyncer.h"
+
+#include "dropbox/DropboxHash.h"
+#include "git/Log.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/IgnoredNames.h"
+#include "threeway/StaleAction.h"
+
+#include "common/Files.h"
+#include "common/Text.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+namespace brindle {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMaxPasses = 3;
+constexpr size_t kBatchSize = 16;
+constexpr int kMaxStarts = 3;
+constexpr size_t kGoneBaseEntries = 2;
+// Decisions are refreshed (rescan and relisting) once the actions run since
+// the last refresh took this many times as long as the refresh itself: after
+// every batch for a slow store, after many batches for a fast local drive.
+// Every action re-checks its file before touching it, so a stale decision is
+// never acted on.
+constexpr double kRefreshRatio = 4.0;
+
+double systemNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string messageOf(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+// A listing entry we never take: names that are never synced, and names that
+// are not UTF-8 (they cannot be stored in the state file or on Dropbox).
+bool unwanted(const RemoteFile& file) {
+    return !Text::isValidUTF8(file.path) || IgnoredNames::anyComponentMatches(file.path);
+}
+
+// Removes key and every key below it (key + "/...") from a listing.
+void eraseTree(std::map<std::string, RemoteFile>& remote, const std::string& key) {
+    remote.erase(key);
+    std::string prefix = key + "/";
+    for (auto it = remote.lower_bound(prefix); it != remote.end() && it->first.starts_with(prefix);)
+        it = remote.erase(it);
+}
+
+void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries) {
+    for (auto& entry : entries) {
+        if (entry.deleted) eraseTree(remote, entry.key);
+        else if (entry.file && !unwanted(*entry.file)) remote[entry.key] = std::move(*entry.file);
+    }
+}
+
+}  // namespace
+
+DropboxSyncer::DropboxSyncer(fs::path folder, fs::path stateFile, std::shared_ptr<RemoteStore> store, std::string name,
+                             std::optional<int64_t> maxFileSize, int workers)
+    : folder_(std::move(folder)), stateFile_(std::move(stateFile)), store_(std::move(store)), name_(std::move(name)),
+      maxFileSize_(maxFileSize), workers_(workers < 2 ? 1 : workers), clock_(systemNow), log_(Log::write) {}
+
+void DropboxSyncer::setProgress(std::function<void(int)> onProgress) { onProgress_ = std::move(onProgress); }
+void DropboxSyncer::setClock(std::function<double()> clock) { clock_ = std::move(clock); }
+void DropboxSyncer::setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+
+DropboxSyncer::Totals DropboxSyncer::totals() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    Totals totals;
+    totals.files = static_cast<int64_t>(state_.remote.size());
+    for (const auto& [key, file] : state_.remote) totals.bytes += file.size;
+    return totals;
+}
+
+std::vector<SyncEvent> DropboxSyncer::events() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return events_;
+}
+
+std::vector<SyncEvent> DropboxSyncer::takeEvents() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return std::exchange(events_, {});
+}
+
+std::vector<std::string> DropboxSyncer::errors() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return errors_;
+}
+
+std::vector<std::string> DropboxSyncer::skippedFiles() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return skippedFiles_;
+}
+
+bool DropboxSyncer::changedLocal() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return changedLocal_;
+}
+
+DropboxSyncer::State DropboxSyncer::state() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return state_;
+}
+
+void DropboxSyncer::markStateChanged() { stateChanged_ = true; }
+
+void DropboxSyncer::sync() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        changedLocal_ = false;
+        errors_.clear();
+    }
+    loadState();
+    std::error_code error;
+    bool folderMissing = !fs::exists(fs::symlink_status(folder_, error));
+    if (folderMissing) {
+        fs::create_directories(folder_, error);
+        if (error) throw Error("Couldn't create " + folder_.string() + ": " + error.message());
+        log_("Created folder " + folder_.string());
+    }
+    checkAccount();
+
+    bool again = pass(folderMissing);
+    saveState();
+    for (int passes = 1; again && passes < kMaxPasses; ++passes) {
+        again = pass(false);
+        saveState();
+    }
+
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!errors_.empty())
+        throw DropboxFailure::message(std::to_string(errors_.size()) + " file(s) could not be synced; will retry. First: " +
+                                      errors_.front());
+}
+
+void DropboxSyncer::loadState() {
+    auto loaded = State::load(stateFile_);
+    std::lock_guard<std::mutex> guard(lock_);
+    // A missing or corrupt file starts fresh and is replaced after the pass.
+    state_ = loaded ? std::move(*loaded) : State();
+    stateChanged_ = !loaded;
+}
+
+void DropboxSyncer::checkAccount() {
+    std::string account = store_->account();
+    std::lock_guard<std::mutex> guard(lock_);
+    if (account == state_.account) return;
+    if (!state_.account.empty())
+        log_(name_ + " changed (" + state_.account + " -> " + account + "); starting over without deleting anything");
+    // With no bases nothing is deleted on either side: the two are merged.
+    state_ = State();
+    state_.account = account;
+    markStateChanged();
+}
+
+void DropboxSyncer::saveState() {
+    std::string bytes;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        // An unchanged state is already on disk; rewriting a large file after
+        // a pass that did nothing would only cost time.
+        if (!stateChanged_) return;
+        bytes = state_.encode();
+    }
+    std::error_code error;
+    fs::create_directories(stateFile_.parent_path(), error);
+    if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
+    Files::writeAtomically(stateFile_, bytes);
+    std::lock_guard<std::mutex> guard(lock_);
+    stateChanged_ = false;
+}
+
+void DropboxSyncer::refreshRemote() {
+    std::optional<std::string> cursor;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        cursor = state_.cursor;
+    }
+    RemoteListing listing;
+    bool full = !cursor;
+    if (cursor) {
+        try {
+            listing = store_->listChanges(*cursor);
+        } catch (const DropboxFailure& failure) {
+            if (!failure.isReset()) throw;
+            full = true;
+        }
+    }
+    if (full) listing = store_->listAll();
+
+    std::lock_guard<std::mutex> guard(lock_);
+    if (full) {
+        std::map<std::string, RemoteFile> remote;
+        apply(remote, listing.entries);
+        if (remote != state_.remote || state_.cursor != listing.cursor) markStateChanged();
+        state_.remote = std::move(remote);
+    } else {
+        if (!listing.entries.empty() || state_.cursor != listing.cursor) markStateChanged();
+        apply(state_.remote, listing.entries);
+    }
+    state_.cursor = std::move(listing.cursor);
+}
+
+bool DropboxSyncer::pass(bool folderMissing) {
+    std::set<std::string> done;            // keys given up in this pass
+    std::map<std::string, int> attempts;  // starts per key in this pass
+    bool again = false;
+    bool first = true;
+    bool localGone = false, remoteGone = false;
+    double refreshStarted = steadySeconds();
+    refreshRemote();
+    while (true) {
+        Scan scan = scanLocal();
+        if (first) {
+            std::lock_guard<std::mutex> guard(lock_);
+            size_t bases = state_.base.size();
+            localGone = folderMissing || (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
+            remoteGone = state_.remote.empty() && bases > kGoneBaseEntries;
+            first = false;
+        }
+        std::vector<Action> actions = decideAll(scan, localGone, remoteGone, done);
+        if (actions.empty()) return again;
+        std::stable_sort(actions.begin(), actions.end(), runsBefore);
+        double refreshCost = steadySeconds() - refreshStarted;
+
+        double working = 0;
+        for (size_t at = 0; at < actions.size();) {
+            size_t end = std::min(actions.size(), at + kBatchSize);
+            std::vector<Action> batch;
+            for (; at < end; ++at) {
+                const Action& action = actions[at];
+                if (done.count(action.key)) continue;
+                if (++attempts[action.key] > kMaxStarts) {
+                    fail(action.key, scan.local, "it did not settle");
+                    done.insert(action.key);
+                    continue;
+                }
+                batch.push_back(action);
+            }
+            double started = steadySeconds();
+            bool stale = false;
+            again = run(batch, scan, done, stale) || again;
+            working += steadySeconds() - started;
+            if (onProgress_) onProgress_(static_cast<int>(actions.size() - at));
+            if (stale || working >= kRefreshRatio * refreshCost) break;
+        }
+        refreshStarted = steadySeconds();
+        refreshRemote();
+    }
+}
+
+std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bool localGone, bool remoteGone,
+                                                           std::set<std::string>& done) {
+    // Walk the three sorted key sets together. No worker runs now, so the
+    // maps change only through reconcile on this thread, and only at the key
+    // just passed, which keeps the iterators valid.
+    std::vector<Action> actions;
+    auto local = scan.local.begin();
+    std::map<std::string, SyncBase>::const_iterator base, baseEnd;
+    std::map<std::string, RemoteFile>::const_iterator remote, remoteEnd;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        base = state_.base.begin(), baseEnd = state_.base.end();
+        remote = state_.remote.begin(), remoteEnd = state_.remote.end();
+    }
+    while (local != scan.local.end() || base != baseEnd || remote != remoteEnd) {
+        const std::string* least = nullptr;
+        if (local != scan.local.end()) least = &local->first;
+        if (base != baseEnd && (!least || base->first < *least)) least = &base->first;
+        if (remote != remoteEnd && (!least || remote->first < *least)) least = &remote->first;
+        std::string key = *least;
+        const Local* file = nullptr;
+        if (local != scan.local.end() && local->first == key) file = &(local++)->second;
+        if (base != baseEnd && base->first == key) ++base;
+        if (remote != remoteEnd && remote->first == key) ++remote;
+        if (scan.busy.count(key) || done.count(key)) continue;
+        try {
+            if (auto action = reconcile(key, file, localGone, remoteGone)) actions.push_back(std::move(*action));
+        } catch (const std::exception& error) {
+            fail(key, scan.local, error.what());
+            done.insert(key);
+        }
+    }
+    return actions;
+}
+
+std::optional<DropboxSyncer::Action> DropboxSyncer::reconcile(const std::string& key, const Local* local,
+                                                              bool localGone, bool remoteGone) {
+    std::optional<std::string> hash;
+    if (local) hash = localHash(key, *local);
+    std::lock_guard<std::mutex> guard(lock_);
+    auto base = state_.base.find(key);
+    auto remote = state_.remote.find(key);
+    const SyncBase* b = base == state_.base.end() ? nullptr : &base->second;
+    const RemoteFile* r = remote == state_.remote.end() ? nullptr : &remote->second;
+    SyncDecision decision =
+        reconcileKey(key, local, hash ? &*hash : nullptr, b, r, localGone, remoteGone, name_);
+    if (decision.baseChange == SyncDecision::BaseChange::remove) {
+        state_.base.erase(base);
+        markStateChanged();
+    } else if (decision.baseChange == SyncDecision::BaseChange::adopt) {
+        SyncBase adopted{local->path, *hash, r->rev, local->size, local->mtimeNs};
+        if (!b || *b != adopted) {
+            state_.base[key] = std::move(adopted);
+            markStateChanged();
+        }
+    }
+    if (!decision.logLine.empty()) log_(decision.logLine);
+    return std::move(decision.action);
+}
+
+std::string DropboxSyncer::localHash(const std::string& key, const Local& local) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto base = state_.base.find(key);
+        if (base != state_.base.end() && base->second.size == local.size && base->second.mtimeNs == local.mtimeNs)
+            return base->second.hash;
+    }
+    auto cached = hashes_.find(key);
+    if (cached != hashes_.end() && cached->second.size == local.size && cached->second.mtimeNs == local.mtimeNs)
+        return cached->second.hash;
+    std::string hash = DropboxHash::of(folder_ / local.path);
+    hashes_[key] = CachedHash{local.size, local.mtimeNs, hash};
+    return hash;
+}
+
+bool DropboxSyncer::run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale) {
+    std::vector<Outcome> outcomes;
+    std::vector<const Action*> transfers;
+    for (const Action& action : batch) {
+        if (action.group != 0) {
+            transfers.push_back(&action);
+            continue;
+        }
+        Outcome outcome;
+        outcome.key = action.key;
+        try {
+            outcome.again = perform(action);
+        } catch (const StaleAction&) {
+            outcome.stale = true;
+        } catch (...) {
+            outcome.failure = std::current_exception();
+        }
+        outcomes.push_back(std::move(outcome));
+    }
+
+    std::mutex finishedLock;  // guards outcomes while the workers run
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < transfers.size(); i = next++) {
+            Outcome outcome;
+            outcome.key = transfers[i]->key;
+            try {
+                outcome.again = perform(*transfers[i]);
+            } catch (const StaleAction&) {
+                outcome.stale = true;
+            } catch (...) {
+                outcome.failure = std::current_exception();
+            }
+            std::lock_guard<std::mutex> guard(finishedLock);
+            outcomes.push_back(std::move(outcome));
+        }
+    };
+    size_t threads = std::min(transfers.size(), static_cast<size_t>(workers_));
+    if (threads == 1) {
+        work();
+    } else if (threads > 1) {
+        std::vector<std::thread> pool;
+        for (size_t i = 0; i < threads; ++i) pool.emplace_back(work);
+        for (auto& thread : pool) thread.join();
+    }
+
+    bool again = false;
+    for (const Outcome& outcome : outcomes) {
+        if (outcome.failure) {
+            fail(outcome.key, scan.local, messageOf(outcome.failure));
+            done.insert(outcome.key);
+        } else if (outcome.stale) {
+            stale = true;
+        } else {
+            again = again || outcome.again;
+        }
+    }
+    return again;
+}
+
+bool DropboxSyncer::perform(const Action& action) {
+    switch (action.kind) {
+    case Action::Kind::download: return download(action.key, *action.remote, std::nullopt, true, action.local);
+    case Action::Kind::upload: return upload(action.key, *action.local, action.localHash, action.remote);
+    case Action::Kind::conflict: return conflict(action.key, *action.local, *action.remote);
+    case Action::Kind::removeRemote: return removeRemote(action.key, *action.remote);
+    case Action::Kind::removeLocal: return removeLocalFile(action.key, *action.local);
+    }
+    return false;
+}
+
+}  // namespace brindle

@@ -1,0 +1,170 @@
+#pragma once
+
+#include "common/SyncEvent.h"
+#include "threeway/Reconcile.h"
+#include "threeway/RemoteStore.h"
+#include "threeway/SyncState.h"
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brindle {
+
+// Keeps a local folder in step with one RemoteStore (Dropbox or a drive) by a
+// three-way comparison of each file's local version, remote version and base
+// (the version both sides last agreed on), persisted in a state file.
+//
+// Threads: sync() runs on the caller's thread (the engine's serial sync
+// queue), never twice at once on one object; transfers of each batch run on
+// up to `workers` threads it starts and joins. The accessors may be called
+// from any thread; they take the syncer's lock.
+//
+// Safety: nothing is ever written or removed outside the folder, whatever
+// paths the store lists; a vanished folder or an emptied store never turns
+// into deletions on the other side; every local write goes through a
+// ".brindle-tmp-" file, checked against the store's hash and renamed into
+// place; a local file that changed after it was scanned is never overwritten
+// or removed.
+class DropboxSyncer {
+public:
+    using State = SyncState;
+    using Base = SyncBase;
+    using Action = SyncAction;
+
+    struct Totals {
+        int64_t files = 0;  // entries of the remote listing
+        int64_t bytes = 0;  // sum of their sizes
+    };
+
+    // folder: the local root; stateFile: where the state lives (created with
+    // its folders); store: shared with the worker threads; name: the store's
+    // name in log lines, messages and conflict-copy names ("Dropbox" or a
+    // drive's label); maxFileSize: larger local files are not synced (none:
+    // no limit); workers: parallel transfers (below 2 means 1).
+    DropboxSyncer(std::filesystem::path folder, std::filesystem::path stateFile, std::shared_ptr<RemoteStore> store,
+                  std::string name, std::optional<int64_t> maxFileSize = std::nullopt, int workers = 1);
+
+    DropboxSyncer(const DropboxSyncer&) = delete;
+    DropboxSyncer& operator=(const DropboxSyncer&) = delete;
+
+    // One full synchronisation: load the state file, check the account, up
+    // to three passes (a pass is repeated after a conflict), the state saved
+    // after each. Throws the store's error when its account or listing fails
+    // (the state keeps what the last completed pass saved), brindle::Error
+    // when the state file cannot be written or the folder cannot be created
+    // or read, and DropboxFailure "N file(s) could not be synced; will retry.
+    // First: <line>" when any file failed; the other files are still synced.
+    void sync();
+
+    // Called on the syncing thread after each batch with the number of
+    // actions still left. Set it before sync().
+    void setProgress(std::function<void(int left)> onProgress);
+    // Seconds since 1970 (default: the system clock); decides which files
+    // are busy (changed under a second ago) and stamps conflict copies.
+    void setClock(std::function<double()> clock);
+    // Where log lines go (default: Log::write). Called from worker threads.
+    void setLog(std::function<void(const std::string&)> log);
+
+    const std::string& name() const { return name_; }
+    const std::filesystem::path& folder() const { return folder_; }
+    const std::shared_ptr<RemoteStore>& store() const { return store_; }
+
+    Totals totals() const;
+    // The events not yet taken (at most 200 are held); takeEvents empties it.
+    std::vector<SyncEvent> events() const;
+    std::vector<SyncEvent> takeEvents();
+    // Error lines ("display/path: message") of the latest sync().
+    std::vector<std::string> errors() const;
+    // Display paths of local files over maxFileSize at the latest scan.
+    std::vector<std::string> skippedFiles() const;
+    // true when the latest sync() wrote or removed anything in the folder.
+    bool changedLocal() const;
+    // A copy of the in-memory state (for the engine's status and tests).
+    State state() const;
+
+    // The decision for one key with the file's current hash; applies the
+    // base change and writes the log line. Throws when the local file cannot
+    // be read for hashing. Exposed for tests.
+    std::optional<Action> reconcile(const std::string& key, const Local* local, bool localGone, bool remoteGone);
+
+private:
+    struct Scan {
+        std::map<std::string, Local> local;
+        std::set<std::string> busy;  // keys not to touch in this cycle
+    };
+    struct Outcome {
+        std::string key;
+        bool again = false;
+        bool stale = false;  // the file changed after the decision; decide again
+        std::exception_ptr failure;
+    };
+    struct CachedHash {
+        int64_t size = 0;
+        int64_t mtimeNs = 0;
+        std::string hash;
+    };
+
+    // passes, cycles and running (DropboxSyncer.cpp)
+    void loadState();
+    void checkAccount();
+    void saveState();
+    bool pass(bool folderMissing);
+    std::vector<Action> decideAll(const Scan& scan, bool localGone, bool remoteGone, std::set<std::string>& done);
+    bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
+    bool perform(const Action& action);
+    void refreshRemote();
+    std::string localHash(const std::string& key, const Local& local);
+
+    // the local scan (LocalScan.cpp)
+    Scan scanLocal();
+
+    // actions (SyncActions.cpp)
+    bool download(const std::string& key, const RemoteFile& remote, const std::optional<std::string>& destRel,
+                  bool record, const std::optional<Local>& expected);
+    bool upload(const std::string& key, const Local& local, const std::string& localHash,
+                const std::optional<RemoteFile>& remote);
+    bool removeRemote(const std::string& key, const RemoteFile& remote);
+    bool removeLocalFile(const std::string& key, const Local& local);
+    bool conflict(const std::string& key, const Local& local, const RemoteFile& remote);
+    void removeLocal(const std::string& rel, const std::optional<Local>& expected);
+    void fail(const std::string& key, const std::map<std::string, Local>& local, const std::string& message);
+    void emit(const std::string& kind, const std::string& path, int64_t bytes);
+    std::filesystem::path safePath(const std::string& rel) const;
+    void markStateChanged();  // call with lock_ held
+
+    const std::filesystem::path folder_;
+    const std::filesystem::path stateFile_;
+    const std::shared_ptr<RemoteStore> store_;
+    const std::string name_;
+    const std::optional<int64_t> maxFileSize_;
+    const int workers_;
+    std::function<void(int)> onProgress_;
+    std::function<double()> clock_;
+    std::function<void(const std::string&)> log_;
+
+    // Touched only on the syncing thread.
+    std::map<std::string, CachedHash> hashes_;
+    std::set<std::string> warned_;
+
+    // Guards state_, stateChanged_, events_, errors_, changedLocal_ and
+    // skippedFiles_ against the worker threads and outside readers.
+    mutable std::mutex lock_;
+    State state_;
+    bool stateChanged_ = false;  // the in-memory state differs from the file
+    std::vector<SyncEvent> events_;
+    std::vector<std::string> errors_;
+    std::vector<std::string> skippedFiles_;
+    bool changedLocal_ = false;
+};
+
+}  // namespace brindle

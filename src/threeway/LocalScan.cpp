@@ -1,0 +1,88 @@
+#include "threeway/DropboxSyncer.h"
+
+#include "common/Text.h"
+#include "threeway/TreeWalk.h"
+
+#include <cstring>
+
+namespace brindle {
+
+namespace {
+
+// A file changed less than this long ago may still be being written.
+constexpr double kBusySeconds = 1.0;
+// Our temporary files untouched for this long were left by a killed process.
+constexpr double kStaleTemporarySeconds = 600;
+
+bool recentlyChanged(double now, int64_t mtimeNs) {
+    double age = now - static_cast<double>(mtimeNs) / 1e9;
+    // A modification time far in the future (a skewed clock, a copied file)
+    // is not a write in progress: such a file must not wait forever.
+    return age < kBusySeconds && age > -kBusySeconds;
+}
+
+}  // namespace
+
+DropboxSyncer::Scan DropboxSyncer::scanLocal() {
+    double now = clock_();
+    TreeWalk::Result found = TreeWalk::walk(folder_, now, kStaleTemporarySeconds);
+    Scan scan;
+    std::map<std::string, std::string> skippedKeys;  // key -> path of files over the size limit
+    std::vector<std::string> skipped;
+
+    std::lock_guard<std::mutex> guard(lock_);  // for state_.base; nothing here waits on I/O
+    for (auto& file : found.files) {
+        if (!Text::isValidUTF8(file.path)) {
+            // Neither the state file nor the stores can hold such a name.
+            if (warned_.insert(file.path).second)
+                log_("Not syncing " + Text::lossyUTF8(file.path) + ": its name is not valid UTF-8");
+            continue;
+        }
+        std::string key = pathKey(file.path);
+        auto earlier = scan.local.find(key);
+        auto earlierSkipped = skippedKeys.find(key);
+        if (earlier != scan.local.end() || earlierSkipped != skippedKeys.end()) {
+            const std::string& first = earlier != scan.local.end() ? earlier->second.path : earlierSkipped->second;
+            if (warned_.insert(file.path).second)
+                log_("Not syncing " + file.path + ": its name differs from " + first +
+                     " only by letter case, which " + name_ + " treats as the same file");
+            continue;
+        }
+        if (maxFileSize_ && file.size > *maxFileSize_) {
+            skipped.push_back(file.path);
+            // Not a deletion: the store keeps its copy while the file is too large.
+            scan.busy.insert(key);
+            skippedKeys.emplace(std::move(key), file.path);
+            continue;
+        }
+        if (recentlyChanged(now, file.mtimeNs)) {
+            auto base = state_.base.find(key);
+            bool unchanged =
+                base != state_.base.end() && base->second.size == file.size && base->second.mtimeNs == file.mtimeNs;
+            if (!unchanged) scan.busy.insert(key);
+        }
+        scan.local.emplace_hint(scan.local.end(), std::move(key), Local{std::move(file.path), file.size, file.mtimeNs});
+    }
+
+    // What lies in a folder we could not list is unknown, not deleted.
+    for (const auto& folder : found.unreadable) {
+        if (warned_.insert(folder.path + "/").second)
+            log_("Couldn't read " + folder.path + ": " + std::strerror(folder.error) + "; leaving it for now");
+        std::string prefix = pathKey(folder.path) + "/";
+        for (auto it = state_.base.lower_bound(prefix); it != state_.base.end() && it->first.starts_with(prefix); ++it)
+            scan.busy.insert(it->first);
+        for (auto it = state_.remote.lower_bound(prefix); it != state_.remote.end() && it->first.starts_with(prefix);
+             ++it)
+            scan.busy.insert(it->first);
+    }
+
+    if (!skipped.empty() && skipped != skippedFiles_) {
+        std::string list;
+        for (const auto& path : skipped) list += (list.empty() ? "" : ", ") + path;
+        log_("Skipping files over " + std::to_string(*maxFileSize_ / 1048576) + " MB: " + list);
+    }
+    skippedFiles_ = std::move(skipped);
+    return scan;
+}
+
+}  // namespace brindle

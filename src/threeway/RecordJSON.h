@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindle::RecordJSON {
+
+// The state file and the drive hash cache hold up to hundreds of thousands of
+// small flat records. They are read with a streaming parser straight into
+// records and written by hand, so a large folder never builds a JSON tree in
+// memory (which would cost several times the file's size).
+
+// One flat record: the fields that were present are flagged in `present`.
+struct Record {
+    enum Field : unsigned { kPath = 1, kHash = 2, kRev = 4, kSize = 8, kMtimeNs = 16, kModified = 32 };
+    std::string path, hash, rev;
+    int64_t size = 0;
+    int64_t mtimeNs = 0;
+    double modified = 0;
+    unsigned present = 0;
+
+    bool has(unsigned fields) const { return (present & fields) == fields; }
+};
+
+struct Reader {
+    // A string value at the top level ("account", "cursor").
+    std::function<void(const std::string& key, const std::string& value)> topString;
+    // A record inside the object `section` under `key`; section is empty when
+    // the records sit directly in the top-level object. Returning false
+    // rejects the whole document.
+    std::function<bool(const std::string& section, const std::string& key, Record&& record)> record;
+    // Top-level keys whose values are objects of records; when empty, the
+    // top-level object itself maps keys to records.
+    bool sectioned = true;
+};
+
+// Parses bytes as one JSON object. Returns the top-level keys whose values
+// are objects, or nothing when the text is not JSON, a known field has the wrong
+// type, or a callback rejected a record.
+std::optional<std::vector<std::string>> parse(std::string_view bytes, const Reader& reader);
+
+// Appends text as a JSON string literal. Text must be valid UTF-8.
+void appendString(std::string& out, std::string_view text);
+// Appends an integer or a double (shortest form that reads back the same).
+void appendNumber(std::string& out, int64_t value);
+void appendNumber(std::string& out, double value);
+
+}  // namespace brindle::RecordJSON

@@ -1,0 +1,224 @@
+#include "threeway/DropboxSyncer.h"
+
+#include "common/ConflictName.h"
+#include "common/Files.h"
+#include "common/Text.h"
+#include "dropbox/DropboxHash.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/StaleAction.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brindle {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Removes a temporary file on every way out unless it was moved into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(fs::path path) : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    const fs::path& path() const { return path_; }
+    void keep() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+int64_t mtimeOf(const struct stat& info) {
+    return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+// Throws StaleAction unless the local file is still what the decision saw:
+// the same size and time when expected, else absent.
+void requireUnchanged(const fs::path& file, const std::string& rel, const std::optional<Local>& expected) {
+    struct stat info {};
+    bool exists = ::lstat(file.c_str(), &info) == 0;
+    if (!exists && errno != ENOENT) throw DropboxFailure::message(std::string("Couldn't check it: ") + std::strerror(errno));
+    bool same = expected ? exists && S_ISREG(info.st_mode) && info.st_size == expected->size &&
+                               mtimeOf(info) == expected->mtimeNs
+                         : !exists;
+    if (!same) throw StaleAction(rel);
+}
+
+std::vector<std::string> componentsOf(const std::string& rel) {
+    std::vector<std::string> parts;
+    for (auto& part : Text::split(rel, '/'))
+        if (!part.empty()) parts.push_back(std::move(part));
+    return parts;
+}
+
+}  // namespace
+
+fs::path DropboxSyncer::safePath(const std::string& rel) const {
+    auto refuse = [&] { return DropboxFailure::message("Refusing a path outside the folder: " + rel); };
+    if (rel.empty() || rel.front() == '/' || rel.find('\0') != std::string::npos) throw refuse();
+    std::vector<std::string> parts = componentsOf(rel);
+    if (parts.empty()) throw refuse();
+    for (const auto& part : parts)
+        if (part == "..") throw refuse();
+    // A folder on the way that is a symbolic link would lead outside.
+    fs::path at = folder_;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        at /= parts[i];
+        struct stat info {};
+        if (::lstat(at.c_str(), &info) != 0) break;
+        if (S_ISLNK(info.st_mode)) throw refuse();
+    }
+    return folder_ / rel;
+}
+
+bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
+                             const std::optional<std::string>& destRel, bool record,
+                             const std::optional<Local>& expected) {
+    const std::string rel = destRel ? *destRel : remote.path;
+    const fs::path dest = safePath(rel);
+    std::error_code error;
+    fs::create_directories(dest.parent_path(), error);
+    if (error) throw DropboxFailure::message("Couldn't save " + rel + ": " + error.message());
+
+    TemporaryFile temporary(dest.parent_path() / Files::temporaryName());
+    store_->download(remote.path, temporary.path());
+    if (!remote.hash.empty() && DropboxHash::of(temporary.path()) != remote.hash)
+        throw DropboxFailure::message(remote.path + " changed while it was downloading; will retry");
+    // Never replace a local edit made while the download ran.
+    requireUnchanged(dest, rel, expected);
+    if (::rename(temporary.path().c_str(), dest.c_str()) != 0)
+        throw DropboxFailure::message("Couldn't save " + rel + ": " + std::strerror(errno));
+    temporary.keep();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        changedLocal_ = true;
+    }
+
+    if (!record) {
+        // A copy dated just now would count as busy at the next scan.
+        double then = clock_() - 2;
+        timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(std::floor(then)),
+                                                static_cast<long>((then - std::floor(then)) * 1e9)}};
+        ::utimensat(AT_FDCWD, dest.c_str(), times, 0);
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(dest.c_str(), &info) != 0)
+        throw DropboxFailure::message("Couldn't save " + rel + ": " + std::strerror(errno));
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        state_.base[key] = SyncBase{rel, remote.hash, remote.rev, info.st_size, mtimeOf(info)};
+        markStateChanged();
+    }
+    emit("downloaded", rel, info.st_size);
+    log_("Downloaded " + rel + " from " + name_);
+    return false;
+}
+
+bool DropboxSyncer::upload(const std::string& key, const Local& local, const std::string& localHash,
+                           const std::optional<RemoteFile>& remote) {
+    const std::string& path = remote ? remote->path : local.path;
+    std::optional<std::string> updateRev;
+    if (remote) updateRev = remote->rev;
+    // The hash was taken at the scan; an edit since then is decided again.
+    requireUnchanged(folder_ / local.path, local.path, local);
+    RemoteFile uploaded = store_->upload(path, folder_ / local.path, updateRev);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        // Recorded even when the check below fails, so the next cycle sees
+        // what the store holds now.
+        state_.remote[key] = uploaded;
+        markStateChanged();
+        if (!uploaded.hash.empty() && uploaded.hash != localHash)
+            throw DropboxFailure::message(local.path + " didn't arrive intact; will retry");
+        state_.base[key] = SyncBase{local.path, localHash, uploaded.rev, local.size, local.mtimeNs};
+    }
+    emit("uploaded", local.path, local.size);
+    log_("Uploaded " + local.path + " to " + name_);
+    return false;
+}
+
+bool DropboxSyncer::removeRemote(const std::string& key, const RemoteFile& remote) {
+    store_->remove(remote.path, remote.rev);
+    emit("deleted", remote.path, 0);
+    log_("Deleted " + remote.path + " from " + name_);
+    std::lock_guard<std::mutex> guard(lock_);
+    state_.remote.erase(key);
+    state_.base.erase(key);
+    markStateChanged();
+    return false;
+}
+
+bool DropboxSyncer::removeLocalFile(const std::string& key, const Local& local) {
+    removeLocal(local.path, local);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        state_.base.erase(key);
+        markStateChanged();
+    }
+    emit("deleted", local.path, 0);
+    log_("Deleted " + local.path + " (removed from " + name_ + ")");
+    return false;
+}
+
+void DropboxSyncer::removeLocal(const std::string& rel, const std::optional<Local>& expected) {
+    const fs::path file = safePath(rel);
+    // An edit made since the scan is uploaded instead of lost.
+    requireUnchanged(file, rel, expected);
+    if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+        throw DropboxFailure::message("Couldn't remove " + rel + ": " + std::strerror(errno));
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        changedLocal_ = true;
+    }
+    // Folders the deletion emptied go too; the synced folder itself never does.
+    std::vector<std::string> parts = componentsOf(rel);
+    parts.pop_back();
+    while (!parts.empty()) {
+        fs::path folder = folder_;
+        for (const auto& part : parts) folder /= part;
+        if (::rmdir(folder.c_str()) != 0) break;
+        parts.pop_back();
+    }
+}
+
+bool DropboxSyncer::conflict(const std::string& key, const Local& local, const RemoteFile& remote) {
+    std::string stamp = ConflictName::stamp(static_cast<std::time_t>(clock_()));
+    std::string copy = ConflictName::make(folder_, local.path, name_, stamp);
+    download(key, remote, copy, false, std::nullopt);
+    {
+        // The base is now the remote version, so the next cycle uploads the
+        // local one over it; the copy is a new file and is uploaded too.
+        std::lock_guard<std::mutex> guard(lock_);
+        state_.base[key] = SyncBase{local.path, remote.hash, remote.rev, remote.size, 0};
+        markStateChanged();
+    }
+    emit("conflict", local.path, remote.size);
+    log_("Conflict on " + local.path + ": kept both, the " + name_ + " version is saved as " + copy);
+    return true;
+}
+
+void DropboxSyncer::fail(const std::string& key, const std::map<std::string, Local>& local,
+                         const std::string& message) {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::string path = key;
+    if (auto found = local.find(key); found != local.end()) path = found->second.path;
+    else if (auto remote = state_.remote.find(key); remote != state_.remote.end()) path = remote->second.path;
+    else if (auto base = state_.base.find(key); base != state_.base.end()) path = base->second.path;
+    errors_.push_back(path + ": " + message);
+}
+
+void DropboxSyncer::emit(const std::string& kind, const std::string& path, int64_t bytes) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (events_.size() < kMaxHeldEvents) events_.push_back(SyncEvent{kind, path, bytes});
+}
+
+}  // namespace brindle

@@ -1,0 +1,145 @@
+#include "threeway/SyncState.h"
+
+#include "common/Error.h"
+#include "common/Files.h"
+#include "threeway/RecordJSON.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brindle {
+
+namespace {
+
+using RecordJSON::Record;
+
+constexpr unsigned kRemoteFields = Record::kPath | Record::kHash | Record::kRev | Record::kSize;
+constexpr unsigned kBaseFields = kRemoteFields | Record::kMtimeNs;
+
+// Reads a whole file with one read per chunk; nothing on any failure.
+std::optional<std::string> readWhole(const std::filesystem::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::string bytes;
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size));
+    char chunk[1 << 16];
+    while (true) {
+        ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        bytes.append(chunk, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+void appendField(std::string& out, const char* name, const std::string& text) {
+    out += '"';
+    out += name;
+    out += "\":";
+    RecordJSON::appendString(out, text);
+}
+
+}  // namespace
+
+std::optional<SyncState> SyncState::decode(std::string_view bytes) {
+    SyncState state;
+    bool haveAccount = false;
+    RecordJSON::Reader reader;
+    reader.topString = [&](const std::string& key, const std::string& value) {
+        if (key == "account") state.account = value, haveAccount = true;
+        else if (key == "cursor") state.cursor = value;
+    };
+    reader.record = [&](const std::string& section, const std::string& key, Record&& record) {
+        if (section == "remote") {
+            if (!record.has(kRemoteFields)) return false;
+            state.remote.emplace_hint(state.remote.end(), key,
+                                      RemoteFile{std::move(record.path), std::move(record.hash), std::move(record.rev),
+                                                 record.size, record.modified});
+        } else if (section == "base") {
+            if (!record.has(kBaseFields)) return false;
+            state.base.emplace_hint(state.base.end(), key,
+                                    SyncBase{std::move(record.path), std::move(record.hash), std::move(record.rev),
+                                             record.size, record.mtimeNs});
+        }
+        return true;
+    };
+    auto objects = RecordJSON::parse(bytes, reader);
+    if (!objects || !haveAccount) return std::nullopt;
+    auto has = [&](const char* key) { return std::find(objects->begin(), objects->end(), key) != objects->end(); };
+    if (!has("remote") || !has("base")) return std::nullopt;
+    return state;
+}
+
+std::string SyncState::encode() const {
+    std::string out;
+    out.reserve(64 + (remote.size() + base.size()) * 200);
+    out += '{';
+    appendField(out, "account", account);
+    if (cursor) {
+        out += ',';
+        appendField(out, "cursor", *cursor);
+    }
+    out += ",\"remote\":{";
+    bool first = true;
+    for (const auto& [key, file] : remote) {
+        if (!first) out += ',';
+        first = false;
+        RecordJSON::appendString(out, key);
+        out += ":{";
+        appendField(out, "path", file.path);
+        out += ',';
+        appendField(out, "hash", file.hash);
+        out += ',';
+        appendField(out, "rev", file.rev);
+        out += ",\"size\":";
+        RecordJSON::appendNumber(out, file.size);
+        out += ",\"modified\":";
+        RecordJSON::appendNumber(out, file.modified);
+        out += '}';
+    }
+    out += "},\"base\":{";
+    first = true;
+    for (const auto& [key, entry] : base) {
+        if (!first) out += ',';
+        first = false;
+        RecordJSON::appendString(out, key);
+        out += ":{";
+        appendField(out, "path", entry.path);
+        out += ',';
+        appendField(out, "hash", entry.hash);
+        out += ',';
+        appendField(out, "rev", entry.rev);
+        out += ",\"size\":";
+        RecordJSON::appendNumber(out, entry.size);
+        out += ",\"mtimeNs\":";
+        RecordJSON::appendNumber(out, entry.mtimeNs);
+        out += '}';
+    }
+    out += "}}";
+    return out;
+}
+
+std::optional<SyncState> SyncState::load(const std::filesystem::path& file) {
+    auto bytes = readWhole(file);
+    if (!bytes) return std::nullopt;
+    return decode(*bytes);
+}
+
+void SyncState::save(const std::filesystem::path& file) const {
+    std::error_code error;
+    std::filesystem::create_directories(file.parent_path(), error);
+    if (error) throw Error("Could not create " + file.parent_path().string() + ": " + error.message());
+    Files::writeAtomically(file, encode());
+}
+
+}  // namespace brindle

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "threeway/RemoteStore.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace brindle {
+
+// The version of one file that both sides last held. size and mtimeNs
+// describe the local file when recorded, so a later scan can skip rehashing
+// an untouched file; mtimeNs 0 forces a rehash (a conflict resolution writes
+// it).
+struct SyncBase {
+    std::string path;  // display path relative to the folder
+    std::string hash;
+    std::string rev;
+    int64_t size = 0;
+    int64_t mtimeNs = 0;
+
+    bool operator==(const SyncBase&) const = default;
+};
+
+// The reconciler's persistent state for one store: the account it belongs
+// to, the change cursor, the last known listing and the bases, each map by
+// path key. Stored as one compact JSON object
+// {"account":..,"cursor":..,"remote":{key:RemoteFile},"base":{key:SyncBase}};
+// "cursor" is left out when absent, the other three are required.
+struct SyncState {
+    std::string account;
+    std::optional<std::string> cursor;
+    std::map<std::string, RemoteFile> remote;
+    std::map<std::string, SyncBase> base;
+
+    bool operator==(const SyncState&) const = default;
+
+    // The state held in bytes, or nothing when they do not decode (not JSON,
+    // a required key missing, a field of the wrong type).
+    static std::optional<SyncState> decode(std::string_view bytes);
+    std::string encode() const;
+
+    // The state in file, or nothing when the file is missing or undecodable.
+    static std::optional<SyncState> load(const std::filesystem::path& file);
+    // Creates the parent folders and writes the file atomically (temporary
+    // file, fsync, rename). Throws brindle::Error with the system's message.
+    void save(const std::filesystem::path& file) const;
+};
+
+}  // namespace brindle

@@ -1,0 +1,100 @@
+#include "threeway/TreeWalk.h"
+
+#include "common/Error.h"
+#include "threeway/IgnoredNames.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brindle::TreeWalk {
+
+namespace {
+
+int64_t mtimeOf(const struct stat& info) {
+    return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+class Walker {
+public:
+    Walker(double now, double staleAfter) : now_(now), staleAfter_(staleAfter) {}
+
+    Result result;
+
+    // Lists the open folder fd (taken over) whose path is prefix.
+    void folder(int fd, const std::string& prefix) {
+        DIR* dir = ::fdopendir(fd);
+        if (!dir) {
+            ::close(fd);
+            result.unreadable.push_back({prefix.empty() ? "." : prefix.substr(0, prefix.size() - 1), errno});
+            return;
+        }
+        while (true) {
+            errno = 0;
+            dirent* entry = ::readdir(dir);
+            if (!entry) {
+                if (errno != 0) result.unreadable.push_back({prefix.substr(0, prefix.size() - 1), errno});
+                break;
+            }
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+            item(::dirfd(dir), name, entry->d_type, prefix);
+        }
+        ::closedir(dir);
+    }
+
+private:
+    void item(int parent, const char* name, unsigned char type, const std::string& prefix) {
+        if (IgnoredNames::matches(name)) {
+            if (IgnoredNames::isTemporary(name)) removeIfStale(parent, name);
+            return;
+        }
+        if (type == DT_LNK) return;
+        if (type == DT_DIR) {
+            subfolder(parent, name, prefix);
+            return;
+        }
+        struct stat info {};
+        if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return;  // gone meanwhile
+        if (S_ISDIR(info.st_mode)) subfolder(parent, name, prefix);
+        else if (S_ISREG(info.st_mode)) result.files.push_back({prefix + name, info.st_size, mtimeOf(info)});
+    }
+
+    void subfolder(int parent, const char* name, const std::string& prefix) {
+        int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) result.unreadable.push_back({prefix + name, errno});
+            return;
+        }
+        folder(fd, prefix + name + "/");
+    }
+
+    // A temporary file that nothing has written to for a long time belongs
+    // to a process that died before its rename.
+    void removeIfStale(int parent, const char* name) {
+        struct stat info {};
+        if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) return;
+        if (now_ - static_cast<double>(mtimeOf(info)) / 1e9 > staleAfter_) ::unlinkat(parent, name, 0);
+    }
+
+    double now_;
+    double staleAfter_;
+};
+
+}  // namespace
+
+Result walk(const std::filesystem::path& root, double now, double staleAfter) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(errno));
+    Walker walker(now, staleAfter);
+    walker.folder(fd, "");
+    std::sort(walker.result.files.begin(), walker.result.files.end(),
+              [](const File& a, const File& b) { return a.path < b.path; });
+    return std::move(walker.result);
+}
+
+}  // namespace brindle::TreeWalk

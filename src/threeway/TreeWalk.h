@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace brindle::TreeWalk {
+
+struct File {
+    std::string path;  // relative to the root, "/" separators
+    int64_t size = 0;
+    int64_t mtimeNs = 0;
+};
+
+struct Unreadable {
+    std::string path;  // a folder below the root that could not be listed
+    int error = 0;     // its errno
+};
+
+struct Result {
+    std::vector<File> files;  // regular files, sorted by path (byte order)
+    std::vector<Unreadable> unreadable;
+};
+
+// Every regular file under root, hidden ones included, found with one
+// directory read and one lstat per entry. Items whose name is never synced
+// are dropped, folders with all they hold; symbolic links are never followed
+// and never listed. Our own temporary files whose modification time lies
+// more than staleAfter seconds before now are left behind by a killed
+// process: they are removed on the way. Throws brindle::Error naming root
+// when root itself cannot be listed.
+Result walk(const std::filesystem::path& root, double now, double staleAfter);
+
+}  // namespace brindle::TreeWalk
