@@ -61,6 +61,14 @@ void writePlain(const fs::path& path, const std::string& content) {
     if (!out.flush()) throw Error("The stand-in could not write " + path.string());
 }
 
+// Small files are hashed from memory: cheaper than the 4 MiB block buffer
+// of the streaming hash when thousands of them are listed.
+std::string hashOf(const fs::path& file, int64_t size) {
+    if (size >= static_cast<int64_t>(DropboxHash::kBlockSize)) return DropboxHash::of(file);
+    std::optional<std::string> content = Files::read(file);
+    return content ? DropboxHash::ofBytes(*content) : DropboxHash::of(file);
+}
+
 int64_t mtimeNsOf(const struct stat& info) {
     return static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
@@ -125,7 +133,8 @@ DropboxService::DropboxService(DevServer& server) : server_(server) {
 DropboxService::~DropboxService() = default;
 
 void DropboxService::install(httplib::Server& http) {
-    auto route = [this, &http](const char* path, bool needsToken, Answer (DropboxService::*handler)(const httplib::Request&)) {
+    auto route = [this, &http](const char* path, bool needsToken,
+                               Answer (DropboxService::*handler)(const httplib::Request&)) {
         http.Post(path, [this, needsToken, handler](const httplib::Request& request, httplib::Response& response) {
             serve(request, response, needsToken, handler);
         });
@@ -147,7 +156,6 @@ void DropboxService::serve(const httplib::Request& request, httplib::Response& r
             answer = Answer::error(401, "expired_access_token/");
         } else {
             try {
-                if (needsToken) rescan();
                 answer = (this->*handler)(request);
             } catch (const std::exception& failure) {
                 answer = Answer::error(500, std::string("internal_error/") + failure.what());
@@ -175,25 +183,36 @@ void DropboxService::rescan() {
         struct stat info {};
         if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
         std::string display = it->path().lexically_relative(root_).generic_string();
-        std::string key = pathKey(display);
-        seen[key] = true;
-        auto found = items_.find(key);
-        if (found != items_.end() && found->second.size == info.st_size && found->second.mtimeNs == mtimeNsOf(info) &&
-            found->second.display == display)
-            continue;
-        std::string hash = DropboxHash::of(it->path());
-        if (found != items_.end() && found->second.hash == hash) {
-            found->second.size = info.st_size;
-            found->second.mtimeNs = mtimeNsOf(info);
-            found->second.display = display;
-            continue;
-        }
-        record(key, it->path(), display, hash);
+        seen[pathKey(display)] = true;
+        refreshFile(display, info);
     }
     std::vector<std::string> gone;
     for (const auto& [key, item] : items_)
         if (!seen.count(key)) gone.push_back(key);
     for (const std::string& key : gone) forget(key);
+}
+
+// The same for one file, for calls that touch only that file.
+void DropboxService::refreshOne(const std::string& display) {
+    struct stat info {};
+    if (::lstat((root_ / display).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) forget(pathKey(display));
+    else refreshFile(display, info);
+}
+
+void DropboxService::refreshFile(const std::string& display, const struct stat& info) {
+    std::string key = pathKey(display);
+    auto found = items_.find(key);
+    if (found != items_.end() && found->second.size == info.st_size && found->second.mtimeNs == mtimeNsOf(info) &&
+        found->second.display == display)
+        return;
+    std::string hash = hashOf(root_ / display, info.st_size);
+    if (found != items_.end() && found->second.hash == hash) {
+        found->second.size = info.st_size;
+        found->second.mtimeNs = mtimeNsOf(info);
+        found->second.display = display;
+        return;
+    }
+    record(key, root_ / display, display, hash);
 }
 
 // A new revision of the file now at `file`.
@@ -289,6 +308,7 @@ DropboxService::Answer DropboxService::listFolder(const httplib::Request& reques
     std::string prefix = pathKey(*relative);
     if (!prefix.empty() && !fs::is_directory(root_ / resolve(*relative))) return Answer::error(409, "path/not_found/");
     bool recursive = arg->value("recursive", false);
+    rescan();
     int limit = std::clamp(arg->value("limit", 2000), 1, pageLimit_);
 
     std::vector<json> entries;
@@ -322,6 +342,7 @@ DropboxService::Answer DropboxService::listContinue(const httplib::Request& requ
     if (!state.is_object() || state.value("e", "") != epoch_ || !state.contains("s"))
         return Answer::error(409, "reset/");
     uint64_t seen = state["s"].get<uint64_t>();
+    rescan();
     std::string prefix = state.value("p", "");
     bool recursive = state.value("r", true);
 
@@ -354,6 +375,7 @@ DropboxService::Answer DropboxService::upload(const httplib::Request& request) {
     if (!relative) return Answer::error(409, kBadPath);
     std::string display = resolve(*relative);
     std::string key = pathKey(display);
+    refreshOne(display);
     const json mode = arg->value("mode", json("add"));
     std::string tag = mode.is_string() ? mode.get<std::string>() : stringField(mode, ".tag");
     std::string hash = DropboxHash::ofBytes(request.body);
@@ -394,6 +416,7 @@ DropboxService::Answer DropboxService::download(const httplib::Request& request)
     if (!arg) return Answer::badInput("Error in call to API function \"files/download\": could not decode Dropbox-API-Arg as JSON");
     std::optional<std::string> relative = relativePath(stringField(*arg, "path"), false);
     if (!relative) return Answer::error(409, "path/malformed_path/");
+    refreshOne(resolve(*relative));
     auto found = items_.find(pathKey(*relative));
     if (found == items_.end()) return Answer::error(409, "path/not_found/");
     std::optional<std::string> content = Files::read(root_ / found->second.display);
@@ -409,6 +432,7 @@ DropboxService::Answer DropboxService::remove(const httplib::Request& request) {
     std::optional<std::string> relative = relativePath(stringField(*arg, "path"), false);
     if (!relative) return Answer::error(409, "path_lookup/malformed_path/");
     std::string key = pathKey(*relative);
+    refreshOne(resolve(*relative));
     auto found = items_.find(key);
     std::error_code error;
     if (found == items_.end()) {
@@ -461,12 +485,13 @@ fs::path DropboxService::folder() const { return root_; }
 
 void DropboxService::writeFile(const std::string& path, const std::string& content) {
     std::lock_guard<std::mutex> guard(mutex_);
-    fs::path target = root_ / resolve(path);
+    std::string display = resolve(path);
+    fs::path target = root_ / display;
     fs::create_directories(target.parent_path());
     fs::path staged = staging_ / Files::temporaryName();
     writePlain(staged, content);
     fs::rename(staged, target);
-    rescan();
+    refreshOne(display);
 }
 
 std::optional<std::string> DropboxService::readFile(const std::string& path) const {
@@ -476,9 +501,10 @@ std::optional<std::string> DropboxService::readFile(const std::string& path) con
 
 void DropboxService::deleteFile(const std::string& path) {
     std::lock_guard<std::mutex> guard(mutex_);
+    std::string display = resolve(path);
     std::error_code ignored;
-    fs::remove(root_ / resolve(path), ignored);
-    rescan();
+    fs::remove(root_ / display, ignored);
+    refreshOne(display);
 }
 
 std::map<std::string, std::string> DropboxService::list() {

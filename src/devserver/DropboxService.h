@@ -11,6 +11,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+struct stat;
+
 namespace httplib {
 class Server;
 struct Request;
@@ -107,6 +109,8 @@ private:
     // Everything below runs with mutex_ held.
     bool tokenValid(const std::string& authorization) const;
     void rescan();
+    void refreshOne(const std::string& display);
+    void refreshFile(const std::string& display, const struct stat& info);
     void record(const std::string& key, const std::filesystem::path& file, const std::string& display,
                 const std::string& hash);
     void forget(const std::string& key);
