@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/Files.h"
 #include "common/Text.h"
+#include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "dropbox/DropboxHash.h"
 #include "dropbox/IsoTime.h"
@@ -120,6 +121,27 @@ bool under(const std::string& key, const std::string& prefix, bool recursive) {
     return recursive || key.find('/', prefix.size() + 1) == std::string::npos;
 }
 
+// One sync report as lines: the store statuses, then each event.
+std::string describeReport(const json& report) {
+    std::string text;
+    if (report.contains("status") && report["status"].is_array() && !report["status"].empty()) {
+        text += "report:";
+        for (const json& status : report["status"]) {
+            text += "  " + stringField(status, "store") + " " + stringField(status, "state");
+            if (!stringField(status, "detail").empty()) text += " (" + stringField(status, "detail") + ")";
+            if (status.contains("files") && status["files"].is_number())
+                text += " [" + status["files"].dump() + " files, " + status.value("bytes", json(0)).dump() + " bytes]";
+            text += ";";
+        }
+        text.back() = '\n';
+    }
+    if (report.contains("events") && report["events"].is_array())
+        for (const json& event : report["events"])
+            text += "   " + stringField(event, "store") + ": " + stringField(event, "kind") + " " +
+                    stringField(event, "path") + " (" + event.value("bytes", json(0)).dump() + " bytes)\n";
+    return text;
+}
+
 }  // namespace
 
 DropboxService::DropboxService(DevServer& server) : server_(server) {
@@ -145,6 +167,33 @@ void DropboxService::install(httplib::Server& http) {
     route("/2/files/download", true, &DropboxService::download);
     route("/2/files/delete_v2", true, &DropboxService::remove);
     route("/api/v1/larder/token", false, &DropboxService::token);
+    installDemoHooks(http);
+}
+
+// Two routes for the demo, which runs the stand-in as a separate program and
+// cannot call its accessors: set the account's stores, and read what the
+// program reported since the last look, as plain lines.
+void DropboxService::installDemoHooks(httplib::Server& http) {
+    http.Post("/devserver/stores", [this](const httplib::Request& request, httplib::Response& response) {
+        json body = json::parse(request.body, nullptr, false);
+        if (!body.is_object() || !body.contains("stores") || !body["stores"].is_array()) {
+            response.status = 400;
+            return response.set_content("expected {\"stores\": [...]}\n", "text/plain");
+        }
+        std::vector<std::string> stores;
+        for (const json& name : body["stores"])
+            if (name.is_string()) stores.push_back(name.get<std::string>());
+        server_.brindle().setStores(stores);
+        response.set_content("{}", "application/json");
+    });
+    http.Get("/devserver/reports", [this](const httplib::Request&, httplib::Response& response) {
+        std::vector<json> reports = server_.brindle().reports();
+        std::string text;
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (size_t i = std::min(reportsShown_, reports.size()); i < reports.size(); ++i) text += describeReport(reports[i]);
+        reportsShown_ = reports.size();
+        response.set_content(text, "text/plain; charset=utf-8");
+    });
 }
 
 void DropboxService::serve(const httplib::Request& request, httplib::Response& response, bool needsToken,
@@ -456,7 +505,7 @@ DropboxService::Answer DropboxService::remove(const httplib::Request& request) {
 
 DropboxService::Answer DropboxService::token(const httplib::Request& request) {
     std::string authorization = request.get_header_value("Authorization");
-    if (!Text::startsWith(authorization, "Bearer ") || authorization.size() <= 7)
+    if (!Text::startsWith(authorization, "Bearer ") || authorization.size() <= 7 || !server_.brindle().authorizes(request))
         return Answer::ofJSON({{"error", "unauthorized"}}, 401);
     if (tokenFailure_) {
         json body = json::object();

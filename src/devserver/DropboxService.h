@@ -34,6 +34,11 @@ class DevServer;
 // tokens are the ones this service handed out; others get 401. Faults are
 // injected through DevServer::injectFault / injectEvery. Every member is safe
 // from any thread.
+//
+// For the demo, which runs the stand-in as its own program, two more routes:
+// POST /devserver/stores {"stores": [...]} sets the account's stores, and
+// GET /devserver/reports gives the sync reports received since the last
+// look as plain lines.
 class DropboxService {
 public:
     explicit DropboxService(DevServer& server);
@@ -97,6 +102,7 @@ private:
     };
     struct Answer;
 
+    void installDemoHooks(httplib::Server& http);
     void serve(const httplib::Request& request, httplib::Response& response, bool needsToken,
                Answer (DropboxService::*handler)(const httplib::Request&));
     Answer listFolder(const httplib::Request& request);
@@ -138,6 +144,7 @@ private:
     std::optional<std::pair<int, std::string>> tokenFailure_;
     std::string account_ = "dbid:AAB-standin-account";
     std::unique_ptr<nlohmann::json> tokenFields_;
+    size_t reportsShown_ = 0;  // reports already described to the demo
 };
 
 }  // namespace brindle::devserver
