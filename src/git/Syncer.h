@@ -99,7 +99,8 @@ private:
     std::optional<std::string> resolve(const std::string& revision) const;
     void emit(const std::string& kind, const std::string& path, long long bytes);
     void emitRecords(const std::vector<std::string>& fields, const std::function<void(const std::string&, const std::string&)>& each);
-    void pushLoop();
+    // remote: where the remote branch stands after the fetch.
+    void pushLoop(std::optional<std::string> remote);
     void adoptRemote(const std::string& remoteTip);
     void resolveConflicts(const std::string& ref, const std::vector<std::string>& conflicted);
     void configureNewRepository();

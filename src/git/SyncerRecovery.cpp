@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <map>
+#include <set>
 #include <openssl/evp.h>
 #include <thread>
 #include <unistd.h>
@@ -97,6 +98,27 @@ std::vector<Change> parseRawDiff(const std::vector<std::string>& fields) {
                           (pieces[1] == "000000" || Text::startsWith(pieces[1], "100")));
         changes.push_back({fields[i + 1], pieces[2], pieces[3], plain});
     }
+    return changes;
+}
+
+// The paths a step from start that brings in target may have written: those
+// the other side changed since the common base (everything when there is
+// none), with their blobs at start and at target.
+std::vector<Change> changedPaths(const Git& git, const std::string& start, const std::string& target) {
+    auto rawDiff = [&git](const std::string& from, const std::string& to) {
+        GitResult diff = git.run({"diff", "--raw", "-z", "--no-renames", "--no-abbrev", from, to});
+        return diff.status == 0 ? parseRawDiff(diff.nulFields()) : std::vector<Change>{};
+    };
+    std::string base = kEmptyTree;
+    if (start != kEmptyTree) {
+        GitResult found = git.run({"merge-base", start, target});
+        if (found.status == 0 && !found.text().empty()) base = found.text();
+    }
+    std::set<std::string> theirs;
+    for (const Change& change : rawDiff(base, target)) theirs.insert(change.path);
+    std::vector<Change> changes;
+    for (Change& change : rawDiff(start, target))
+        if (theirs.count(change.path)) changes.push_back(std::move(change));
     return changes;
 }
 
@@ -201,8 +223,9 @@ void Syncer::rollBack(const Operation& operation) {
     }
     // Put every file the step may have rewritten back as it was before, unless
     // it holds something the step cannot have written (a change made since).
-    GitResult diff = git_.run({"diff", "--raw", "-z", "--no-renames", "--no-abbrev", operation.start, operation.target});
-    std::vector<Change> changes = diff.status == 0 ? parseRawDiff(diff.nulFields()) : std::vector<Change>{};
+    // A merge writes only paths that the other side changed since the common
+    // base, so only those are looked at.
+    std::vector<Change> changes = changedPaths(git_, operation.start, operation.target);
     std::map<std::string, std::string> theirsOf;
     std::vector<std::string> restore;
     for (const Change& change : changes) {
