@@ -4,6 +4,7 @@
 #include "drives/DriveStore.h"
 #include "drives/Volumes.h"
 #include "dropbox/LarderAccess.h"
+#include "threeway/DropboxSyncer.h"
 
 #include <algorithm>
 
@@ -90,6 +91,16 @@ DropboxSyncer* DropboxDriveRuns::syncerNamed(const std::string& name) {
     for (auto& [id, syncer] : driveSyncers_)
         if (syncer && syncer->name() == name) return syncer.get();
     return nullptr;
+}
+
+std::optional<DropboxDriveRuns::Reporting> DropboxDriveRuns::reportingFor(const std::string& name) {
+    DropboxSyncer* syncer = syncerNamed(name);
+    if (!syncer) return std::nullopt;
+    return Reporting{[syncer] { return syncer->takeEvents(); },
+                     [syncer] {
+                         DropboxSyncer::Totals totals = syncer->totals();
+                         return std::pair<int64_t, int64_t>{totals.files, totals.bytes};
+                     }};
 }
 
 std::vector<std::string> DropboxDriveRuns::driveLines(const std::vector<std::string>& runNames,

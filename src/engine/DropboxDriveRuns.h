@@ -1,9 +1,9 @@
 #pragma once
 
+#include "common/SyncEvent.h"
 #include "dropbox/DropboxAPI.h"
 #include "dropbox/DropboxCredentials.h"
 #include "service/Brindle.h"
-#include "threeway/DropboxSyncer.h"
 
 #include <filesystem>
 #include <functional>
@@ -14,6 +14,8 @@
 #include <vector>
 
 namespace brindle {
+
+class DropboxSyncer;
 
 // The engine's store runs that the three-way reconciler drives: the account's
 // Dropbox app folder and every registered USB drive that is plugged in. Keeps
@@ -52,6 +54,13 @@ public:
 
     // The cached reconciler behind a run's name ("Dropbox" or a drive's label).
     DropboxSyncer* syncerNamed(const std::string& name);
+    // What the engine reports of that reconciler: drain takes its events (under
+    // the reconciler's lock), totals gives (files, bytes) of its listing.
+    struct Reporting {
+        std::function<std::vector<SyncEvent>()> drain;
+        std::function<std::pair<int64_t, int64_t>()> totals;
+    };
+    std::optional<Reporting> reportingFor(const std::string& name);
     // The menu's drive lines after a pass: label + ": not plugged in" for each
     // drive not plugged in, then for each drive run in run order its name +
     // ": error" when failedNames holds it, else ": up to date".

@@ -4,6 +4,7 @@
 #include "drives/DriveMarker.h"
 #include "dropbox/StandInCredentials.h"
 #include "engine/DropboxDriveRuns.h"
+#include "threeway/DropboxSyncer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
