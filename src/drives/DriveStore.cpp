@@ -57,10 +57,9 @@ private:
     int fd_;
 };
 
-// Copies from onto a new file at to (which must not exist) and flushes it to
-// the device, so a drive pulled out right after holds whole files. Returns
-// false with errno set on failure.
-bool copyFile(const fs::path& from, const fs::path& to, bool flush) {
+// Copies from onto a new file at to (which must not exist). Returns false
+// with errno set on failure.
+bool copyFile(const fs::path& from, const fs::path& to) {
     Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) return false;
     Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
@@ -88,8 +87,12 @@ bool copyFile(const fs::path& from, const fs::path& to, bool flush) {
         if (moved < 0) return false;
         if (moved == 0) break;
     }
-    if (flush && ::fdatasync(out.get()) != 0) return false;
     return ::close(out.release()) == 0;
+}
+
+void backdate(const fs::path& file, double when) {
+    timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
+    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
 std::vector<std::string> componentsOf(const std::string& path) {
@@ -141,6 +144,7 @@ RemoteListing DriveStore::listAll() {
     if (!fs::is_directory(larder(), error))
         throw DropboxFailure::message(
             "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
+    flush();
     TreeWalk::Result found = TreeWalk::walk(larder(), clock_(), kStaleTemporarySeconds);
     // Files in a folder we cannot read are not deleted: fail rather than
     // let them look that way.
@@ -151,29 +155,47 @@ RemoteListing DriveStore::listAll() {
     RemoteListing listing;
     listing.cursor = "scan";
     listing.entries.reserve(found.files.size());
-    std::set<std::string> seen;
-    for (auto& file : found.files) {
-        // The reconciler cannot take such a name, and the cache cannot hold it.
-        if (!Text::isValidUTF8(file.path)) continue;
-        std::optional<std::string> hash = cachedHash(file.path, file.size, file.mtimeNs);
-        if (!hash) {
-            try {
-                hash = DropboxHash::of(larder() / file.path);
-            } catch (const std::exception& failure) {
-                throw DropboxFailure::message(failure.what());
-            }
-            remember(file.path, CacheEntry{file.size, file.mtimeNs, *hash});
+    std::vector<std::pair<size_t, int64_t>> unhashed;  // entry index, mtimeNs
+    {
+        // The walk and the cache are both in path order: one pass over the
+        // two finds every cached hash.
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        auto cached = cache_.begin();
+        for (auto& file : found.files) {
+            // The reconciler cannot take such a name, and the cache cannot hold it.
+            if (!Text::isValidUTF8(file.path)) continue;
+            while (cached != cache_.end() && cached->first < file.path) ++cached;
+            RemoteEntry entry;
+            entry.key = pathKey(file.path);
+            entry.file = RemoteFile{std::move(file.path), "", "", file.size, 0};
+            if (cached != cache_.end() && cached->first == entry.file->path && cached->second.size == file.size &&
+                cached->second.mtimeNs == file.mtimeNs)
+                entry.file->hash = cached->second.hash;
+            else
+                unhashed.emplace_back(listing.entries.size(), file.mtimeNs);
+            listing.entries.push_back(std::move(entry));
         }
-        seen.insert(seen.end(), file.path);
-        RemoteEntry entry;
-        entry.key = pathKey(file.path);
-        entry.file = RemoteFile{std::move(file.path), std::move(*hash), "", file.size, 0};
-        listing.entries.push_back(std::move(entry));
+    }
+    for (const auto& [index, mtimeNs] : unhashed) {
+        RemoteFile& file = *listing.entries[index].file;
+        try {
+            file.hash = DropboxHash::of(larder() / file.path);
+        } catch (const std::exception& failure) {
+            throw DropboxFailure::message(failure.what());
+        }
+        // A file changed within the last second may change again within the
+        // same tick of the clock: hash it again next time.
+        if (clock_() - static_cast<double>(mtimeNs) / 1e9 >= 1.0)
+            remember(file.path, CacheEntry{file.size, mtimeNs, file.hash});
     }
     {
+        // Forget files that are gone: the listing and the cache are both in
+        // path order, so one walk over the two finds them.
         std::lock_guard<std::mutex> guard(cacheLock_);
+        auto listed = listing.entries.begin();
         for (auto it = cache_.begin(); it != cache_.end();) {
-            if (seen.count(it->first)) {
+            while (listed != listing.entries.end() && listed->file->path < it->first) ++listed;
+            if (listed != listing.entries.end() && listed->file->path == it->first) {
                 ++it;
             } else {
                 it = cache_.erase(it);
@@ -190,7 +212,7 @@ RemoteListing DriveStore::listChanges(const std::string&) { throw DropboxFailure
 void DriveStore::download(const std::string& path, const fs::path& to) {
     fs::path source = target(path);
     ::unlink(to.c_str());
-    if (!copyFile(source, to, false)) throw systemFailure();
+    if (!copyFile(source, to)) throw systemFailure();
 }
 
 RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, const std::optional<std::string>&) {
@@ -204,18 +226,31 @@ RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, con
     if (error) throw DropboxFailure::message(error.message());
 
     fs::path temporary = dest.parent_path() / Files::temporaryName();
-    if (!copyFile(from, temporary, true) || ::rename(temporary.c_str(), dest.c_str()) != 0) {
-        auto failure = systemFailure("Couldn't copy it to the drive: ");
-        ::unlink(temporary.c_str());
-        throw failure;
-    }
+    struct TemporaryRemover {
+        const fs::path& path;
+        bool armed = true;
+        ~TemporaryRemover() {
+            if (armed) ::unlink(path.c_str());
+        }
+    } remover{temporary};
+    if (!copyFile(from, temporary)) throw systemFailure("Couldn't copy it to the drive: ");
+    // Dated 2 s back, so that a later edit on the drive always shows a new
+    // time, even within one tick of the file system's clock; the hash and
+    // size are taken before the file becomes visible.
+    backdate(temporary, clock_() - 2);
     struct stat stored {};
-    if (::lstat(dest.c_str(), &stored) != 0) throw systemFailure();
+    if (::lstat(temporary.c_str(), &stored) != 0) throw systemFailure("Couldn't copy it to the drive: ");
     std::string hash;
     try {
-        hash = DropboxHash::of(dest);
+        hash = DropboxHash::of(temporary);
     } catch (const std::exception& failure) {
         throw DropboxFailure::message(failure.what());
+    }
+    if (::rename(temporary.c_str(), dest.c_str()) != 0) throw systemFailure("Couldn't copy it to the drive: ");
+    remover.armed = false;
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        unflushed_ = true;
     }
     remember(path, CacheEntry{stored.st_size, mtimeOf(stored), hash});
     bool due;
@@ -252,13 +287,6 @@ std::optional<int64_t> DriveStore::freeBytes() const {
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_bsize);
 }
 
-std::optional<std::string> DriveStore::cachedHash(const std::string& path, int64_t size, int64_t mtimeNs) const {
-    std::lock_guard<std::mutex> guard(cacheLock_);
-    auto found = cache_.find(path);
-    if (found == cache_.end() || found->second.size != size || found->second.mtimeNs != mtimeNs) return std::nullopt;
-    return found->second.hash;
-}
-
 void DriveStore::remember(const std::string& path, CacheEntry entry) {
     std::lock_guard<std::mutex> guard(cacheLock_);
     cache_[path] = std::move(entry);
@@ -271,8 +299,8 @@ std::map<std::string, DriveStore::CacheEntry> DriveStore::cache() const {
 }
 
 void DriveStore::loadCache() {
-    auto bytes = Files::read(cacheFile_);
-    if (!bytes) return;
+    RecordJSON::MappedFile mapped(cacheFile_.string());
+    if (!mapped.readable()) return;
     std::map<std::string, CacheEntry> loaded;
     RecordJSON::Reader reader;
     reader.sectioned = false;
@@ -282,12 +310,27 @@ void DriveStore::loadCache() {
         loaded.emplace_hint(loaded.end(), path, CacheEntry{record.size, record.mtimeNs, std::move(record.hash)});
         return true;
     };
-    if (!RecordJSON::parse(*bytes, reader)) return;
+    reader.restart = [&] { loaded.clear(); };
+    if (!RecordJSON::parse(mapped.bytes(), reader)) return;
     std::lock_guard<std::mutex> guard(cacheLock_);
     cache_ = std::move(loaded);
 }
 
+void DriveStore::flush() {
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        if (!unflushed_) return;
+        unflushed_ = false;
+    }
+    int fd = ::open(larder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::syncfs(fd);
+    ::close(fd);
+}
+
 void DriveStore::saveCache() {
+    // The cache must never vouch for a file whose bytes are not on the drive yet.
+    flush();
     std::string bytes;
     {
         std::lock_guard<std::mutex> guard(cacheLock_);

@@ -56,6 +56,11 @@ public:
     std::optional<int64_t> freeBytes() const;
     // Writes the cache file atomically when it changed; failures are ignored.
     void saveCache();
+    // Makes the files written so far durable on the drive (one syncfs for
+    // many files rather than a flush per file). Every listing and cache save
+    // flushes first, and the reconciler saves its state only after a listing,
+    // so no record ever describes a file that a pulled-out drive could lose.
+    void flush();
 
     std::map<std::string, CacheEntry> cache() const;
 
@@ -66,7 +71,6 @@ public:
 
 private:
     std::filesystem::path larder() const { return root_ / "Larder"; }
-    std::optional<std::string> cachedHash(const std::string& path, int64_t size, int64_t mtimeNs) const;
     void remember(const std::string& path, CacheEntry entry);
     void loadCache();
 
@@ -76,10 +80,11 @@ private:
     std::function<std::optional<int64_t>()> freeBytesOverride_;
     std::function<double()> clock_;
 
-    mutable std::mutex cacheLock_;  // guards cache_, cacheChanged_, lastSave_
+    mutable std::mutex cacheLock_;  // guards cache_, cacheChanged_, lastSave_, unflushed_
     std::map<std::string, CacheEntry> cache_;
     bool cacheChanged_ = false;
     double lastSave_ = 0;
+    bool unflushed_ = false;  // files were written since the last flush
 };
 
 }  // namespace brindle

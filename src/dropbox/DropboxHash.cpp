@@ -5,47 +5,85 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
-#include <vector>
 
 namespace brindle::DropboxHash {
 
 namespace {
 
-struct DigestDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
+// Files are read in chunks of this size; each 4 MiB block is hashed as its
+// chunks arrive, so memory stays at one chunk per thread.
+constexpr size_t kChunk = 1024 * 1024;
 
-// The running hash over the block digests.
-class Outer {
+// The digest machinery of one thread, set up once: fetching the algorithm
+// and allocating contexts per file would dominate the cost of small files.
+class Hasher {
 public:
-    Outer() : context_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr); }
-    void addBlock(const unsigned char* data, size_t size) {
-        unsigned char digest[SHA256_DIGEST_LENGTH];
-        unsigned int length = 0;
-        EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr);
-        EVP_DigestUpdate(context_.get(), digest, length);
+    Hasher()
+        : sha256_(EVP_MD_fetch(nullptr, "SHA256", nullptr)), inner_(EVP_MD_CTX_new()), outer_(EVP_MD_CTX_new()),
+          chunk_(new unsigned char[kChunk]) {}
+    ~Hasher() {
+        EVP_MD_CTX_free(inner_);
+        EVP_MD_CTX_free(outer_);
+        EVP_MD_free(sha256_);
     }
-    std::string hex() {
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+
+    unsigned char* chunk() { return chunk_.get(); }
+
+    void start() {
+        EVP_DigestInit_ex(outer_, sha256_, nullptr);
+        EVP_DigestInit_ex(inner_, sha256_, nullptr);
+        inBlock_ = 0;
+    }
+    // Feeds bytes that never cross a block boundary.
+    void add(const unsigned char* data, size_t size) {
+        EVP_DigestUpdate(inner_, data, size);
+        inBlock_ += size;
+        if (inBlock_ == kBlockSize) endBlock();
+    }
+    size_t roomInBlock() const { return kBlockSize - inBlock_; }
+    std::string finish() {
+        if (inBlock_ > 0) endBlock();
         unsigned char digest[SHA256_DIGEST_LENGTH];
         unsigned int length = 0;
-        EVP_DigestFinal_ex(context_.get(), digest, &length);
+        EVP_DigestFinal_ex(outer_, digest, &length);
         static const char* kDigits = "0123456789abcdef";
-        std::string text;
+        std::string text(2 * length, '0');
         for (unsigned int i = 0; i < length; ++i) {
-            text += kDigits[digest[i] >> 4];
-            text += kDigits[digest[i] & 15];
+            text[2 * i] = kDigits[digest[i] >> 4];
+            text[2 * i + 1] = kDigits[digest[i] & 15];
         }
         return text;
     }
 
 private:
-    std::unique_ptr<EVP_MD_CTX, DigestDeleter> context_;
+    void endBlock() {
+        unsigned char digest[SHA256_DIGEST_LENGTH];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(inner_, digest, &length);
+        EVP_DigestUpdate(outer_, digest, length);
+        EVP_DigestInit_ex(inner_, sha256_, nullptr);
+        inBlock_ = 0;
+    }
+
+    EVP_MD* sha256_;
+    EVP_MD_CTX* inner_;
+    EVP_MD_CTX* outer_;
+    std::unique_ptr<unsigned char[]> chunk_;
+    size_t inBlock_ = 0;
 };
+
+Hasher& hasher() {
+    thread_local Hasher perThread;
+    return perThread;
+}
 
 struct FileCloser {
     int fd;
@@ -59,32 +97,28 @@ std::string of(const std::filesystem::path& file) {
     if (fd < 0) throw Error("Could not read " + file.string() + ": " + std::strerror(errno));
     FileCloser closer{fd};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::vector<unsigned char> block(kBlockSize);
-    Outer outer;
+    Hasher& digest = hasher();
+    digest.start();
     while (true) {
-        // Fill a whole block unless the file ends first.
-        size_t filled = 0;
-        while (filled < kBlockSize) {
-            ssize_t got = ::read(fd, block.data() + filled, kBlockSize - filled);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) throw Error("Could not read " + file.string() + ": " + std::strerror(errno));
-            if (got == 0) break;
-            filled += static_cast<size_t>(got);
-        }
-        if (filled == 0) break;
-        outer.addBlock(block.data(), filled);
-        if (filled < kBlockSize) break;
+        ssize_t got = ::read(fd, digest.chunk(), std::min(kChunk, digest.roomInBlock()));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw Error("Could not read " + file.string() + ": " + std::strerror(errno));
+        if (got == 0) break;
+        digest.add(digest.chunk(), static_cast<size_t>(got));
     }
-    return outer.hex();
+    return digest.finish();
 }
 
 std::string ofBytes(std::string_view bytes) {
-    Outer outer;
-    for (size_t at = 0; at < bytes.size(); at += kBlockSize) {
-        size_t size = std::min(kBlockSize, bytes.size() - at);
-        outer.addBlock(reinterpret_cast<const unsigned char*>(bytes.data()) + at, size);
+    Hasher& digest = hasher();
+    digest.start();
+    auto data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (size_t at = 0; at < bytes.size();) {
+        size_t size = std::min(digest.roomInBlock(), bytes.size() - at);
+        digest.add(data + at, size);
+        at += size;
     }
-    return outer.hex();
+    return digest.finish();
 }
 
 }  // namespace brindle::DropboxHash

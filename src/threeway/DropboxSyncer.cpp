@@ -11,9 +11,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <chrono>
 #include <ctime>
 #include <thread>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace brindle {
 
@@ -71,6 +74,48 @@ void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& 
         if (entry.deleted) eraseTree(remote, entry.key);
         else if (entry.file && !unwanted(*entry.file)) remote[entry.key] = std::move(*entry.file);
     }
+}
+
+// Makes remote hold exactly what a full listing says, changing only the
+// records that differ (a drive is listed in full after every batch, and
+// rebuilding a large map each time would cost more than the scan). Returns
+// whether anything changed.
+bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries) {
+    bool plain = std::none_of(entries.begin(), entries.end(), [](const RemoteEntry& entry) { return entry.deleted; });
+    if (!plain) {
+        std::map<std::string, RemoteFile> rebuilt;
+        apply(rebuilt, entries);
+        bool changed = rebuilt != remote;
+        remote = std::move(rebuilt);
+        return changed;
+    }
+    std::erase_if(entries, [](const RemoteEntry& entry) { return !entry.file || unwanted(*entry.file); });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const RemoteEntry& a, const RemoteEntry& b) { return a.key < b.key; });
+    bool changed = false;
+    auto at = remote.begin();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        // Of several entries with one key the last one counts.
+        if (i + 1 < entries.size() && entries[i + 1].key == entries[i].key) continue;
+        RemoteEntry& entry = entries[i];
+        while (at != remote.end() && at->first < entry.key) {
+            at = remote.erase(at);
+            changed = true;
+        }
+        if (at != remote.end() && at->first == entry.key) {
+            if (at->second != *entry.file) {
+                at->second = std::move(*entry.file);
+                changed = true;
+            }
+            ++at;
+        } else {
+            remote.emplace_hint(at, std::move(entry.key), std::move(*entry.file));
+            changed = true;
+        }
+    }
+    if (at != remote.end()) changed = true;
+    remote.erase(at, remote.end());
+    return changed;
 }
 
 }  // namespace
@@ -182,12 +227,27 @@ void DropboxSyncer::saveState() {
         if (!stateChanged_) return;
         bytes = state_.encode();
     }
+    flushFolder();
     std::error_code error;
     fs::create_directories(stateFile_.parent_path(), error);
     if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
     Files::writeAtomically(stateFile_, bytes);
     std::lock_guard<std::mutex> guard(lock_);
     stateChanged_ = false;
+}
+
+void DropboxSyncer::flushFolder() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!unflushed_) return;
+        unflushed_ = false;
+    }
+    // One flush of the file system for all the files written in this pass:
+    // the state must never record a download that a power cut could undo.
+    int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::syncfs(fd);
+    ::close(fd);
 }
 
 void DropboxSyncer::refreshRemote() {
@@ -210,10 +270,7 @@ void DropboxSyncer::refreshRemote() {
 
     std::lock_guard<std::mutex> guard(lock_);
     if (full) {
-        std::map<std::string, RemoteFile> remote;
-        apply(remote, listing.entries);
-        if (remote != state_.remote || state_.cursor != listing.cursor) markStateChanged();
-        state_.remote = std::move(remote);
+        if (replaceListing(state_.remote, listing.entries) || state_.cursor != listing.cursor) markStateChanged();
     } else {
         if (!listing.entries.empty() || state_.cursor != listing.cursor) markStateChanged();
         apply(state_.remote, listing.entries);
@@ -227,10 +284,14 @@ bool DropboxSyncer::pass(bool folderMissing) {
     bool again = false;
     bool first = true;
     bool localGone = false, remoteGone = false;
-    double refreshStarted = steadySeconds();
-    refreshRemote();
     while (true) {
-        Scan scan = scanLocal();
+        // The local walk and the remote listing are independent: run them
+        // side by side.
+        double refreshStarted = steadySeconds();
+        double now = clock_();
+        auto walking = std::async(std::launch::async, [this, now] { return walkLocal(now); });
+        refreshRemote();
+        Scan scan = classify(walking.get(), now);
         if (first) {
             std::lock_guard<std::mutex> guard(lock_);
             size_t bases = state_.base.size();
@@ -264,8 +325,6 @@ bool DropboxSyncer::pass(bool folderMissing) {
             if (onProgress_) onProgress_(static_cast<int>(actions.size() - at));
             if (stale || working >= kRefreshRatio * refreshCost) break;
         }
-        refreshStarted = steadySeconds();
-        refreshRemote();
     }
 }
 
@@ -290,12 +349,15 @@ std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bo
         if (remote != remoteEnd && (!least || remote->first < *least)) least = &remote->first;
         std::string key = *least;
         const Local* file = nullptr;
+        const SyncBase* recorded = nullptr;
+        const RemoteFile* listed = nullptr;
         if (local != scan.local.end() && local->first == key) file = &(local++)->second;
-        if (base != baseEnd && base->first == key) ++base;
-        if (remote != remoteEnd && remote->first == key) ++remote;
-        if (scan.busy.count(key) || done.count(key)) continue;
+        if (base != baseEnd && base->first == key) recorded = &(base++)->second;
+        if (remote != remoteEnd && remote->first == key) listed = &(remote++)->second;
+        if ((!scan.busy.empty() && scan.busy.count(key)) || (!done.empty() && done.count(key))) continue;
         try {
-            if (auto action = reconcile(key, file, localGone, remoteGone)) actions.push_back(std::move(*action));
+            if (auto action = decide(key, file, recorded, listed, localGone, remoteGone))
+                actions.push_back(std::move(*action));
         } catch (const std::exception& error) {
             fail(key, scan.local, error.what());
             done.insert(key);
@@ -306,36 +368,45 @@ std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bo
 
 std::optional<DropboxSyncer::Action> DropboxSyncer::reconcile(const std::string& key, const Local* local,
                                                               bool localGone, bool remoteGone) {
+    const SyncBase* base = nullptr;
+    const RemoteFile* remote = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (auto found = state_.base.find(key); found != state_.base.end()) base = &found->second;
+        if (auto found = state_.remote.find(key); found != state_.remote.end()) remote = &found->second;
+    }
+    return decide(key, local, base, remote, localGone, remoteGone);
+}
+
+// base and remote point into state_; only this thread changes it while
+// decisions are made (no worker runs then).
+std::optional<DropboxSyncer::Action> DropboxSyncer::decide(const std::string& key, const Local* local,
+                                                           const SyncBase* base, const RemoteFile* remote,
+                                                           bool localGone, bool remoteGone) {
     std::optional<std::string> hash;
-    if (local) hash = localHash(key, *local);
-    std::lock_guard<std::mutex> guard(lock_);
-    auto base = state_.base.find(key);
-    auto remote = state_.remote.find(key);
-    const SyncBase* b = base == state_.base.end() ? nullptr : &base->second;
-    const RemoteFile* r = remote == state_.remote.end() ? nullptr : &remote->second;
+    if (local) hash = localHash(key, *local, base);
     SyncDecision decision =
-        reconcileKey(key, local, hash ? &*hash : nullptr, b, r, localGone, remoteGone, name_);
-    if (decision.baseChange == SyncDecision::BaseChange::remove) {
-        state_.base.erase(base);
-        markStateChanged();
-    } else if (decision.baseChange == SyncDecision::BaseChange::adopt) {
-        SyncBase adopted{local->path, *hash, r->rev, local->size, local->mtimeNs};
-        if (!b || *b != adopted) {
-            state_.base[key] = std::move(adopted);
+        reconcileKey(key, local, hash ? &*hash : nullptr, base, remote, localGone, remoteGone, name_);
+    if (decision.baseChange != SyncDecision::BaseChange::none) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (decision.baseChange == SyncDecision::BaseChange::remove) {
+            state_.base.erase(key);
             markStateChanged();
+        } else {
+            SyncBase adopted{local->path, *hash, remote->rev, local->size, local->mtimeNs};
+            if (!base || *base != adopted) {
+                state_.base[key] = std::move(adopted);
+                markStateChanged();
+            }
         }
     }
     if (!decision.logLine.empty()) log_(decision.logLine);
     return std::move(decision.action);
 }
 
-std::string DropboxSyncer::localHash(const std::string& key, const Local& local) {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        auto base = state_.base.find(key);
-        if (base != state_.base.end() && base->second.size == local.size && base->second.mtimeNs == local.mtimeNs)
-            return base->second.hash;
-    }
+std::string DropboxSyncer::localHash(const std::string& key, const Local& local, const SyncBase* base) {
+    // An untouched file keeps the hash recorded for it: no reading at all.
+    if (base && base->size == local.size && base->mtimeNs == local.mtimeNs) return base->hash;
     auto cached = hashes_.find(key);
     if (cached != hashes_.end() && cached->second.size == local.size && cached->second.mtimeNs == local.mtimeNs)
         return cached->second.hash;

@@ -4,6 +4,7 @@
 #include "threeway/Reconcile.h"
 #include "threeway/RemoteStore.h"
 #include "threeway/SyncState.h"
+#include "threeway/TreeWalk.h"
 
 #include <cstdint>
 #include <exception>
@@ -118,15 +119,21 @@ private:
     void loadState();
     void checkAccount();
     void saveState();
+    void flushFolder();
     bool pass(bool folderMissing);
     std::vector<Action> decideAll(const Scan& scan, bool localGone, bool remoteGone, std::set<std::string>& done);
     bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
     bool perform(const Action& action);
     void refreshRemote();
-    std::string localHash(const std::string& key, const Local& local);
+    std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
+                                 const RemoteFile* remote, bool localGone, bool remoteGone);
+    std::string localHash(const std::string& key, const Local& local, const SyncBase* base);
 
-    // the local scan (LocalScan.cpp)
+    // the local scan (LocalScan.cpp): the walk touches only the file system
+    // and may run beside the remote refresh; classify decides what counts.
     Scan scanLocal();
+    TreeWalk::Result walkLocal(double now) const;
+    Scan classify(TreeWalk::Result found, double now);
 
     // actions (SyncActions.cpp)
     bool download(const std::string& key, const RemoteFile& remote, const std::optional<std::string>& destRel,
@@ -156,8 +163,8 @@ private:
     std::map<std::string, CachedHash> hashes_;
     std::set<std::string> warned_;
 
-    // Guards state_, stateChanged_, events_, errors_, changedLocal_ and
-    // skippedFiles_ against the worker threads and outside readers.
+    // Guards state_, stateChanged_, events_, errors_, changedLocal_,
+    // unflushed_ and skippedFiles_ against the worker threads and outside readers.
     mutable std::mutex lock_;
     State state_;
     bool stateChanged_ = false;  // the in-memory state differs from the file
@@ -165,6 +172,7 @@ private:
     std::vector<std::string> errors_;
     std::vector<std::string> skippedFiles_;
     bool changedLocal_ = false;
+    bool unflushed_ = false;  // files were downloaded since the last flush
 };
 
 }  // namespace brindle

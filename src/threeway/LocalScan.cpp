@@ -23,9 +23,16 @@ bool recentlyChanged(double now, int64_t mtimeNs) {
 
 }  // namespace
 
+TreeWalk::Result DropboxSyncer::walkLocal(double now) const {
+    return TreeWalk::walk(folder_, now, kStaleTemporarySeconds);
+}
+
 DropboxSyncer::Scan DropboxSyncer::scanLocal() {
     double now = clock_();
-    TreeWalk::Result found = TreeWalk::walk(folder_, now, kStaleTemporarySeconds);
+    return classify(walkLocal(now), now);
+}
+
+DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) {
     Scan scan;
     std::map<std::string, std::string> skippedKeys;  // key -> path of files over the size limit
     std::vector<std::string> skipped;

@@ -2,7 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindle::RecordJSON {
 
@@ -113,6 +119,192 @@ private:
     Record record_;
 };
 
+// A quick reader for the documents we write ourselves: objects, strings with
+// the common escapes, numbers. Anything else (arrays, \u escapes, nested
+// values inside records, a malformed document) throws Unusual, and the
+// document goes to the full parser, which decides.
+struct Unusual {};
+
+class QuickReader {
+public:
+    QuickReader(std::string_view bytes, const Reader& reader)
+        : at_(bytes.data()), end_(bytes.data() + bytes.size()), reader_(reader) {}
+
+    std::vector<std::string> objects;
+
+    // false: a callback rejected a record.
+    bool document() {
+        expect('{');
+        if (!members([&](std::string& key) { return top(key); })) return false;
+        space();
+        if (at_ != end_) throw Unusual();
+        return true;
+    }
+
+private:
+    template <typename Member>
+    bool members(Member&& member) {
+        space();
+        if (peek() == '}') {
+            ++at_;
+            return true;
+        }
+        while (true) {
+            std::string key;
+            string(key);
+            expect(':');
+            if (!member(key)) return false;
+            space();
+            char next = take();
+            if (next == '}') return true;
+            if (next != ',') throw Unusual();
+        }
+    }
+
+    bool top(std::string& key) {
+        space();
+        char next = peek();
+        if (next == '"') {
+            std::string value;
+            string(value);
+            if (reader_.topString) reader_.topString(key, value);
+            return true;
+        }
+        if (next != '{') return scalar();
+        objects.push_back(key);
+        ++at_;
+        if (!reader_.sectioned) return record(std::string(), key, true);
+        return members([&](std::string& recordKey) {
+            space();
+            if (peek() != '{') return scalar();
+            ++at_;
+            return record(key, recordKey, true);
+        });
+    }
+
+    bool record(const std::string& section, std::string& key, bool) {
+        Record record;
+        if (!members([&](std::string& field) { return value(record, field); })) return false;
+        return !reader_.record || reader_.record(section, key, std::move(record));
+    }
+
+    bool value(Record& record, const std::string& field) {
+        space();
+        char next = peek();
+        if (next == '"') {
+            std::string text;
+            string(text);
+            if (field == "path") record.path = std::move(text), record.present |= Record::kPath;
+            else if (field == "hash") record.hash = std::move(text), record.present |= Record::kHash;
+            else if (field == "rev") record.rev = std::move(text), record.present |= Record::kRev;
+            else if (field == "size" || field == "mtimeNs" || field == "modified") throw Unusual();
+            return true;
+        }
+        if (next == '-' || (next >= '0' && next <= '9')) {
+            const char* start = at_;
+            while (at_ != end_ && (std::strchr("+-.eE", *at_) || (*at_ >= '0' && *at_ <= '9'))) ++at_;
+            bool whole = std::find_if(start, at_, [](char c) { return c == '.' || c == 'e' || c == 'E'; }) == at_;
+            if (field == "size" || field == "mtimeNs") {
+                int64_t number = 0;
+                auto parsed = std::from_chars(start, at_, number);
+                if (!whole || parsed.ptr != at_ || parsed.ec != std::errc()) throw Unusual();
+                if (field == "size") record.size = number, record.present |= Record::kSize;
+                else record.mtimeNs = number, record.present |= Record::kMtimeNs;
+            } else if (field == "modified") {
+                double number = 0;
+                auto parsed = std::from_chars(start, at_, number);
+                if (parsed.ptr != at_ || parsed.ec != std::errc()) throw Unusual();
+                record.modified = number;
+                record.present |= Record::kModified;
+            }
+            return true;
+        }
+        if (field == "path" || field == "hash" || field == "rev" || field == "size" || field == "mtimeNs" ||
+            field == "modified")
+            throw Unusual();
+        return scalar();
+    }
+
+    // true, false or null; anything else is unusual.
+    bool scalar() {
+        for (const char* word : {"true", "false", "null"}) {
+            size_t length = std::strlen(word);
+            if (static_cast<size_t>(end_ - at_) >= length && std::memcmp(at_, word, length) == 0) {
+                at_ += length;
+                return true;
+            }
+        }
+        if (peek() == '-' || (peek() >= '0' && peek() <= '9')) {
+            while (at_ != end_ && (std::strchr("+-.eE", *at_) || (*at_ >= '0' && *at_ <= '9'))) ++at_;
+            return true;
+        }
+        throw Unusual();
+    }
+
+    void string(std::string& out) {
+        space();
+        expect('"');
+        bool plain = true;
+        while (true) {
+            const char* start = at_;
+            while (at_ != end_ && *at_ != '"' && *at_ != '\\') {
+                auto byte = static_cast<unsigned char>(*at_);
+                if (byte < 0x20) throw Unusual();
+                plain = plain && byte < 0x80;
+                ++at_;
+            }
+            out.append(start, at_);
+            if (at_ == end_) throw Unusual();
+            if (*at_ == '"') {
+                ++at_;
+                break;
+            }
+            ++at_;  // the backslash
+            switch (take()) {
+            case '"': out += '"'; break;
+            case '\\': out += '\\'; break;
+            case '/': out += '/'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            default: throw Unusual();
+            }
+        }
+        if (!plain && !validUTF8(out)) throw Unusual();
+    }
+
+    static bool validUTF8(std::string_view text) {
+        for (size_t i = 0; i < text.size();) {
+            auto byte = static_cast<unsigned char>(text[i]);
+            size_t length = byte < 0x80 ? 1 : (byte >> 5) == 6 ? 2 : (byte >> 4) == 14 ? 3 : (byte >> 3) == 30 ? 4 : 0;
+            if (length == 0 || i + length > text.size()) return false;
+            for (size_t k = 1; k < length; ++k)
+                if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+            i += length;
+        }
+        return true;
+    }
+
+    void space() {
+        while (at_ != end_ && (*at_ == ' ' || *at_ == '\n' || *at_ == '\r' || *at_ == '\t')) ++at_;
+    }
+    char peek() const { return at_ == end_ ? '\0' : *at_; }
+    char take() {
+        if (at_ == end_) throw Unusual();
+        return *at_++;
+    }
+    void expect(char wanted) {
+        space();
+        if (take() != wanted) throw Unusual();
+    }
+
+    const char* at_;
+    const char* end_;
+    const Reader& reader_;
+};
+
 }  // namespace
 
 std::optional<std::vector<std::string>> parse(std::string_view bytes, const Reader& reader) {
@@ -120,6 +312,13 @@ std::optional<std::vector<std::string>> parse(std::string_view bytes, const Read
     // The document must be an object: check the first non-blank character.
     size_t first = bytes.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos || bytes[first] != '{') return std::nullopt;
+    try {
+        QuickReader quick(bytes, reader);
+        if (!quick.document()) return std::nullopt;
+        return std::move(quick.objects);
+    } catch (const Unusual&) {
+        if (reader.restart) reader.restart();
+    }
     Handler handler(reader);
     bool ok = false;
     try {
@@ -129,6 +328,31 @@ std::optional<std::vector<std::string>> parse(std::string_view bytes, const Read
     }
     if (!ok) return std::nullopt;
     return std::move(handler.topKeys);
+}
+
+MappedFile::MappedFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        readable_ = true;
+        if (info.st_size > 0) {
+            void* address = ::mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (address == MAP_FAILED) {
+                readable_ = false;
+            } else {
+                ::madvise(address, static_cast<size_t>(info.st_size), MADV_SEQUENTIAL);
+                data_ = static_cast<const char*>(address);
+                size_ = static_cast<size_t>(info.st_size);
+                mapped_ = true;
+            }
+        }
+    }
+    ::close(fd);
+}
+
+MappedFile::~MappedFile() {
+    if (mapped_) ::munmap(const_cast<char*>(data_), size_);
 }
 
 void appendString(std::string& out, std::string_view text) {

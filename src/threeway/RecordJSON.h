@@ -33,15 +33,37 @@ struct Reader {
     // the records sit directly in the top-level object. Returning false
     // rejects the whole document.
     std::function<bool(const std::string& section, const std::string& key, Record&& record)> record;
-    // Top-level keys whose values are objects of records; when empty, the
-    // top-level object itself maps keys to records.
+    // true: top-level keys name objects of records ("remote": {key: record});
+    // false: the top-level object itself maps keys to records.
     bool sectioned = true;
+    // Called before the document is read again from the start (the quick
+    // reader hands anything unusual to a full JSON parser): forget what the
+    // callbacks were given so far.
+    std::function<void()> restart;
 };
 
 // Parses bytes as one JSON object. Returns the top-level keys whose values
 // are objects, or nothing when the text is not JSON, a known field has the wrong
 // type, or a callback rejected a record.
 std::optional<std::vector<std::string>> parse(std::string_view bytes, const Reader& reader);
+
+// The bytes of a whole file, mapped read-only rather than copied (state files
+// of large folders run to tens of megabytes). Empty when it cannot be read.
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& path);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    bool readable() const { return readable_; }
+    std::string_view bytes() const { return {data_, size_}; }
+
+private:
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+    bool mapped_ = false;
+    bool readable_ = false;
+};
 
 // Appends text as a JSON string literal. Text must be valid UTF-8.
 void appendString(std::string& out, std::string_view text);

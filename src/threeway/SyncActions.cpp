@@ -92,6 +92,16 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
     store_->download(remote.path, temporary.path());
     if (!remote.hash.empty() && DropboxHash::of(temporary.path()) != remote.hash)
         throw DropboxFailure::message(remote.path + " changed while it was downloading; will retry");
+    // Date the file 2 s back before it is visible: a conflict copy dated now
+    // would count as busy at the next scan, and any edit made after the
+    // rename gets a later time than the one recorded below, even within one
+    // tick of the file system's clock.
+    double then = clock_() - 2;
+    timespec times[2] = {{0, UTIME_OMIT},
+                         {static_cast<time_t>(std::floor(then)), static_cast<long>((then - std::floor(then)) * 1e9)}};
+    struct stat info {};
+    if (::utimensat(AT_FDCWD, temporary.path().c_str(), times, 0) != 0 || ::lstat(temporary.path().c_str(), &info) != 0)
+        throw DropboxFailure::message("Couldn't save " + rel + ": " + std::strerror(errno));
     // Never replace a local edit made while the download ran.
     requireUnchanged(dest, rel, expected);
     if (::rename(temporary.path().c_str(), dest.c_str()) != 0)
@@ -100,19 +110,9 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
     {
         std::lock_guard<std::mutex> guard(lock_);
         changedLocal_ = true;
+        unflushed_ = true;
     }
-
-    if (!record) {
-        // A copy dated just now would count as busy at the next scan.
-        double then = clock_() - 2;
-        timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(std::floor(then)),
-                                                static_cast<long>((then - std::floor(then)) * 1e9)}};
-        ::utimensat(AT_FDCWD, dest.c_str(), times, 0);
-        return false;
-    }
-    struct stat info {};
-    if (::lstat(dest.c_str(), &info) != 0)
-        throw DropboxFailure::message("Couldn't save " + rel + ": " + std::strerror(errno));
+    if (!record) return false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         state_.base[key] = SyncBase{rel, remote.hash, remote.rev, info.st_size, mtimeOf(info)};

@@ -20,28 +20,6 @@ using RecordJSON::Record;
 constexpr unsigned kRemoteFields = Record::kPath | Record::kHash | Record::kRev | Record::kSize;
 constexpr unsigned kBaseFields = kRemoteFields | Record::kMtimeNs;
 
-// Reads a whole file with one read per chunk; nothing on any failure.
-std::optional<std::string> readWhole(const std::filesystem::path& file) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat info {};
-    std::string bytes;
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size));
-    char chunk[1 << 16];
-    while (true) {
-        ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0) break;
-        bytes.append(chunk, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return bytes;
-}
-
 void appendField(std::string& out, const char* name, const std::string& text) {
     out += '"';
     out += name;
@@ -72,6 +50,10 @@ std::optional<SyncState> SyncState::decode(std::string_view bytes) {
                                              record.size, record.mtimeNs});
         }
         return true;
+    };
+    reader.restart = [&] {
+        state = SyncState();
+        haveAccount = false;
     };
     auto objects = RecordJSON::parse(bytes, reader);
     if (!objects || !haveAccount) return std::nullopt;
@@ -130,9 +112,9 @@ std::string SyncState::encode() const {
 }
 
 std::optional<SyncState> SyncState::load(const std::filesystem::path& file) {
-    auto bytes = readWhole(file);
-    if (!bytes) return std::nullopt;
-    return decode(*bytes);
+    RecordJSON::MappedFile mapped(file.string());
+    if (!mapped.readable()) return std::nullopt;
+    return decode(mapped.bytes());
 }
 
 void SyncState::save(const std::filesystem::path& file) const {

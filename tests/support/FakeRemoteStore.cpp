@@ -177,7 +177,7 @@ void FakeRemoteStore::download(const std::string& path, const std::filesystem::p
         if (!found) throw DropboxFailure::message("path/not_found/");
         content = served_.count(path) ? served_[path] : *found;
     }
-    Files::writeAtomically(to, content);
+    writeFile(to, content);
 }
 
 RemoteFile FakeRemoteStore::upload(const std::string& path, const std::filesystem::path& from,

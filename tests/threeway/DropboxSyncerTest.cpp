@@ -368,3 +368,15 @@ TEST_F(SyncerTest, IgnoredNamesAndOurTemporaryFilesStayPut) {
     EXPECT_FALSE(exists(".brindle-tmp-123456789abc"));
     EXPECT_TRUE(exists(".DS_Store"));
 }
+
+TEST_F(SyncerTest, SameSizeEditRightAfterADownloadIsSeen) {
+    // an edit within the same tick of the file system's clock as the download
+    // would keep size and time, were the download not dated away from now
+    store->put("a.txt", "from there");
+    ASSERT_EQ(sync(), "");
+    double recorded = static_cast<double>(syncer->state().base.at("a.txt").mtimeNs) / 1e9;
+    EXPECT_NEAR(recorded, now() - 2, 1.0);  // dated 2 s before the syncer's clock
+    write("a.txt", "from here!");
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->content("a.txt"), "from here!");
+}
