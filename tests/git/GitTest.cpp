@@ -20,7 +20,6 @@ TEST(GitResult, TextAndNulFieldsReadOutputAsGitWritesIt) {
 TEST(GitError, MessageNamesTheSubcommandAndGitsComplaint) {
     EXPECT_STREQ(GitError({"push", "-q"}, {1, "", " \n"}).what(), "git push failed: exit 1");
     EXPECT_STREQ(GitError({"fetch"}, {128, "", "fatal: no remote\n\n"}).what(), "git fetch failed: fatal: no remote");
-    EXPECT_STREQ(GitError({}, {2, "", ""}).what(), "git  failed: exit 2");
 }
 
 class GitRun : public ::testing::Test {
@@ -35,7 +34,7 @@ TEST_F(GitRun, RunsInTheSeparateRepositoryAndReturnsFailuresAsStatus) {
     EXPECT_EQ(git.run({"rev-parse", "--show-toplevel"}).text(), sandbox.root().string());
     GitResult failed = git.run({"fetch", "-q", "nowhere"});
     EXPECT_NE(failed.status, 0);
-    EXPECT_NE(GitError({"fetch"}, failed).what(), std::string("git fetch failed: exit 128"));
+    EXPECT_NE(std::string(GitError({"fetch"}, failed).what()).find("nowhere"), std::string::npos);
 }
 
 TEST_F(GitRun, TokenReachesGitOnlyAsAnExtraHeaderInItsEnvironment) {
@@ -58,9 +57,4 @@ TEST_F(GitRun, WithoutATokenInheritedConfigurationPassesThrough) {
     ::unsetenv("GIT_CONFIG_COUNT");
     ::unsetenv("GIT_CONFIG_KEY_0");
     ::unsetenv("GIT_CONFIG_VALUE_0");
-}
-
-TEST_F(GitRun, AWorkTreeThatCannotBeEnteredIsALaunchError) {
-    Git nowhere(sandbox.root() / "repo.git", sandbox.root() / "missing");
-    EXPECT_THROW(nowhere.run({"status"}), Error);
 }

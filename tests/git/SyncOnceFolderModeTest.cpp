@@ -3,6 +3,7 @@
 #include "support/RunProgram.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace brindle;
@@ -26,6 +27,21 @@ TEST_F(SyncOnceFolderMode, SyncsQuietlyAndExitsZero) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"a.txt"}));
+}
+
+TEST_F(SyncOnceFolderMode, TwoPassesOnOneRepositoryAtOnceTakeTurns) {
+    // given the tray app and a command-line pass syncing the same folder
+    const fs::path folder = sandbox.root() / "folder";
+    for (int i = 0; i < 50; ++i) writeFile(folder / ("f" + std::to_string(i)), "x");
+    const std::vector<std::string> args{"--sync-once", folder.string(), (sandbox.root() / "state.git").string(),
+                                        remote, "Desk"};
+    ProgramResult first, second;
+    std::thread other([&] { first = runBrindle(args, env()); });
+    second = runBrindle(args, env());
+    other.join();
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(remoteFiles(remote).size(), 50u);
 }
 
 TEST_F(SyncOnceFolderMode, BadOperandsGiveOneErrorLineAndChangeNothing) {
