@@ -127,6 +127,20 @@ bool arrivedWhole(const HTTP::Response& response, const fs::path& file) {
     return !error && static_cast<int64_t>(size) == sizeOf(result);
 }
 
+DropboxFailure failureOf(int status, const std::string& summary) {
+    if (Text::startsWith(summary, "reset/")) return DropboxFailure::reset();
+    if (summary.find("insufficient_space") != std::string::npos) return DropboxFailure::message(kFull);
+    return DropboxFailure::message(summary.empty() ? "HTTP " + std::to_string(status) : summary);
+}
+
+void moveInto(TemporaryFile& landing, const fs::path& destination) {
+    std::error_code error;
+    fs::remove(destination, error);
+    fs::rename(landing.path(), destination, error);
+    if (error) throw DropboxFailure::message("Couldn't save " + destination.filename().string() + ": " + error.message());
+    landing.release();
+}
+
 void appendEntries(const json& answer, std::vector<RemoteEntry>& entries) {
     auto list = answer.find("entries");
     if (list == answer.end() || !list->is_array()) return;
@@ -172,6 +186,23 @@ std::string DropboxAPI::headerArgument(const json& argument) {
     return ascii;
 }
 
+HTTP::Request DropboxAPI::request(Kind kind, const std::string& path, const std::map<std::string, std::string>& headers,
+                                  const json* body, const std::optional<fs::path>& uploadFile) {
+    DropboxCredential credential = credentials_->get();
+    HTTP::Request request;
+    request.method = "POST";
+    request.url = (kind == Kind::content ? credential.contentBase : credential.apiBase) + "/2/" + path;
+    request.timeout = kTimeout;
+    request.headers.emplace_back("Authorization", "Bearer " + credential.token);
+    for (const auto& header : headers) request.headers.push_back(header);
+    if (body) {
+        request.headers.emplace_back("Content-Type", "application/json");
+        request.body = compact(*body);
+    }
+    request.bodyFile = uploadFile;
+    return request;
+}
+
 std::string DropboxAPI::send(Kind kind, const std::string& path, const std::map<std::string, std::string>& headers,
                              const json* body, const std::optional<fs::path>& uploadFile,
                              const std::optional<fs::path>& downloadTo) {
@@ -181,18 +212,7 @@ std::string DropboxAPI::send(Kind kind, const std::string& path, const std::map<
     bool refreshed = false;
     bool lastWasRefusal = false;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        DropboxCredential credential = credentials_->get();
-        HTTP::Request request;
-        request.method = "POST";
-        request.url = (kind == Kind::content ? credential.contentBase : credential.apiBase) + "/2/" + path;
-        request.timeout = kTimeout;
-        request.headers.emplace_back("Authorization", "Bearer " + credential.token);
-        for (const auto& header : headers) request.headers.push_back(header);
-        if (body) {
-            request.headers.emplace_back("Content-Type", "application/json");
-            request.body = compact(*body);
-        }
-        request.bodyFile = uploadFile;
+        HTTP::Request request = this->request(kind, path, headers, body, uploadFile);
         // A download lands beside its destination and is moved there only
         // when it arrived whole, so a cut-off transfer never replaces a file.
         std::optional<TemporaryFile> landing;
@@ -200,7 +220,6 @@ std::string DropboxAPI::send(Kind kind, const std::string& path, const std::map<
             landing.emplace(downloadTo->parent_path() / Files::temporaryName());
             request.downloadTo = landing->path();
         }
-
         lastWasRefusal = false;
         double pause = std::pow(2.0, attempt);
         HTTP::Response response;
@@ -213,35 +232,22 @@ std::string DropboxAPI::send(Kind kind, const std::string& path, const std::map<
         }
         if (response.status >= 200 && response.status < 300) {
             if (!downloadTo) return std::move(response.body);
-            if (!arrivedWhole(response, landing->path())) {
-                reason = "the download was cut short";
-                pause_(std::min(pause, kMaxPause));
-                continue;
+            if (arrivedWhole(response, landing->path())) {
+                moveInto(*landing, *downloadTo);
+                return "";
             }
-            std::error_code error;
-            fs::remove(*downloadTo, error);
-            fs::rename(landing->path(), *downloadTo, error);
-            if (error) throw DropboxFailure::message("Couldn't save " + downloadTo->filename().string() + ": " + error.message());
-            landing->release();
-            return "";
-        }
-        if (response.status == 401) {
-            if (refreshed) throw DropboxFailure::message(kRefused);
-            refreshed = true;
-            lastWasRefusal = true;
-            credentials_->dropCached();
-            continue;
-        }
-        if (response.status == 429 || response.status >= 500) {
-            reason = "HTTP " + std::to_string(response.status);
-            pause = retryAfter(response.header("retry-after")).value_or(pause);
+            reason = "the download was cut short";
             pause_(std::min(pause, kMaxPause));
-            continue;
+        } else if (response.status == 401) {
+            if (refreshed) throw DropboxFailure::message(kRefused);
+            refreshed = lastWasRefusal = true;
+            credentials_->dropCached();
+        } else if (response.status == 429 || response.status >= 500) {
+            reason = "HTTP " + std::to_string(response.status);
+            pause_(std::min(retryAfter(response.header("retry-after")).value_or(pause), kMaxPause));
+        } else {
+            throw failureOf(response.status, errorSummary(downloadTo ? readHead(landing->path()) : response.body));
         }
-        std::string summary = errorSummary(downloadTo ? readHead(landing->path()) : response.body);
-        if (Text::startsWith(summary, "reset/")) throw DropboxFailure::reset();
-        if (summary.find("insufficient_space") != std::string::npos) throw DropboxFailure::message(kFull);
-        throw DropboxFailure::message(summary.empty() ? "HTTP " + std::to_string(response.status) : summary);
     }
     // A refusal on the last attempt leaves nothing to blame but the access.
     if (lastWasRefusal) throw DropboxFailure::message(kRefused);

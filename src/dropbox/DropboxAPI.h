@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dropbox/DropboxCredentials.h"
+#include "service/HTTP.h"
 #include "threeway/RemoteStore.h"
 
 #include <functional>
@@ -54,6 +55,9 @@ public:
     static constexpr int kAttempts = 4;
 
 private:
+    // One attempt's request, with a credential fetched for it.
+    HTTP::Request request(Kind kind, const std::string& path, const std::map<std::string, std::string>& headers,
+                          const nlohmann::json* body, const std::optional<std::filesystem::path>& uploadFile);
     std::string send(Kind kind, const std::string& path, const std::map<std::string, std::string>& headers,
                      const nlohmann::json* body, const std::optional<std::filesystem::path>& uploadFile,
                      const std::optional<std::filesystem::path>& downloadTo);
