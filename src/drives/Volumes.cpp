@@ -92,6 +92,7 @@ std::vector<fs::path> parents() {
         return folders;
     }
     std::string user = userName();
+    if (user.empty()) return folders;  // "/media" itself holds users, not volumes
     folders.push_back(fs::path("/media") / user);
     folders.push_back(fs::path("/run/media") / user);
     return folders;
