@@ -306,9 +306,11 @@ std::string DropboxService::resolve(const std::string& relative) const {
 }
 
 json DropboxService::metadata(const Item& item) const {
+    std::string id = "id:";
+    id.append(hexOf(pathKey(item.display)), 0, 22);
     return {{".tag", "file"},
             {"name", lastComponent(item.display)},
-            {"id", "id:" + hexOf(pathKey(item.display)).substr(0, 22)},
+            {"id", id},
             {"path_lower", "/" + pathKey(item.display)},
             {"path_display", "/" + item.display},
             {"rev", item.rev},
