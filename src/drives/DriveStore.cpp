@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <set>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>

@@ -173,16 +173,16 @@ private:
         if (next != '{') return scalar();
         objects.push_back(key);
         ++at_;
-        if (!reader_.sectioned) return record(std::string(), key, true);
+        if (!reader_.sectioned) return record(std::string(), key);
         return members([&](std::string& recordKey) {
             space();
             if (peek() != '{') return scalar();
             ++at_;
-            return record(key, recordKey, true);
+            return record(key, recordKey);
         });
     }
 
-    bool record(const std::string& section, std::string& key, bool) {
+    bool record(const std::string& section, std::string& key) {
         Record record;
         if (!members([&](std::string& field) { return value(record, field); })) return false;
         return !reader_.record || reader_.record(section, key, std::move(record));
