@@ -2,10 +2,8 @@
 // git commands that do the same work (add, commit, fetch, push), run here in
 // the same run on the same machine. Writes a Markdown table to
 // $BRINDLE_BENCH_RESULTS/git_sync.md.
-#include "common/Files.h"
-#include "common/Process.h"
-#include "git/Git.h"
-#include "git/Syncer.h"
+#include <sys/utsname.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,8 +14,11 @@
 #include <functional>
 #include <iostream>
 #include <sstream>
-#include <sys/utsname.h>
-#include <unistd.h>
+
+#include "common/Files.h"
+#include "common/Process.h"
+#include "git/Git.h"
+#include "git/Syncer.h"
 
 using namespace brindle;
 namespace fs = std::filesystem;
@@ -44,7 +45,9 @@ void writeFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
 }
 
-std::string fileName(int i) { return "folder" + std::to_string(i / 100) + "/note" + std::to_string(i) + ".md"; }
+std::string fileName(int i) {
+    return "folder" + std::to_string(i / 100) + "/note" + std::to_string(i) + ".md";
+}
 
 void fillFolder(const fs::path& folder) {
     for (int i = 0; i < kFiles; ++i) writeFile(folder / fileName(i), "Note " + std::to_string(i) + "\nsome text\n");
@@ -52,7 +55,8 @@ void fillFolder(const fs::path& folder) {
 
 void changeFiles(const fs::path& folder, int round) {
     for (int i = 0; i < kChanged; ++i)
-        writeFile(folder / fileName((round * 997 + i * 89) % kFiles), "changed in round " + std::to_string(round) + "\n");
+        writeFile(folder / fileName((round * 997 + i * 89) % kFiles),
+                  "changed in round " + std::to_string(round) + "\n");
 }
 
 void required(const Git& git, const std::vector<std::string>& args) {
@@ -111,7 +115,8 @@ int main() {
     ::setenv("LARDER_LOG", (root / "bench.log").c_str(), 1);
     fs::create_directories(root);
     for (const char* name : {"synced.git", "plain.git"})
-        Process::run(Git::kExecutable, {Git::kExecutable, "init", "-q", "--bare", "-b", "main", (root / name).string()}, {});
+        Process::run(Git::kExecutable, {Git::kExecutable, "init", "-q", "--bare", "-b", "main", (root / name).string()},
+                     {});
 
     // The syncer on one folder, plain git on an identical one.
     fs::path synced = root / "synced", plain = root / "plain";
@@ -147,7 +152,8 @@ int main() {
     std::ostringstream table;
     table << "## git sync pass over " << kFiles << " small files\n\n"
           << "Machine: " << machine() << ". Date: " << today() << ".\n"
-          << "Plain git: `add -A`, `commit`, `fetch`, `push` to a local bare repository, run the same way; automatic gc off for both.\n\n"
+          << "Plain git: `add -A`, `commit`, `fetch`, `push` to a local bare repository, run the same way; automatic "
+             "gc off for both.\n\n"
           << "| pass | brindle (s) | plain git (s) | ratio |\n|---|---:|---:|---:|\n";
     for (const Row& row : rows) {
         char line[256];

@@ -1,20 +1,21 @@
 #include "git/Syncer.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <future>
+
 #include "common/Files.h"
 #include "common/Text.h"
 #include "git/GitHubError.h"
 #include "git/Log.h"
 #include "git/SyncerSupport.h"
-
-#include <cerrno>
-#include <charconv>
-#include <cstring>
-#include <fcntl.h>
-#include <future>
-#include <sys/file.h>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace brindle {
 
@@ -24,9 +25,9 @@ using namespace SyncerSupport;
 namespace {
 
 // Patterns kept out of the repository, one a line in info/exclude.
-const std::vector<std::string> kExcludePatterns{
-    ".DS_Store", "._*",      ".localized", "Icon\r\r", ".Trashes", ".fseventsd", ".Spotlight-V100", ".TemporaryItems",
-    "*.icloud",  "~$*", ".~lock.*#"};
+const std::vector<std::string> kExcludePatterns{".DS_Store", "._*",        ".localized",      "Icon\r\r",
+                                                ".Trashes",  ".fseventsd", ".Spotlight-V100", ".TemporaryItems",
+                                                "*.icloud",  "~$*",        ".~lock.*#"};
 
 // Holds an exclusive lock on the repository for one pass, so that two
 // processes (the tray app and a command-line pass) never drive the same
@@ -86,7 +87,9 @@ GitResult Syncer::required(const std::vector<std::string>& args) const {
     return result;
 }
 
-bool Syncer::succeeds(const std::vector<std::string>& args) const { return git_.run(args).status == 0; }
+bool Syncer::succeeds(const std::vector<std::string>& args) const {
+    return git_.run(args).status == 0;
+}
 
 std::optional<std::string> Syncer::resolve(const std::string& revision) const {
     GitResult result = git_.run({"rev-parse", "--verify", "-q", revision});
@@ -317,14 +320,19 @@ void Syncer::commitLocalChanges() {
     std::vector<Record> records = parseRecords(required({"diff", "--cached", "--name-status", "-z"}).nulFields());
     long long added = 0, changed = 0, removed = 0;
     for (const Record& record : records) {
-        if (record.status[0] == 'A') ++added;
-        else if (record.status[0] == 'D') ++removed;
-        else ++changed;
+        if (record.status[0] == 'A')
+            ++added;
+        else if (record.status[0] == 'D')
+            ++removed;
+        else
+            ++changed;
     }
     for (const Record& record : records) {
         if (events_.size() >= kMaxHeldEvents) break;
-        if (record.status[0] == 'D') emit("deleted", record.path, 0);
-        else emit("uploaded", record.path, fileSize(folder_ / record.path));
+        if (record.status[0] == 'D')
+            emit("deleted", record.path, 0);
+        else
+            emit("uploaded", record.path, fileSize(folder_ / record.path));
     }
     std::string summary;
     for (const auto& [count, word] : {std::pair{added, "added"}, {changed, "changed"}, {removed, "removed"}}) {
@@ -349,8 +357,10 @@ void Syncer::emitDiff(const std::string& before, const std::string& after) {
             if (tree.status == 0) sizes = treeSizes(tree.nulFields());
         }
         for (const Record& record : records) {
-            if (record.status[0] == 'D') emit("deleted", record.path, 0);
-            else emit("downloaded", record.path, sizes.count(record.path) ? sizes[record.path] : 0);
+            if (record.status[0] == 'D')
+                emit("deleted", record.path, 0);
+            else
+                emit("downloaded", record.path, sizes.count(record.path) ? sizes[record.path] : 0);
         }
     } catch (const std::exception&) {
         // Events are a report; a failure here never fails the pass.

@@ -1,10 +1,6 @@
 // Kills the sync process at random moments and at chosen system calls while a
 // second computer keeps pushing, then lets passes run to the end: no file may
 // be lost, no conflict marker committed, and every copy must converge.
-#include "GitTestSupport.h"
-
-#include "support/RunProgram.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,6 +14,9 @@
 #include <optional>
 #include <random>
 #include <thread>
+
+#include "GitTestSupport.h"
+#include "support/RunProgram.h"
 
 extern char** environ;
 
@@ -99,8 +98,15 @@ public:
     // whenth call of one of calls, while B syncs too.
     void stracedPass(const std::string& calls, int when) {
         changeSome();
-        std::vector<std::string> argv{"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + calls,
-                                      "-e", "inject=" + calls + ":signal=KILL:when=" + std::to_string(when)};
+        std::vector<std::string> argv{"/usr/bin/strace",
+                                      "-f",
+                                      "-qq",
+                                      "-o",
+                                      "/dev/null",
+                                      "-e",
+                                      "trace=" + calls,
+                                      "-e",
+                                      "inject=" + calls + ":signal=KILL:when=" + std::to_string(when)};
         for (const std::string& arg : syncA()) argv.push_back(arg);
         Child a(argv), b(syncB());
         a.wait();
@@ -234,6 +240,10 @@ void exercise(int files, int randomKills, const std::vector<int>& whens) {
 
 }  // namespace
 
-TEST(CrashSafety, KilledPassesLoseNothingAndConverge) { exercise(300, 10, {1, 2, 3, 5, 8, 13, 21}); }
+TEST(CrashSafety, KilledPassesLoseNothingAndConverge) {
+    exercise(300, 10, {1, 2, 3, 5, 8, 13, 21});
+}
 
-TEST(CrashSafety, KilledPassesOverTwoThousandFiles) { exercise(2000, 8, {2, 4, 7, 11}); }
+TEST(CrashSafety, KilledPassesOverTwoThousandFiles) {
+    exercise(2000, 8, {2, 4, 7, 11});
+}

@@ -1,9 +1,8 @@
-#include "GitTestSupport.h"
+#include <gtest/gtest.h>
 
+#include "GitTestSupport.h"
 #include "common/Text.h"
 #include "git/Git.h"
-
-#include <gtest/gtest.h>
 
 using namespace brindle;
 using namespace brindle::test;

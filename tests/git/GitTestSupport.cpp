@@ -1,11 +1,12 @@
 #include "GitTestSupport.h"
 
-#include "git/Log.h"
-#include "support/RunProgram.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <gtest/gtest.h>
+
+#include "git/Log.h"
+#include "support/RunProgram.h"
 
 namespace brindle::test {
 
@@ -58,9 +59,13 @@ void Computer::write(const std::string& relative, const std::string& content) co
     writeFile(folder / relative, content);
 }
 
-std::string Computer::read(const std::string& relative) const { return readFile(folder / relative); }
+std::string Computer::read(const std::string& relative) const {
+    return readFile(folder / relative);
+}
 
-bool Computer::has(const std::string& relative) const { return fs::exists(folder / relative); }
+bool Computer::has(const std::string& relative) const {
+    return fs::exists(folder / relative);
+}
 
 std::vector<std::string> Computer::files() const {
     std::vector<std::string> found;
@@ -81,7 +86,8 @@ std::string Computer::git(const std::vector<std::string>& args) const {
 
 std::vector<std::string> remoteFiles(const std::string& remoteURL) {
     std::string bare = remoteURL.substr(std::string("file://").size());
-    ProgramResult result = runProgram({"/usr/bin/git", "--git-dir=" + bare, "ls-tree", "-r", "--name-only", "-z", "main"});
+    ProgramResult result =
+        runProgram({"/usr/bin/git", "--git-dir=" + bare, "ls-tree", "-r", "--name-only", "-z", "main"});
     std::vector<std::string> names;
     size_t start = 0;
     while (start < result.out.size()) {

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "git/Syncer.h"
-#include "support/TempDir.h"
-
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "git/Syncer.h"
+#include "support/TempDir.h"
 
 namespace brindle::test {
 

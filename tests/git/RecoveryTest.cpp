@@ -1,10 +1,9 @@
 // Passes that find what an interrupted pass left behind must carry on without
 // wedging and without committing the debris of a half-done merge.
-#include "GitTestSupport.h"
-
-#include "support/RunProgram.h"
-
 #include <gtest/gtest.h>
+
+#include "GitTestSupport.h"
+#include "support/RunProgram.h"
 
 using namespace brindle;
 using namespace brindle::test;
@@ -12,7 +11,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 }  // namespace
 

@@ -1,10 +1,10 @@
-#include "GitTestSupport.h"
-
-#include "support/RunProgram.h"
-
 #include <gtest/gtest.h>
-#include <thread>
 #include <unistd.h>
+
+#include <thread>
+
+#include "GitTestSupport.h"
+#include "support/RunProgram.h"
 
 using namespace brindle;
 using namespace brindle::test;
@@ -21,9 +21,9 @@ protected:
 
 TEST_F(SyncOnceFolderMode, SyncsQuietlyAndExitsZero) {
     writeFile(sandbox.root() / "folder" / "a.txt", "a");
-    ProgramResult result = runBrindle(
-        {"--sync-once", (sandbox.root() / "folder").string(), (sandbox.root() / "state.git").string(), remote, "Desk 1"},
-        env());
+    ProgramResult result = runBrindle({"--sync-once", (sandbox.root() / "folder").string(),
+                                       (sandbox.root() / "state.git").string(), remote, "Desk 1"},
+                                      env());
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"a.txt"}));
@@ -33,8 +33,8 @@ TEST_F(SyncOnceFolderMode, TwoPassesOnOneRepositoryAtOnceTakeTurns) {
     // given the tray app and a command-line pass syncing the same folder
     const fs::path folder = sandbox.root() / "folder";
     for (int i = 0; i < 50; ++i) writeFile(folder / ("f" + std::to_string(i)), "x");
-    const std::vector<std::string> args{"--sync-once", folder.string(), (sandbox.root() / "state.git").string(),
-                                        remote, "Desk"};
+    const std::vector<std::string> args{"--sync-once", folder.string(), (sandbox.root() / "state.git").string(), remote,
+                                        "Desk"};
     ProgramResult first, second;
     std::thread other([&] { first = runBrindle(args, env()); });
     second = runBrindle(args, env());
@@ -52,8 +52,8 @@ TEST_F(SyncOnceFolderMode, BadOperandsGiveOneErrorLineAndChangeNothing) {
     fs::permissions(sandbox.root() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
     const std::string state = (sandbox.root() / "state.git").string();
     // Permission bits do not stop root; /proc takes no new folders from anyone.
-    const std::string unwritable = ::geteuid() == 0 ? "/proc/brindle-no-such/sync.git"
-                                                    : (sandbox.root() / "locked" / "sync.git").string();
+    const std::string unwritable =
+        ::geteuid() == 0 ? "/proc/brindle-no-such/sync.git" : (sandbox.root() / "locked" / "sync.git").string();
     const std::vector<std::vector<std::string>> cases{
         {folder.string(), state, "", "Desk"},
         {(sandbox.root() / "plain-file").string(), state, remote, "Desk"},

@@ -1,15 +1,14 @@
-#include "GitTestSupport.h"
-
-#include "common/ConflictName.h"
-#include "common/Text.h"
-#include "git/GitHubError.h"
-#include "support/RunProgram.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
+
+#include "GitTestSupport.h"
+#include "common/ConflictName.h"
+#include "common/Text.h"
+#include "git/GitHubError.h"
+#include "support/RunProgram.h"
 
 using namespace brindle;
 using namespace brindle::test;
@@ -19,7 +18,9 @@ namespace {
 
 constexpr std::time_t kNoon = 1773835200;  // a fixed moment for conflict stamps
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 size_t occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -60,7 +61,8 @@ TEST_F(SyncerTest, FirstPushThenAnEmptyComputerAdoptsTheRemote) {
     a.write("notes/plan.md", "plan");
     a.syncer->sync();
     EXPECT_TRUE(contains(sandbox.log(), "Pushed 1 commit(s)"));
-    EXPECT_EQ(a.syncer->events(), (std::vector<SyncEvent>{{"uploaded", "notes/plan.md", 4}, {"uploaded", "one.txt", 1}}));
+    EXPECT_EQ(a.syncer->events(),
+              (std::vector<SyncEvent>{{"uploaded", "notes/plan.md", 4}, {"uploaded", "one.txt", 1}}));
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"notes/plan.md", "one.txt"}));
     EXPECT_TRUE(contains(a.git({"log", "-1", "--format=%an <%ae> %s"}), "Mac A <larder@Mac-A.local> Mac A: 2 added"));
 
@@ -193,7 +195,8 @@ TEST_F(SyncerTest, AnotherComputerPushingBeforeOurPushIsMergedAndRetried) {
     // given a hook that makes B push just before A's push, once
     writeHook(a.gitDir, "pre-push",
               "[ -e \"$0.done\" ] && exit 0\ntouch \"$0.done\"\nunset GIT_DIR GIT_WORK_TREE\n"
-              "cd '" + b.folder.string() + "' && echo race > race.txt && git --git-dir='" + b.gitDir.string() +
+              "cd '" +
+                  b.folder.string() + "' && echo race > race.txt && git --git-dir='" + b.gitDir.string() +
                   "' add -A && git --git-dir='" + b.gitDir.string() + "' commit -qm race && git --git-dir='" +
                   b.gitDir.string() + "' push -q origin HEAD:refs/heads/main\n");
     a.write("mine.txt", "mine");

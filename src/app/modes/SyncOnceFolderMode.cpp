@@ -1,16 +1,16 @@
-#include "app/Modes.h"
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "app/Modes.h"
 #include "common/Error.h"
 #include "common/Files.h"
 #include "git/Git.h"
 #include "git/Syncer.h"
-
-#include <algorithm>
-#include <filesystem>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace brindle::Modes {
 
@@ -37,7 +37,8 @@ void checkOperands(const fs::path& folder, const fs::path& gitDir, const std::st
     // new files; try it for real rather than trusting permission bits.
     fs::create_directories(gitDir, ec);
     if (ec || !fs::is_directory(gitDir, ec))
-        throw Error("The git directory " + gitDir.string() + " is not writable" + (ec ? ": " + ec.message() : "") + ".");
+        throw Error("The git directory " + gitDir.string() + " is not writable" + (ec ? ": " + ec.message() : "") +
+                    ".");
     fs::path probe = gitDir / Files::temporaryName();
     int fd = ::open(probe.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0) throw Error("The git directory " + gitDir.string() + " is not writable: " + std::strerror(errno) + ".");
