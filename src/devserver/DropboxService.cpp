@@ -170,22 +170,10 @@ void DropboxService::install(httplib::Server& http) {
     installDemoHooks(http);
 }
 
-// Two routes for the demo, which runs the stand-in as a separate program and
-// cannot call its accessors: set the account's stores, and read what the
-// program reported since the last look, as plain lines.
+// A route for the demo, which runs the stand-in as a separate program and
+// cannot call its accessors: what the program reported since the last look,
+// as plain lines.
 void DropboxService::installDemoHooks(httplib::Server& http) {
-    http.Post("/devserver/stores", [this](const httplib::Request& request, httplib::Response& response) {
-        json body = json::parse(request.body, nullptr, false);
-        if (!body.is_object() || !body.contains("stores") || !body["stores"].is_array()) {
-            response.status = 400;
-            return response.set_content("expected {\"stores\": [...]}\n", "text/plain");
-        }
-        std::vector<std::string> stores;
-        for (const json& name : body["stores"])
-            if (name.is_string()) stores.push_back(name.get<std::string>());
-        server_.brindle().setStores(stores);
-        response.set_content("{}", "application/json");
-    });
     http.Get("/devserver/reports", [this](const httplib::Request&, httplib::Response& response) {
         std::vector<json> reports = server_.brindle().reports();
         std::string text;

@@ -35,10 +35,9 @@ class DevServer;
 // injected through DevServer::injectFault / injectEvery. Every member is safe
 // from any thread.
 //
-// For the demo, which runs the stand-in as its own program, two more routes:
-// POST /devserver/stores {"stores": [...]} sets the account's stores, and
-// GET /devserver/reports gives the sync reports received since the last
-// look as plain lines.
+// For the demo, which runs the stand-in as its own program, one more route:
+// GET /devserver/reports gives the sync reports received since the last look
+// as plain lines.
 class DropboxService {
 public:
     explicit DropboxService(DevServer& server);
