@@ -131,8 +131,8 @@ public:
     // Hands a reconciler's "files to go" to the service, rate-limited.
     void progress(const std::string& name, long long left);
 
-    // Test seams: the pass a scheduled sync runs (default syncOnce), the pause
-    // between sweeps (default a real sleep), and the clock of progress reports.
+    // Test seams, set before the first pass: the pass a scheduled sync runs
+    // (default syncOnce) and the pause between sweeps (default a real sleep).
     void setPassRunner(PassRunner runner) { passRunner_ = std::move(runner); }
     void setPause(Pause pause) { pause_ = std::move(pause); }
 
