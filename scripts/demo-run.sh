@@ -1,69 +1,111 @@
 #!/usr/bin/env bash
-# Runs the demo with an already built program: scripts/demo-run.sh BUILD [REMOTE]
+# Runs the demo with an already built program: scripts/demo-run.sh BUILD
 #
-# Two "computers" (two folders, each with its own repository directory) sync
-# through one git remote: a bare repository made under BUILD/demo, or REMOTE
-# when given. Everything lives under BUILD/demo; nothing of the user's own
-# files or git configuration is read or touched.
+# Everything happens under one temporary folder: a stand-in of the Brindle
+# service, Dropbox and GitHub (brindle-devserver), a bare git repository as
+# the GitHub remote, a demo Larder folder, a plugged-in "drive" and a home
+# folder of its own. Nothing outside this machine is contacted and the real
+# home folder is never touched. BRINDLE_DEMO_KEEP=1 keeps the folder.
 set -euo pipefail
-build=$(cd "$1" && pwd)
+build=$(cd "${1:?usage: scripts/demo-run.sh BUILD}" && pwd)
 brindle=$build/brindle
-demo=$build/demo
-rm -rf "$demo"
-mkdir -p "$demo"
+devserver=$build/brindle-devserver
+for program in "$brindle" "$devserver"; do
+  [[ -x $program ]] || { echo "missing $program; build first (scripts/build.sh)" >&2; exit 1; }
+done
 
+work=$(mktemp -d "${TMPDIR:-/tmp}/brindle-demo.XXXXXX")
+server_pid=
+finish() {
+  [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
+  if [[ ${BRINDLE_DEMO_KEEP:-} == 1 ]]; then echo "(demo files kept in $work)"; else rm -rf "$work"; fi
+}
+trap finish EXIT
+
+# A home of its own, so no sign-in, secret or log lands in the user's.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
+export XDG_STATE_HOME=$work/home/.local/state XDG_CACHE_HOME=$work/home/.cache
+export LARDER_LOG=$work/brindle.log
+export LARDER_FOLDER=$work/Larder LARDER_STATE_DIR=$work/state
+export LARDER_GITHUB_BASE=file://$work/github LARDER_VOLUMES=$work/volumes
+export BRINDLE_LOGIN_PAUSE_SCALE=0
+# git reads none of the user's own configuration.
 export GIT_CONFIG_GLOBAL=/dev/null GIT_CONFIG_NOSYSTEM=1
-export LARDER_LOG=$demo/brindle.log
-
-remote=${2:-}
-if [[ -z "$remote" ]]; then
-  git init -q --bare -b main "$demo/remote.git"
-  remote=file://$demo/remote.git
-fi
-laptop=$demo/Laptop/Larder
-desktop=$demo/Desktop/Larder
+mkdir -p "$HOME" "$LARDER_FOLDER" "$work/volumes/DEMO-STICK" "$work/shelf/TRAVEL-DISK"
 
 step() { printf '\n== %s\n' "$*"; }
-sync() { # sync NAME FOLDER DEVICE
-  local state=$demo/$1-state/sync.git
-  echo "\$ brindle --sync-once $2 $state $remote \"$3\""
-  "$brindle" --sync-once "$2" "$state" "$remote" "$3" 2>&1 | sed 's/^/   /'
+listing() {  # the files under a folder, one relative path a line
+  (cd "$1" && find . -type f ! -path './.git/*' ! -name '.brindle-larder' | sed 's|^\./||' | LC_ALL=C sort)
 }
 
-step "A laptop starts with a few files"
-mkdir -p "$laptop/notes" "$laptop/recipes"
-printf '# Plan\n\n- write the demo\n' > "$laptop/notes/plan.md"
-printf 'milk\neggs\n' > "$laptop/shopping.txt"
-printf 'Bread: flour, water, salt, yeast.\n' > "$laptop/recipes/bread.md"
-sync laptop "$laptop" "Demo Laptop"
+step "Starting the stand-in services"
+"$devserver" --auto-approve --stores github,dropbox --data "$work/server" >"$work/server.out" 2>"$work/server.err" &
+server_pid=$!
+for _ in $(seq 100); do
+  grep -q '^LISTENING ' "$work/server.out" 2>/dev/null && break
+  sleep 0.1
+done
+url=$(sed -n 's/^LISTENING //p' "$work/server.out")
+[[ -n $url ]] || { echo "the stand-in did not start:" >&2; cat "$work/server.err" >&2; exit 1; }
+export BRINDLE_URL=$url
+echo "stand-in at $url; working in $work"
 
-step "A desktop with an empty folder takes what is already there"
-sync desktop "$desktop" "Demo Desktop"
-(cd "$desktop" && find . -type f | sort | sed 's/^/   /')
+step "Signing in (the stand-in approves at once)"
+"$brindle" --brindle-login "Demo Laptop"
 
-step "The laptop edits a file and adds one; the desktop picks them up"
-printf 'milk\neggs\ncoffee\n' > "$laptop/shopping.txt"
-printf 'Soup: leeks, potatoes.\n' > "$laptop/recipes/soup.md"
-sync laptop "$laptop" "Demo Laptop"
-sync desktop "$desktop" "Demo Desktop"
+step "The account syncs with GitHub (here a bare repository) and Dropbox; adding two drives"
+git init -q --bare -b main "$work/github/demo/Larder.git"
+"$brindle" --drive-add "$work/volumes/DEMO-STICK" "Demo Stick"
+"$brindle" --drive-add "$work/shelf/TRAVEL-DISK" "Travel Disk"
+echo "(Travel Disk lies outside LARDER_VOLUMES, so it counts as not plugged in)"
 
-step "Both edit notes/plan.md before syncing: both versions are kept"
-printf '# Plan\n\n- laptop version\n' > "$laptop/notes/plan.md"
-printf '# Plan\n\n- desktop version\n' > "$desktop/notes/plan.md"
-sync laptop "$laptop" "Demo Laptop"
-sync desktop "$desktop" "Demo Desktop"
-sync laptop "$laptop" "Demo Laptop"
-echo "   Laptop folder now holds:"
-(cd "$laptop" && find . -type f | sort | sed 's/^/     /')
+step "Filling the Larder folder"
+mkdir -p "$LARDER_FOLDER/Notes" "$LARDER_FOLDER/Recipes"
+printf '# Plans\n\n- write the demo\n' >"$LARDER_FOLDER/Notes/Plans.md"
+printf 'Liebe Grüße aus Köln\n' >"$LARDER_FOLDER/Notes/Grüße.txt"
+printf 'flour, water, salt, yeast\n' >"$LARDER_FOLDER/Recipes/Bread.txt"
+head -c 300000 /dev/urandom >"$LARDER_FOLDER/photo.bin"
+listing "$LARDER_FOLDER"
+# A file changed in the last second may still be being written, so the
+# reconciler leaves it for a later pass; give the new files a moment.
+sleep 2
 
-step "Nothing changed: a pass does nothing"
-sync laptop "$laptop" "Demo Laptop"
+sync_and_report() {
+  "$brindle" --sync-once
+  # What the program reported to the service, as the stand-in received it.
+  if command -v curl >/dev/null; then curl -sf "$url/devserver/reports" || true; fi
+}
 
-step "The remote's history"
-if [[ "$remote" == file://* ]]; then
-  git --git-dir="${remote#file://}" log -m --first-parent --stat --format='%h %s' main | sed 's/^/   /'
-else
-  git --git-dir="$demo/laptop-state/sync.git" log -m --first-parent --stat --format='%h %s' | sed 's/^/   /'
-fi
-echo
-echo "Log file: $LARDER_LOG"
+step "First sync: brindle --sync-once"
+sync_and_report
+
+step "What each store holds now"
+echo "-- GitHub (bare repository, last commit):"
+git --git-dir="$work/github/demo/Larder.git" log -1 --format='   %s' 2>/dev/null || echo "   (nothing pushed)"
+git --git-dir="$work/github/demo/Larder.git" -c core.quotePath=false ls-tree -r --name-only HEAD 2>/dev/null | sed 's/^/   /'
+echo "-- Dropbox (the stand-in's app folder):"
+listing "$work/server/dropbox" | sed 's/^/   /'
+echo "-- Demo Stick (its Larder folder):"
+listing "$work/volumes/DEMO-STICK/Larder" | sed 's/^/   /'
+
+step "Someone edits a file on Dropbox"
+printf '# Plans\n\n- write the demo\n- edited on another computer through Dropbox\n' \
+  >"$work/server/dropbox/Notes/Plans.md"
+printf 'bought on the way home\n' >"$work/server/dropbox/Shopping.txt"
+
+step "Second sync: brindle --sync-once"
+sync_and_report
+
+step "Checking that every store holds the same files"
+status=0
+for store in "$work/server/dropbox" "$work/volumes/DEMO-STICK/Larder"; do
+  if diff -r -x '.brindle-*' "$LARDER_FOLDER" "$store" >/dev/null; then echo "same: $store"
+  else echo "DIFFERENT: $store"; status=1; fi
+done
+checkout=$work/checkout
+git clone -q "$work/github/demo/Larder.git" "$checkout"
+if diff -r -x .git "$LARDER_FOLDER" "$checkout" >/dev/null; then echo "same: the GitHub repository"
+else echo "DIFFERENT: the GitHub repository"; status=1; fi
+echo "Notes/Plans.md in the folder now reads:"
+sed 's/^/   /' "$LARDER_FOLDER/Notes/Plans.md"
+exit $status

@@ -1,5 +1,6 @@
 #include "engine/SyncEngine.h"
 
+#include "engine/DropboxDriveRuns.h"
 #include "engine/Fingerprint.h"
 #include "git/GitHub.h"
 #include "git/GitHubError.h"
@@ -62,7 +63,21 @@ std::string SyncResult::description() const { return failure ? describe(failure)
 NeedsSignIn::NeedsSignIn() : Error(Brindle::kSignedOutMessage) {}
 
 std::shared_ptr<SyncEngine> SyncEngine::create(EngineConfig config, MainLoop* mainLoop) {
-    return std::shared_ptr<SyncEngine>(new SyncEngine(std::move(config), mainLoop));
+    std::shared_ptr<SyncEngine> engine(new SyncEngine(std::move(config), mainLoop));
+    // The reconcilers' callbacks hold the engine weakly.
+    std::weak_ptr<SyncEngine> weak = engine;
+    engine->reconcilers_ = std::make_unique<DropboxDriveRuns>(
+        engine->config_.folder, engine->config_.stateDir,
+        [weak](const std::string& name, long long left) {
+            if (auto self = weak.lock()) self->progress(name, left);
+        },
+        [weak](const std::string& web) {
+            auto self = weak.lock();
+            if (!self) return;
+            std::lock_guard<std::mutex> guard(self->viewLock_);
+            if (!self->larderWebURL_) self->larderWebURL_ = web;
+        });
+    return engine;
 }
 
 SyncEngine::SyncEngine(EngineConfig config, MainLoop* mainLoop)
@@ -91,12 +106,18 @@ void SyncEngine::resetAccount() {
         owner_.reset();
         syncer_.reset();
         access_ = std::make_unique<BrindleAccess>();
+        if (reconcilers_) reconcilers_->reset();
     });
 }
 
 std::vector<std::string> SyncEngine::allSkipped() const {
-    if (!syncer_) return {};
-    return syncer_->skippedFiles();
+    std::vector<std::string> skipped;
+    if (syncer_) skipped = syncer_->skippedFiles();
+    if (reconcilers_) {
+        std::vector<std::string> more = reconcilers_->skipped();
+        skipped.insert(skipped.end(), more.begin(), more.end());
+    }
+    return skipped;
 }
 
 SyncResult SyncEngine::syncOnce() {
@@ -144,9 +165,15 @@ std::vector<StoreRun> SyncEngine::planRuns(const std::optional<Brindle::Account>
                                    "/connections");
     for (const auto& store : config.stores) {
         if (store == "github") runs.push_back({"GitHub", [this, account = *account] { syncGitHub(account); }});
-        // Stores this build cannot sync yet ("dropbox", unknown names) get no run.
+        if (store == "dropbox") {
+            DropboxDriveRuns::Run run = reconcilers_->dropboxRun(*account);
+            runs.push_back({run.name, run.run});
+        }
+        // Names this build does not know get no run.
     }
-    (void)notPlugged;  // registered drives get their runs, or a not-plugged-in line, from the drive support
+    std::vector<DropboxDriveRuns::Run> driveRuns;
+    reconcilers_->addDriveRuns(config.drives, *account, driveRuns, notPlugged);
+    for (auto& run : driveRuns) runs.push_back({run.name, std::move(run.run)});
     return runs;
 }
 
@@ -194,6 +221,11 @@ std::optional<SyncEngine::NamedSyncer> SyncEngine::syncerNamed(const std::string
                 return std::pair<int64_t, int64_t>{totals->files, totals->bytes};
             }};
     }
+    if (auto reconciler = reconcilers_ ? reconcilers_->reportingFor(name) : std::nullopt) {
+        return NamedSyncer{reconciler->drain, [totals = reconciler->totals]() -> std::optional<std::pair<int64_t, int64_t>> {
+                               return totals();
+                           }};
+    }
     return std::nullopt;
 }
 
@@ -240,10 +272,12 @@ SyncResult SyncEngine::combine(size_t runCount, const std::vector<RunFailure>& f
     return result;
 }
 
-void SyncEngine::rebuildDriveLines(const std::vector<StoreRun>&, const std::vector<RunFailure>&,
+void SyncEngine::rebuildDriveLines(const std::vector<StoreRun>& runs, const std::vector<RunFailure>& failures,
                                    const std::vector<std::string>& notPlugged) {
-    std::vector<std::string> lines;
-    for (const auto& label : notPlugged) lines.push_back(label + ": not plugged in");
+    std::vector<std::string> runNames, failedNames;
+    for (const auto& run : runs) runNames.push_back(run.name);
+    for (const auto& failure : failures) failedNames.push_back(failure.name);
+    std::vector<std::string> lines = reconcilers_->driveLines(runNames, failedNames, notPlugged);
     std::lock_guard<std::mutex> guard(viewLock_);
     driveLines_ = std::move(lines);
 }

@@ -23,6 +23,7 @@ namespace brindle {
 
 class Syncer;
 class BrindleAccess;
+class DropboxDriveRuns;
 namespace Brindle {
 struct Account;
 }
@@ -178,6 +179,7 @@ private:
     std::optional<std::string> owner_;
     std::unique_ptr<BrindleAccess> access_;
     SyncReporter reporter_;
+    std::unique_ptr<DropboxDriveRuns> reconcilers_;  // the Dropbox and drive runs
 
     // What the menu reads; written on the sync queue.
     mutable std::mutex viewLock_;  // guards storeNames_, driveLines_, larderWebURL_

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "devserver/DevServer.h"
+#include "devserver/DropboxService.h"
+#include "dropbox/DropboxCredentials.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+namespace brindle::test {
+
+// Credentials taken straight from the stand-in's Dropbox service (no Brindle
+// service in between), counting how often the client fetched and dropped them.
+class StandInCredentials final : public DropboxCredentials {
+public:
+    explicit StandInCredentials(devserver::DevServer& server) : server_(server) {}
+
+    DropboxCredential get() override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++fetches_;
+        if (!cached_) cached_ = DropboxCredential{server_.dropbox().issueToken(), server_.url(), server_.url(), "dbid:test"};
+        return *cached_;
+    }
+    void dropCached() override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++drops_;
+        cached_.reset();
+    }
+    int drops() const { return drops_; }
+
+private:
+    devserver::DevServer& server_;
+    std::mutex mutex_;
+    std::optional<DropboxCredential> cached_;
+    int fetches_ = 0;
+    std::atomic<int> drops_{0};
+};
+
+}  // namespace brindle::test
