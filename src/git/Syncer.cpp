@@ -220,6 +220,10 @@ void Syncer::configureNewRepository() {
         {"core.precomposeunicode", "true"},
         {"core.ignorecase", folderIsCaseInsensitive() ? "true" : "false"},
         {"merge.renames", "true"},
+        // Housekeeping runs inside the pass that triggers it: a gc detached
+        // into the background would hold the repository's locks while the
+        // next pass starts, which then has to wait for it.
+        {"gc.autoDetach", "false"},
         {"user.name", deviceName_},
         {"user.email", "larder@" + email + ".local"},
     };
