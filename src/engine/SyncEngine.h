@@ -6,7 +6,7 @@
 #include "common/SyncEvent.h"
 #include "engine/EngineConfig.h"
 #include "engine/SyncReporter.h"
-#include "engine/SyncState.h"
+#include "engine/EngineState.h"
 
 #include <atomic>
 #include <cstdint>
@@ -66,7 +66,7 @@ struct RunFailure {
 // skips passes that have not begun and waits for the running one.
 class SyncEngine : public std::enable_shared_from_this<SyncEngine> {
 public:
-    using State = SyncState;
+    using State = EngineState;
     using OnChange = std::function<void(const State& state, const std::vector<std::string>& skipped)>;
     using PassRunner = std::function<SyncResult()>;
     using Pause = std::function<void(double seconds)>;

@@ -15,7 +15,7 @@ namespace brindle {
 namespace {
 
 using namespace std::chrono_literals;
-using Kind = SyncState::Kind;
+using Kind = EngineState::Kind;
 
 // Stands in for the pass: records when each one starts (virtual time) and can
 // hold a pass until the test lets it go.
@@ -65,7 +65,7 @@ protected:
         config.deviceName = "Test Box";
         engine = SyncEngine::create(config, &loop);
         engine->setPassRunner([this] { return passes.run(); });
-        engine->setOnChange([this](const SyncState& state, const std::vector<std::string>& skipped) {
+        engine->setOnChange([this](const EngineState& state, const std::vector<std::string>& skipped) {
             published.push_back({state, skipped});
         });
     }
@@ -102,7 +102,7 @@ protected:
     test::IsolatedHome home;
     test::TestMainLoop loop;
     Passes passes{loop};
-    std::vector<std::pair<SyncState, std::vector<std::string>>> published;
+    std::vector<std::pair<EngineState, std::vector<std::string>>> published;
     std::shared_ptr<SyncEngine> engine;
 };
 
@@ -184,23 +184,23 @@ TEST_F(SyncSchedulingTest, OutcomesArePublishedAsTheMenuShowsThem) {
 
     passes.result = SyncResult{{}, std::make_exception_ptr(Brindle::Failure::signedOut())};
     passNow();
-    EXPECT_EQ(published.back().first, SyncState::needsSignIn());
+    EXPECT_EQ(published.back().first, EngineState::needsSignIn());
     passes.result = SyncResult{{}, std::make_exception_ptr(Brindle::Failure(Brindle::Problem::noStore, "connect"))};
     passNow();
-    EXPECT_EQ(published.back().first, SyncState::needsStore());
+    EXPECT_EQ(published.back().first, EngineState::needsStore());
     passes.result = SyncResult{{}, std::make_exception_ptr(NeedsSignIn())};
     passNow();
-    EXPECT_EQ(published.back().first, SyncState::needsSignIn());
+    EXPECT_EQ(published.back().first, EngineState::needsSignIn());
     passes.result = SyncResult{{}, std::make_exception_ptr(Error("git push failed: denied"))};
     passNow();
-    EXPECT_EQ(published.back().first, SyncState::error("git push failed: denied"));
+    EXPECT_EQ(published.back().first, EngineState::error("git push failed: denied"));
 }
 
 TEST_F(SyncSchedulingTest, WithoutAccountOrTokenEveryPassNeedsSignIn) {
     engine->setPassRunner({});  // the real pass
     passNow();
     ASSERT_EQ(published.size(), 2u);
-    EXPECT_EQ(published[1].first, SyncState::needsSignIn());
+    EXPECT_EQ(published[1].first, EngineState::needsSignIn());
     EXPECT_TRUE(published[1].second.empty());
 }
 

@@ -7,7 +7,7 @@ namespace brindle {
 
 // The menu's whole view of syncing, as the engine publishes it after every
 // start and end of a pass.
-struct SyncState {
+struct EngineState {
     enum class Kind {
         synced,       // the last pass finished without error at `date`
         error,        // the last pass failed; `message` is shown to the user
@@ -22,14 +22,14 @@ struct SyncState {
     Clock::time_point date{};
     std::string message;
 
-    static SyncState synced(Clock::time_point at) { return {Kind::synced, at, {}}; }
-    static SyncState error(std::string text) { return {Kind::error, {}, std::move(text)}; }
-    static SyncState starting() { return {Kind::starting, {}, {}}; }
-    static SyncState syncing() { return {Kind::syncing, {}, {}}; }
-    static SyncState needsSignIn() { return {Kind::needsSignIn, {}, {}}; }
-    static SyncState needsStore() { return {Kind::needsStore, {}, {}}; }
+    static EngineState synced(Clock::time_point at) { return {Kind::synced, at, {}}; }
+    static EngineState error(std::string text) { return {Kind::error, {}, std::move(text)}; }
+    static EngineState starting() { return {Kind::starting, {}, {}}; }
+    static EngineState syncing() { return {Kind::syncing, {}, {}}; }
+    static EngineState needsSignIn() { return {Kind::needsSignIn, {}, {}}; }
+    static EngineState needsStore() { return {Kind::needsStore, {}, {}}; }
 
-    bool operator==(const SyncState&) const = default;
+    bool operator==(const EngineState&) const = default;
 };
 
 }  // namespace brindle
