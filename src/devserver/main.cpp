@@ -1,25 +1,29 @@
+#include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
 void usage() {
-    std::cerr << "usage: brindle-devserver [--port N] [--data FOLDER] [--auto-approve]\n";
+    std::cerr << "usage: brindle-devserver [--port N] [--data FOLDER] [--auto-approve] [--seed-token TOKEN]\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     brindle::devserver::Options options;
+    std::vector<std::string> seedTokens;  // device tokens accepted without a sign-in
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) options.port = std::atoi(argv[++i]);
         else if (arg == "--data" && i + 1 < argc) options.dataFolder = argv[++i];
         else if (arg == "--auto-approve") options.autoApprove = true;
+        else if (arg == "--seed-token" && i + 1 < argc) seedTokens.push_back(argv[++i]);
         else {
             usage();
             return 2;
@@ -34,6 +38,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     try {
         brindle::devserver::DevServer server(options);
+        for (const std::string& token : seedTokens) server.brindle().addDeviceToken(token);
+        if (!seedTokens.empty()) server.brindle().setAcceptAnyToken(false);
         server.start();
         std::cout << "LISTENING " << server.url() << std::endl;
         int received = 0;

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "common/Error.h"
+
+namespace brindle {
+
+class GitHubError : public Error {
+public:
+    using Error::Error;
+};
+
+}  // namespace brindle
