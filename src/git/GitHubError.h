@@ -2,11 +2,16 @@
 
 #include "common/Error.h"
 
+#include <string>
+
 namespace brindle {
 
+// A failure talking to GitHub that carries only its text: raised by the GitHub
+// REST client and by the git syncer when it gives up pushing. The sync engine
+// drops its cached git syncer when it sees one.
 class GitHubError : public Error {
 public:
-    using Error::Error;
+    explicit GitHubError(const std::string& message) : Error(message) {}
 };
 
 }  // namespace brindle

@@ -1,0 +1,333 @@
+#include "git/Syncer.h"
+
+#include "common/Files.h"
+#include "common/Text.h"
+#include "git/GitHubError.h"
+#include "git/Log.h"
+#include "git/SyncerSupport.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace brindle {
+
+namespace fs = std::filesystem;
+using namespace SyncerSupport;
+
+namespace {
+
+// Patterns kept out of the repository, one a line in info/exclude.
+const std::vector<std::string> kExcludePatterns{
+    ".DS_Store", "._*",      ".localized", "Icon\r\r", ".Trashes", ".fseventsd", ".Spotlight-V100", ".TemporaryItems",
+    "*.icloud",  "~$*", ".~lock.*#"};
+
+// Holds an exclusive lock on the repository for one pass, so that two
+// processes (the tray app and a command-line pass) never drive the same
+// repository at once. The descriptor is not inherited by git, so the lock
+// ends with this process even when a git it started lives on.
+class PassLock {
+public:
+    explicit PassLock(const fs::path& file) {
+        fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) throw Error("Could not open " + file.string() + ": " + std::strerror(errno));
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+        Log::write("Waiting for another sync of this folder to finish");
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            int failure = errno;
+            ::close(fd_);
+            throw Error("Could not lock " + file.string() + ": " + std::strerror(failure));
+        }
+    }
+    ~PassLock() { ::close(fd_); }
+    PassLock(const PassLock&) = delete;
+    PassLock& operator=(const PassLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+void createFolders(const fs::path& path) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec) throw Error("Could not create " + path.string() + ": " + ec.message());
+}
+
+bool present(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+// A placeholder ".NAME.icloud" stands for NAME, whose content is not on disk.
+std::optional<std::string> evictedName(const std::string& name) {
+    if (name.size() < 9 || name[0] != '.' || !Text::endsWith(name, ".icloud")) return std::nullopt;
+    return name.substr(1, name.size() - 1 - 7);
+}
+
+}  // namespace
+
+Syncer::Syncer(fs::path folder, Git git, std::string remoteURL, std::string deviceName)
+    : folder_(std::move(folder)),
+      git_(std::move(git)),
+      remoteURL_(std::move(remoteURL)),
+      deviceName_(std::move(deviceName)),
+      clock_([] { return std::time(nullptr); }) {}
+
+GitResult Syncer::required(const std::vector<std::string>& args) const {
+    GitResult result = git_.run(args);
+    if (result.status != 0) throw GitError(args, std::move(result));
+    return result;
+}
+
+bool Syncer::succeeds(const std::vector<std::string>& args) const { return git_.run(args).status == 0; }
+
+std::optional<std::string> Syncer::resolve(const std::string& revision) const {
+    GitResult result = git_.run({"rev-parse", "--verify", "-q", revision});
+    if (result.status != 0) return std::nullopt;
+    std::string oid = result.text();
+    if (oid.empty()) return std::nullopt;
+    return oid;
+}
+
+void Syncer::emit(const std::string& kind, const std::string& path, long long bytes) {
+    if (events_.size() < kMaxHeldEvents) events_.push_back({kind, path, bytes});
+}
+
+void Syncer::sync() {
+    events_.clear();
+    createFolders(git_.gitDir());
+    PassLock lock(git_.gitDir() / kPassLockName);
+    prepare();
+    commitLocalChanges();
+
+    std::optional<std::string> before = resolve(kRemoteRef);
+    required({"fetch", "-q", "--prune", "origin"});
+    if (std::optional<std::string> after = resolve(kRemoteRef)) {
+        if (!before) {
+            GitResult tree = required({"ls-tree", "-r", "--name-only", "-z", kRemoteRef});
+            for (const std::string& name : tree.nulFields()) {
+                if (events_.size() >= kMaxHeldEvents) break;
+                emit("downloaded", name, 0);
+            }
+        } else if (*before != *after) {
+            emitDiff(*before, *after);
+        }
+    }
+    pushLoop();
+}
+
+void Syncer::pushLoop() {
+    for (int attempt = 1;; ++attempt) {
+        std::optional<std::string> remote = resolve(kRemoteRef);
+        std::optional<std::string> local = resolve("HEAD");
+        if (remote) {
+            if (!local) return adoptRemote(*remote);
+            if (*remote != *local && !succeeds({"merge-base", "--is-ancestor", kRemoteRef, "HEAD"})) {
+                merge(kRemoteRef);
+                local = resolve("HEAD");
+            }
+        }
+        if (!local) return;
+
+        long long count = 1;
+        if (remote) {
+            std::string text = required({"rev-list", "--count", std::string(kRemoteRef) + "..HEAD"}).text();
+            auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), count);
+            if (failure != std::errc() || end != text.data() + text.size() || count == 0) return;
+        }
+        GitResult push = git_.run({"push", "-q", "origin", "HEAD:refs/heads/main"});
+        if (push.status == 0) {
+            Log::write("Pushed " + std::to_string(count) + " commit(s)");
+            return;
+        }
+        Log::write("Push rejected (attempt " + std::to_string(attempt) + "): " + Text::trim(push.err));
+        required({"fetch", "-q", "--prune", "origin"});
+        if (attempt + 1 == 5) throw GitHubError("Could not push after several attempts; will retry.");
+    }
+}
+
+void Syncer::adoptRemote(const std::string& remoteTip) {
+    // The folder had nothing to commit: take the remote's contents as they are.
+    recordOperation({"adopt", kEmptyTree, remoteTip, {}});
+    required({"reset", "-q", "--hard", kRemoteRef});
+    clearOperation();
+    Log::write("Downloaded existing Larder contents");
+}
+
+void Syncer::prepare() {
+    const bool folderWasMissing = !present(folder_);
+    if (folderWasMissing) {
+        createFolders(folder_);
+        Log::write("Created folder " + folder_.string());
+    }
+    if (!present(git_.gitDir() / "HEAD")) {
+        createFolders(git_.gitDir());
+        configureNewRepository();
+    } else {
+        recoverInterruptedWork();
+        if (git_.run({"remote", "get-url", "origin"}).text() != remoteURL_)
+            required({"remote", "set-url", "origin", remoteURL_});
+    }
+    writeExcludeFile();
+    if (folderWasMissing && resolve("HEAD")) {
+        // A deleted folder is brought back from the last commit rather than
+        // committed as the deletion of everything.
+        std::string head = *resolve("HEAD");
+        recordOperation({"restore", head, head, {}});
+        required({"reset", "-q", "--hard", "HEAD"});
+        clearOperation();
+        Log::write("Folder was missing; restored contents from last sync");
+    }
+}
+
+void Syncer::configureNewRepository() {
+    required({"init", "-q", "-b", "main"});
+    std::string email = deviceName_;
+    for (char& c : email)
+        if (c == ' ') c = '-';
+    // core.ignorecase must say what the folder's file system really does: set
+    // on a case-sensitive one, git would silently never add "notes.md" beside
+    // a tracked "Notes.md".
+    const std::vector<std::pair<std::string, std::string>> settings{
+        {"core.bare", "false"},
+        {"core.autocrlf", "false"},
+        {"core.quotepath", "false"},
+        {"core.precomposeunicode", "true"},
+        {"core.ignorecase", folderIsCaseInsensitive() ? "true" : "false"},
+        {"merge.renames", "true"},
+        {"user.name", deviceName_},
+        {"user.email", "larder@" + email + ".local"},
+    };
+    for (const auto& [key, value] : settings) required({"config", key, value});
+    required({"remote", "add", "origin", remoteURL_});
+    Log::write("Initialized sync repo at " + git_.gitDir().string());
+}
+
+bool Syncer::folderIsCaseInsensitive() const {
+    const std::string probe = Files::temporaryName() + "-Case";
+    std::string lower = probe;
+    lower.replace(lower.size() - 4, 4, "case");
+    int fd = ::open((folder_ / probe).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    bool insensitive = present(folder_ / lower);
+    std::error_code ec;
+    fs::remove(folder_ / probe, ec);
+    return insensitive;
+}
+
+void Syncer::writeExcludeFile() {
+    fs::path info = git_.gitDir() / "info";
+    createFolders(info);
+    std::string content;
+    for (const std::string& pattern : kExcludePatterns) content += pattern + "\n";
+    // Rewritten on every pass; skipping an identical write saves an fsync.
+    if (Files::read(info / "exclude") == content) return;
+    Files::writeAtomically(info / "exclude", content);
+}
+
+Syncer::Exclusions Syncer::scanForExclusions() const {
+    Exclusions found;
+    std::error_code ec;
+    auto options = fs::directory_options::skip_permission_denied;
+    for (auto it = fs::recursive_directory_iterator(folder_, options, ec); it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (ec) break;
+        std::string relative = relativePath(folder_, it->path());
+        if (relative.empty()) continue;
+        std::string name = it->path().filename().string();
+        if (std::optional<std::string> evicted = evictedName(name)) {
+            size_t slash = relative.rfind('/');
+            found.excludes.push_back(slash == std::string::npos ? *evicted : relative.substr(0, slash + 1) + *evicted);
+            continue;
+        }
+        std::error_code statError;
+        if (!it->is_regular_file(statError) || it->is_symlink(statError) || statError) continue;
+        uintmax_t size = it->file_size(statError);
+        if (!statError && size > static_cast<uintmax_t>(kLargeFileLimit)) {
+            found.excludes.push_back(relative);
+            found.skippedLarge.push_back(relative);
+        }
+    }
+    return found;
+}
+
+void Syncer::commitLocalChanges() {
+    Exclusions exclusions = scanForExclusions();
+    if (!exclusions.skippedLarge.empty() && exclusions.skippedLarge != skippedFiles_) {
+        std::string names;
+        for (const std::string& path : exclusions.skippedLarge) names += (names.empty() ? "" : ", ") + path;
+        Log::write("Skipping files over 95 MB: " + names);
+    }
+    skippedFiles_ = exclusions.skippedLarge;
+
+    std::vector<std::string> add{"add", "-A", "--", "."};
+    for (const std::string& path : exclusions.excludes) add.push_back(":(exclude,literal)" + path);
+    // Temporary files of an interrupted atomic write are never the user's.
+    add.push_back(":(exclude,glob)**/.brindle-tmp-*");
+    required(add);
+    if (succeeds({"diff", "--cached", "--quiet"})) return;
+
+    std::vector<Record> records = parseRecords(required({"diff", "--cached", "--name-status", "-z"}).nulFields());
+    long long added = 0, changed = 0, removed = 0;
+    for (const Record& record : records) {
+        if (record.status[0] == 'A') ++added;
+        else if (record.status[0] == 'D') ++removed;
+        else ++changed;
+    }
+    for (const Record& record : records) {
+        if (events_.size() >= kMaxHeldEvents) break;
+        if (record.status[0] == 'D') emit("deleted", record.path, 0);
+        else emit("uploaded", record.path, fileSize(folder_ / record.path));
+    }
+    std::string summary;
+    for (const auto& [count, word] : {std::pair{added, "added"}, {changed, "changed"}, {removed, "removed"}}) {
+        if (count > 0) summary += (summary.empty() ? "" : ", ") + std::to_string(count) + " " + word;
+    }
+    required({"commit", "-q", "--no-verify", "-m", deviceName_ + ": " + summary});
+    Log::write("Committed local changes: " + summary);
+}
+
+void Syncer::emitDiff(const std::string& before, const std::string& after) {
+    try {
+        GitResult diff = git_.run({"diff", "--name-status", "-z", before, after});
+        if (diff.status != 0) return;
+        std::vector<Record> records = parseRecords(diff.nulFields());
+        // Blob sizes at the new remote commit, read in one listing rather
+        // than one git command per file.
+        std::map<std::string, long long> sizes;
+        bool needSizes = false;
+        for (const Record& record : records) needSizes = needSizes || record.status[0] != 'D';
+        if (needSizes) {
+            GitResult tree = git_.run({"ls-tree", "-r", "-l", "-z", after});
+            if (tree.status == 0) sizes = treeSizes(tree.nulFields());
+        }
+        for (const Record& record : records) {
+            if (record.status[0] == 'D') emit("deleted", record.path, 0);
+            else emit("downloaded", record.path, sizes.count(record.path) ? sizes[record.path] : 0);
+        }
+    } catch (const std::exception&) {
+        // Events are a report; a failure here never fails the pass.
+    }
+}
+
+std::optional<Syncer::Totals> Syncer::totals() const {
+    try {
+        GitResult tree = git_.run({"ls-tree", "-r", "-l", "-z", "HEAD"});
+        if (tree.status != 0) return std::nullopt;
+        Totals totals;
+        for (const auto& [path, size] : treeSizes(tree.nulFields())) {
+            ++totals.files;
+            totals.bytes += size;
+        }
+        return totals;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace brindle
