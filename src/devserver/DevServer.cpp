@@ -10,6 +10,9 @@
 
 #include <httplib.h>
 
+#include <chrono>
+#include <thread>
+
 namespace brindle::devserver {
 
 namespace {
@@ -58,7 +61,8 @@ void DevServer::installRoutes() {
         serveFault(*fault, response);
         return httplib::Server::HandlerResponse::Handled;
     });
-    server_->set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
+    server_->set_post_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+        recordBody(request);
         if (!response.has_header(kTruncateMark)) return;
         // Declare the whole length but send only half, then close.
         std::string body = std::move(response.body);
@@ -101,6 +105,7 @@ std::optional<Fault> DevServer::admit(const httplib::Request& request) {
     record.body = request.body;
 
     std::lock_guard<std::mutex> guard(mutex_);
+    unread_[&request] = requests_.size();
     requests_.push_back(std::move(record));
     for (auto it = planned_.begin(); it != planned_.end(); ++it) {
         if (!Text::startsWith(request.path, it->prefix)) continue;
@@ -118,6 +123,15 @@ std::optional<Fault> DevServer::admit(const httplib::Request& request) {
     return std::nullopt;
 }
 
+void DevServer::recordBody(const httplib::Request& request) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto found = unread_.find(&request);
+    if (found == unread_.end()) return;
+    if (found->second < requests_.size() && requests_[found->second].body.empty())
+        requests_[found->second].body = request.body;
+    unread_.erase(found);
+}
+
 void DevServer::start() {
     if (options_.port == 0) {
         port_ = server_->bind_to_any_port(options_.host);
@@ -126,6 +140,8 @@ void DevServer::start() {
     }
     if (port_ <= 0) throw Error("The stand-in server could not listen on " + options_.host + ":" + std::to_string(options_.port));
     thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // stop() is ignored until the server loop runs, so a quick stop would hang.
+    while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void DevServer::stop() {
@@ -150,6 +166,7 @@ std::vector<Recorded> DevServer::requestsTo(const std::string& path) const {
 void DevServer::clearRequests() {
     std::lock_guard<std::mutex> guard(mutex_);
     requests_.clear();
+    unread_.clear();
 }
 
 void DevServer::injectFault(const std::string& pathPrefix, Fault fault, int count) {

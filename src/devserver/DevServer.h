@@ -114,6 +114,8 @@ private:
     void installRoutes();
     // Records the request and returns the fault it gets, if any.
     std::optional<Fault> admit(const httplib::Request& request);
+    // Completes the record of request with its body, once httplib read it.
+    void recordBody(const httplib::Request& request);
     static void serveFault(const Fault& fault, httplib::Response& response);
 
     Options options_;
@@ -123,8 +125,10 @@ private:
     std::thread thread_;
     int port_ = 0;
 
-    mutable std::mutex mutex_;  // guards requests_, planned_, periodic_
+    mutable std::mutex mutex_;  // guards requests_, unread_, planned_, periodic_
     std::vector<Recorded> requests_;
+    // Requests whose body httplib reads only after admit(): index in requests_.
+    std::map<const httplib::Request*, size_t> unread_;
     std::vector<PlannedFault> planned_;
     std::vector<PeriodicFault> periodic_;
 

@@ -11,6 +11,13 @@ using namespace brindle;
 
 namespace {
 
+HTTP::Request request(const std::string& method, const std::string& url) {
+    HTTP::Request made;
+    made.method = method;
+    made.url = url;
+    return made;
+}
+
 // A tiny loopback server with a few fixed answers.
 class HTTPTest : public ::testing::Test {
 protected:
@@ -46,15 +53,15 @@ protected:
 }  // namespace
 
 TEST_F(HTTPTest, ErrorStatusesAreReturnedNotThrown) {
-    HTTP::Response response = HTTP::send({.method = "GET", .url = url("/broken")});
+    HTTP::Response response = HTTP::send(request("GET", url("/broken")));
     EXPECT_EQ(response.status, 500);
     EXPECT_EQ(response.body, "<html>oops</html>");
     EXPECT_EQ(response.header("content-type"), "text/html");
 }
 
 TEST_F(HTTPTest, TransportFailuresThrow) {
-    EXPECT_THROW(HTTP::send({.method = "GET", .url = url("/cut")}), HTTP::TransportError);
-    EXPECT_THROW(HTTP::send({.method = "GET", .url = "http://127.0.0.1:1/nothing"}), HTTP::TransportError);
+    EXPECT_THROW(HTTP::send(request("GET", url("/cut"))), HTTP::TransportError);
+    EXPECT_THROW(HTTP::send(request("GET", "http://127.0.0.1:1/nothing")), HTTP::TransportError);
 }
 
 TEST_F(HTTPTest, StreamsUploadsFromAndDownloadsToFiles) {
@@ -62,10 +69,10 @@ TEST_F(HTTPTest, StreamsUploadsFromAndDownloadsToFiles) {
     std::string content(3 * 1024 * 1024 + 7, 'x');
     content[12345] = '\0';
     test::writeFile(folder / "up.bin", content);
-    HTTP::Request request{.method = "POST", .url = url("/echo")};
-    request.bodyFile = folder / "up.bin";
-    request.downloadTo = folder / "down.bin";
-    HTTP::Response response = HTTP::send(request);
+    HTTP::Request echo = request("POST", url("/echo"));
+    echo.bodyFile = folder / "up.bin";
+    echo.downloadTo = folder / "down.bin";
+    HTTP::Response response = HTTP::send(echo);
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.header("x-method"), "POST");
     EXPECT_TRUE(response.body.empty());

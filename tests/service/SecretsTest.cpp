@@ -1,0 +1,170 @@
+#include "service/Secrets.h"
+
+#include "service/Brindle.h"
+#include "service/Keychain.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace brindle;
+using nlohmann::json;
+
+namespace {
+
+class SecretsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::unsetenv("BRINDLE_TEST_ACCOUNT");
+        ::unsetenv("LARDER_KEYCHAIN_SUFFIX");
+        Secrets::forgetCache();
+        Keychain::forgetCache();
+    }
+    void TearDown() override { ::unsetenv("LARDER_KEYCHAIN_SUFFIX"); }
+
+    static unsigned modeOf(const std::filesystem::path& path) {
+        struct stat info{};
+        ::stat(path.c_str(), &info);
+        return info.st_mode & 0777;
+    }
+    json onDisk() const { return json::parse(test::readFile(Secrets::file())); }
+
+    test::IsolatedHome home;
+};
+
+}  // namespace
+
+TEST_F(SecretsTest, AnyBytesRoundTripThroughTheFile) {
+    const std::string binary("\xff\x00\x01 token", 9);
+    const std::string text = "Zürich \u2026 token";
+    Secrets::set(binary, "raw", "Svc");
+    Secrets::set(text, "text", "Svc");
+    Secrets::set("", "empty", "Svc");
+    Secrets::forgetCache();  // as a new process would read them
+    EXPECT_EQ(Secrets::get("raw", "Svc"), binary);
+    EXPECT_EQ(Secrets::get("text", "Svc"), text);
+    EXPECT_EQ(Secrets::get("empty", "Svc"), "");
+    EXPECT_EQ(Secrets::get("missing", "Svc"), std::nullopt);
+    EXPECT_EQ(onDisk()["Svc"]["text"], text);
+    EXPECT_TRUE(onDisk()["Svc"]["raw"].contains("base64"));
+}
+
+TEST_F(SecretsTest, TheFileIsPrivateAndWiderPermissionsAreTightened) {
+    Secrets::set("v", "a", "Svc");
+    const std::filesystem::path file = Secrets::file();
+    EXPECT_EQ(file, home.path() / ".config/brindle/secrets.json");
+    EXPECT_EQ(modeOf(file.parent_path()), 0700u);
+    EXPECT_EQ(modeOf(file), 0600u);
+
+    ::chmod(file.c_str(), 0644);
+    ::chmod(file.parent_path().c_str(), 0755);
+    Secrets::forgetCache();
+    ::testing::internal::CaptureStderr();  // the log line goes to standard error too
+    EXPECT_EQ(Secrets::get("a", "Svc"), "v");
+    std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(modeOf(file.parent_path()), 0700u);
+    EXPECT_NE(log.find(file.string() + " was open to other users; tightened it to 0600"), std::string::npos) << log;
+}
+
+TEST_F(SecretsTest, ReadsAndMissesAreCachedUntilTheProcessStartsAgain) {
+    Secrets::set("v", "a", "Svc");
+    EXPECT_EQ(Secrets::get("b", "Svc"), std::nullopt);
+    // Another program replaces the file behind our back.
+    test::writeFile(Secrets::file(), R"({"Svc": {"b": "from elsewhere"}})");
+    EXPECT_EQ(Secrets::get("a", "Svc"), "v");
+    EXPECT_EQ(Secrets::get("b", "Svc"), std::nullopt);
+    Secrets::forgetCache();
+    EXPECT_EQ(Secrets::get("a", "Svc"), std::nullopt);
+    EXPECT_EQ(Secrets::get("b", "Svc"), "from elsewhere");
+}
+
+TEST_F(SecretsTest, ChangesKeepOtherItemsAndAccountsAreSorted) {
+    test::writeFile(Secrets::file(), R"({"Larder Google": {"z@x.org": "1", "a@x.org": "2", "bad": 5}, "Other": {"k": "v"}})");
+    Secrets::set("3", "m@x.org", "Larder Google");
+    Secrets::remove("z@x.org", "Larder Google");
+    EXPECT_EQ(Secrets::accounts("Larder Google"), (std::vector<std::string>{"a@x.org", "m@x.org"}));
+    EXPECT_EQ(Secrets::accounts("Nobody"), std::vector<std::string>{});
+    EXPECT_EQ(onDisk()["Other"]["k"], "v");
+    Secrets::remove("k", "Other");
+    EXPECT_FALSE(onDisk().contains("Other"));
+}
+
+TEST_F(SecretsTest, ADamagedFileIsKeptAsideNotOverwritten) {
+    test::writeFile(Secrets::file(), "{\"Svc\": {\"a\": ");
+    Secrets::set("v", "b", "Svc");
+    EXPECT_EQ(onDisk(), (json{{"Svc", {{"b", "v"}}}}));
+    int kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(Secrets::file().parent_path()))
+        if (test::readFile(entry.path()) == "{\"Svc\": {\"a\": ") ++kept;
+    EXPECT_EQ(kept, 1);
+}
+
+TEST_F(SecretsTest, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kItems = 40;
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> writers;
+    for (int writer = 0; writer < 2; ++writer) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            char go;
+            ::close(start[1]);
+            if (::read(start[0], &go, 1) != 0) ::_exit(3);  // wait until the parent closes the pipe
+            for (int i = 0; i < kItems; ++i)
+                Secrets::set("value", "w" + std::to_string(writer) + "-" + std::to_string(i), "Svc");
+            ::_exit(0);
+        }
+        writers.push_back(child);
+    }
+    ::close(start[0]);
+    ::close(start[1]);  // both writers start now
+    for (pid_t child : writers) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(Secrets::accounts("Svc").size(), 2u * kItems);
+}
+
+TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
+    ::setenv("LARDER_KEYCHAIN_SUFFIX", "-test", 1);
+    EXPECT_EQ(Brindle::accountService(), "Larder Brindle-test");
+    Secrets::set("tok", "device-token", "Larder Brindle-test");
+    EXPECT_EQ(Brindle::account(), std::nullopt);
+    Secrets::set("", "server", "Larder Brindle-test");
+    EXPECT_EQ(Brindle::account(), std::nullopt);
+    Brindle::storeAccount({"https://s.example", "tok"});
+    EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://s.example", "tok"}));
+    EXPECT_TRUE(onDisk().contains("Larder Brindle-test"));
+    EXPECT_FALSE(onDisk().contains("Larder Brindle"));
+    Brindle::forgetAccount();
+    EXPECT_EQ(Brindle::account(), std::nullopt);
+    EXPECT_FALSE(onDisk().contains("Larder Brindle-test"));
+}
+
+TEST_F(SecretsTest, TestAccountFromTheEnvironmentWhenItIsComplete) {
+    Brindle::storeAccount({"https://stored.example", "stored"});
+    ::setenv("BRINDLE_TEST_ACCOUNT", R"({"server": "https://env.example", "device_token": "env"})", 1);
+    EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://env.example", "env"}));
+    for (const char* ignored : {"not json", R"({"server": "https://env.example"})", R"({"server": 1, "device_token": "e"})"}) {
+        ::setenv("BRINDLE_TEST_ACCOUNT", ignored, 1);
+        EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://stored.example", "stored"})) << ignored;
+    }
+    ::unsetenv("BRINDLE_TEST_ACCOUNT");
+}
+
+TEST_F(SecretsTest, GitHubTokenIsItsOwnCachedItem) {
+    EXPECT_EQ(Keychain::token(), std::nullopt);
+    Keychain::setToken("ghp_1");
+    EXPECT_EQ(onDisk()["Larder"]["github-token"], "ghp_1");
+    std::filesystem::remove(Secrets::file());
+    EXPECT_EQ(Keychain::token(), "ghp_1");
+    Keychain::forgetCache();
+    EXPECT_EQ(Keychain::token(), std::nullopt);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "devserver/BrindleService.h"
+#include "devserver/DevServer.h"
+#include "service/Brindle.h"
+#include "service/Keychain.h"
+#include "service/Secrets.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace brindle::test {
+
+// An isolated home, an empty secret cache and the stand-in service on
+// loopback; `account` is a device signed in to it.
+class ServiceFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::unsetenv("BRINDLE_TEST_ACCOUNT");
+        ::unsetenv("LARDER_KEYCHAIN_SUFFIX");
+        Secrets::forgetCache();
+        Keychain::forgetCache();
+        server.start();
+        ::setenv("BRINDLE_URL", server.url().c_str(), 1);
+        account = {server.url(), "device-token-1"};
+    }
+    void TearDown() override {
+        ::unsetenv("BRINDLE_URL");
+        Secrets::forgetCache();
+        Keychain::forgetCache();
+    }
+    devserver::BrindleService& service() { return server.brindle(); }
+
+    IsolatedHome home;
+    devserver::DevServer server;
+    Brindle::Account account;
+};
+
+// Runs body and returns the Brindle::Failure it threw; fails the test when it
+// threw nothing or something else.
+template <typename Body>
+Brindle::Failure failureOf(Body body) {
+    try {
+        body();
+    } catch (const Brindle::Failure& failure) {
+        return failure;
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "threw another error: " << other.what();
+        return Brindle::Failure(Brindle::Problem::other, "");
+    }
+    ADD_FAILURE() << "threw nothing";
+    return Brindle::Failure(Brindle::Problem::other, "");
+}
+
+inline devserver::Fault statusFault(int status, const std::string& body) {
+    devserver::Fault fault;
+    fault.status = status;
+    fault.body = body;
+    return fault;
+}
+
+}  // namespace brindle::test
