@@ -81,6 +81,7 @@ EngineConfig EngineConfig::fromEnvironment() {
                                                 : Files::xdgDir("XDG_DATA_HOME", ".local/share") / "Larder";
     config.deviceName = computerName();
     config.progressSeconds = progressSecondsFrom(std::getenv("BRINDLE_PROGRESS_SECONDS"));
+    config.remoteBase = githubBase();
     return config;
 }
 

@@ -11,11 +11,12 @@ struct EngineConfig {
     std::filesystem::path stateDir;  // holds "sync.git" and the reconcilers' state files
     std::string deviceName;          // commit author and message prefix
     double progressSeconds = 5.0;    // minimum seconds between progress reports
+    std::string remoteBase;          // base of the git remote URLs: githubBase()
 
     // LARDER_FOLDER (default HOME/Desktop/Larder), LARDER_STATE_DIR (default
     // $XDG_DATA_HOME/Larder), BRINDLE_PROGRESS_SECONDS (default 5.0, also when
-    // unreadable or negative) and the computer's name. Reads only the
-    // environment and the host name.
+    // unreadable or negative), the computer's name and githubBase(). Reads
+    // only the environment and the host name.
     static EngineConfig fromEnvironment();
 };
 

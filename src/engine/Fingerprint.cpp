@@ -5,21 +5,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cinttypes>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <functional>
-#include <string>
-#include <vector>
+#include <string_view>
 
 namespace brindle {
 
 namespace {
 
-// Appends one "path|size|mtime" line per item below the open folder fd.
-// Takes ownership of fd.
-void listInto(int fd, const std::string& prefix, std::vector<std::string>& lines) {
+// splitmix64's finaliser: spreads every input bit over the whole word.
+uint64_t mix(uint64_t value) {
+    value += 0x9e3779b97f4a7c15ULL;
+    value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    value = (value ^ (value >> 27)) * 0x94d049bb133111ebULL;
+    return value ^ (value >> 31);
+}
+
+struct Tally {
+    uint64_t count = 0;
+    uint64_t sum = 0;  // order-free: readdir's order does not matter, so nothing is sorted
+};
+
+// Adds one entry per item below the open folder fd, whose path hashes to
+// folderHash. Takes ownership of fd.
+void tallyFolder(int fd, uint64_t folderHash, Tally& tally) {
     DIR* dir = ::fdopendir(fd);
     if (dir == nullptr) {
         ::close(fd);
@@ -28,20 +38,25 @@ void listInto(int fd, const std::string& prefix, std::vector<std::string>& lines
     while (dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        std::string relative = prefix + name;
-        struct stat info {};
-        long long size = 0;
-        char stamp[48] = "0";
-        if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
-            size = static_cast<long long>(info.st_size);
-            std::snprintf(stamp, sizeof stamp, "%lld.%09ld", static_cast<long long>(info.st_mtim.tv_sec),
-                          static_cast<long>(info.st_mtim.tv_nsec));
+        // The path's hash chains the folder's hash with the name, so equal
+        // names in different folders differ.
+        uint64_t pathHash = mix(folderHash ^ std::hash<std::string_view>{}(name));
+        bool isFolder = entry->d_type == DT_DIR;
+        uint64_t size = 0, seconds = 0, nanoseconds = 0;
+        if (!isFolder) {
+            struct stat info {};
+            if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                isFolder = S_ISDIR(info.st_mode);
+                size = isFolder ? 0 : static_cast<uint64_t>(info.st_size);
+                seconds = static_cast<uint64_t>(info.st_mtim.tv_sec);
+                nanoseconds = static_cast<uint64_t>(info.st_mtim.tv_nsec);
+            }
         }
-        bool isFolder = entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN && S_ISDIR(info.st_mode));
-        lines.push_back(relative + "|" + std::to_string(isFolder ? 0 : size) + "|" + stamp);
+        tally.count += 1;
+        tally.sum += mix(pathHash ^ mix(size ^ mix(seconds ^ mix(nanoseconds ^ (isFolder ? 1 : 0)))));
         if (isFolder) {
             int child = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0) listInto(child, relative + "/", lines);
+            if (child >= 0) tallyFolder(child, pathHash, tally);
         }
     }
     ::closedir(dir);
@@ -50,14 +65,10 @@ void listInto(int fd, const std::string& prefix, std::vector<std::string>& lines
 }  // namespace
 
 size_t fingerprint(const std::filesystem::path& folder) {
-    std::vector<std::string> lines;
+    Tally tally;
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) listInto(fd, "", lines);
-    std::sort(lines.begin(), lines.end());
-    std::hash<std::string> hasher;
-    size_t hash = std::hash<size_t>{}(lines.size());
-    for (const auto& line : lines) hash = hash * 1099511628211ULL ^ hasher(line);
-    return hash;
+    if (fd >= 0) tallyFolder(fd, 0, tally);
+    return static_cast<size_t>(mix(tally.count) ^ tally.sum);
 }
 
 }  // namespace brindle

@@ -48,15 +48,6 @@ TEST_F(SyncReporterTest, FlushSendsChunksOfTwoHundredWithStatusesOnTheLast) {
     EXPECT_EQ(reporter.unsentCount(), 0u);
 }
 
-TEST_F(SyncReporterTest, FlushWithoutEventsSendsStatusesOnlyAndNothingWhenBothAreEmpty) {
-    begin();
-    reporter.flush(json::array({{{"store", "GitHub"}, {"state", "synced"}}}));
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_TRUE(sent[0].events.empty());
-    reporter.flush(json::array());
-    EXPECT_EQ(sent.size(), 1u);
-}
-
 TEST_F(SyncReporterTest, SendsNothingWithoutAnAccount) {
     reporter.begin({});
     reporter.opening({"GitHub"}, {"Stick"});

@@ -1,0 +1,313 @@
+#include "engine/SyncEngine.h"
+
+#include "engine/Fingerprint.h"
+#include "git/GitHub.h"
+#include "git/GitHubError.h"
+#include "git/Log.h"
+#include "git/Syncer.h"
+#include "service/Brindle.h"
+#include "service/BrindleAccess.h"
+#include "service/Keychain.h"
+
+#include <chrono>
+#include <thread>
+
+namespace brindle {
+
+namespace {
+
+// The repository a user-set token syncs with, under the token owner's name.
+constexpr const char* kLegacyRepository = "Larder";
+
+std::string describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& known) {
+        return known.what();
+    } catch (...) {
+        return "Unknown error.";
+    }
+}
+
+bool isGitHubError(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const GitHubError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool isSignedOut(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Brindle::Failure& failure) {
+        return failure.problem() == Brindle::Problem::signedOut;
+    } catch (...) {
+        return false;
+    }
+}
+
+void realPause(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+std::vector<nlohmann::json> items(const nlohmann::json& array) {
+    return std::vector<nlohmann::json>(array.begin(), array.end());
+}
+
+}  // namespace
+
+std::string SyncResult::description() const { return failure ? describe(failure) : std::string(); }
+
+NeedsSignIn::NeedsSignIn() : Error(Brindle::kSignedOutMessage) {}
+
+std::shared_ptr<SyncEngine> SyncEngine::create(EngineConfig config, MainLoop* mainLoop) {
+    return std::shared_ptr<SyncEngine>(new SyncEngine(std::move(config), mainLoop));
+}
+
+SyncEngine::SyncEngine(EngineConfig config, MainLoop* mainLoop)
+    : config_(std::move(config)),
+      mainLoop_(mainLoop),
+      pause_(realPause),
+      access_(std::make_unique<BrindleAccess>()),
+      reporter_(config_.progressSeconds),
+      queue_(std::make_unique<SerialQueue>("larder.sync")) {}
+
+SyncEngine::~SyncEngine() {
+    if (mainLoop_ && debounce_) mainLoop_->cancel(*debounce_);
+    stopping_ = true;
+    queue_.reset();  // waits for the running pass; the ones not begun are skipped
+}
+
+SyncResult SyncEngine::syncOnceExclusive() {
+    if (queue_->isCurrent()) return syncOnce();
+    SyncResult result;
+    queue_->sync([&] { result = syncOnce(); });
+    return result;
+}
+
+void SyncEngine::resetAccount() {
+    queue_->async([this] {
+        owner_.reset();
+        syncer_.reset();
+        access_ = std::make_unique<BrindleAccess>();
+    });
+}
+
+std::vector<std::string> SyncEngine::allSkipped() const {
+    if (!syncer_) return {};
+    return syncer_->skippedFiles();
+}
+
+SyncResult SyncEngine::syncOnce() {
+    SyncResult result;
+    try {
+        std::optional<Brindle::Account> account = Brindle::account();
+        std::vector<std::string> notPlugged;
+        std::vector<StoreRun> runs = planRuns(account, notPlugged);
+        std::vector<std::string> names;
+        for (const auto& run : runs) names.push_back(run.name);
+        setViews(names, std::nullopt);
+
+        SyncReporter::Send send;
+        if (account) {
+            send = [account = *account](const nlohmann::json& events, const nlohmann::json& status) {
+                Brindle::report(account, items(events), items(status));
+            };
+        }
+        reporter_.begin(send);
+        reporter_.opening(names, notPlugged);
+        std::vector<RunFailure> failures = sweep(runs);
+        closingReport(runs, failures, notPlugged);
+        rebuildDriveLines(runs, failures, notPlugged);
+        return combine(runs.size(), failures, allSkipped());
+    } catch (...) {
+        result.failure = std::current_exception();
+    }
+    return result;
+}
+
+std::vector<StoreRun> SyncEngine::planRuns(const std::optional<Brindle::Account>& account,
+                                           std::vector<std::string>& notPlugged) {
+    std::vector<StoreRun> runs;
+    if (!account) {
+        // Signed out of Brindle: a GitHub token the user set still syncs.
+        std::optional<std::string> token = Keychain::token();
+        if (!token || token->empty()) throw NeedsSignIn();
+        runs.push_back({"GitHub", [this, token = *token] { syncWithUserToken(token); }});
+        return runs;
+    }
+    Brindle::LarderConfig config = Brindle::larderConfig(*account);
+    if (config.stores.empty() && config.drives.empty())
+        throw Brindle::Failure(Brindle::Problem::noStore,
+                               "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + account->server +
+                                   "/connections");
+    for (const auto& store : config.stores) {
+        if (store == "github") runs.push_back({"GitHub", [this, account = *account] { syncGitHub(account); }});
+        // Stores this build cannot sync yet ("dropbox", unknown names) get no run.
+    }
+    (void)notPlugged;  // registered drives get their runs, or a not-plugged-in line, from the drive support
+    return runs;
+}
+
+std::vector<RunFailure> SyncEngine::sweep(const std::vector<StoreRun>& runs) {
+    const size_t limit = runs.size() >= 2 ? 3 : 1;
+    std::vector<RunFailure> failures;
+    for (size_t round = 0; round < limit; ++round) {
+        if (round > 0) pause_(kSweepPause);
+        size_t before = fingerprint(config_.folder);
+        failures.clear();
+        for (const auto& run : runs) {
+            try {
+                run.run();
+                collect(run.name);
+            } catch (...) {
+                std::exception_ptr error = std::current_exception();
+                // The events of a failed run are still reported, so take them
+                // before a GitHub failure drops the syncer that holds them.
+                collect(run.name);
+                if (isGitHubError(error)) {
+                    owner_.reset();
+                    syncer_.reset();
+                }
+                failures.push_back({run.name, error, describe(error)});
+                if (runs.size() >= 2) Log::write(run.name + ": " + failures.back().description);
+            }
+        }
+        if (fingerprint(config_.folder) == before) break;
+    }
+    return failures;
+}
+
+void SyncEngine::collect(const std::string& name) {
+    if (auto named = syncerNamed(name)) reporter_.collect(name, named->drain());
+}
+
+std::optional<SyncEngine::NamedSyncer> SyncEngine::syncerNamed(const std::string& name) {
+    if (name == "GitHub" && syncer_) {
+        return NamedSyncer{
+            [this] { return syncer_ ? syncer_->takeEvents() : std::vector<SyncEvent>{}; },
+            [this]() -> std::optional<std::pair<int64_t, int64_t>> {
+                if (!syncer_) return std::nullopt;
+                auto totals = syncer_->totals();
+                if (!totals) return std::nullopt;
+                return std::pair<int64_t, int64_t>{totals->files, totals->bytes};
+            }};
+    }
+    return std::nullopt;
+}
+
+void SyncEngine::progress(const std::string& name, long long left) {
+    auto named = syncerNamed(name);
+    reporter_.progress(name, left, named ? named->drain : SyncReporter::Drain{});
+}
+
+void SyncEngine::closingReport(const std::vector<StoreRun>& runs, const std::vector<RunFailure>& failures,
+                               const std::vector<std::string>& notPlugged) {
+    std::vector<SyncReporter::RunOutcome> outcomes;
+    for (const auto& run : runs) {
+        SyncReporter::RunOutcome outcome{run.name, std::nullopt, std::nullopt};
+        for (const auto& failure : failures) {
+            if (failure.name != run.name) continue;
+            outcome.error = failure.description;
+            break;
+        }
+        if (auto named = syncerNamed(run.name)) outcome.totals = named->totals();
+        outcomes.push_back(std::move(outcome));
+    }
+    reporter_.flush(SyncReporter::closingStatuses(outcomes, notPlugged));
+}
+
+SyncResult SyncEngine::combine(size_t runCount, const std::vector<RunFailure>& failures,
+                               std::vector<std::string> skipped) {
+    SyncResult result;
+    for (const auto& failure : failures) {
+        if (isSignedOut(failure.error)) {
+            result.failure = failure.error;
+            return result;
+        }
+    }
+    if (!failures.empty()) {
+        std::string message;
+        for (const auto& failure : failures) {
+            if (!message.empty()) message += "; ";
+            message += runCount == 1 ? failure.description : failure.name + ": " + failure.description;
+        }
+        result.failure = std::make_exception_ptr(Brindle::Failure(Brindle::Problem::other, message));
+        return result;
+    }
+    result.skipped = std::move(skipped);
+    return result;
+}
+
+void SyncEngine::rebuildDriveLines(const std::vector<StoreRun>&, const std::vector<RunFailure>&,
+                                   const std::vector<std::string>& notPlugged) {
+    std::vector<std::string> lines;
+    for (const auto& label : notPlugged) lines.push_back(label + ": not plugged in");
+    std::lock_guard<std::mutex> guard(viewLock_);
+    driveLines_ = std::move(lines);
+}
+
+// ---- The GitHub runs ---------------------------------------------------------
+
+void SyncEngine::syncGitHub(const Brindle::Account& account) {
+    BrindleAccess::Grant grant = access_->get(account, BrindleAccess::Clock::now());
+    std::string remote = config_.remoteBase + "/" + grant.repo + ".git";
+    std::string web = std::string(kGitHubWebBase) + "/" + grant.repo;
+    Syncer& syncer = syncerFor(remote, web);
+    syncer.git().setToken(grant.token);
+    syncer.sync();
+}
+
+void SyncEngine::syncWithUserToken(const std::string& token) {
+    Syncer& syncer = legacySyncer(token);
+    syncer.git().setToken(token);
+    syncer.sync();
+}
+
+Syncer& SyncEngine::syncerFor(const std::string& remote, const std::string& web) {
+    if (syncer_ && syncer_->remoteURL() == remote) return *syncer_;
+    return buildSyncer(remote, web);
+}
+
+Syncer& SyncEngine::legacySyncer(const std::string& token) {
+    if (syncer_) return *syncer_;
+    owner_ = GitHub::currentUser(token);
+    GitHub::ensureRepo(*owner_, kLegacyRepository, token);
+    std::string repo = *owner_ + "/" + kLegacyRepository;
+    // The remote honours LARDER_GITHUB_BASE as the account's run does.
+    return buildSyncer(config_.remoteBase + "/" + repo + ".git", std::string(kGitHubWebBase) + "/" + repo);
+}
+
+Syncer& SyncEngine::buildSyncer(const std::string& remote, const std::string& web) {
+    setViews(std::nullopt, std::optional<std::string>(web));
+    Git git(config_.stateDir / "sync.git", config_.folder);
+    syncer_ = std::make_unique<Syncer>(config_.folder, std::move(git), remote, config_.deviceName);
+    return *syncer_;
+}
+
+// ---- What the menu reads -------------------------------------------------------
+
+void SyncEngine::setViews(std::optional<std::vector<std::string>> names,
+                          std::optional<std::optional<std::string>> web) {
+    std::lock_guard<std::mutex> guard(viewLock_);
+    if (names) storeNames_ = std::move(*names);
+    if (web) larderWebURL_ = std::move(*web);
+}
+
+std::vector<std::string> SyncEngine::storeNames() const {
+    std::lock_guard<std::mutex> guard(viewLock_);
+    return storeNames_;
+}
+
+std::vector<std::string> SyncEngine::driveLines() const {
+    std::lock_guard<std::mutex> guard(viewLock_);
+    return driveLines_;
+}
+
+std::optional<std::string> SyncEngine::larderWebURL() const {
+    std::lock_guard<std::mutex> guard(viewLock_);
+    return larderWebURL_;
+}
+
+}  // namespace brindle

@@ -1,0 +1,198 @@
+#pragma once
+
+#include "common/Error.h"
+#include "common/MainLoop.h"
+#include "common/SerialQueue.h"
+#include "common/SyncEvent.h"
+#include "engine/EngineConfig.h"
+#include "engine/SyncReporter.h"
+#include "engine/SyncState.h"
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brindle {
+
+class Syncer;
+class BrindleAccess;
+namespace Brindle {
+struct Account;
+}
+
+// The outcome of one pass: success with the files left out for size, or the
+// failure (an exception whose what() is the text to show).
+struct SyncResult {
+    std::vector<std::string> skipped;
+    std::exception_ptr failure;
+
+    bool succeeded() const { return failure == nullptr; }
+    // The failure's text, "" on success.
+    std::string description() const;
+};
+
+// No stored account and no user-set GitHub token.
+class NeedsSignIn : public Error {
+public:
+    NeedsSignIn();
+};
+
+// One store of a pass: its name ("GitHub", "Dropbox" or a drive's label) and
+// the action that syncs it (throws on failure).
+struct StoreRun {
+    std::string name;
+    std::function<void()> run;
+};
+
+// A store run that failed in a sweep.
+struct RunFailure {
+    std::string name;
+    std::exception_ptr error;
+    std::string description;
+};
+
+// Keeps the Larder folder in step with every store of the user's account, one
+// pass at a time. Passes run on the serial queue "larder.sync"; scheduling
+// (requestSync) and publishing (onChange) live on the main loop. Create it
+// with create(): timers and queued work hold the engine weakly. Destroying it
+// skips passes that have not begun and waits for the running one.
+class SyncEngine : public std::enable_shared_from_this<SyncEngine> {
+public:
+    using State = SyncState;
+    using OnChange = std::function<void(const State& state, const std::vector<std::string>& skipped)>;
+    using PassRunner = std::function<SyncResult()>;
+    using Pause = std::function<void(double seconds)>;
+
+    // Events and totals of a cached syncer, for reporting.
+    struct NamedSyncer {
+        std::function<std::vector<SyncEvent>()> drain;
+        std::function<std::optional<std::pair<int64_t, int64_t>>()> totals;
+    };
+
+    // mainLoop (which must outlive the engine) is needed only for
+    // requestSync; the command-line mode runs without one.
+    static std::shared_ptr<SyncEngine> create(EngineConfig config = EngineConfig::fromEnvironment(),
+                                              MainLoop* mainLoop = nullptr);
+    ~SyncEngine();
+    SyncEngine(const SyncEngine&) = delete;
+    SyncEngine& operator=(const SyncEngine&) = delete;
+
+    // One pass on the calling thread: asks the service for the account's
+    // stores, runs each, repeats the sweep while the folder changed underneath
+    // (with two or more stores), reports to the service. Callers other than the
+    // sync queue must not overlap a scheduled pass: use syncOnceExclusive.
+    SyncResult syncOnce();
+    // One pass on the sync queue, waiting for it; it never overlaps a pass
+    // already running. Any thread (on the sync queue it runs directly).
+    SyncResult syncOnceExclusive();
+
+    // Forgets the cached syncers, the token owner and the GitHub access cache
+    // (on the sync queue, before any later pass). Any thread.
+    void resetAccount();
+    // The files left out by each cached syncer, GitHub first.
+    std::vector<std::string> allSkipped() const;
+
+    // Asks for a pass `after` seconds from now, but not earlier than 60 seconds
+    // after the previous start unless force. Replaces a pending request. Any
+    // thread; needs the main loop.
+    void requestSync(double after, bool force);
+    // Called on the main loop with every published state. Set on the main loop.
+    void setOnChange(OnChange onChange) { onChange_ = std::move(onChange); }
+
+    // Read by the menu on the main loop; a reader may see the previous pass's
+    // values.
+    std::vector<std::string> storeNames() const;
+    std::vector<std::string> driveLines() const;
+    std::optional<std::string> larderWebURL() const;
+
+    const EngineConfig& config() const { return config_; }
+
+    // Runs the store runs in sweeps: up to 3 sweeps with two or more runs
+    // (pausing 1.2 seconds between them), stopping once a sweep leaves the
+    // folder as it found it. Returns the failures of the last sweep; each run's
+    // events are collected for the closing report.
+    std::vector<RunFailure> sweep(const std::vector<StoreRun>& runs);
+    // The pass's result from the last sweep's failures: the first signed-out
+    // failure as it is; otherwise every failure's text (prefixed with its run's
+    // name when there are several runs) joined by "; "; otherwise success
+    // with skipped.
+    static SyncResult combine(size_t runCount, const std::vector<RunFailure>& failures,
+                              std::vector<std::string> skipped);
+    // The events and totals of the syncer behind a run's name, if cached.
+    std::optional<NamedSyncer> syncerNamed(const std::string& name);
+    // Hands a reconciler's "files to go" to the service, rate-limited.
+    void progress(const std::string& name, long long left);
+
+    // Test seams: the pass a scheduled sync runs (default syncOnce), the pause
+    // between sweeps (default a real sleep), and the clock of progress reports.
+    void setPassRunner(PassRunner runner) { passRunner_ = std::move(runner); }
+    void setPause(Pause pause) { pause_ = std::move(pause); }
+
+private:
+    SyncEngine(EngineConfig config, MainLoop* mainLoop);
+
+    // Scheduling (on the main loop and the sync queue).
+    void enqueue();
+    void runSync();
+    void publish(const State& state, std::vector<std::string> skipped);
+    State stateFor(const SyncResult& result, std::vector<std::string>& skipped);
+
+    // The pass.
+    std::vector<StoreRun> planRuns(const std::optional<Brindle::Account>& account,
+                                   std::vector<std::string>& notPlugged);
+    void collect(const std::string& name);
+    void closingReport(const std::vector<StoreRun>& runs, const std::vector<RunFailure>& failures,
+                       const std::vector<std::string>& notPlugged);
+    void rebuildDriveLines(const std::vector<StoreRun>& runs, const std::vector<RunFailure>& failures,
+                           const std::vector<std::string>& notPlugged);
+
+    // The GitHub runs.
+    void syncGitHub(const Brindle::Account& account);
+    void syncWithUserToken(const std::string& token);
+    Syncer& syncerFor(const std::string& remote, const std::string& web);
+    Syncer& legacySyncer(const std::string& token);
+    Syncer& buildSyncer(const std::string& remote, const std::string& web);
+    void setViews(std::optional<std::vector<std::string>> names, std::optional<std::optional<std::string>> web);
+
+    EngineConfig config_;
+    MainLoop* mainLoop_;
+    PassRunner passRunner_;
+    Pause pause_;
+    OnChange onChange_;  // main loop only
+
+    // Scheduling state: debounce_ and lastStart_ on the main loop.
+    std::optional<MainLoop::TimerId> debounce_;
+    std::optional<double> lastStart_;
+    std::mutex lock_;  // guards queued_
+    bool queued_ = false;
+
+    // Caches, touched on the sync queue only.
+    std::unique_ptr<Syncer> syncer_;
+    std::optional<std::string> owner_;
+    std::unique_ptr<BrindleAccess> access_;
+    SyncReporter reporter_;
+
+    // What the menu reads; written on the sync queue.
+    mutable std::mutex viewLock_;  // guards storeNames_, driveLines_, larderWebURL_
+    std::vector<std::string> storeNames_;
+    std::vector<std::string> driveLines_;
+    std::optional<std::string> larderWebURL_;
+
+    std::atomic<bool> stopping_{false};
+    // Last member: destroyed first, so queued work never outlives the fields.
+    std::unique_ptr<SerialQueue> queue_;
+};
+
+// The pause between sweeps.
+inline constexpr double kSweepPause = 1.2;
+// Minimum gap between the starts of two unforced passes.
+inline constexpr double kMinimumPassGap = 60.0;
+
+}  // namespace brindle

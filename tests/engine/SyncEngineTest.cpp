@@ -1,0 +1,260 @@
+#include "engine/SyncEngine.h"
+
+#include "devserver/BrindleService.h"
+#include "devserver/DevServer.h"
+#include "devserver/GitHubService.h"
+#include "git/GitHubError.h"
+#include "service/BrindleFailure.h"
+#include "service/Keychain.h"
+
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// A pass against the in-process stand-in service and real bare repositories
+// under file:// remotes.
+class SyncEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Keychain::forgetCache();
+        server.start();
+        fs::create_directories(remotes);
+        ::setenv("BRINDLE_TEST_ACCOUNT", account().c_str(), 1);
+        ::setenv("BRINDLE_GITHUB_API_URL", server.url().c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("BRINDLE_TEST_ACCOUNT");
+        ::unsetenv("BRINDLE_GITHUB_API_URL");
+        Keychain::forgetCache();
+    }
+
+    std::string account() const {
+        return json{{"server", server.url()}, {"device_token", "device-1"}}.dump();
+    }
+    fs::path bare(const std::string& repo) {
+        fs::path path = remotes / (repo + ".git");
+        fs::create_directories(path);
+        test::git(path.string(), {"init", "-q", "--bare", "-b", "main"});
+        return path;
+    }
+    std::shared_ptr<SyncEngine> makeEngine() {
+        EngineConfig config;
+        config.folder = folder;
+        config.stateDir = home.path() / "state";
+        config.deviceName = "Test Box";
+        config.progressSeconds = 5;
+        config.remoteBase = "file://" + remotes.string();
+        auto engine = SyncEngine::create(config);
+        engine->setPause([this](double seconds) { pauses.push_back(seconds); });
+        return engine;
+    }
+    std::vector<json> reports() { return server.brindle().reports(); }
+    static std::string failureText(const SyncResult& result) { return result.description(); }
+    template <typename Failure>
+    static std::optional<Failure> failureAs(const SyncResult& result) {
+        try {
+            if (result.failure) std::rethrow_exception(result.failure);
+        } catch (const Failure& failure) {
+            return failure;
+        } catch (...) {
+        }
+        return std::nullopt;
+    }
+
+    test::IsolatedHome home;
+    devserver::DevServer server;
+    fs::path remotes = home.path() / "remotes";
+    fs::path folder = home.path() / "Larder";
+    std::vector<double> pauses;
+};
+
+TEST_F(SyncEngineTest, AccountPassPushesTheFolderAndReportsOpeningAndClosing) {
+    fs::path repo = bare("demo/Larder");
+    test::writeFile(folder / "notes.md", "hello");
+    test::writeFile(folder / "sub" / "list.txt", "milk, eggs");
+    auto engine = makeEngine();
+    SyncResult result = engine->syncOnce();
+    ASSERT_TRUE(result.succeeded()) << result.description();
+    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "notes.md\nsub/list.txt\n");
+    EXPECT_EQ(engine->storeNames(), std::vector<std::string>{"GitHub"});
+    EXPECT_EQ(engine->larderWebURL(), "https://github.com/demo/Larder");
+
+    auto sent = reports();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], json::parse(R"({"events":[],"status":[{"store":"GitHub","state":"syncing"}]})"));
+    EXPECT_EQ(sent[1]["status"], json::parse(R"([{"store":"GitHub","state":"synced","files":2,"bytes":15}])"));
+    ASSERT_EQ(sent[1]["events"].size(), 2u);
+    EXPECT_EQ(sent[1]["events"][0], json::parse(R"({"store":"GitHub","kind":"uploaded","path":"notes.md","bytes":5})"));
+    EXPECT_TRUE(pauses.empty());  // one store never sweeps twice
+}
+
+TEST_F(SyncEngineTest, CommandLinePassPrintsUpToDate) {
+    fs::path repo = bare("demo/Larder");
+    test::writeFile(folder / "a.txt", "abc");
+    std::map<std::string, std::string> env{{"LARDER_FOLDER", folder.string()},
+                                           {"LARDER_STATE_DIR", (home.path() / "state").string()},
+                                           {"LARDER_GITHUB_BASE", "file://" + remotes.string() + "/"}};
+    auto run = test::runBrindle({"--sync-once"}, env);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Up to date.\n");
+    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "a.txt\n");
+    auto sent = reports();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0]["status"][0]["state"], "syncing");
+    EXPECT_EQ(sent[1], json::parse(R"({"events":[{"store":"GitHub","kind":"uploaded","path":"a.txt","bytes":3}],
+        "status":[{"store":"GitHub","state":"synced","files":1,"bytes":3}]})"));
+
+    // Nothing changed: the closing report carries the statuses alone.
+    run = test::runBrindle({"--sync-once"}, env);
+    ASSERT_EQ(run.status, 0) << run.err;
+    sent = reports();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[3], json::parse(R"({"events":[],"status":[{"store":"GitHub","state":"synced","files":1,"bytes":3}]})"));
+
+    // Signed out, the mode says so and fails.
+    server.brindle().setAcceptAnyToken(false);
+    run = test::runBrindle({"--sync-once"}, env);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("error: You're signed out of Brindle."), std::string::npos) << run.err;
+}
+
+TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderWithoutReports) {
+    ::unsetenv("BRINDLE_TEST_ACCOUNT");
+    fs::path repo = bare("octo/Larder");
+    Keychain::setToken("ghp-dev-token");
+    test::writeFile(folder / "todo.txt", "x");
+    auto engine = makeEngine();
+    SyncResult result = engine->syncOnce();
+    ASSERT_TRUE(result.succeeded()) << result.description();
+    EXPECT_EQ(server.github().creations().size(), 1u);
+    EXPECT_EQ(server.github().creations()[0]["name"], "Larder");
+    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "todo.txt\n");
+    EXPECT_EQ(engine->larderWebURL(), "https://github.com/octo/Larder");
+    EXPECT_TRUE(server.requestsTo("/api/v1/sync/report").empty());
+    EXPECT_TRUE(server.requestsTo("/api/v1/config").empty());
+
+    Keychain::setToken("");  // an empty token counts as none
+    EXPECT_TRUE(failureAs<NeedsSignIn>(engine->syncOnce()));
+}
+
+TEST_F(SyncEngineTest, GitHubErrorDropsTheCachedSyncer) {
+    ::unsetenv("BRINDLE_TEST_ACCOUNT");
+    fs::path repo = bare("octo/Larder");
+    Keychain::setToken("ghp-dev-token");
+    test::writeFile(folder / "a.txt", "1");
+    auto engine = makeEngine();
+    ASSERT_TRUE(engine->syncOnce().succeeded());
+    ASSERT_TRUE(engine->syncOnce().succeeded());
+    EXPECT_EQ(server.requestsTo("/user").size(), 1u);  // the syncer and owner are cached
+
+    // The remote refuses every push: the syncer gives up with a GitHubError.
+    test::writeFile(repo / "hooks" / "pre-receive", "#!/bin/sh\nexit 1\n");
+    fs::permissions(repo / "hooks" / "pre-receive", fs::perms::owner_all);
+    test::writeFile(folder / "b.txt", "2");
+    SyncResult refused = engine->syncOnce();
+    EXPECT_EQ(failureText(refused), "Could not push after several attempts; will retry.");
+
+    fs::remove(repo / "hooks" / "pre-receive");
+    ASSERT_TRUE(engine->syncOnce().succeeded());
+    EXPECT_EQ(server.requestsTo("/user").size(), 2u);  // looked the owner up again
+    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "a.txt\nb.txt\n");
+
+    // Signing in or setting a token resets the account: the next pass starts afresh.
+    engine->resetAccount();
+    ASSERT_TRUE(engine->syncOnceExclusive().succeeded());
+    EXPECT_EQ(server.requestsTo("/user").size(), 3u);
+}
+
+TEST_F(SyncEngineTest, ServiceFailuresEndThePassWithTheirOwnMeaning) {
+    auto engine = makeEngine();
+    server.brindle().setStores({});
+    server.brindle().setGitHubRepo(std::nullopt);
+    SyncResult noStore = engine->syncOnce();
+    auto failure = failureAs<Brindle::Failure>(noStore);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->problem(), Brindle::Problem::noStore);
+    EXPECT_EQ(failure->message(),
+              "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + server.url() + "/connections");
+    EXPECT_TRUE(reports().empty());
+
+    server.brindle().setStores({"carrier-pigeon"});  // a store this program does not know: nothing to do
+    EXPECT_TRUE(engine->syncOnce().succeeded());
+    EXPECT_TRUE(reports().empty());
+
+    server.brindle().setAcceptAnyToken(false);
+    failure = failureAs<Brindle::Failure>(engine->syncOnce());
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->problem(), Brindle::Problem::signedOut);
+}
+
+TEST_F(SyncEngineTest, ADisabledLarderFailsTheGitHubRunAndReportsItsError) {
+    bare("demo/Larder");
+    server.brindle().setLarderDisabled(true);
+    auto engine = makeEngine();
+    SyncResult result = engine->syncOnce();
+    std::string text = "Syncing is turned off for your account. Turn it on at " + server.url() + "/dashboard";
+    EXPECT_EQ(failureText(result), text);
+    auto sent = reports();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1]["status"], json::array({{{"store", "GitHub"}, {"state", "error"}, {"detail", text}}}));
+}
+
+TEST_F(SyncEngineTest, SweepsRepeatOnlyWhileSeveralRunsKeepChangingTheFolder) {
+    auto engine = makeEngine();
+    fs::create_directories(folder);
+    int writes = 0;
+    StoreRun changing{"Dropbox", [&] { test::writeFile(folder / ("n" + std::to_string(writes++)), "x"); }};
+    StoreRun quiet{"Stick", [] {}};
+
+    engine->sweep({changing, quiet});
+    EXPECT_EQ(writes, 3);
+    EXPECT_EQ(pauses, (std::vector<double>{1.2, 1.2}));
+
+    pauses.clear();
+    engine->sweep({changing});
+    EXPECT_EQ(writes, 4);  // a single store never gets a second sweep
+    EXPECT_TRUE(pauses.empty());
+
+    engine->sweep({quiet, quiet});
+    EXPECT_TRUE(pauses.empty());  // nothing changed: one sweep
+}
+
+TEST_F(SyncEngineTest, FailuresOfTheLastSweepAreCombined) {
+    auto engine = makeEngine();
+    fs::create_directories(folder);
+    int runs = 0;
+    StoreRun flaky{"Dropbox", [&] {
+                       test::writeFile(folder / ("n" + std::to_string(runs)), "x");
+                       if (runs++ == 0) throw Error("first sweep only");
+                   }};
+    StoreRun broken{"Stick", [] { throw Error("drive unplugged mid-way"); }};
+    auto failures = engine->sweep({flaky, broken});
+    ASSERT_EQ(failures.size(), 1u);  // the first sweep's Dropbox failure is forgotten
+    EXPECT_EQ(failures[0].name, "Stick");
+
+    std::vector<RunFailure> both{{"GitHub", std::make_exception_ptr(Error("a")), "a"},
+                                 {"Dropbox", std::make_exception_ptr(Error("b")), "b"}};
+    EXPECT_EQ(SyncEngine::combine(2, both, {}).description(), "GitHub: a; Dropbox: b");
+    EXPECT_EQ(SyncEngine::combine(1, {both[0]}, {}).description(), "a");
+    both.push_back({"Stick", std::make_exception_ptr(Brindle::Failure::signedOut()), "signed out"});
+    auto signedOut = failureAs<Brindle::Failure>(SyncEngine::combine(3, both, {}));
+    ASSERT_TRUE(signedOut);
+    EXPECT_EQ(signedOut->problem(), Brindle::Problem::signedOut);
+    SyncResult fine = SyncEngine::combine(2, {}, {"huge.iso"});
+    EXPECT_TRUE(fine.succeeded());
+    EXPECT_EQ(fine.skipped, std::vector<std::string>{"huge.iso"});
+}
+
+}  // namespace
+}  // namespace brindle

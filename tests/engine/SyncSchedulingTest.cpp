@@ -1,0 +1,215 @@
+#include "engine/SyncEngine.h"
+#include "service/BrindleFailure.h"
+#include "service/Keychain.h"
+
+#include "support/TempDir.h"
+#include "support/TestMainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+namespace brindle {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = SyncState::Kind;
+
+// Stands in for the pass: records when each one starts (virtual time) and can
+// hold a pass until the test lets it go.
+class Passes {
+public:
+    explicit Passes(test::TestMainLoop& loop) : loop_(loop) {}
+
+    SyncResult run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        starts.push_back(loop_.now());
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !held_; });
+        return result;
+    }
+    void hold() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        held_ = true;
+    }
+    void release() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        held_ = false;
+        changed_.notify_all();
+    }
+    size_t started() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return starts.size();
+    }
+
+    std::vector<double> starts;  // read after the passes of interest started
+    SyncResult result;
+
+private:
+    test::TestMainLoop& loop_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = false;
+};
+
+class SyncSchedulingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Keychain::forgetCache();
+        ::unsetenv("BRINDLE_TEST_ACCOUNT");
+        EngineConfig config;
+        config.folder = home.path() / "Larder";
+        config.stateDir = home.path() / "state";
+        config.deviceName = "Test Box";
+        engine = SyncEngine::create(config, &loop);
+        engine->setPassRunner([this] { return passes.run(); });
+        engine->setOnChange([this](const SyncState& state, const std::vector<std::string>& skipped) {
+            published.push_back({state, skipped});
+        });
+    }
+
+    // Serves the main loop (without moving its clock) until done() holds.
+    template <typename Done>
+    bool serveUntil(Done done) {
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            loop.drain();
+            if (done()) return true;
+            std::this_thread::sleep_for(1ms);
+        }
+        return false;
+    }
+    size_t ended() {
+        size_t count = 0;
+        for (const auto& [state, skipped] : published) count += state.kind != Kind::syncing;
+        return count;
+    }
+    // A request made on the main loop, as the menu makes it.
+    void request(double after, bool force) {
+        engine->requestSync(after, force);
+        loop.drain();
+    }
+    // Runs one unforced pass now and waits for it to end.
+    void passNow() {
+        size_t before = ended();
+        request(0, true);
+        loop.advance(0.01);
+        ASSERT_TRUE(serveUntil([&] { return ended() == before + 1; }));
+    }
+
+    test::IsolatedHome home;
+    test::TestMainLoop loop;
+    Passes passes{loop};
+    std::vector<std::pair<SyncState, std::vector<std::string>>> published;
+    std::shared_ptr<SyncEngine> engine;
+};
+
+TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLast) {
+    for (int i = 0; i < 10; ++i) {
+        request(2, false);
+        loop.advance(0.1);
+    }
+    // The last request came at 0.9 s (it is now 1.0 s); its timer is the only one left.
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+    loop.advance(1.85);
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+    loop.advance(0.1);
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+    ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
+    EXPECT_EQ(passes.started(), 1u);
+}
+
+TEST_F(SyncSchedulingTest, UnforcedPassesStartAtLeastSixtySecondsApart) {
+    passNow();
+    loop.advance(10);
+    request(2, false);  // a folder event 10 s after the start
+    loop.advance(49.9);
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+    loop.advance(0.2);
+    ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
+    EXPECT_NEAR(passes.starts[1] - passes.starts[0], 60, 0.25);
+}
+
+TEST_F(SyncSchedulingTest, AWakeThirtySecondsAfterTheLastStartWaitsUntilSixty) {
+    passNow();
+    loop.advance(30);
+    request(5, false);
+    loop.advance(29.9);
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+    loop.advance(0.2);
+    ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
+}
+
+TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWaiting) {
+    passes.hold();
+    request(0, true);
+    loop.advance(0.02);
+    ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
+    loop.advance(10);
+    request(0, true);  // sync now while the pass runs: queued behind it
+    loop.advance(0.02);
+    request(0, true);  // and again: one is already waiting, nothing more
+    loop.advance(0.02);
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+    passes.release();
+    ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
+    // Anything still queued would run before this pass on the same queue.
+    engine->syncOnceExclusive();
+    EXPECT_EQ(passes.started(), 2u);
+}
+
+TEST_F(SyncSchedulingTest, ARequestMadeWhileAPassRunsIsNotLost) {
+    passes.hold();
+    request(0, true);
+    loop.advance(0.02);
+    ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
+    // A folder event during the pass (its start was just now): waits out the gap.
+    request(2, false);
+    passes.release();
+    ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
+    loop.advance(61);
+    ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
+}
+
+TEST_F(SyncSchedulingTest, OutcomesArePublishedAsTheMenuShowsThem) {
+    passes.result = SyncResult{{"big.mov"}, nullptr};
+    passNow();
+    ASSERT_EQ(published.size(), 2u);
+    EXPECT_EQ(published[0].first.kind, Kind::syncing);
+    EXPECT_TRUE(published[0].second.empty());
+    EXPECT_EQ(published[1].first.kind, Kind::synced);
+    EXPECT_EQ(published[1].second, std::vector<std::string>{"big.mov"});
+
+    passes.result = SyncResult{{}, std::make_exception_ptr(Brindle::Failure::signedOut())};
+    passNow();
+    EXPECT_EQ(published.back().first, SyncState::needsSignIn());
+    passes.result = SyncResult{{}, std::make_exception_ptr(Brindle::Failure(Brindle::Problem::noStore, "connect"))};
+    passNow();
+    EXPECT_EQ(published.back().first, SyncState::needsStore());
+    passes.result = SyncResult{{}, std::make_exception_ptr(NeedsSignIn())};
+    passNow();
+    EXPECT_EQ(published.back().first, SyncState::needsSignIn());
+    passes.result = SyncResult{{}, std::make_exception_ptr(Error("git push failed: denied"))};
+    passNow();
+    EXPECT_EQ(published.back().first, SyncState::error("git push failed: denied"));
+}
+
+TEST_F(SyncSchedulingTest, WithoutAccountOrTokenEveryPassNeedsSignIn) {
+    engine->setPassRunner({});  // the real pass
+    passNow();
+    ASSERT_EQ(published.size(), 2u);
+    EXPECT_EQ(published[1].first, SyncState::needsSignIn());
+    EXPECT_TRUE(published[1].second.empty());
+}
+
+TEST_F(SyncSchedulingTest, ReleasingTheEngineCancelsItsPendingRequest) {
+    request(2, false);
+    engine.reset();
+    loop.advance(5);
+    EXPECT_EQ(passes.started(), 0u);
+}
+
+}  // namespace
+}  // namespace brindle
