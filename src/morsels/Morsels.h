@@ -1,10 +1,12 @@
 #pragma once
 
 #include "common/Error.h"
+#include "service/Brindle.h"
 
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -54,10 +56,11 @@ inline constexpr const char* kPictureName = "Clipboard picture.png";
 // (PNG, or TIFF converted to PNG). Throws Problem with the text to show.
 Clip clip(Pasteboard& pasteboard);
 
-// Uploads clip to server's Morsels store with the device token and returns
-// the confirmation text. Throws Problem for refusals the service gives and
-// HTTP::TransportError when the service cannot be reached.
-std::string send(const std::string& server, const std::string& deviceToken, const Clip& clip);
+// Uploads clip to the account's Morsels store and returns the confirmation
+// text. Throws Problem for refusals the service gives and
+// HTTP::TransportError when the service cannot be reached. Blocks; call it
+// from background work.
+std::string send(const Brindle::Account& account, const Clip& clip);
 
 // The multipart/form-data body of one part named "file", and its boundary.
 struct Multipart {
@@ -65,6 +68,17 @@ struct Multipart {
     std::string boundary;
 };
 Multipart multipart(const std::string& name, const std::string& data);
+
+// The whole flow of the menu command and the hot key: no account gives "Sign
+// in to Brindle first (Brindle menu)."; otherwise the clipboard is captured
+// and sent. Never throws: every failure becomes a not-ok outcome with its
+// text. Blocks; call it from background work, then notify() the outcome.
+struct Outcome {
+    std::string message;
+    bool ok = false;
+};
+inline constexpr const char* kSignInFirst = "Sign in to Brindle first (Brindle menu).";
+Outcome sendClipboard(Pasteboard& pasteboard, const std::optional<Brindle::Account>& account);
 
 // Shows the outcome of a send. A bare executable (every command-line mode)
 // writes the message as one line to standard output; the tray application

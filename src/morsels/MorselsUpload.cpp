@@ -42,12 +42,12 @@ Multipart multipart(const std::string& name, const std::string& data) {
     return result;
 }
 
-std::string send(const std::string& server, const std::string& deviceToken, const Clip& clip) {
+std::string send(const Brindle::Account& account, const Clip& clip) {
     HTTP::Request request;
     request.method = "POST";
-    request.url = server + "/api/v1/morsels";
-    request.timeout = 30;
-    request.headers = {{"Authorization", "Bearer " + deviceToken}, {"Accept", "application/json"}};
+    request.url = account.server + "/api/v1/morsels";
+    request.timeout = Brindle::kRequestTimeout;
+    request.headers = {{"Authorization", "Bearer " + account.deviceToken}, {"Accept", "application/json"}};
     if (clip.kind == Clip::Kind::text) {
         request.body = nlohmann::json{{"text", clip.text}}.dump();
         request.headers.emplace_back("Content-Type", "application/json");
@@ -63,6 +63,15 @@ std::string send(const std::string& server, const std::string& deviceToken, cons
     if (answer.is_object() && answer.contains("message") && answer["message"].is_string())
         throw Problem(answer["message"].get<std::string>());
     throw Problem("Morsels couldn't be reached right now (HTTP " + std::to_string(response.status) + ").");
+}
+
+Outcome sendClipboard(Pasteboard& pasteboard, const std::optional<Brindle::Account>& account) {
+    if (!account) return {kSignInFirst, false};
+    try {
+        return {send(*account, clip(pasteboard)), true};
+    } catch (const std::exception& failure) {
+        return {failure.what(), false};
+    }
 }
 
 void setNotifier(Notifier installed) {

@@ -49,4 +49,34 @@ std::vector<std::string> splitEmails(const std::vector<std::string>& texts) {
     return addresses;
 }
 
+namespace {
+
+std::vector<std::string> texts(const nlohmann::json& object, const char* name, std::vector<std::string> otherwise) {
+    if (!object.contains(name) || !object[name].is_array()) return otherwise;
+    std::vector<std::string> found;
+    for (const nlohmann::json& item : object[name])
+        if (item.is_string()) found.push_back(item.get<std::string>());
+    return found;
+}
+
+}  // namespace
+
+ShareOutcome share(const Account& account, const std::vector<std::string>& paths,
+                   const std::vector<std::string>& addresses, const std::string& note) {
+    Answer answer = api("POST", "/api/v1/shares", account,
+                        nlohmann::json{{"paths", paths}, {"emails", addresses}, {"note", note}});
+    if (answer.status == 200) {
+        nlohmann::json result = answer.json.contains("result") && answer.json["result"].is_object()
+                                    ? answer.json["result"]
+                                    : nlohmann::json::object();
+        return {texts(result, "shared", addresses), texts(result, "email_failed", {})};
+    }
+    if (answer.status == 401) throw Failure::signedOut();
+    const nlohmann::json& json = answer.json;
+    std::string message = json.contains("message") && json["message"].is_string()
+                              ? json["message"].get<std::string>()
+                              : "Brindle couldn't share that" + httpSuffix(answer.status);
+    throw ShareFailure(answer.error().value_or(""), message);
+}
+
 }  // namespace brindle::Brindle

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
+#include "service/Brindle.h"
 
 #include <string>
 #include <vector>
@@ -30,5 +31,13 @@ private:
 // feeds and tabs, trimmed, lower-cased, empty pieces and repeats dropped, in
 // order of first appearance. No further validation.
 std::vector<std::string> splitEmails(const std::vector<std::string>& texts);
+
+// Asks the service to share paths (relative to the Larder folder, "/"
+// separators) with addresses, e-mailing each a link with note. Throws
+// Failure (signed out) on 401, ShareFailure with the service's "error" code
+// and "message" on any other status but 200, and HTTP::TransportError when
+// the service cannot be reached. Blocks; call it from background work.
+ShareOutcome share(const Account& account, const std::vector<std::string>& paths,
+                   const std::vector<std::string>& addresses, const std::string& note);
 
 }  // namespace brindle::Brindle

@@ -1,6 +1,9 @@
+#include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "morsels/Morsels.h"
+#include "platform/NamedPasteboard.h"
 #include "service/HTTP.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -33,34 +36,35 @@ protected:
     }
     std::string failure(const Clip& clip) {
         try {
-            Morsels::send(server_.url(), "tok", clip);
+            Morsels::send(account(), clip);
         } catch (const Morsels::Problem& problem) {
             return problem.what();
         }
         return "(sent)";
     }
+    Brindle::Account account() const { return {server_.url(), "tok"}; }
     devserver::DevServer server_;
 };
 
 TEST_F(UploadTest, TextGoesAsJSONAndFilesAsMultipart) {
-    answer(200, "not json at all");
-    EXPECT_EQ(Morsels::send(server_.url(), "tok", Clip::makeText("caf\xC3\xA9 \"quoted\"")), "Added to your Morsels.");
-    answer(200, "");
-    EXPECT_EQ(Morsels::send(server_.url(), "tok", Clip::makeFile("bytes", "x.bin")), "Added to your Morsels.");
+    EXPECT_EQ(Morsels::send(account(), Clip::makeText("caf\xC3\xA9 \"quoted\"")), "Added to your Morsels.");
+    EXPECT_EQ(Morsels::send(account(), Clip::makeFile("bytes", "x.bin")), "Added to your Morsels.");
 
     auto sent = server_.requestsTo("/api/v1/morsels");
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].method, "POST");
     EXPECT_EQ(sent[0].header("Authorization"), "Bearer tok");
     EXPECT_EQ(sent[0].header("Accept"), "application/json");
-    EXPECT_EQ(sent[0].header("Content-Type"), "application/json");
-    EXPECT_EQ(nlohmann::json::parse(sent[0].body), (nlohmann::json{{"text", "caf\xC3\xA9 \"quoted\""}}));
-    std::string type = sent[1].header("Content-Type");
-    ASSERT_EQ(type.rfind("multipart/form-data; boundary=Brindle-", 0), 0u);
-    std::string boundary = type.substr(type.find('=') + 1);
-    EXPECT_NE(sent[1].body.find("filename=\"x.bin\"\r\nContent-Type: application/octet-stream\r\n\r\nbytes\r\n--" +
-                                boundary + "--\r\n"),
-              std::string::npos);
+    auto morsels = server_.brindle().morsels();
+    ASSERT_EQ(morsels.size(), 2u);
+    EXPECT_EQ(morsels[0].contentType, "application/json");
+    EXPECT_EQ(nlohmann::json::parse(morsels[0].body), (nlohmann::json{{"text", "caf\xC3\xA9 \"quoted\""}}));
+    EXPECT_EQ(morsels[1].contentType.rfind("multipart/form-data; boundary=Brindle-", 0), 0u);
+}
+
+TEST_F(UploadTest, AnyBodyOfA200IsSuccess) {
+    answer(200, "not json at all");
+    EXPECT_EQ(Morsels::send(account(), Clip::makeText("t")), "Added to your Morsels.");
 }
 
 TEST_F(UploadTest, RefusalsShowTheServiceMessageOrTheStatus) {
@@ -74,10 +78,24 @@ TEST_F(UploadTest, RefusalsShowTheServiceMessageOrTheStatus) {
     EXPECT_EQ(failure(Clip::makeText("t")), "You're signed out of Brindle. Sign in from the Brindle menu.");
 }
 
-TEST_F(UploadTest, UnreachableServiceIsATransportError) {
-    std::string url = server_.url();
-    server_.stop();
-    EXPECT_THROW(Morsels::send(url, "tok", Clip::makeText("t")), HTTP::TransportError);
+TEST(UploadFailureTest, UnreachableServiceIsATransportError) {
+    // Nothing listens on port 1 of the loopback interface.
+    EXPECT_THROW(Morsels::send({"http://127.0.0.1:1", "tok"}, Clip::makeText("t")), HTTP::TransportError);
+}
+
+TEST_F(UploadTest, MenuFlowTurnsEveryFailureIntoAnOutcome) {
+    test::TempDir board;
+    test::writeFile(board / "public.utf8-plain-text", "hello");
+    NamedPasteboard pasteboard(board.path());
+    Morsels::Outcome signedOut = Morsels::sendClipboard(pasteboard, std::nullopt);
+    EXPECT_EQ(signedOut.message, "Sign in to Brindle first (Brindle menu).");
+    EXPECT_FALSE(signedOut.ok);
+    Morsels::Outcome added = Morsels::sendClipboard(pasteboard, account());
+    EXPECT_EQ(added.message, "Added to your Morsels.");
+    EXPECT_TRUE(added.ok);
+    Morsels::Outcome down = Morsels::sendClipboard(pasteboard, Brindle::Account{"http://127.0.0.1:1", "tok"});
+    EXPECT_FALSE(down.ok);
+    EXPECT_FALSE(down.message.empty());
 }
 
 }  // namespace
