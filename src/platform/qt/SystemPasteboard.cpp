@@ -72,11 +72,22 @@ SystemPasteboard::SystemPasteboard() {
         unavailable_ = "The system clipboard can't be read without a display (DISPLAY and WAYLAND_DISPLAY are unset).";
         return;
     }
+    // Qt aborts the process when its platform cannot start (a display that
+    // is gone, say); falling back to the offscreen platform lets us say so.
+    const bool chosen = !Files::env("QT_QPA_PLATFORM").value_or("").empty();
+    if (!chosen)
+        qputenv("QT_QPA_PLATFORM", Files::env("WAYLAND_DISPLAY").value_or("").empty() ? "xcb;offscreen"
+                                                                                      : "wayland;xcb;offscreen");
     // Qt keeps references to argc and argv for the application's lifetime.
     static int argc = 1;
     static char name[] = "brindle";
     static char* argv[] = {name, nullptr};
     ownApplication_ = std::make_unique<QGuiApplication>(argc, argv);
+    if (!chosen) {
+        qunsetenv("QT_QPA_PLATFORM");  // not for the programs we start
+        if (QGuiApplication::platformName() == "offscreen")
+            unavailable_ = "The system clipboard can't be read: the display could not be opened.";
+    }
 }
 
 SystemPasteboard::~SystemPasteboard() = default;

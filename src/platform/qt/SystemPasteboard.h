@@ -20,8 +20,9 @@ namespace brindle {
 // Uses the running QGuiApplication when there is one (the tray application);
 // otherwise starts one for its own lifetime. Without a display (neither
 // DISPLAY nor WAYLAND_DISPLAY set, and no QT_QPA_PLATFORM chosen) nothing is
-// started, the clipboard reads as empty and unavailable() says why. Use it on
-// the thread that owns the Qt application.
+// started; when the display cannot be opened Qt falls back to its offscreen
+// platform instead of aborting. Either way the clipboard reads as empty and
+// unavailable() says why. Use it on the thread that owns the Qt application.
 class SystemPasteboard final : public Pasteboard {
 public:
     SystemPasteboard();
