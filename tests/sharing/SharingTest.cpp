@@ -40,14 +40,10 @@ protected:
     std::vector<std::string> steps_;
 };
 
-TEST_F(SharingTest, CopiesSyncsThenShares) {
-    Brindle::ShareOutcome outcome = share({"Ann@X.org, bob@y.org"});
-    EXPECT_EQ(outcome.shared, (std::vector<std::string>{"ann@x.org", "bob@y.org"}));
+TEST_F(SharingTest, CopiesSyncsThenSharesWithTheNote) {
+    share();
     EXPECT_EQ(steps_, (std::vector<std::string>{"Copied a.txt into your Larder (Shared/).", "sync"}));
-    ASSERT_EQ(server_.brindle().shares().size(), 1u);
-    EXPECT_EQ(server_.brindle().shares()[0],
-              (json{{"paths", {"Shared/a.txt"}}, {"emails", {"ann@x.org", "bob@y.org"}}, {"note", "see this"}}));
-    EXPECT_TRUE(waits_.empty());
+    EXPECT_EQ(server_.brindle().shares().at(0)["note"], "see this");
 }
 
 TEST_F(SharingTest, NotFoundIsRetriedFourTimesFifteenSecondsApart) {
@@ -82,13 +78,6 @@ TEST_F(SharingTest, OtherRefusalsAreNotRetried) {
     server_.injectFault("/api/v1/shares", Fault{Fault::Kind::Status, 401, "{}", {}});
     EXPECT_THROW(share(), Brindle::Failure);
     EXPECT_TRUE(waits_.empty());
-}
-
-TEST_F(SharingTest, RecipientsMadeOfSeparatorsStopBeforeAnything) {
-    EXPECT_THROW(share({" ,; \n", ""}), Brindle::ShareFailure);
-    EXPECT_FALSE(fs::exists(root_ / "Shared"));
-    EXPECT_TRUE(steps_.empty());
-    EXPECT_TRUE(server_.requestsTo("/api/v1/shares").empty());
 }
 
 TEST_F(SharingTest, AnswerFieldsAreReadLeniently) {
