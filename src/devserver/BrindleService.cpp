@@ -1,15 +1,15 @@
 #include "devserver/BrindleService.h"
 
-#include "common/Files.h"
-#include "common/Text.h"
-#include "devserver/DevServer.h"
-#include "service/InternetDate.h"
-
 #include <httplib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+
+#include "common/Files.h"
+#include "common/Text.h"
+#include "devserver/DevServer.h"
+#include "service/InternetDate.h"
 
 namespace brindle::devserver {
 
@@ -22,7 +22,9 @@ void answer(httplib::Response& response, int status, const json& body) {
     response.set_content(body.dump(), "application/json");
 }
 
-void unauthorized(httplib::Response& response) { answer(response, 401, {{"error", "unauthorized"}}); }
+void unauthorized(httplib::Response& response) {
+    answer(response, 401, {{"error", "unauthorized"}});
+}
 
 json bodyOf(const httplib::Request& request) {
     json parsed = json::parse(request.body, nullptr, false);
@@ -43,7 +45,9 @@ std::string newUserCode() {
 
 }  // namespace
 
-BrindleService::~BrindleService() { holdPolls(false); }
+BrindleService::~BrindleService() {
+    holdPolls(false);
+}
 
 void BrindleService::install(httplib::Server& http) {
     installSignIn(http);
@@ -66,12 +70,10 @@ bool BrindleService::acceptsToken(const std::string& token) const {
 // ---- Sign-in ------------------------------------------------------------------
 
 void BrindleService::installSignIn(httplib::Server& http) {
-    http.Post("/api/v1/device/code", [this](const httplib::Request& request, httplib::Response& response) {
-        serveCode(request, response);
-    });
-    http.Post("/api/v1/device/token", [this](const httplib::Request& request, httplib::Response& response) {
-        servePoll(request, response);
-    });
+    http.Post("/api/v1/device/code",
+              [this](const httplib::Request& request, httplib::Response& response) { serveCode(request, response); });
+    http.Post("/api/v1/device/token",
+              [this](const httplib::Request& request, httplib::Response& response) { servePoll(request, response); });
     http.Post("/api/v1/device/revoke", [this](const httplib::Request& request, httplib::Response& response) {
         if (!authorizes(request)) return unauthorized(response);
         std::lock_guard<std::mutex> guard(mutex_);
@@ -87,8 +89,10 @@ void BrindleService::installSignIn(httplib::Server& http) {
     });
     http.Post("/device", [this](const httplib::Request& request, httplib::Response& response) {
         std::string code = request.get_param_value("code");
-        if (request.get_param_value("decision") == "deny") deny(code);
-        else approve(code);
+        if (request.get_param_value("decision") == "deny")
+            deny(code);
+        else
+            approve(code);
         response.set_content("OK\n", "text/plain");
     });
 }
@@ -126,7 +130,8 @@ void BrindleService::servePoll(const httplib::Request& request, httplib::Respons
         approveCode(*code);
     else if (!scripted.empty())
         return answer(response, 400, {{"error", scripted}});
-    if (code->state == "approved") return answer(response, 200, {{"access_token", code->token}, {"token_type", "bearer"}});
+    if (code->state == "approved")
+        return answer(response, 200, {{"access_token", code->token}, {"token_type", "bearer"}});
     if (code->state == "denied") return answer(response, 400, {{"error", "access_denied"}});
     if (code->state == "expired") return answer(response, 400, {{"error", "expired_token"}});
     answer(response, 400, {{"error", "authorization_pending"}});
@@ -144,14 +149,22 @@ void BrindleService::decide(const std::string& userCode, const std::string& stat
     std::lock_guard<std::mutex> guard(mutex_);
     for (Code& code : codes_) {
         if (!userCode.empty() && code.userCode != userCode) continue;
-        if (state == "approved") approveCode(code);
-        else code.state = state;
+        if (state == "approved")
+            approveCode(code);
+        else
+            code.state = state;
     }
 }
 
-void BrindleService::approve(const std::string& userCode) { decide(userCode, "approved"); }
-void BrindleService::deny(const std::string& userCode) { decide(userCode, "denied"); }
-void BrindleService::expire(const std::string& userCode) { decide(userCode, "expired"); }
+void BrindleService::approve(const std::string& userCode) {
+    decide(userCode, "approved");
+}
+void BrindleService::deny(const std::string& userCode) {
+    decide(userCode, "denied");
+}
+void BrindleService::expire(const std::string& userCode) {
+    decide(userCode, "expired");
+}
 
 void BrindleService::holdPolls(bool hold) {
     {

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
@@ -107,9 +106,9 @@ public:
 
     // ---- What the program sent ----------------------------------------------
 
-    std::vector<nlohmann::json> reports() const;    // bodies of /api/v1/sync/report
-    std::vector<std::string> drivesSeen() const;    // "drive_id" of each /api/v1/drives/seen
-    std::vector<nlohmann::json> shares() const;     // bodies of /api/v1/shares
+    std::vector<nlohmann::json> reports() const;  // bodies of /api/v1/sync/report
+    std::vector<std::string> drivesSeen() const;  // "drive_id" of each /api/v1/drives/seen
+    std::vector<nlohmann::json> shares() const;   // bodies of /api/v1/shares
     struct Morsel {
         std::string contentType;
         std::string body;  // JSON text or the multipart body

@@ -29,13 +29,16 @@ void GitHubService::install(httplib::Server& http) {
         std::lock_guard<std::mutex> guard(mutex_);
         answer(response, 200, {{"login", login_}, {"id", 1001}});
     });
-    http.Get(R"(/repos/([^/]+)/([^/]+))", [this, signedIn](const httplib::Request& request, httplib::Response& response) {
-        if (!signedIn(request, response)) return;
-        std::string fullName = std::string(request.matches[1]) + "/" + std::string(request.matches[2]);
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (repos_.count(fullName)) answer(response, 200, {{"full_name", fullName}, {"private", true}});
-        else answer(response, 404, {{"message", "Not Found"}});
-    });
+    http.Get(R"(/repos/([^/]+)/([^/]+))",
+             [this, signedIn](const httplib::Request& request, httplib::Response& response) {
+                 if (!signedIn(request, response)) return;
+                 std::string fullName = std::string(request.matches[1]) + "/" + std::string(request.matches[2]);
+                 std::lock_guard<std::mutex> guard(mutex_);
+                 if (repos_.count(fullName))
+                     answer(response, 200, {{"full_name", fullName}, {"private", true}});
+                 else
+                     answer(response, 404, {{"message", "Not Found"}});
+             });
     http.Post("/user/repos", [this, signedIn](const httplib::Request& request, httplib::Response& response) {
         if (!signedIn(request, response)) return;
         json body = json::parse(request.body, nullptr, false);
@@ -46,7 +49,9 @@ void GitHubService::install(httplib::Server& http) {
         std::string fullName = login_ + "/" + body["name"].get<std::string>();
         if (!repos_.insert(fullName).second)
             return answer(response, 422, {{"message", "name already exists on this account"}});
-        answer(response, 201, {{"full_name", fullName}, {"private", body.contains("private") && body["private"].is_boolean() && body["private"].get<bool>()}});
+        answer(response, 201,
+               {{"full_name", fullName},
+                {"private", body.contains("private") && body["private"].is_boolean() && body["private"].get<bool>()}});
     });
 }
 

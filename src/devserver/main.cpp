@@ -1,29 +1,42 @@
-#include "devserver/BrindleService.h"
-#include "devserver/DevServer.h"
-
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "common/Text.h"
+#include "devserver/BrindleService.h"
+#include "devserver/DevServer.h"
 
 namespace {
 
 void usage() {
-    std::cerr << "usage: brindle-devserver [--port N] [--data FOLDER] [--auto-approve] [--seed-token TOKEN]\n";
+    std::cerr << "usage: brindle-devserver [--port N] [--data FOLDER] [--auto-approve] [--seed-token TOKEN]\n"
+                 "       [--stores PROVIDER,...] [--github-repo OWNER/NAME|none]\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     brindle::devserver::Options options;
-    std::vector<std::string> seedTokens;  // device tokens accepted without a sign-in
+    std::vector<std::string> seedTokens;    // device tokens accepted without a sign-in
+    std::optional<std::string> stores;      // the account's providers, comma-separated
+    std::optional<std::string> githubRepo;  // the connected repository, or "none"
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--port" && i + 1 < argc) options.port = std::atoi(argv[++i]);
-        else if (arg == "--data" && i + 1 < argc) options.dataFolder = argv[++i];
-        else if (arg == "--auto-approve") options.autoApprove = true;
-        else if (arg == "--seed-token" && i + 1 < argc) seedTokens.push_back(argv[++i]);
+        if (arg == "--port" && i + 1 < argc)
+            options.port = std::atoi(argv[++i]);
+        else if (arg == "--data" && i + 1 < argc)
+            options.dataFolder = argv[++i];
+        else if (arg == "--auto-approve")
+            options.autoApprove = true;
+        else if (arg == "--seed-token" && i + 1 < argc)
+            seedTokens.push_back(argv[++i]);
+        else if (arg == "--stores" && i + 1 < argc)
+            stores = argv[++i];
+        else if (arg == "--github-repo" && i + 1 < argc)
+            githubRepo = argv[++i];
         else {
             usage();
             return 2;
@@ -40,6 +53,13 @@ int main(int argc, char** argv) {
         brindle::devserver::DevServer server(options);
         for (const std::string& token : seedTokens) server.brindle().addDeviceToken(token);
         if (!seedTokens.empty()) server.brindle().setAcceptAnyToken(false);
+        if (stores) {
+            std::vector<std::string> providers;
+            for (const std::string& name : brindle::Text::split(*stores, ','))
+                if (!name.empty()) providers.push_back(name);
+            server.brindle().setStores(providers);
+        }
+        if (githubRepo) server.brindle().setGitHubRepo(*githubRepo == "none" ? std::nullopt : githubRepo);
         server.start();
         std::cout << "LISTENING " << server.url() << std::endl;
         int received = 0;

@@ -1,12 +1,11 @@
 #include "git/GitHub.h"
 
+#include <nlohmann/json.hpp>
+#include <optional>
+
 #include "common/Files.h"
 #include "git/Log.h"
 #include "service/HTTP.h"
-
-#include <nlohmann/json.hpp>
-
-#include <optional>
 
 namespace brindle::GitHub {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "git/GitHubError.h"
-
 #include <string>
+
+#include "git/GitHubError.h"
 
 // The small, blocking GitHub REST client used with a personal access token
 // the user set (no Brindle account): whose token it is, and making sure that

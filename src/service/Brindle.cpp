@@ -49,7 +49,9 @@ std::string defaultHost() {
     return std::string(url.substr(0, url.find_first_of("/:")));
 }
 
-std::optional<std::string> Answer::error() const { return JsonFields::text(json, "error"); }
+std::optional<std::string> Answer::error() const {
+    return JsonFields::text(json, "error");
+}
 
 nlohmann::json parseObject(std::string_view body) {
     nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
@@ -57,7 +59,9 @@ nlohmann::json parseObject(std::string_view body) {
     return parsed;
 }
 
-std::string httpSuffix(int status) { return " (HTTP " + std::to_string(status) + ")."; }
+std::string httpSuffix(int status) {
+    return " (HTTP " + std::to_string(status) + ").";
+}
 
 Answer api(const std::string& method, const std::string& path, const std::optional<std::string>& token,
            const std::optional<std::string>& server, const std::optional<nlohmann::json>& body) {

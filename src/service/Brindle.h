@@ -1,13 +1,12 @@
 #pragma once
 
-#include "service/BrindleFailure.h"
-
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "service/BrindleFailure.h"
 
 // The Brindle web service: its base URL, the one JSON call every service
 // operation goes through, the signed-in account and the account operations

@@ -19,9 +19,9 @@ constexpr std::chrono::seconds kReuseMargin{300};
         throw Failure(Problem::disabled,
                       "Syncing is turned off for your account. Turn it on at " + account.server + "/dashboard");
     if (answer.status == 409 && code == "github_not_connected")
-        throw Failure(Problem::githubNotConnected,
-                      "GitHub isn't connected to your Brindle account yet. Connect it at " + account.server +
-                          "/connections");
+        throw Failure(
+            Problem::githubNotConnected,
+            "GitHub isn't connected to your Brindle account yet. Connect it at " + account.server + "/connections");
     throw Failure(Problem::other, "Brindle couldn't provide GitHub access" + Brindle::httpSuffix(answer.status));
 }
 

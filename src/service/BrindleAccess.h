@@ -1,10 +1,10 @@
 #pragma once
 
-#include "service/Brindle.h"
-
 #include <chrono>
 #include <optional>
 #include <string>
+
+#include "service/Brindle.h"
 
 namespace brindle {
 

@@ -1,7 +1,6 @@
 // The account operations that say what the device syncs with and hand out
 // short-lived access: configuration, Google tokens and sync reports.
 #include "service/Brindle.h"
-
 #include "service/JsonFields.h"
 
 namespace brindle::Brindle {
@@ -10,7 +9,9 @@ namespace {
 
 using nlohmann::json;
 
-Answer readConfig(const Account& account) { return api("GET", "/api/v1/config", account); }
+Answer readConfig(const Account& account) {
+    return api("GET", "/api/v1/config", account);
+}
 
 // 200 passes; 401 is signed out; anything else cannot be used.
 void requireConfig(const Answer& answer) {

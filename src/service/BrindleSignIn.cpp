@@ -1,9 +1,9 @@
 #include "service/BrindleSignIn.h"
 
+#include <algorithm>
+
 #include "service/HTTP.h"
 #include "service/JsonFields.h"
-
-#include <algorithm>
 
 namespace brindle::Brindle {
 
@@ -24,8 +24,8 @@ bool looksLikeURL(const std::optional<std::string>& text) {
 }  // namespace
 
 DeviceCode requestCode(const std::string& deviceName) {
-    Answer answer = api("POST", "/api/v1/device/code", std::nullopt, std::nullopt,
-                        json{{"name", deviceName}, {"platform", "mac"}});
+    Answer answer =
+        api("POST", "/api/v1/device/code", std::nullopt, std::nullopt, json{{"name", deviceName}, {"platform", "mac"}});
     const json& body = answer.json;
     std::optional<std::string> deviceCode = JsonFields::text(body, "device_code");
     std::optional<std::string> userCode = JsonFields::text(body, "user_code");
@@ -43,8 +43,8 @@ DeviceCode requestCode(const std::string& deviceName) {
 }
 
 PollResult poll(const DeviceCode& code) {
-    Answer answer = api("POST", "/api/v1/device/token", std::nullopt, std::nullopt,
-                        json{{"device_code", code.deviceCode}});
+    Answer answer =
+        api("POST", "/api/v1/device/token", std::nullopt, std::nullopt, json{{"device_code", code.deviceCode}});
     if (answer.status == 200)
         if (std::optional<std::string> token = JsonFields::text(answer.json, "access_token"))
             return {PollResult::Kind::approved, *token};
@@ -80,11 +80,17 @@ SignInOutcome waitForApproval(const DeviceCode& code, const Sleeper& sleep, cons
             continue;
         }
         switch (result.kind) {
-            case PollResult::Kind::pending: break;
-            case PollResult::Kind::slowDown: interval += 5; break;
-            case PollResult::Kind::denied: return {Kind::denied, ""};
-            case PollResult::Kind::expired: return {Kind::expired, ""};
-            case PollResult::Kind::approved: return {Kind::signedIn, result.deviceToken};
+            case PollResult::Kind::pending:
+                break;
+            case PollResult::Kind::slowDown:
+                interval += 5;
+                break;
+            case PollResult::Kind::denied:
+                return {Kind::denied, ""};
+            case PollResult::Kind::expired:
+                return {Kind::expired, ""};
+            case PollResult::Kind::approved:
+                return {Kind::signedIn, result.deviceToken};
         }
     }
     return {Kind::timedOut, ""};

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "service/Brindle.h"
-
 #include <functional>
 #include <string>
+
+#include "service/Brindle.h"
 
 // The device-code sign-in to the Brindle service: ask for a code, let the
 // user approve it in a browser, poll until a device token arrives. Also the

@@ -1,9 +1,9 @@
 #include "service/Keychain.h"
 
+#include <mutex>
+
 #include "git/Log.h"
 #include "service/SecretFile.h"
-
-#include <mutex>
 
 namespace brindle::Keychain {
 

@@ -1,16 +1,17 @@
 #include "service/SecretFile.h"
 
-#include "common/Error.h"
-#include "common/Files.h"
-#include "common/Text.h"
-#include "git/Log.h"
-
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/Error.h"
+#include "common/Files.h"
+#include "common/Text.h"
+#include "git/Log.h"
 
 namespace brindle::SecretFile {
 
@@ -24,7 +25,7 @@ constexpr mode_t kFileMode = 0600;
 
 // Removes group and other permissions from path, when it has any.
 void tighten(const fs::path& target, mode_t wanted) {
-    struct stat info{};
+    struct stat info {};
     if (::lstat(target.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) return;
     if ((info.st_mode & 077) == 0) return;
     if (::chmod(target.c_str(), wanted) == 0)
@@ -96,7 +97,9 @@ std::optional<std::string> unbase64(const std::string& text) {
 
 }  // namespace
 
-fs::path path() { return Files::xdgDir("XDG_CONFIG_HOME", ".config") / "brindle" / "secrets.json"; }
+fs::path path() {
+    return Files::xdgDir("XDG_CONFIG_HOME", ".config") / "brindle" / "secrets.json";
+}
 
 json load() {
     const fs::path file = path();

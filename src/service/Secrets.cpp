@@ -1,11 +1,11 @@
 #include "service/Secrets.h"
 
-#include "git/Log.h"
-#include "service/SecretFile.h"
-
 #include <algorithm>
 #include <map>
 #include <mutex>
+
+#include "git/Log.h"
+#include "service/SecretFile.h"
 
 namespace brindle::Secrets {
 
@@ -23,7 +23,9 @@ Cache& cache() {
     return shared;
 }
 
-std::string keyOf(const std::string& account, const std::string& service) { return service + '\0' + account; }
+std::string keyOf(const std::string& account, const std::string& service) {
+    return service + '\0' + account;
+}
 
 // Called under the cache mutex: a changed environment (another secret file)
 // starts an empty cache, so items of one file are never answered for another.
@@ -101,7 +103,9 @@ std::vector<std::string> accounts(const std::string& service) {
     return names;
 }
 
-std::filesystem::path file() { return SecretFile::path(); }
+std::filesystem::path file() {
+    return SecretFile::path();
+}
 
 void forgetCache() {
     Cache& shared = cache();

@@ -1,10 +1,10 @@
 // The stand-in's own rules that other tests and the demo rely on.
+#include <gtest/gtest.h>
+
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "service/Brindle.h"
 #include "service/BrindleSignIn.h"
-
-#include <gtest/gtest.h>
 
 using namespace brindle;
 using nlohmann::json;

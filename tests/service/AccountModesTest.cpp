@@ -1,12 +1,11 @@
 // The account modes of the real brindle program against the stand-in.
-#include "ServiceFixture.h"
-
-#include "support/RunProgram.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "ServiceFixture.h"
+#include "support/RunProgram.h"
 
 extern char** environ;
 
@@ -72,7 +71,8 @@ public:
     std::pair<std::string, int> finish() {
         std::string rest;
         char buffer[4096];
-        for (ssize_t got; (got = ::read(out_, buffer, sizeof buffer)) > 0;) rest.append(buffer, static_cast<size_t>(got));
+        for (ssize_t got; (got = ::read(out_, buffer, sizeof buffer)) > 0;)
+            rest.append(buffer, static_cast<size_t>(got));
         ::close(out_);
         int status = 0;
         ::waitpid(pid_, &status, 0);
@@ -130,9 +130,9 @@ TEST_F(AccountModesTest, LoginEndingWithoutApprovalStoresNothing) {
         std::string line;
     };
     service().setCodeTiming(3, 1);
-    for (const Case& each : {Case{{"authorization_pending", "access_denied"}, "DENIED"},
-                             Case{{"expired_token"}, "EXPIRED"},
-                             Case{{"authorization_pending", "authorization_pending", "authorization_pending"}, "TIMED_OUT"}}) {
+    for (const Case& each :
+         {Case{{"authorization_pending", "access_denied"}, "DENIED"}, Case{{"expired_token"}, "EXPIRED"},
+          Case{{"authorization_pending", "authorization_pending", "authorization_pending"}, "TIMED_OUT"}}) {
         service().scriptPolls(each.polls);
         test::ProgramResult result = login();
         EXPECT_EQ(result.status, 1);

@@ -68,8 +68,9 @@ TEST_F(AccountOperationsTest, ConfigStatusRules) {
 
 TEST_F(AccountOperationsTest, ConnectedRepoFailsOnlyWhenSignedOut) {
     EXPECT_EQ(Brindle::connectedRepo(account), "demo/Larder");
-    server.injectFault("/api/v1/config",
-                       statusFault(500, json{{"connections", {{"github", {{"connected", true}, {"repo", "a/b"}}}}}}.dump()));
+    server.injectFault(
+        "/api/v1/config",
+        statusFault(500, json{{"connections", {{"github", {{"connected", true}, {"repo", "a/b"}}}}}}.dump()));
     EXPECT_EQ(Brindle::connectedRepo(account), "a/b");
     server.injectFault("/api/v1/config", statusFault(500, "oops"));
     EXPECT_EQ(Brindle::connectedRepo(account), std::nullopt);
@@ -82,7 +83,8 @@ TEST_F(AccountOperationsTest, ConnectedRepoFailsOnlyWhenSignedOut) {
 TEST_F(AccountOperationsTest, GoogleTokenAndItsMessages) {
     service().setGoogleToken("a@x.org", "ya29.token");
     EXPECT_EQ(Brindle::googleToken("a@x.org", account), "ya29.token");
-    EXPECT_EQ(nlohmann::json::parse(server.requestsTo("/api/v1/google/token").at(0).body), (json{{"account", "a@x.org"}}));
+    EXPECT_EQ(nlohmann::json::parse(server.requestsTo("/api/v1/google/token").at(0).body),
+              (json{{"account", "a@x.org"}}));
 
     service().setGoogleError("a@x.org", "google_needs_reconnect");
     EXPECT_STREQ(failureOf([&] { Brindle::googleToken("a@x.org", account); }).what(),

@@ -1,13 +1,12 @@
 #include "ServiceFixture.h"
-
 #include "service/BrindleAccess.h"
 #include "service/InternetDate.h"
 
 using namespace brindle;
 using Brindle::Problem;
+using std::chrono::seconds;
 using test::failureOf;
 using test::statusFault;
-using std::chrono::seconds;
 
 namespace {
 
@@ -66,7 +65,8 @@ TEST_F(BrindleAccessTest, FailuresByStatusAndCode) {
     service().setLarderDisabled(true);
     Brindle::Failure disabled = failureOf([&] { access.get(account, now); });
     EXPECT_EQ(disabled.problem(), Problem::disabled);
-    EXPECT_EQ(disabled.message(), "Syncing is turned off for your account. Turn it on at " + server.url() + "/dashboard");
+    EXPECT_EQ(disabled.message(),
+              "Syncing is turned off for your account. Turn it on at " + server.url() + "/dashboard");
 
     service().setLarderDisabled(false);
     service().setGitHubRepo(std::nullopt);

@@ -1,5 +1,4 @@
 #include "ServiceFixture.h"
-
 #include "service/HTTP.h"
 
 using namespace brindle;

@@ -1,12 +1,12 @@
-#include "git/GitHub.h"
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include "devserver/DevServer.h"
 #include "devserver/GitHubService.h"
+#include "git/GitHub.h"
 #include "service/HTTP.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 using namespace brindle;
 using nlohmann::json;
@@ -72,7 +72,9 @@ TEST_F(GitHubClientTest, AMissingRepoIsCreatedPrivateAndLogged) {
     GitHub::ensureRepo("octo", "Larder", "ghp-good");
     std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(server.github().creations().at(0),
-              (json{{"name", "Larder"}, {"private", true}, {"description", "Synced by the Brindle app from ~/Desktop/Larder"}}));
+              (json{{"name", "Larder"},
+                    {"private", true},
+                    {"description", "Synced by the Brindle app from ~/Desktop/Larder"}}));
     EXPECT_EQ(server.github().repos(), std::vector<std::string>{"octo/Larder"});
     EXPECT_NE(log.find("Created GitHub repo octo/Larder"), std::string::npos) << log;
 }

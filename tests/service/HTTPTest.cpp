@@ -1,11 +1,10 @@
-#include "service/HTTP.h"
-
-#include "support/TempDir.h"
-
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <thread>
+
+#include "service/HTTP.h"
+#include "support/TempDir.h"
 
 using namespace brindle;
 

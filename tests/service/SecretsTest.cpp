@@ -1,15 +1,14 @@
-#include "service/Secrets.h"
-
-#include "service/Brindle.h"
-#include "service/Keychain.h"
-#include "support/TempDir.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "service/Brindle.h"
+#include "service/Keychain.h"
+#include "service/Secrets.h"
+#include "support/TempDir.h"
 
 using namespace brindle;
 using nlohmann::json;
@@ -27,7 +26,7 @@ protected:
     void TearDown() override { ::unsetenv("LARDER_KEYCHAIN_SUFFIX"); }
 
     static unsigned modeOf(const std::filesystem::path& path) {
-        struct stat info{};
+        struct stat info {};
         ::stat(path.c_str(), &info);
         return info.st_mode & 0777;
     }
@@ -84,7 +83,8 @@ TEST_F(SecretsTest, ReadsAndMissesAreCachedUntilTheProcessStartsAgain) {
 }
 
 TEST_F(SecretsTest, ChangesKeepOtherItemsAndAccountsAreSorted) {
-    test::writeFile(Secrets::file(), R"({"Larder Google": {"z@x.org": "1", "a@x.org": "2", "bad": 5}, "Other": {"k": "v"}})");
+    test::writeFile(Secrets::file(),
+                    R"({"Larder Google": {"z@x.org": "1", "a@x.org": "2", "bad": 5}, "Other": {"k": "v"}})");
     Secrets::set("3", "m@x.org", "Larder Google");
     Secrets::remove("z@x.org", "Larder Google");
     EXPECT_EQ(Secrets::accounts("Larder Google"), (std::vector<std::string>{"a@x.org", "m@x.org"}));
@@ -152,7 +152,8 @@ TEST_F(SecretsTest, TestAccountFromTheEnvironmentWhenItIsComplete) {
     Brindle::storeAccount({"https://stored.example", "stored"});
     ::setenv("BRINDLE_TEST_ACCOUNT", R"({"server": "https://env.example", "device_token": "env"})", 1);
     EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://env.example", "env"}));
-    for (const char* ignored : {"not json", R"({"server": "https://env.example"})", R"({"server": 1, "device_token": "e"})"}) {
+    for (const char* ignored :
+         {"not json", R"({"server": "https://env.example"})", R"({"server": 1, "device_token": "e"})"}) {
         ::setenv("BRINDLE_TEST_ACCOUNT", ignored, 1);
         EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://stored.example", "stored"})) << ignored;
     }

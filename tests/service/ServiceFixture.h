@@ -1,15 +1,15 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "service/Brindle.h"
 #include "service/Keychain.h"
 #include "service/Secrets.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace brindle::test {
 

@@ -1,8 +1,7 @@
-#include "ServiceFixture.h"
-
-#include "service/BrindleSignIn.h"
-
 #include <deque>
+
+#include "ServiceFixture.h"
+#include "service/BrindleSignIn.h"
 
 using namespace brindle;
 using Brindle::PollResult;
@@ -30,7 +29,9 @@ TEST_F(SignInTest, RequestCodeSendsTheDeviceAndReadsTheCode) {
 }
 
 TEST_F(SignInTest, RequestCodeRejectsIncompleteAnswers) {
-    const json complete{{"device_code", "d"}, {"user_code", "U"}, {"verification_uri", "https://b.app/d"},
+    const json complete{{"device_code", "d"},
+                        {"user_code", "U"},
+                        {"verification_uri", "https://b.app/d"},
                         {"verification_uri_complete", "https://b.app/d?c=U"}};
     struct Case {
         int status;
@@ -60,7 +61,8 @@ TEST_F(SignInTest, PollMapsTheServiceAnswers) {
     PollResult approved = Brindle::poll(code);
     EXPECT_EQ(approved.kind, PollResult::Kind::approved);
     EXPECT_EQ(approved.deviceToken, service().issuedTokens().at(0));
-    EXPECT_EQ(json::parse(server.requestsTo("/api/v1/device/token").at(0).body), (json{{"device_code", code.deviceCode}}));
+    EXPECT_EQ(json::parse(server.requestsTo("/api/v1/device/token").at(0).body),
+              (json{{"device_code", code.deviceCode}}));
 }
 
 TEST_F(SignInTest, UnknownPollAnswersFailWithTheirCodeOrStatus) {

@@ -1,12 +1,11 @@
-#include "app/Modes.h"
-
-#include "common/Files.h"
-#include "service/BrindleSignIn.h"
-
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
+
+#include "app/Modes.h"
+#include "common/Files.h"
+#include "service/BrindleSignIn.h"
 
 namespace brindle::Modes {
 
@@ -52,11 +51,18 @@ int brindleLogin(const Args& args) {
         Brindle::waitForApproval(code, [scale](long long seconds) { return pause(seconds, scale); });
     using Kind = Brindle::SignInOutcome::Kind;
     switch (outcome.kind) {
-        case Kind::denied: std::cout << "DENIED\n"; return 1;
-        case Kind::expired: std::cout << "EXPIRED\n"; return 1;
+        case Kind::denied:
+            std::cout << "DENIED\n";
+            return 1;
+        case Kind::expired:
+            std::cout << "EXPIRED\n";
+            return 1;
         case Kind::timedOut:
-        case Kind::cancelled: std::cout << "TIMED_OUT\n"; return 1;
-        case Kind::signedIn: break;
+        case Kind::cancelled:
+            std::cout << "TIMED_OUT\n";
+            return 1;
+        case Kind::signedIn:
+            break;
     }
     Brindle::Account account{Brindle::serverURL(), outcome.deviceToken};
     Brindle::storeAccount(account);
