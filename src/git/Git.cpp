@@ -5,7 +5,9 @@
 
 namespace brindle {
 
-std::string GitResult::text() const { return Text::trim(Text::lossyUTF8(out)); }
+std::string GitResult::text() const {
+    return Text::trim(Text::lossyUTF8(out));
+}
 
 std::vector<std::string> GitResult::nulFields() const {
     std::vector<std::string> fields;

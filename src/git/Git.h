@@ -1,12 +1,12 @@
 #pragma once
 
-#include "common/Error.h"
-
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/Error.h"
 
 namespace brindle {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "common/Error.h"
 
 #include <string>

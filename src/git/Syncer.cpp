@@ -1,17 +1,21 @@
 #include "git/Syncer.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <future>
+
 #include "common/Files.h"
 #include "common/Text.h"
 #include "git/GitHubError.h"
 #include "git/Log.h"
 #include "git/SyncerSupport.h"
-
-#include <cerrno>
-#include <charconv>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace brindle {
 
@@ -21,9 +25,9 @@ using namespace SyncerSupport;
 namespace {
 
 // Patterns kept out of the repository, one a line in info/exclude.
-const std::vector<std::string> kExcludePatterns{
-    ".DS_Store", "._*",      ".localized", "Icon\r\r", ".Trashes", ".fseventsd", ".Spotlight-V100", ".TemporaryItems",
-    "*.icloud",  "~$*", ".~lock.*#"};
+const std::vector<std::string> kExcludePatterns{".DS_Store", "._*",        ".localized",      "Icon\r\r",
+                                                ".Trashes",  ".fseventsd", ".Spotlight-V100", ".TemporaryItems",
+                                                "*.icloud",  "~$*",        ".~lock.*#"};
 
 // Holds an exclusive lock on the repository for one pass, so that two
 // processes (the tray app and a command-line pass) never drive the same
@@ -83,7 +87,9 @@ GitResult Syncer::required(const std::vector<std::string>& args) const {
     return result;
 }
 
-bool Syncer::succeeds(const std::vector<std::string>& args) const { return git_.run(args).status == 0; }
+bool Syncer::succeeds(const std::vector<std::string>& args) const {
+    return git_.run(args).status == 0;
+}
 
 std::optional<std::string> Syncer::resolve(const std::string& revision) const {
     GitResult result = git_.run({"rev-parse", "--verify", "-q", revision});
@@ -102,11 +108,25 @@ void Syncer::sync() {
     createFolders(git_.gitDir());
     PassLock lock(git_.gitDir() / kPassLockName);
     prepare();
-    commitLocalChanges();
 
+    // The fetch only touches the remote-tracking side of the repository, so
+    // it runs while the local changes are committed: on a slow link that
+    // hides most of the time it takes. "before" is read first, as the marker
+    // of the last remote state seen.
     std::optional<std::string> before = resolve(kRemoteRef);
-    required({"fetch", "-q", "--prune", "origin"});
-    if (std::optional<std::string> after = resolve(kRemoteRef)) {
+    const std::vector<std::string> fetch{"fetch", "-q", "--prune", "origin"};
+    auto fetching = std::async(std::launch::async, [this, &fetch] { return git_.run(fetch); });
+    try {
+        commitLocalChanges();
+    } catch (...) {
+        fetching.wait();
+        throw;
+    }
+    GitResult fetched = fetching.get();
+    if (fetched.status != 0) throw GitError(fetch, std::move(fetched));
+
+    std::optional<std::string> after = resolve(kRemoteRef);
+    if (after) {
         if (!before) {
             GitResult tree = required({"ls-tree", "-r", "--name-only", "-z", kRemoteRef});
             for (const std::string& name : tree.nulFields()) {
@@ -117,12 +137,12 @@ void Syncer::sync() {
             emitDiff(*before, *after);
         }
     }
-    pushLoop();
+    pushLoop(after);
 }
 
-void Syncer::pushLoop() {
+void Syncer::pushLoop(std::optional<std::string> remote) {
     for (int attempt = 1;; ++attempt) {
-        std::optional<std::string> remote = resolve(kRemoteRef);
+        if (attempt > 1) remote = resolve(kRemoteRef);
         std::optional<std::string> local = resolve("HEAD");
         if (remote) {
             if (!local) return adoptRemote(*remote);
@@ -134,6 +154,7 @@ void Syncer::pushLoop() {
         if (!local) return;
 
         long long count = 1;
+        if (remote && *remote == *local) return;  // nothing of ours is missing there
         if (remote) {
             std::string text = required({"rev-list", "--count", std::string(kRemoteRef) + "..HEAD"}).text();
             auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), count);
@@ -230,29 +251,53 @@ void Syncer::writeExcludeFile() {
     Files::writeAtomically(info / "exclude", content);
 }
 
-Syncer::Exclusions Syncer::scanForExclusions() const {
-    Exclusions found;
-    std::error_code ec;
-    auto options = fs::directory_options::skip_permission_denied;
-    for (auto it = fs::recursive_directory_iterator(folder_, options, ec); it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        if (ec) break;
-        std::string relative = relativePath(folder_, it->path());
-        if (relative.empty()) continue;
-        std::string name = it->path().filename().string();
+namespace {
+
+// Walks one folder level with readdir and one lstat per regular file: the
+// folder may hold tens of thousands of files and this runs on every pass.
+void scanLevel(int dirFd, const std::string& prefix, Syncer::Exclusions& found) {
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string relative = prefix + name;
         if (std::optional<std::string> evicted = evictedName(name)) {
-            size_t slash = relative.rfind('/');
-            found.excludes.push_back(slash == std::string::npos ? *evicted : relative.substr(0, slash + 1) + *evicted);
+            found.excludes.push_back(prefix + *evicted);
             continue;
         }
-        std::error_code statError;
-        if (!it->is_regular_file(statError) || it->is_symlink(statError) || statError) continue;
-        uintmax_t size = it->file_size(statError);
-        if (!statError && size > static_cast<uintmax_t>(kLargeFileLimit)) {
+        unsigned char type = entry->d_type;
+        struct stat info {};
+        bool haveInfo = false;
+        if (type == DT_UNKNOWN) {
+            if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            haveInfo = true;
+            type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_DIR) {
+            int child = ::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0) scanLevel(child, relative + "/", found);
+            continue;
+        }
+        if (type != DT_REG) continue;
+        if (!haveInfo && ::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(info.st_mode) && info.st_size > Syncer::kLargeFileLimit) {
             found.excludes.push_back(relative);
             found.skippedLarge.push_back(relative);
         }
     }
+    ::closedir(dir);
+}
+
+}  // namespace
+
+Syncer::Exclusions Syncer::scanForExclusions() const {
+    Exclusions found;
+    int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) scanLevel(fd, "", found);
     return found;
 }
 
@@ -275,14 +320,19 @@ void Syncer::commitLocalChanges() {
     std::vector<Record> records = parseRecords(required({"diff", "--cached", "--name-status", "-z"}).nulFields());
     long long added = 0, changed = 0, removed = 0;
     for (const Record& record : records) {
-        if (record.status[0] == 'A') ++added;
-        else if (record.status[0] == 'D') ++removed;
-        else ++changed;
+        if (record.status[0] == 'A')
+            ++added;
+        else if (record.status[0] == 'D')
+            ++removed;
+        else
+            ++changed;
     }
     for (const Record& record : records) {
         if (events_.size() >= kMaxHeldEvents) break;
-        if (record.status[0] == 'D') emit("deleted", record.path, 0);
-        else emit("uploaded", record.path, fileSize(folder_ / record.path));
+        if (record.status[0] == 'D')
+            emit("deleted", record.path, 0);
+        else
+            emit("uploaded", record.path, fileSize(folder_ / record.path));
     }
     std::string summary;
     for (const auto& [count, word] : {std::pair{added, "added"}, {changed, "changed"}, {removed, "removed"}}) {
@@ -307,8 +357,10 @@ void Syncer::emitDiff(const std::string& before, const std::string& after) {
             if (tree.status == 0) sizes = treeSizes(tree.nulFields());
         }
         for (const Record& record : records) {
-            if (record.status[0] == 'D') emit("deleted", record.path, 0);
-            else emit("downloaded", record.path, sizes.count(record.path) ? sizes[record.path] : 0);
+            if (record.status[0] == 'D')
+                emit("deleted", record.path, 0);
+            else
+                emit("downloaded", record.path, sizes.count(record.path) ? sizes[record.path] : 0);
         }
     } catch (const std::exception&) {
         // Events are a report; a failure here never fails the pass.

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "common/SyncEvent.h"
-#include "git/Git.h"
-
 #include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "common/SyncEvent.h"
+#include "git/Git.h"
 
 namespace brindle {
 
@@ -52,7 +52,10 @@ public:
     // rejected pushes, brindle::Error for file-system failures and when git
     // cannot be started. events() is reset at the start and afterwards holds
     // what this pass did up to its end or its failure; what was committed
-    // locally stays committed and is pushed by a later pass.
+    // locally stays committed and is pushed by a later pass. Blocks while
+    // another process runs a pass on the same repository directory, and for
+    // up to a minute while a git left running by an interrupted pass ends.
+    // Runs the fetch on a second thread of its own while it commits.
     void sync();
 
     // Number and total size of the files in the last local commit; nothing
@@ -98,8 +101,10 @@ private:
     // The commit a revision names, or nothing when it does not exist.
     std::optional<std::string> resolve(const std::string& revision) const;
     void emit(const std::string& kind, const std::string& path, long long bytes);
-    void emitRecords(const std::vector<std::string>& fields, const std::function<void(const std::string&, const std::string&)>& each);
-    void pushLoop();
+    void emitRecords(const std::vector<std::string>& fields,
+                     const std::function<void(const std::string&, const std::string&)>& each);
+    // remote: where the remote branch stands after the fetch.
+    void pushLoop(std::optional<std::string> remote);
     void adoptRemote(const std::string& remoteTip);
     void resolveConflicts(const std::string& ref, const std::vector<std::string>& conflicted);
     void configureNewRepository();
@@ -110,10 +115,10 @@ private:
     // the syncer notes it in a file of its own inside the repository
     // directory; a pass that finds the note finishes or rolls back that step.
     struct Operation {
-        std::string kind;                // "merge", "adopt" or "restore"
-        std::string start;               // HEAD before the step (git's empty tree when none)
-        std::string target;              // the commit it brings in
-        std::vector<std::string> copies; // pairs: conflicted path, its conflict copy
+        std::string kind;                 // "merge", "adopt" or "restore"
+        std::string start;                // HEAD before the step (git's empty tree when none)
+        std::string target;               // the commit it brings in
+        std::vector<std::string> copies;  // pairs: conflicted path, its conflict copy
     };
     void recoverInterruptedWork();
     void clearStaleLocks() const;

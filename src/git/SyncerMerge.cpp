@@ -2,16 +2,16 @@
 // nothing is lost. A file changed on both sides keeps this computer's content
 // under its own name and the other computer's beside it as a conflict copy; a
 // file edited on one side and deleted on the other is kept.
+#include <charconv>
+#include <fstream>
+#include <set>
+
 #include "common/ConflictName.h"
 #include "common/Files.h"
 #include "common/Text.h"
 #include "git/Log.h"
 #include "git/Syncer.h"
 #include "git/SyncerSupport.h"
-
-#include <charconv>
-#include <fstream>
-#include <set>
 
 namespace brindle {
 
@@ -52,16 +52,15 @@ void Syncer::merge(const std::string& ref) {
     std::optional<std::string> target = resolve(ref);
     recordOperation({"merge", start.value_or(kEmptyTree), target.value_or(ref), {}});
 
-    std::vector<std::string> args{"merge", "-q", "--no-edit", "--allow-unrelated-histories",
-                                  "-m", deviceName_ + ": merge", ref};
+    std::vector<std::string> args{
+        "merge", "-q", "--no-edit", "--allow-unrelated-histories", "-m", deviceName_ + ": merge", ref};
     GitResult result = git_.run(args);
     if (result.status == 0) {
         clearOperation();
         Log::write("Merged remote changes");
         return;
     }
-    std::vector<std::string> conflicted =
-        required({"diff", "--name-only", "--diff-filter=U", "-z"}).nulFields();
+    std::vector<std::string> conflicted = required({"diff", "--name-only", "--diff-filter=U", "-z"}).nulFields();
     if (conflicted.empty()) {
         // Not a conflict (a local file in the way, for example): leave the
         // repository as it was and report git's own complaint.

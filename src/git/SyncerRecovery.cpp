@@ -2,17 +2,19 @@
 // (a crash, a kill, a power cut) or a person poking at the repository left
 // behind, so that the usual steps never wedge on it and never commit the
 // debris of a half-done merge.
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
 #include "common/Files.h"
 #include "common/Text.h"
 #include "git/Log.h"
 #include "git/Syncer.h"
 #include "git/SyncerSupport.h"
-
-#include <chrono>
-#include <map>
-#include <openssl/evp.h>
-#include <thread>
-#include <unistd.h>
 
 namespace brindle {
 
@@ -36,8 +38,8 @@ std::vector<fs::path> lockFiles(const fs::path& gitDir) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(gitDir, ec))
         if (Text::endsWith(entry.path().filename().string(), ".lock")) locks.push_back(entry.path());
-    for (auto it = fs::recursive_directory_iterator(gitDir / "refs", ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(gitDir / "refs", ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         if (Text::endsWith(it->path().filename().string(), ".lock")) locks.push_back(it->path());
     return locks;
 }
@@ -98,6 +100,78 @@ std::vector<Change> parseRawDiff(const std::vector<std::string>& fields) {
         changes.push_back({fields[i + 1], pieces[2], pieces[3], plain});
     }
     return changes;
+}
+
+// The paths a step from start that brings in target may have written: those
+// the other side changed since the common base (everything when there is
+// none), with their blobs at start and at target.
+std::vector<Change> changedPaths(const Git& git, const std::string& start, const std::string& target) {
+    auto rawDiff = [&git](const std::string& from, const std::string& to) {
+        GitResult diff = git.run({"diff", "--raw", "-z", "--no-renames", "--no-abbrev", from, to});
+        return diff.status == 0 ? parseRawDiff(diff.nulFields()) : std::vector<Change>{};
+    };
+    std::string base = kEmptyTree;
+    if (start != kEmptyTree) {
+        GitResult found = git.run({"merge-base", start, target});
+        if (found.status == 0 && !found.text().empty()) base = found.text();
+    }
+    std::set<std::string> theirs;
+    for (const Change& change : rawDiff(base, target)) theirs.insert(change.path);
+    std::vector<Change> changes;
+    for (Change& change : rawDiff(start, target))
+        if (theirs.count(change.path)) changes.push_back(std::move(change));
+    return changes;
+}
+
+// What to do with one path that an interrupted step may have written.
+enum class Verdict { keep, restore, remove };
+
+// True when bytes are a cut-short copy of the blob (a write that stopped).
+bool truncatedFrom(const Git& git, const std::string& bytes, const std::string& blob) {
+    if (blob == kNoObject) return false;
+    std::string whole = git.run({"cat-file", "blob", blob}).out;
+    return bytes.size() < whole.size() && whole.compare(0, bytes.size(), bytes) == 0;
+}
+
+// The step wrote a file when it holds the other side's version, conflict
+// markers, or a cut-short copy of either version; anything else was written
+// by someone else since and is kept.
+Verdict judge(const Git& git, const fs::path& file, const Change& change) {
+    if (!change.plainFiles) return Verdict::keep;
+    std::error_code ec;
+    auto status = fs::symlink_status(file, ec);
+    if (!fs::exists(status)) return change.ours != kNoObject ? Verdict::restore : Verdict::keep;
+    if (!fs::is_regular_file(status)) return Verdict::keep;
+    std::string bytes = Files::read(file).value_or("");
+    std::string id = blobId(bytes);
+    if (id == change.ours) return Verdict::keep;
+    bool stepWroteIt = id == change.theirs || hasConflictMarkers(bytes) || truncatedFrom(git, bytes, change.theirs) ||
+                       truncatedFrom(git, bytes, change.ours);
+    if (!stepWroteIt) return Verdict::keep;
+    return change.ours == kNoObject ? Verdict::remove : Verdict::restore;
+}
+
+// Conflict copies written before the interruption (pairs of path and copy)
+// are made again by the merge that follows: drop those still holding what
+// was written, or part of it.
+void removeRemadeCopies(const Git& git, const fs::path& folder, const std::vector<std::string>& copies,
+                        const std::map<std::string, std::string>& theirsOf) {
+    for (size_t i = 0; i + 1 < copies.size(); i += 2) {
+        auto theirs = theirsOf.find(copies[i]);
+        std::optional<std::string> bytes = Files::read(folder / copies[i + 1]);
+        if (!bytes || theirs == theirsOf.end() || theirs->second == kNoObject) continue;
+        bool remade = blobId(*bytes) == theirs->second || truncatedFrom(git, *bytes, theirs->second);
+        std::error_code ec;
+        if (remade) fs::remove(folder / copies[i + 1], ec);
+    }
+}
+
+void clearMergeState(const Git& git) {
+    if (present(git.gitDir() / "MERGE_HEAD")) git.run({"merge", "--quit"});
+    for (const char* name : {"MERGE_HEAD", "MERGE_MSG", "MERGE_MODE", "AUTO_MERGE"}) {
+        std::error_code ec;
+        fs::remove(git.gitDir() / name, ec);
+    }
 }
 
 }  // namespace
@@ -161,8 +235,10 @@ void Syncer::leaveForeignStates() {
     // Sequences we never start (a rebase, a cherry-pick) are dropped without
     // touching the files; what they changed is committed as a local change.
     const std::vector<std::pair<const char*, std::vector<std::string>>> sequences{
-        {"rebase-merge", {"rebase", "--quit"}},   {"rebase-apply", {"rebase", "--quit"}},
-        {"CHERRY_PICK_HEAD", {"cherry-pick", "--quit"}}, {"REVERT_HEAD", {"revert", "--quit"}}};
+        {"rebase-merge", {"rebase", "--quit"}},
+        {"rebase-apply", {"rebase", "--quit"}},
+        {"CHERRY_PICK_HEAD", {"cherry-pick", "--quit"}},
+        {"REVERT_HEAD", {"revert", "--quit"}}};
     for (const auto& [marker, quit] : sequences) {
         if (!present(dir / marker)) continue;
         git_.run(quit);
@@ -191,69 +267,36 @@ void Syncer::rollBack(const Operation& operation) {
         Log::write("Folder was missing; restored contents from last sync");
         return;
     }
-    const fs::path mergeHead = git_.gitDir() / "MERGE_HEAD";
-    if (head && *head != operation.start &&
-        succeeds({"merge-base", "--is-ancestor", operation.target, "HEAD"})) {
+    if (head && *head != operation.start && succeeds({"merge-base", "--is-ancestor", operation.target, "HEAD"})) {
         // The step got as far as its commit; only its leftovers remain.
-        if (present(mergeHead)) git_.run({"merge", "--quit"});
+        clearMergeState(git_);
         clearOperation();
         return;
     }
     // Put every file the step may have rewritten back as it was before, unless
     // it holds something the step cannot have written (a change made since).
-    GitResult diff = git_.run({"diff", "--raw", "-z", "--no-renames", "--no-abbrev", operation.start, operation.target});
-    std::vector<Change> changes = diff.status == 0 ? parseRawDiff(diff.nulFields()) : std::vector<Change>{};
     std::map<std::string, std::string> theirsOf;
     std::vector<std::string> restore;
-    for (const Change& change : changes) {
+    for (const Change& change : changedPaths(git_, operation.start, operation.target)) {
         theirsOf[change.path] = change.theirs;
-        if (!change.plainFiles) continue;
-        fs::path file = folder_ / change.path;
-        std::error_code ec;
-        auto status = fs::symlink_status(file, ec);
-        if (!fs::exists(status)) {
-            if (change.ours != kNoObject) restore.push_back(change.path);
-            continue;
-        }
-        if (!fs::is_regular_file(status)) continue;
-        std::string bytes = Files::read(file).value_or("");
-        std::string id = blobId(bytes);
-        if (id == change.ours) continue;
-        bool stepWroteIt = id == change.theirs || hasConflictMarkers(bytes);
-        for (const std::string& blob : {change.theirs, change.ours}) {
-            if (stepWroteIt || blob == kNoObject) continue;
-            std::string whole = git_.run({"cat-file", "blob", blob}).out;
-            stepWroteIt = bytes.size() < whole.size() && whole.compare(0, bytes.size(), bytes) == 0;
-        }
-        if (!stepWroteIt) continue;
-        if (change.ours == kNoObject) fs::remove(file, ec);
-        else restore.push_back(change.path);
-    }
-    // Conflict copies made before the interruption are made again by the
-    // merge that follows.
-    for (size_t i = 0; i + 1 < operation.copies.size(); i += 2) {
-        fs::path copy = folder_ / operation.copies[i + 1];
-        std::optional<std::string> bytes = Files::read(copy);
-        auto theirs = theirsOf.find(operation.copies[i]);
-        if (!bytes || theirs == theirsOf.end() || theirs->second == kNoObject) continue;
-        std::string whole = git_.run({"cat-file", "blob", theirs->second}).out;
-        if (whole.compare(0, bytes->size(), *bytes) == 0 && bytes->size() <= whole.size()) {
+        Verdict verdict = judge(git_, folder_ / change.path, change);
+        if (verdict == Verdict::restore) restore.push_back(change.path);
+        if (verdict == Verdict::remove) {
             std::error_code ec;
-            fs::remove(copy, ec);
+            fs::remove(folder_ / change.path, ec);
         }
     }
+    removeRemadeCopies(git_, folder_, operation.copies, theirsOf);
     for (size_t i = 0; i < restore.size(); i += 500) {
         std::vector<std::string> args{"checkout", "-q", operation.start, "--"};
         for (size_t j = i; j < restore.size() && j < i + 500; ++j) args.push_back(":(literal)" + restore[j]);
         required(args);
     }
-    if (present(mergeHead)) git_.run({"merge", "--quit"});
-    for (const char* name : {"MERGE_HEAD", "MERGE_MSG", "MERGE_MODE", "AUTO_MERGE"}) {
-        std::error_code ec;
-        fs::remove(git_.gitDir() / name, ec);
-    }
-    if (head) required({"reset", "-q"});
-    else required({"read-tree", "--empty"});
+    clearMergeState(git_);
+    if (head)
+        required({"reset", "-q"});
+    else
+        required({"read-tree", "--empty"});
     clearOperation();
     Log::write("Rolled back an interrupted " + operation.kind + "; it is done again now");
 }

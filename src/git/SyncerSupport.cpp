@@ -1,8 +1,8 @@
 #include "git/SyncerSupport.h"
 
-#include "common/Text.h"
-
 #include <charconv>
+
+#include "common/Text.h"
 
 namespace brindle::SyncerSupport {
 

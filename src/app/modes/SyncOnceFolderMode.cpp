@@ -1,11 +1,16 @@
-#include "app/Modes.h"
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "app/Modes.h"
 #include "common/Error.h"
+#include "common/Files.h"
 #include "git/Git.h"
 #include "git/Syncer.h"
-
-#include <filesystem>
-#include <unistd.h>
 
 namespace brindle::Modes {
 
@@ -24,16 +29,21 @@ void checkOperands(const fs::path& folder, const fs::path& gitDir, const std::st
     if (gitDir.empty()) throw Error("The git directory must not be empty.");
     if (remote.empty()) throw Error("The remote URL must not be empty.");
     if (device.empty()) throw Error("The device name must not be empty.");
-    // The nearest existing folder of the git directory must take new files.
-    fs::path existing = gitDir;
-    while (!existing.empty() && !fs::exists(existing, ec)) existing = existing.parent_path();
-    if (existing.empty() || !fs::is_directory(existing, ec))
-        throw Error("The git directory " + gitDir.string() + " is not a folder.");
-    if (::access(existing.c_str(), W_OK | X_OK) != 0)
-        throw Error("The git directory " + gitDir.string() + " is not writable.");
-    fs::path inside = gitDir / "objects";
-    if (fs::exists(inside, ec) && ::access(inside.c_str(), W_OK | X_OK) != 0)
-        throw Error("The git directory " + gitDir.string() + " is not writable.");
+    // Inside the folder the repository would be synced as the user's files.
+    auto [stop, rest] = std::mismatch(folder.begin(), folder.end(), gitDir.begin(), gitDir.end());
+    if (stop == folder.end())
+        throw Error("The git directory " + gitDir.string() + " must be outside the folder " + folder.string() + ".");
+    // The repository directory must exist (it holds no user files) and take
+    // new files; try it for real rather than trusting permission bits.
+    fs::create_directories(gitDir, ec);
+    if (ec || !fs::is_directory(gitDir, ec))
+        throw Error("The git directory " + gitDir.string() + " is not writable" + (ec ? ": " + ec.message() : "") +
+                    ".");
+    fs::path probe = gitDir / Files::temporaryName();
+    int fd = ::open(probe.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) throw Error("The git directory " + gitDir.string() + " is not writable: " + std::strerror(errno) + ".");
+    ::close(fd);
+    fs::remove(probe, ec);
 }
 
 }  // namespace
