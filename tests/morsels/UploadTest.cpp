@@ -1,0 +1,42 @@
+#include "devserver/DevServer.h"
+#include "morsels/Morsels.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle {
+namespace {
+
+using devserver::Fault;
+
+TEST(MultipartTest, OnePartNamedFileWithAHeaderSafeName) {
+    const std::string data("\0data\r\n", 7);
+    Morsels::Multipart form = Morsels::multipart("a\"b\r\n.txt", data);
+    std::string uuid = form.boundary.substr(8);
+    EXPECT_EQ(form.boundary.substr(0, 8), "Brindle-");
+    EXPECT_EQ(uuid.size(), 36u);
+    EXPECT_EQ(uuid.find_first_of("abcdef"), std::string::npos);
+    EXPECT_EQ(form.body, "--" + form.boundary + "\r\n" +
+                             "Content-Disposition: form-data; name=\"file\"; filename=\"a_b__.txt\"\r\n"
+                             "Content-Type: application/octet-stream\r\n\r\n" +
+                             data + "\r\n--" + form.boundary + "--\r\n");
+}
+
+TEST(UploadTest, RefusalsShowTheServiceMessageOrTheStatus) {
+    devserver::DevServer server;
+    server.start();
+    auto failure = [&](int status, const std::string& body) -> std::string {
+        server.injectFault("/api/v1/morsels", Fault{Fault::Kind::Status, status, body, {}});
+        try {
+            return Morsels::send({server.url(), "tok"}, Morsels::Clip::makeText("t"));
+        } catch (const Morsels::Problem& problem) {
+            return problem.what();
+        }
+    };
+    EXPECT_EQ(failure(200, "not json"), "Added to your Morsels.");
+    EXPECT_EQ(failure(500, "<html>oops</html>"), "Morsels couldn't be reached right now (HTTP 500).");
+    EXPECT_EQ(failure(422, R"({"message": 42})"), "Morsels couldn't be reached right now (HTTP 422).");
+    EXPECT_EQ(failure(401, R"({"message": "revoked"})"), "You're signed out of Brindle. Sign in from the Brindle menu.");
+}
+
+}  // namespace
+}  // namespace brindle
