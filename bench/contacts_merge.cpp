@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/IsoDate.h"
 #include "common/Files.h"
 #include "integrations/ContactStore.h"
 #include "integrations/ContactsMerge.h"
@@ -97,7 +98,7 @@ Row measure(const fs::path& base, int count, int existing) {
     auto mergedAt = Clock::now();
     ContactStore store(folder);
     auto loadedAt = Clock::now();
-    std::string syncedAt = NoteText::isoTimestamp(std::chrono::system_clock::now());
+    std::string syncedAt = IsoDate::format(std::chrono::system_clock::now());
     for (const auto& person : merged) {
         switch (store.upsert(person, syncedAt)) {
             case ContactStore::Status::created:
@@ -185,7 +186,7 @@ int main() {
     table << "## Contacts merge and store\n\n"
           << "Merging contact records of three accounts and bringing an existing Contacts folder up to date "
              "(load and index the folder, upsert every person, move the written files into place). "
-          << "Machine: " << machine() << ". Date: " << NoteText::isoTimestamp(std::chrono::system_clock::now())
+          << "Machine: " << machine() << ". Date: " << IsoDate::format(std::chrono::system_clock::now())
           << ".\n\n"
           << "| folder on | records | existing files | people | created / updated / unchanged | merge (s) | load (s) | "
              "upsert + write (s) | total (s) | CPU (s) | peak memory (MB) |\n"

@@ -1,20 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/bench-packages.txt that are
-# missing: the tools the benchmarks compare against. CI does not need them.
+# Installs the tools the benchmarks compare against (scripts/bench-packages.txt)
+# when missing. CI does not need them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-missing=()
-while read -r pkg; do
-  [[ -z "$pkg" || "$pkg" == \#* ]] && continue
-  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$pkg")
-  fi
-done < "$here/bench-packages.txt"
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+exec "$here/install-deps.sh" "$here/bench-packages.txt"

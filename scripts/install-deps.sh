@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/packages.txt that are missing.
-# Safe to run again: it does nothing when everything is present.
+# Installs the Debian packages of a list (default scripts/packages.txt) that
+# are missing: scripts/install-deps.sh [LIST]. Safe to run again: it does
+# nothing when everything is present.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 missing=()
@@ -9,7 +10,7 @@ while read -r pkg; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$pkg")
   fi
-done < "$here/packages.txt"
+done < "${1:-$here/packages.txt}"
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   sudo_cmd=()

@@ -9,7 +9,7 @@
 #include "common/Files.h"
 #include "common/Text.h"
 #include "devserver/DevServer.h"
-#include "service/InternetDate.h"
+#include "common/IsoDate.h"
 
 namespace brindle::devserver {
 
@@ -270,7 +270,7 @@ void BrindleService::serveGitHubToken(const httplib::Request&, httplib::Response
     if (disabled_) return answer(response, 403, {{"error", "larder_disabled"}});
     if (!githubRepo_) return answer(response, 409, {{"error", "github_not_connected"}});
     std::string expires =
-        githubExpiresAt_.value_or(InternetDate::format(std::chrono::system_clock::now() + std::chrono::hours(1)));
+        githubExpiresAt_.value_or(IsoDate::format(std::chrono::system_clock::now() + std::chrono::hours(1)));
     answer(response, 200, {{"token", githubToken_}, {"repo", *githubRepo_}, {"expires_at", expires}});
 }
 

@@ -6,7 +6,7 @@
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "dropbox/DropboxHash.h"
-#include "dropbox/IsoTime.h"
+#include "common/IsoDate.h"
 #include "threeway/RemoteStore.h"
 
 #include <httplib.h>
@@ -207,7 +207,7 @@ void DropboxService::serve(const httplib::Request& request, httplib::Response& r
 bool DropboxService::tokenValid(const std::string& authorization) const {
     if (!Text::startsWith(authorization, "Bearer ")) return false;
     auto found = tokens_.find(authorization.substr(7));
-    return found != tokens_.end() && found->second > IsoTime::now();
+    return found != tokens_.end() && found->second > IsoDate::nowSeconds();
 }
 
 // Brings items_ in line with the folder on disk: new or changed files get a
@@ -260,7 +260,7 @@ void DropboxService::record(const std::string& key, const fs::path& file, const 
     char rev[32];
     std::snprintf(rev, sizeof rev, "%013llx%04x", static_cast<unsigned long long>(++revs_), 0x5e7u);
     Item& item = items_[key];
-    item = {display, rev, hash, static_cast<int64_t>(info.st_size), mtimeNsOf(info), IsoTime::now(), ++seq_};
+    item = {display, rev, hash, static_cast<int64_t>(info.st_size), mtimeNsOf(info), IsoDate::nowSeconds(), ++seq_};
     tombstones_.erase(key);
 }
 
@@ -304,8 +304,8 @@ json DropboxService::metadata(const Item& item) const {
             {"rev", item.rev},
             {"size", item.size},
             {"content_hash", item.hash},
-            {"server_modified", IsoTime::format(item.serverModified)},
-            {"client_modified", IsoTime::format(item.serverModified)},
+            {"server_modified", IsoDate::formatSeconds(item.serverModified)},
+            {"client_modified", IsoDate::formatSeconds(item.serverModified)},
             {"is_downloadable", true}};
 }
 
@@ -505,7 +505,7 @@ DropboxService::Answer DropboxService::token(const httplib::Request& request) {
     if (request.get_param_value("provider") != "dropbox") return Answer::ofJSON({{"error", "larder_not_connected"}}, 404);
     std::string token = "sl.standin-" + Files::newUUID();
     json answer = {{"token", token},
-                   {"expires_at", IsoTime::format(IsoTime::now() + tokenLifetime_)},
+                   {"expires_at", IsoDate::formatSeconds(IsoDate::nowSeconds() + tokenLifetime_)},
                    {"api_base", server_.url()},
                    {"content_base", server_.url()},
                    {"account", account_}};
@@ -515,8 +515,8 @@ DropboxService::Answer DropboxService::token(const httplib::Request& request) {
             else answer[name] = value;
         }
     }
-    std::optional<double> expires = IsoTime::parse(answer.value("expires_at", ""));
-    tokens_[token] = expires ? *expires : IsoTime::now() + tokenLifetime_;
+    std::optional<double> expires = IsoDate::parseSeconds(answer.value("expires_at", ""));
+    tokens_[token] = expires ? *expires : IsoDate::nowSeconds() + tokenLifetime_;
     return Answer::ofJSON(answer);
 }
 
@@ -579,7 +579,7 @@ void DropboxService::setQuota(std::optional<int64_t> bytes) {
 std::string DropboxService::issueToken(double lifetimeSeconds) {
     std::lock_guard<std::mutex> guard(mutex_);
     std::string token = "sl.standin-" + Files::newUUID();
-    tokens_[token] = IsoTime::now() + lifetimeSeconds;
+    tokens_[token] = IsoDate::nowSeconds() + lifetimeSeconds;
     return token;
 }
 

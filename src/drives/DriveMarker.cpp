@@ -1,7 +1,7 @@
 #include "drives/DriveMarker.h"
 
 #include "common/Files.h"
-#include "dropbox/IsoTime.h"
+#include "common/IsoDate.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,7 +18,7 @@ std::optional<std::string> read(const std::filesystem::path& root) {
 }
 
 void write(const std::filesystem::path& root, const std::string& id) {
-    nlohmann::json marker = {{"v", 1}, {"drive_id", id}, {"created", IsoTime::format(IsoTime::now())}};
+    nlohmann::json marker = {{"v", 1}, {"drive_id", id}, {"created", IsoDate::formatSeconds(IsoDate::nowSeconds())}};
     Files::writeAtomically(root / kFileName, marker.dump());
 }
 

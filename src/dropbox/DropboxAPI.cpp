@@ -2,7 +2,7 @@
 
 #include "common/Files.h"
 #include "common/Text.h"
-#include "dropbox/IsoTime.h"
+#include "common/IsoDate.h"
 #include "git/Log.h"
 #include "service/HTTP.h"
 #include "threeway/DropboxFailure.h"
@@ -110,7 +110,7 @@ std::optional<RemoteEntry> entryOf(const json& item) {
     }
     RemoteEntry entry{tag == "deleted", pathKey(path), std::nullopt};
     if (tag == "file") {
-        std::optional<double> modified = IsoTime::parse(stringOf(item, "server_modified"));
+        std::optional<double> modified = IsoDate::parseSeconds(stringOf(item, "server_modified"));
         entry.file = RemoteFile{path, stringOf(item, "content_hash"), stringOf(item, "rev"), sizeOf(item),
                                 modified.value_or(0)};
     }
@@ -295,7 +295,7 @@ RemoteFile DropboxAPI::upload(const std::string& path, const fs::path& from, con
     size_t first = stored.find_first_not_of('/');
     stored = first == std::string::npos ? "" : stored.substr(first, stored.find_last_not_of('/') - first + 1);
     return RemoteFile{stored.empty() ? path : stored, stringOf(answer, "content_hash"), stringOf(answer, "rev"),
-                      sizeOf(answer), IsoTime::now()};
+                      sizeOf(answer), IsoDate::nowSeconds()};
 }
 
 void DropboxAPI::remove(const std::string& path, const std::optional<std::string>& rev) {

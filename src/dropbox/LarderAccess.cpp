@@ -1,6 +1,6 @@
 #include "dropbox/LarderAccess.h"
 
-#include "dropbox/IsoTime.h"
+#include "common/IsoDate.h"
 #include "service/HTTP.h"
 
 namespace brindle {
@@ -33,7 +33,7 @@ Brindle::Failure failureFor(int status, const std::string& code, const std::stri
 }  // namespace
 
 LarderAccess::LarderAccess(Brindle::Account account, std::string provider, Clock clock)
-    : account_(std::move(account)), provider_(std::move(provider)), clock_(clock ? std::move(clock) : Clock(IsoTime::now)) {}
+    : account_(std::move(account)), provider_(std::move(provider)), clock_(clock ? std::move(clock) : Clock(IsoDate::nowSeconds)) {}
 
 DropboxCredential LarderAccess::get() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -57,7 +57,7 @@ DropboxCredential LarderAccess::fetch() {
     nlohmann::json answer = Brindle::parseObject(response.body);
 
     auto token = answer.find("token");
-    std::optional<double> expires = IsoTime::parse(textOr(answer, "expires_at", ""));
+    std::optional<double> expires = IsoDate::parseSeconds(textOr(answer, "expires_at", ""));
     if (response.status != 200 || token == answer.end() || !token->is_string() || !expires)
         throw failureFor(response.status, textOr(answer, "error", ""), account_.server);
     DropboxCredential credential{token->get<std::string>(), trimSlashes(textOr(answer, "api_base", kDefaultAPIBase)),

@@ -1,5 +1,6 @@
 #include "integrations/ContactsSync.h"
 
+#include "common/IsoDate.h"
 #include "common/Files.h"
 #include "git/Log.h"
 #include "integrations/ContactStore.h"
@@ -42,7 +43,7 @@ Result run(const std::filesystem::path& dir, const Service& service) {
 
     std::vector<MergedContact> people = ContactsMerge::merge(all);
     ContactStore store(dir);
-    std::string syncedAt = NoteText::isoTimestamp(service.now());
+    std::string syncedAt = IsoDate::format(service.now());
     for (const auto& person : people) {
         switch (store.upsert(person, syncedAt)) {
             case ContactStore::Status::created:

@@ -59,13 +59,5 @@ std::string lowered(std::string_view text) {
     return lower;
 }
 
-std::string isoTimestamp(std::chrono::system_clock::time_point time) {
-    std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
 
 }  // namespace brindle::NoteText

@@ -16,8 +16,4 @@ std::string slugify(std::string_view text, size_t maxLength);
 // text with every letter in lower case (Unicode simple case mapping).
 std::string lowered(std::string_view text);
 
-// ISO 8601 internet date-time in UTC without fractional seconds,
-// e.g. "2025-03-07T14:05:09Z".
-std::string isoTimestamp(std::chrono::system_clock::time_point time);
-
 }  // namespace brindle::NoteText

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/IsoDate.h"
 #include "common/Files.h"
 #include "common/Text.h"
 #include "git/Log.h"
@@ -61,7 +62,7 @@ PlaudSync::Output PlaudSync::plaud(const std::vector<std::string>& args) {
 }
 
 std::string PlaudSync::today() const {
-    return NoteText::isoTimestamp(clock_()).substr(0, 10);
+    return IsoDate::format(clock_()).substr(0, 10);
 }
 
 PlaudSync::Result PlaudSync::run(bool backfill, std::optional<int> lookbackDays, const Progress& progress) {
@@ -77,7 +78,7 @@ PlaudSync::Result PlaudSync::run(bool backfill, std::optional<int> lookbackDays,
 
     Result result;
     result.found = static_cast<int>(ids.size());
-    std::string syncedAt = NoteText::isoTimestamp(clock_());
+    std::string syncedAt = IsoDate::format(clock_());
     for (const auto& id : ids) {
         if (existing.count(id)) continue;
         if (Text::startsWith(id, "of_") && existing.count(id.substr(3))) continue;

@@ -1,6 +1,6 @@
 #include "service/BrindleAccess.h"
 
-#include "service/InternetDate.h"
+#include "common/IsoDate.h"
 #include "service/JsonFields.h"
 
 namespace brindle {
@@ -35,7 +35,7 @@ BrindleAccess::Grant BrindleAccess::get(const Brindle::Account& account, Clock::
     std::optional<std::string> token = JsonFields::text(answer.json, "token");
     std::optional<std::string> repo = JsonFields::text(answer.json, "repo");
     std::optional<std::string> expiresAt = JsonFields::text(answer.json, "expires_at");
-    std::optional<Clock::time_point> expires = expiresAt ? InternetDate::parse(*expiresAt) : std::nullopt;
+    std::optional<Clock::time_point> expires = expiresAt ? IsoDate::parse(*expiresAt) : std::nullopt;
     if (answer.status != 200 || !token || !repo || !expires) refuse(answer, account);
     token_ = token;
     repo_ = repo;

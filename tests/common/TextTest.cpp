@@ -1,3 +1,4 @@
+#include "common/IsoDate.h"
 #include "common/Text.h"
 
 #include <gtest/gtest.h>
@@ -21,4 +22,14 @@ TEST(Text, TrimBase64AndGrouping) {
     EXPECT_EQ(Text::grouped(1234), "1,234");
     EXPECT_EQ(Text::grouped(999), "999");
     EXPECT_EQ(Text::grouped(1234567), "1,234,567");
+}
+
+TEST(IsoDate, WholeSecondsByDefaultFractionsWhenAsked) {
+    EXPECT_EQ(IsoDate::format(*IsoDate::parse("2025-01-01T12:00:00Z")), "2025-01-01T12:00:00Z");
+    EXPECT_EQ(IsoDate::format(*IsoDate::parse("2025-01-01T12:00:00-0130")), "2025-01-01T13:30:00Z");
+    EXPECT_FALSE(IsoDate::parse("2025-01-01T12:00:00.5Z"));
+    EXPECT_DOUBLE_EQ(*IsoDate::parseSeconds("1970-01-01T00:00:01.25Z"), 1.25);
+    EXPECT_FALSE(IsoDate::parseSeconds("1970-01-01T00:00:01.Z"));
+    EXPECT_FALSE(IsoDate::parse("2025-02-30T12:00:00Z"));
+    EXPECT_EQ(IsoDate::formatSeconds(1.9), "1970-01-01T00:00:01Z");
 }

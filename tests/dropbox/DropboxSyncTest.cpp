@@ -2,7 +2,7 @@
 
 #include "dropbox/DropboxAPI.h"
 #include "dropbox/DropboxHash.h"
-#include "dropbox/IsoTime.h"
+#include "common/IsoDate.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
 #include "threeway/DropboxSyncer.h"
@@ -28,7 +28,7 @@ protected:
         auto api = std::make_shared<DropboxAPI>(std::make_shared<test::StandInCredentials>(server), [this](double) { ++pauses; });
         syncer = std::make_unique<DropboxSyncer>(folder, temp / "state/dropbox.json", api, "Dropbox", 104857600, 6);
         // Files written by the test are never "busy" (changed under a second ago).
-        syncer->setClock([] { return IsoTime::now() + 60; });
+        syncer->setClock([] { return IsoDate::nowSeconds() + 60; });
         syncer->setLog([](const std::string&) {});
     }
 

@@ -1,6 +1,6 @@
 #include "devserver/DevServer.h"
 #include "devserver/DropboxService.h"
-#include "dropbox/IsoTime.h"
+#include "common/IsoDate.h"
 #include "dropbox/LarderAccess.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ protected:
     }
 
     DevServer server;
-    const double expiry = *IsoTime::parse("2030-01-01T00:00:00Z");
+    const double expiry = *IsoDate::parseSeconds("2030-01-01T00:00:00Z");
     std::atomic<double> now{expiry - 3600};
 };
 

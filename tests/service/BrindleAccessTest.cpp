@@ -1,6 +1,6 @@
 #include "ServiceFixture.h"
 #include "service/BrindleAccess.h"
-#include "service/InternetDate.h"
+#include "common/IsoDate.h"
 
 using namespace brindle;
 using Brindle::Problem;
@@ -17,7 +17,7 @@ protected:
         service().setGitHubRepo("me/larder");
         service().setGitHubToken("ghs-1", "2030-01-01T12:00:00Z");
     }
-    const BrindleAccess::Clock::time_point expiry = *InternetDate::parse("2030-01-01T12:00:00Z");
+    const BrindleAccess::Clock::time_point expiry = *IsoDate::parse("2030-01-01T12:00:00Z");
     BrindleAccess access;
 };
 
@@ -92,10 +92,10 @@ TEST_F(BrindleAccessTest, AFailedRefreshForgetsTheOldToken) {
     EXPECT_EQ(server.requestsTo("/api/v1/github/token").size(), 3u);
 }
 
-TEST(InternetDateTest, AcceptsOnlyWholeSecondsWithAZone) {
-    EXPECT_EQ(InternetDate::format(*InternetDate::parse("2025-01-01T12:00:00Z")), "2025-01-01T12:00:00Z");
-    EXPECT_EQ(InternetDate::format(*InternetDate::parse("2025-01-01T12:00:00-0130")), "2025-01-01T13:30:00Z");
+TEST(IsoDateTest, AcceptsOnlyWholeSecondsWithAZone) {
+    EXPECT_EQ(IsoDate::format(*IsoDate::parse("2025-01-01T12:00:00Z")), "2025-01-01T12:00:00Z");
+    EXPECT_EQ(IsoDate::format(*IsoDate::parse("2025-01-01T12:00:00-0130")), "2025-01-01T13:30:00Z");
     for (const char* bad : {"2025-01-01T12:00:00", "2025-01-01 12:00:00Z", "2025-02-30T12:00:00Z",
                             "2025-01-01T12:00:00.5Z", "2025-01-01T12:00:00+1:00", "", "tomorrow"})
-        EXPECT_FALSE(InternetDate::parse(bad)) << bad;
+        EXPECT_FALSE(IsoDate::parse(bad)) << bad;
 }
