@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/IsoDate.h"
+#include "BenchMachine.h"
 #include "common/Files.h"
 #include "integrations/ContactStore.h"
 #include "integrations/ContactsMerge.h"
@@ -151,20 +152,6 @@ Row measureApart(const fs::path& base, int count, int existing) {
     return row;
 }
 
-std::string machine() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line, model = "unknown CPU";
-    while (std::getline(cpuinfo, line))
-        if (line.rfind("model name", 0) == 0) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    utsname name{};
-    ::uname(&name);
-    return model + ", " + std::to_string(::sysconf(_SC_NPROCESSORS_ONLN)) + " cores, " + name.sysname + " " +
-           name.release;
-}
-
 std::string fixed(double value, int decimals) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -186,7 +173,7 @@ int main() {
     table << "## Contacts merge and store\n\n"
           << "Merging contact records of three accounts and bringing an existing Contacts folder up to date "
              "(load and index the folder, upsert every person, move the written files into place). "
-          << "Machine: " << machine() << ". Date: " << IsoDate::format(std::chrono::system_clock::now())
+          << "Machine: " << bench::machine() << ". Date: " << IsoDate::format(std::chrono::system_clock::now())
           << ".\n\n"
           << "| folder on | records | existing files | people | created / updated / unchanged | merge (s) | load (s) | "
              "upsert + write (s) | total (s) | CPU (s) | peak memory (MB) |\n"

@@ -4,6 +4,7 @@
 // in-process stand-in service), on folders of 10,000 and 100,000 files.
 // Writes engine_fingerprint.md into $BRINDLE_BENCH_RESULTS.
 #include "common/Files.h"
+#include "BenchMachine.h"
 #include "devserver/DevServer.h"
 #include "engine/Fingerprint.h"
 #include "engine/SyncEngine.h"
@@ -76,22 +77,6 @@ int run(const char* program, const std::vector<std::string>& args, const fs::pat
     return std::system((command + " >/dev/null 2>&1").c_str());
 }
 
-std::string machine() {
-    utsname name{};
-    ::uname(&name);
-    std::string cpu = "unknown CPU";
-    std::ifstream info("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(info, line)) {
-        if (line.rfind("model name", 0) == 0) {
-            cpu = line.substr(line.find(':') + 2);
-            break;
-        }
-    }
-    return cpu + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores, " + name.sysname + " " +
-           name.release;
-}
-
 std::string today() {
     std::time_t now = std::time(nullptr);
     char text[32];
@@ -124,7 +109,7 @@ int main() {
 
     std::ostringstream table;
     table << "## Sync engine: noticing that nothing changed\n\n"
-          << "Machine: " << machine() << ". Date: " << today() << ".\n\n"
+          << "Machine: " << bench::machine() << ". Date: " << today() << ".\n\n"
           << "| Files | fingerprint, median (best) | fingerprint CPU per run | no-change syncOnce, median (best) |\n"
           << "|---:|---:|---:|---:|\n";
 

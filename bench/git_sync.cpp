@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "common/Files.h"
+#include "BenchMachine.h"
 #include "common/Process.h"
 #include "git/Git.h"
 #include "git/Syncer.h"
@@ -70,20 +71,6 @@ void plainPass(const Git& git) {
     git.run({"commit", "-q", "-m", "bench"});  // "nothing to commit" is fine
     required(git, {"fetch", "-q", "origin"});
     required(git, {"push", "-q", "origin", "HEAD:refs/heads/main"});
-}
-
-std::string machine() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line, model = "unknown CPU";
-    while (std::getline(cpuinfo, line))
-        if (line.rfind("model name", 0) == 0) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    utsname names{};
-    ::uname(&names);
-    return model + ", " + std::to_string(::sysconf(_SC_NPROCESSORS_ONLN)) + " cores, " + names.sysname + " " +
-           names.release;
 }
 
 std::string today() {
@@ -151,7 +138,7 @@ int main() {
 
     std::ostringstream table;
     table << "## git sync pass over " << kFiles << " small files\n\n"
-          << "Machine: " << machine() << ". Date: " << today() << ".\n"
+          << "Machine: " << bench::machine() << ". Date: " << today() << ".\n"
           << "Plain git: `add -A`, `commit`, `fetch`, `push` to a local bare repository, run the same way; automatic "
              "gc off for both.\n\n"
           << "| pass | brindle (s) | plain git (s) | ratio |\n|---|---:|---:|---:|\n";
