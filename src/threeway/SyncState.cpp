@@ -27,6 +27,21 @@ void appendField(std::string& out, const char* name, const std::string& text) {
     RecordJSON::appendString(out, text);
 }
 
+// `"key":{"path":…,"hash":…,"rev":…,"size":…` — the fields remote and base
+// records share; the caller adds its time field and the closing brace.
+void appendRecordStart(std::string& out, const std::string& key, const std::string& path, const std::string& hash,
+                       const std::string& rev, int64_t size) {
+    RecordJSON::appendString(out, key);
+    out += ":{";
+    appendField(out, "path", path);
+    out += ',';
+    appendField(out, "hash", hash);
+    out += ',';
+    appendField(out, "rev", rev);
+    out += ",\"size\":";
+    RecordJSON::appendNumber(out, size);
+}
+
 }  // namespace
 
 std::optional<SyncState> SyncState::decode(std::string_view bytes) {
@@ -76,15 +91,7 @@ std::string SyncState::encode() const {
     for (const auto& [key, file] : remote) {
         if (!first) out += ',';
         first = false;
-        RecordJSON::appendString(out, key);
-        out += ":{";
-        appendField(out, "path", file.path);
-        out += ',';
-        appendField(out, "hash", file.hash);
-        out += ',';
-        appendField(out, "rev", file.rev);
-        out += ",\"size\":";
-        RecordJSON::appendNumber(out, file.size);
+        appendRecordStart(out, key, file.path, file.hash, file.rev, file.size);
         out += ",\"modified\":";
         RecordJSON::appendNumber(out, file.modified);
         out += '}';
@@ -94,15 +101,7 @@ std::string SyncState::encode() const {
     for (const auto& [key, entry] : base) {
         if (!first) out += ',';
         first = false;
-        RecordJSON::appendString(out, key);
-        out += ":{";
-        appendField(out, "path", entry.path);
-        out += ',';
-        appendField(out, "hash", entry.hash);
-        out += ',';
-        appendField(out, "rev", entry.rev);
-        out += ",\"size\":";
-        RecordJSON::appendNumber(out, entry.size);
+        appendRecordStart(out, key, entry.path, entry.hash, entry.rev, entry.size);
         out += ",\"mtimeNs\":";
         RecordJSON::appendNumber(out, entry.mtimeNs);
         out += '}';
