@@ -7,7 +7,7 @@
 // figure. Writes threeway_drive.md to $BRINDLE_BENCH_RESULTS.
 
 #include "drives/DriveStore.h"
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 #include "threeway/DropboxSyncer.h"
 
 #include <sys/resource.h>

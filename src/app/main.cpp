@@ -1,5 +1,5 @@
 #include "app/CommandLine.h"
-#include "git/Log.h"
+#include "common/Log.h"
 
 #include <clocale>
 #include <csignal>

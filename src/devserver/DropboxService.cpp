@@ -5,7 +5,7 @@
 #include "common/Text.h"
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 #include "common/IsoDate.h"
 #include "threeway/RemoteStore.h"
 

@@ -2,7 +2,7 @@
 
 #include "common/Files.h"
 #include "common/Text.h"
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 #include "threeway/DropboxFailure.h"
 #include "threeway/RecordJSON.h"
 #include "threeway/TreeWalk.h"

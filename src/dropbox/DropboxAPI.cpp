@@ -3,7 +3,7 @@
 #include "common/Files.h"
 #include "common/Text.h"
 #include "common/IsoDate.h"
-#include "git/Log.h"
+#include "common/Log.h"
 #include "service/HTTP.h"
 #include "threeway/DropboxFailure.h"
 

@@ -2,9 +2,9 @@
 
 #include "engine/DropboxDriveRuns.h"
 #include "engine/Fingerprint.h"
-#include "git/GitHub.h"
-#include "git/GitHubError.h"
-#include "git/Log.h"
+#include "service/GitHub.h"
+#include "service/GitHubError.h"
+#include "common/Log.h"
 #include "git/Syncer.h"
 #include "service/Brindle.h"
 #include "service/BrindleAccess.h"

@@ -1,7 +1,7 @@
 // When passes run, and what the menu is told about them.
 #include "engine/SyncEngine.h"
 
-#include "git/Log.h"
+#include "common/Log.h"
 #include "service/BrindleFailure.h"
 
 #include <algorithm>

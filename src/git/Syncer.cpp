@@ -13,8 +13,8 @@
 
 #include "common/Files.h"
 #include "common/Text.h"
-#include "git/GitHubError.h"
-#include "git/Log.h"
+#include "service/GitHubError.h"
+#include "common/Log.h"
 #include "git/SyncerSupport.h"
 
 namespace brindle {

@@ -9,7 +9,7 @@
 #include "common/ConflictName.h"
 #include "common/Files.h"
 #include "common/Text.h"
-#include "git/Log.h"
+#include "common/Log.h"
 #include "git/Syncer.h"
 #include "git/SyncerSupport.h"
 

@@ -3,7 +3,7 @@
 #include "common/Error.h"
 #include "common/Files.h"
 #include "common/Text.h"
-#include "git/Log.h"
+#include "common/Log.h"
 #include "integrations/NoteText.h"
 
 namespace brindle {

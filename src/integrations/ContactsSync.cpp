@@ -2,7 +2,7 @@
 
 #include "common/IsoDate.h"
 #include "common/Files.h"
-#include "git/Log.h"
+#include "common/Log.h"
 #include "integrations/ContactStore.h"
 #include "integrations/ContactsMerge.h"
 #include "integrations/GoogleContactsClient.h"

@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "common/SerialQueue.h"
-#include "git/Log.h"
+#include "common/Log.h"
 #include "integrations/IntegrationError.h"
 
 namespace brindle {

@@ -1,7 +1,7 @@
 // Integrations::importLoft: copying an existing notes checkout into the
 // Larder folder.
 #include "common/Files.h"
-#include "git/Log.h"
+#include "common/Log.h"
 #include "integrations/IntegrationError.h"
 #include "integrations/Integrations.h"
 

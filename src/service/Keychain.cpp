@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "git/Log.h"
+#include "common/Log.h"
 #include "service/SecretFile.h"
 
 namespace brindle::Keychain {

@@ -11,7 +11,7 @@
 #include "common/Error.h"
 #include "common/Files.h"
 #include "common/Text.h"
-#include "git/Log.h"
+#include "common/Log.h"
 
 namespace brindle::SecretFile {
 

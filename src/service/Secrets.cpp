@@ -4,7 +4,7 @@
 #include <map>
 #include <mutex>
 
-#include "git/Log.h"
+#include "common/Log.h"
 #include "service/SecretFile.h"
 
 namespace brindle::Secrets {

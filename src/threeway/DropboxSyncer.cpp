@@ -1,7 +1,7 @@
 #include "threeway/DropboxSyncer.h"
 
-#include "dropbox/DropboxHash.h"
-#include "git/Log.h"
+#include "common/DropboxHash.h"
+#include "common/Log.h"
 #include "threeway/DropboxFailure.h"
 #include "threeway/IgnoredNames.h"
 #include "threeway/StaleAction.h"

@@ -3,7 +3,7 @@
 #include "common/ConflictName.h"
 #include "common/Files.h"
 #include "common/Text.h"
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 #include "threeway/DropboxFailure.h"
 #include "threeway/StaleAction.h"
 

@@ -1,6 +1,6 @@
 #include "drives/DriveStore.h"
 
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
 

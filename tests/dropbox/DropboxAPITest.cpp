@@ -1,7 +1,7 @@
 #include "StandInCredentials.h"
 
 #include "dropbox/DropboxAPI.h"
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
 

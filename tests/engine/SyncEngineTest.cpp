@@ -3,7 +3,7 @@
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "devserver/GitHubService.h"
-#include "git/GitHubError.h"
+#include "service/GitHubError.h"
 #include "service/BrindleFailure.h"
 #include "service/Keychain.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "git/Log.h"
+#include "common/Log.h"
 #include "support/RunProgram.h"
 
 namespace brindle::test {

@@ -7,7 +7,7 @@
 #include "GitTestSupport.h"
 #include "common/ConflictName.h"
 #include "common/Text.h"
-#include "git/GitHubError.h"
+#include "service/GitHubError.h"
 #include "support/RunProgram.h"
 
 using namespace brindle;

@@ -4,7 +4,7 @@
 
 #include "devserver/DevServer.h"
 #include "devserver/GitHubService.h"
-#include "git/GitHub.h"
+#include "service/GitHub.h"
 #include "service/HTTP.h"
 #include "support/TempDir.h"
 

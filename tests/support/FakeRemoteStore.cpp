@@ -1,7 +1,7 @@
 #include "support/FakeRemoteStore.h"
 
 #include "common/Files.h"
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
 

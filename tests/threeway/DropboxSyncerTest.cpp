@@ -1,7 +1,7 @@
 #include "threeway/SyncerFixture.h"
 
 #include "common/ConflictName.h"
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "git/Log.h"
+#include "common/Log.h"
 
 #include "common/Files.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "git/GitHubError.h"
+#include "service/GitHubError.h"
 
 // The small, blocking GitHub REST client used with a personal access token
 // the user set (no Brindle account): whose token it is, and making sure that

@@ -1,4 +1,4 @@
-#include "git/Shell.h"
+#include "platform/Shell.h"
 
 #include "common/Error.h"
 #include "common/Files.h"

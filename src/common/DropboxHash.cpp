@@ -1,4 +1,4 @@
-#include "dropbox/DropboxHash.h"
+#include "common/DropboxHash.h"
 
 #include "common/Error.h"
 

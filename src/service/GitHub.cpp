@@ -1,10 +1,10 @@
-#include "git/GitHub.h"
+#include "service/GitHub.h"
 
 #include <nlohmann/json.hpp>
 #include <optional>
 
 #include "common/Files.h"
-#include "git/Log.h"
+#include "common/Log.h"
 #include "service/HTTP.h"
 
 namespace brindle::GitHub {

@@ -1,4 +1,4 @@
-#include "git/Shell.h"
+#include "platform/Shell.h"
 
 #include "support/TempDir.h"
 
