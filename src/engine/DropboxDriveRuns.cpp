@@ -1,12 +1,12 @@
 #include "engine/DropboxDriveRuns.h"
 
+#include <algorithm>
+
 #include "drives/DriveMarker.h"
 #include "drives/DriveStore.h"
 #include "drives/Volumes.h"
 #include "dropbox/LarderAccess.h"
 #include "threeway/DropboxSyncer.h"
-
-#include <algorithm>
 
 namespace brindle {
 
@@ -19,103 +19,75 @@ DropboxDriveRuns::DropboxDriveRuns(fs::path folder, fs::path stateDir, Progress 
       progress_(std::move(progress)),
       offerWebURL_(std::move(offerWebURL)),
       pause_(DropboxAPI::blockingPause),
-      makeCredentials_([](const Brindle::Account& account) {
-          return std::make_shared<LarderAccess>(account, "dropbox");
-      }) {}
+      makeCredentials_(
+          [](const Brindle::Account& account) { return std::make_shared<LarderAccess>(account, "dropbox"); }) {}
 
 DropboxDriveRuns::~DropboxDriveRuns() = default;
 
-DropboxDriveRuns::Run DropboxDriveRuns::dropboxRun(const Brindle::Account& account) {
-    return {"Dropbox", [this, account] { syncDropbox(account); }};
+std::unique_ptr<StoreRun> DropboxDriveRuns::dropboxRun(const Brindle::Account& account) {
+    return std::make_unique<ReconcilerRun>("Dropbox", StoreRun::Kind::dropbox,
+                                           [this, account](ReconcilerRun& run) { return dropboxSyncer(account, run); });
 }
 
 void DropboxDriveRuns::addDriveRuns(const std::vector<Brindle::Drive>& drives, const Brindle::Account& account,
-                                    std::vector<Run>& runs, std::vector<std::string>& notPlugged) {
+                                    StoreRuns& runs, std::vector<std::string>& notPlugged) {
     // Read each volume's marker once; an unreadable marker names no drive.
     std::vector<std::pair<fs::path, std::optional<std::string>>> volumes;
     for (const fs::path& volume : Volumes::mounted()) volumes.emplace_back(volume, DriveMarker::read(volume));
     for (const Brindle::Drive& drive : drives) {
-        auto plugged = std::find_if(volumes.begin(), volumes.end(),
-                                    [&](const auto& volume) { return volume.second == drive.id; });
+        auto plugged =
+            std::find_if(volumes.begin(), volumes.end(), [&](const auto& volume) { return volume.second == drive.id; });
         if (plugged == volumes.end()) {
             notPlugged.push_back(drive.label);
             continue;
         }
-        runs.push_back({drive.label, [this, id = drive.id, label = drive.label, volume = plugged->first, account] {
-                            syncDrive(id, label, volume, account);
-                        }});
+        auto prepare = [this, id = drive.id, label = drive.label, volume = plugged->first](ReconcilerRun& run) {
+            return driveSyncer(id, label, volume, run);
+        };
+        auto seen = [id = drive.id, account](DropboxSyncer&) {
+            try {
+                Brindle::api("POST", "/api/v1/drives/seen", account, nlohmann::json{{"drive_id", id}});
+            } catch (...) {
+                // Telling the service is a courtesy; the drive is in step either way.
+            }
+        };
+        runs.push_back(std::make_unique<ReconcilerRun>(drive.label, StoreRun::Kind::drive, prepare, seen));
     }
 }
 
-std::function<void(int)> DropboxDriveRuns::progressFor(const std::string& name) const {
-    Progress progress = progress_;
-    return [progress, name](int left) {
-        if (progress) progress(name, left);
-    };
+void DropboxDriveRuns::followProgress(DropboxSyncer& syncer, StoreRun& run) const {
+    // The syncer outlives the run, but reports progress only inside the
+    // run's sync(), so the run is alive whenever this is called.
+    syncer.setProgress([progress = progress_, &run](int left) {
+        if (progress) progress(run, left);
+    });
 }
 
-void DropboxDriveRuns::syncDropbox(const Brindle::Account& account) {
+std::shared_ptr<DropboxSyncer> DropboxDriveRuns::dropboxSyncer(const Brindle::Account& account, StoreRun& run) {
     if (!dropboxSyncer_ || dropboxFor_ != account) {
         auto api = std::make_shared<DropboxAPI>(makeCredentials_(account), pause_);
-        dropboxSyncer_ = std::make_unique<DropboxSyncer>(folder_, stateDir_ / "dropbox.json", api, "Dropbox",
+        dropboxSyncer_ = std::make_shared<DropboxSyncer>(folder_, stateDir_ / "dropbox.json", api, "Dropbox",
                                                          kDropboxMaxFileSize, kDropboxWorkers);
-        dropboxSyncer_->setProgress(progressFor("Dropbox"));
         dropboxFor_ = account;
     }
+    followProgress(*dropboxSyncer_, run);
     if (offerWebURL_) offerWebURL_(kDropboxWebURL);
-    dropboxSyncer_->sync();
+    return dropboxSyncer_;
 }
 
-void DropboxDriveRuns::syncDrive(const std::string& id, const std::string& label, const fs::path& volume,
-                                 const Brindle::Account& account) {
-    std::unique_ptr<DropboxSyncer>& syncer = driveSyncers_[id];
+std::shared_ptr<DropboxSyncer> DropboxDriveRuns::driveSyncer(const std::string& id, const std::string& label,
+                                                             const fs::path& volume, StoreRun& run) {
+    std::shared_ptr<DropboxSyncer>& syncer = driveSyncers_[id];
     auto store = syncer ? std::dynamic_pointer_cast<DriveStore>(syncer->store()) : nullptr;
     // The same drive under a new label or at a new mount location gets a fresh
     // reconciler over the same state file.
     if (!syncer || syncer->name() != label || !store || store->root() != volume) {
         auto drive = std::make_shared<DriveStore>(volume, id, stateDir_ / ("drive-" + id + "-hashes.json"));
-        syncer = std::make_unique<DropboxSyncer>(folder_, stateDir_ / ("drive-" + id + ".json"), drive, label,
+        syncer = std::make_shared<DropboxSyncer>(folder_, stateDir_ / ("drive-" + id + ".json"), drive, label,
                                                  std::nullopt, 1);
-        syncer->setProgress(progressFor(label));
     }
-    syncer->sync();
-    try {
-        Brindle::api("POST", "/api/v1/drives/seen", account, nlohmann::json{{"drive_id", id}});
-    } catch (...) {
-        // Telling the service is a courtesy; the drive is in step either way.
-    }
-}
-
-DropboxSyncer* DropboxDriveRuns::syncerNamed(const std::string& name) {
-    if (name == "Dropbox" && dropboxSyncer_) return dropboxSyncer_.get();
-    for (auto& [id, syncer] : driveSyncers_)
-        if (syncer && syncer->name() == name) return syncer.get();
-    return nullptr;
-}
-
-std::optional<DropboxDriveRuns::Reporting> DropboxDriveRuns::reportingFor(const std::string& name) {
-    DropboxSyncer* syncer = syncerNamed(name);
-    if (!syncer) return std::nullopt;
-    return Reporting{[syncer] { return syncer->takeEvents(); },
-                     [syncer] {
-                         DropboxSyncer::Totals totals = syncer->totals();
-                         return std::pair<int64_t, int64_t>{totals.files, totals.bytes};
-                     }};
-}
-
-std::vector<std::string> DropboxDriveRuns::driveLines(const std::vector<std::string>& runNames,
-                                                      const std::vector<std::string>& failedNames,
-                                                      const std::vector<std::string>& notPlugged) const {
-    std::vector<std::string> lines;
-    for (const std::string& label : notPlugged) lines.push_back(label + ": not plugged in");
-    for (const std::string& name : runNames) {
-        bool isDrive = std::any_of(driveSyncers_.begin(), driveSyncers_.end(),
-                                   [&](const auto& entry) { return entry.second && entry.second->name() == name; });
-        if (!isDrive) continue;
-        bool failed = std::find(failedNames.begin(), failedNames.end(), name) != failedNames.end();
-        lines.push_back(name + (failed ? ": error" : ": up to date"));
-    }
-    return lines;
+    followProgress(*syncer, run);
+    return syncer;
 }
 
 std::vector<std::string> DropboxDriveRuns::skipped() const {

@@ -1,17 +1,18 @@
 #include "engine/SyncEngine.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "common/Log.h"
 #include "engine/DropboxDriveRuns.h"
 #include "engine/Fingerprint.h"
-#include "service/GitHub.h"
-#include "service/GitHubError.h"
-#include "common/Log.h"
 #include "git/Syncer.h"
 #include "service/Brindle.h"
 #include "service/BrindleAccess.h"
+#include "service/GitHub.h"
+#include "service/GitHubError.h"
 #include "service/Keychain.h"
-
-#include <chrono>
-#include <thread>
 
 namespace brindle {
 
@@ -50,7 +51,9 @@ bool isSignedOut(const std::exception_ptr& error) {
     }
 }
 
-void realPause(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+void realPause(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
 
 std::vector<nlohmann::json> items(const nlohmann::json& array) {
     return std::vector<nlohmann::json>(array.begin(), array.end());
@@ -58,7 +61,9 @@ std::vector<nlohmann::json> items(const nlohmann::json& array) {
 
 }  // namespace
 
-std::string SyncResult::description() const { return failure ? describe(failure) : std::string(); }
+std::string SyncResult::description() const {
+    return failure ? describe(failure) : std::string();
+}
 
 NeedsSignIn::NeedsSignIn() : Error(Brindle::kSignedOutMessage) {}
 
@@ -68,8 +73,8 @@ std::shared_ptr<SyncEngine> SyncEngine::create(EngineConfig config, MainLoop* ma
     std::weak_ptr<SyncEngine> weak = engine;
     engine->reconcilers_ = std::make_unique<DropboxDriveRuns>(
         engine->config_.folder, engine->config_.stateDir,
-        [weak](const std::string& name, long long left) {
-            if (auto self = weak.lock()) self->progress(name, left);
+        [weak](StoreRun& run, long long left) {
+            if (auto self = weak.lock()) self->progress(run, left);
         },
         [weak](const std::string& web) {
             auto self = weak.lock();
@@ -125,9 +130,9 @@ SyncResult SyncEngine::syncOnce() {
     try {
         std::optional<Brindle::Account> account = Brindle::account();
         std::vector<std::string> notPlugged;
-        std::vector<StoreRun> runs = planRuns(account, notPlugged);
+        StoreRuns runs = planRuns(account, notPlugged);
         std::vector<std::string> names;
-        for (const auto& run : runs) names.push_back(run.name);
+        for (const auto& run : runs) names.push_back(run->name());
         setViews(names, std::nullopt);
 
         SyncReporter::Send send;
@@ -140,7 +145,11 @@ SyncResult SyncEngine::syncOnce() {
         reporter_.opening(names, notPlugged);
         std::vector<RunFailure> failures = sweep(runs);
         closingReport(runs, failures, notPlugged);
-        rebuildDriveLines(runs, failures, notPlugged);
+        std::vector<std::string> lines = driveLinesFor(runs, failures, notPlugged);
+        {
+            std::lock_guard<std::mutex> guard(viewLock_);
+            driveLines_ = std::move(lines);
+        }
         return combine(runs.size(), failures, allSkipped());
     } catch (...) {
         result.failure = std::current_exception();
@@ -148,36 +157,30 @@ SyncResult SyncEngine::syncOnce() {
     return result;
 }
 
-std::vector<StoreRun> SyncEngine::planRuns(const std::optional<Brindle::Account>& account,
-                                           std::vector<std::string>& notPlugged) {
-    std::vector<StoreRun> runs;
+StoreRuns SyncEngine::planRuns(const std::optional<Brindle::Account>& account, std::vector<std::string>& notPlugged) {
+    StoreRuns runs;
     if (!account) {
         // Signed out of Brindle: a GitHub token the user set still syncs.
         std::optional<std::string> token = Keychain::token();
         if (!token || token->empty()) throw NeedsSignIn();
-        runs.push_back({"GitHub", [this, token = *token] { syncWithUserToken(token); }});
+        runs.push_back(gitHubRun([this, token = *token] { return userTokenSyncer(token); }));
         return runs;
     }
     Brindle::LarderConfig config = Brindle::larderConfig(*account);
     if (config.stores.empty() && config.drives.empty())
-        throw Brindle::Failure(Brindle::Problem::noStore,
-                               "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + account->server +
-                                   "/connections");
+        throw Brindle::Failure(
+            Brindle::Problem::noStore,
+            "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + account->server + "/connections");
     for (const auto& store : config.stores) {
-        if (store == "github") runs.push_back({"GitHub", [this, account = *account] { syncGitHub(account); }});
-        if (store == "dropbox") {
-            DropboxDriveRuns::Run run = reconcilers_->dropboxRun(*account);
-            runs.push_back({run.name, run.run});
-        }
+        if (store == "github") runs.push_back(gitHubRun([this, account = *account] { return accountSyncer(account); }));
+        if (store == "dropbox") runs.push_back(reconcilers_->dropboxRun(*account));
         // Names this build does not know get no run.
     }
-    std::vector<DropboxDriveRuns::Run> driveRuns;
-    reconcilers_->addDriveRuns(config.drives, *account, driveRuns, notPlugged);
-    for (auto& run : driveRuns) runs.push_back({run.name, std::move(run.run)});
+    reconcilers_->addDriveRuns(config.drives, *account, runs, notPlugged);
     return runs;
 }
 
-std::vector<RunFailure> SyncEngine::sweep(const std::vector<StoreRun>& runs) {
+std::vector<RunFailure> SyncEngine::sweep(const StoreRuns& runs) {
     const size_t limit = runs.size() >= 2 ? 3 : 1;
     std::vector<RunFailure> failures;
     for (size_t round = 0; round < limit; ++round) {
@@ -186,65 +189,39 @@ std::vector<RunFailure> SyncEngine::sweep(const std::vector<StoreRun>& runs) {
         failures.clear();
         for (const auto& run : runs) {
             try {
-                run.run();
-                collect(run.name);
+                run->run();
             } catch (...) {
                 std::exception_ptr error = std::current_exception();
-                // The events of a failed run are still reported, so take them
-                // before a GitHub failure drops the syncer that holds them.
-                collect(run.name);
                 if (isGitHubError(error)) {
+                    // The run keeps its syncer, so its events are still reported.
                     owner_.reset();
                     syncer_.reset();
                 }
-                failures.push_back({run.name, error, describe(error)});
-                if (runs.size() >= 2) Log::write(run.name + ": " + failures.back().description);
+                failures.push_back({run.get(), error, describe(error)});
+                if (runs.size() >= 2) Log::write(run->name() + ": " + failures.back().description);
             }
+            reporter_.collect(run->name(), run->takeEvents());
         }
         if (fingerprint(config_.folder) == before) break;
     }
     return failures;
 }
 
-void SyncEngine::collect(const std::string& name) {
-    if (auto named = syncerNamed(name)) reporter_.collect(name, named->drain());
+void SyncEngine::progress(StoreRun& run, long long left) {
+    reporter_.progress(run.name(), left, [&run] { return run.takeEvents(); });
 }
 
-std::optional<SyncEngine::NamedSyncer> SyncEngine::syncerNamed(const std::string& name) {
-    if (name == "GitHub" && syncer_) {
-        return NamedSyncer{
-            [this] { return syncer_ ? syncer_->takeEvents() : std::vector<SyncEvent>{}; },
-            [this]() -> std::optional<std::pair<int64_t, int64_t>> {
-                if (!syncer_) return std::nullopt;
-                auto totals = syncer_->totals();
-                if (!totals) return std::nullopt;
-                return std::pair<int64_t, int64_t>{totals->files, totals->bytes};
-            }};
-    }
-    if (auto reconciler = reconcilers_ ? reconcilers_->reportingFor(name) : std::nullopt) {
-        return NamedSyncer{reconciler->drain, [totals = reconciler->totals]() -> std::optional<std::pair<int64_t, int64_t>> {
-                               return totals();
-                           }};
-    }
-    return std::nullopt;
-}
-
-void SyncEngine::progress(const std::string& name, long long left) {
-    auto named = syncerNamed(name);
-    reporter_.progress(name, left, named ? named->drain : SyncReporter::Drain{});
-}
-
-void SyncEngine::closingReport(const std::vector<StoreRun>& runs, const std::vector<RunFailure>& failures,
+void SyncEngine::closingReport(const StoreRuns& runs, const std::vector<RunFailure>& failures,
                                const std::vector<std::string>& notPlugged) {
     std::vector<SyncReporter::RunOutcome> outcomes;
     for (const auto& run : runs) {
-        SyncReporter::RunOutcome outcome{run.name, std::nullopt, std::nullopt};
+        SyncReporter::RunOutcome outcome{run->name(), std::nullopt, std::nullopt};
         for (const auto& failure : failures) {
-            if (failure.name != run.name) continue;
+            if (failure.run != run.get()) continue;
             outcome.error = failure.description;
             break;
         }
-        if (auto named = syncerNamed(run.name)) outcome.totals = named->totals();
+        if (auto totals = run->totals()) outcome.totals = std::pair<int64_t, int64_t>{totals->files, totals->bytes};
         outcomes.push_back(std::move(outcome));
     }
     reporter_.flush(SyncReporter::closingStatuses(outcomes, notPlugged));
@@ -263,7 +240,7 @@ SyncResult SyncEngine::combine(size_t runCount, const std::vector<RunFailure>& f
         std::string message;
         for (const auto& failure : failures) {
             if (!message.empty()) message += "; ";
-            message += runCount == 1 ? failure.description : failure.name + ": " + failure.description;
+            message += runCount == 1 ? failure.description : failure.run->name() + ": " + failure.description;
         }
         result.failure = std::make_exception_ptr(Brindle::Failure(Brindle::Problem::other, message));
         return result;
@@ -272,52 +249,52 @@ SyncResult SyncEngine::combine(size_t runCount, const std::vector<RunFailure>& f
     return result;
 }
 
-void SyncEngine::rebuildDriveLines(const std::vector<StoreRun>& runs, const std::vector<RunFailure>& failures,
-                                   const std::vector<std::string>& notPlugged) {
-    std::vector<std::string> runNames, failedNames;
-    for (const auto& run : runs) runNames.push_back(run.name);
-    for (const auto& failure : failures) failedNames.push_back(failure.name);
-    std::vector<std::string> lines = reconcilers_->driveLines(runNames, failedNames, notPlugged);
-    std::lock_guard<std::mutex> guard(viewLock_);
-    driveLines_ = std::move(lines);
+std::vector<std::string> SyncEngine::driveLinesFor(const StoreRuns& runs, const std::vector<RunFailure>& failures,
+                                                   const std::vector<std::string>& notPlugged) {
+    std::vector<std::string> lines;
+    for (const std::string& label : notPlugged) lines.push_back(label + ": not plugged in");
+    for (const auto& run : runs) {
+        if (run->kind() != StoreRun::Kind::drive) continue;
+        bool failed = std::any_of(failures.begin(), failures.end(),
+                                  [&](const RunFailure& failure) { return failure.run == run.get(); });
+        lines.push_back(run->name() + (failed ? ": error" : ": up to date"));
+    }
+    return lines;
 }
 
 // ---- The GitHub runs ---------------------------------------------------------
 
-void SyncEngine::syncGitHub(const Brindle::Account& account) {
+std::unique_ptr<StoreRun> SyncEngine::gitHubRun(std::function<std::shared_ptr<Syncer>()> prepare) {
+    return std::make_unique<SyncerRun<Syncer>>("GitHub", StoreRun::Kind::gitHub,
+                                               [prepare = std::move(prepare)](auto&) { return prepare(); });
+}
+
+std::shared_ptr<Syncer> SyncEngine::accountSyncer(const Brindle::Account& account) {
     BrindleAccess::Grant grant = access_->get(account, BrindleAccess::Clock::now());
     std::string remote = config_.remoteBase + "/" + grant.repo + ".git";
     std::string web = std::string(kGitHubWebBase) + "/" + grant.repo;
-    Syncer& syncer = syncerFor(remote, web);
-    syncer.git().setToken(grant.token);
-    syncer.sync();
+    std::shared_ptr<Syncer> syncer = syncer_ && syncer_->remoteURL() == remote ? syncer_ : buildSyncer(remote, web);
+    syncer->git().setToken(grant.token);
+    return syncer;
 }
 
-void SyncEngine::syncWithUserToken(const std::string& token) {
-    Syncer& syncer = legacySyncer(token);
-    syncer.git().setToken(token);
-    syncer.sync();
+std::shared_ptr<Syncer> SyncEngine::userTokenSyncer(const std::string& token) {
+    if (!syncer_) {
+        owner_ = GitHub::currentUser(token);
+        GitHub::ensureRepo(*owner_, kLegacyRepository, token);
+        std::string repo = *owner_ + "/" + kLegacyRepository;
+        // The remote honours LARDER_GITHUB_BASE as the account's run does.
+        buildSyncer(config_.remoteBase + "/" + repo + ".git", std::string(kGitHubWebBase) + "/" + repo);
+    }
+    syncer_->git().setToken(token);
+    return syncer_;
 }
 
-Syncer& SyncEngine::syncerFor(const std::string& remote, const std::string& web) {
-    if (syncer_ && syncer_->remoteURL() == remote) return *syncer_;
-    return buildSyncer(remote, web);
-}
-
-Syncer& SyncEngine::legacySyncer(const std::string& token) {
-    if (syncer_) return *syncer_;
-    owner_ = GitHub::currentUser(token);
-    GitHub::ensureRepo(*owner_, kLegacyRepository, token);
-    std::string repo = *owner_ + "/" + kLegacyRepository;
-    // The remote honours LARDER_GITHUB_BASE as the account's run does.
-    return buildSyncer(config_.remoteBase + "/" + repo + ".git", std::string(kGitHubWebBase) + "/" + repo);
-}
-
-Syncer& SyncEngine::buildSyncer(const std::string& remote, const std::string& web) {
+std::shared_ptr<Syncer> SyncEngine::buildSyncer(const std::string& remote, const std::string& web) {
     setViews(std::nullopt, std::optional<std::string>(web));
     Git git(config_.stateDir / "sync.git", config_.folder);
-    syncer_ = std::make_unique<Syncer>(config_.folder, std::move(git), remote, config_.deviceName);
-    return *syncer_;
+    syncer_ = std::make_shared<Syncer>(config_.folder, std::move(git), remote, config_.deviceName);
+    return syncer_;
 }
 
 // ---- What the menu reads -------------------------------------------------------

@@ -1,13 +1,5 @@
 #pragma once
 
-#include "common/Error.h"
-#include "common/MainLoop.h"
-#include "common/SerialQueue.h"
-#include "common/SyncEvent.h"
-#include "engine/EngineConfig.h"
-#include "engine/SyncReporter.h"
-#include "engine/EngineState.h"
-
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -18,6 +10,15 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "common/Error.h"
+#include "common/MainLoop.h"
+#include "common/SerialQueue.h"
+#include "common/SyncEvent.h"
+#include "engine/EngineConfig.h"
+#include "engine/EngineState.h"
+#include "engine/StoreRun.h"
+#include "engine/SyncReporter.h"
 
 namespace brindle {
 
@@ -45,16 +46,9 @@ public:
     NeedsSignIn();
 };
 
-// One store of a pass: its name ("GitHub", "Dropbox" or a drive's label) and
-// the action that syncs it (throws on failure).
-struct StoreRun {
-    std::string name;
-    std::function<void()> run;
-};
-
 // A store run that failed in a sweep.
 struct RunFailure {
-    std::string name;
+    const StoreRun* run;
     std::exception_ptr error;
     std::string description;
 };
@@ -70,12 +64,6 @@ public:
     using OnChange = std::function<void(const State& state, const std::vector<std::string>& skipped)>;
     using PassRunner = std::function<SyncResult()>;
     using Pause = std::function<void(double seconds)>;
-
-    // Events and totals of a cached syncer, for reporting.
-    struct NamedSyncer {
-        std::function<std::vector<SyncEvent>()> drain;
-        std::function<std::optional<std::pair<int64_t, int64_t>>()> totals;
-    };
 
     // mainLoop (which must outlive the engine) is needed only for
     // requestSync; the command-line mode runs without one.
@@ -97,8 +85,6 @@ public:
     // Forgets the cached syncers, the token owner and the GitHub access cache
     // (on the sync queue, before any later pass). Any thread.
     void resetAccount();
-    // The files left out by each cached syncer, GitHub first.
-    std::vector<std::string> allSkipped() const;
 
     // Asks for a pass `after` seconds from now, but not earlier than 60 seconds
     // after the previous start unless force. Replaces a pending request. Any
@@ -119,17 +105,18 @@ public:
     // (pausing 1.2 seconds between them), stopping once a sweep leaves the
     // folder as it found it. Returns the failures of the last sweep; each run's
     // events are collected for the closing report.
-    std::vector<RunFailure> sweep(const std::vector<StoreRun>& runs);
+    std::vector<RunFailure> sweep(const StoreRuns& runs);
     // The pass's result from the last sweep's failures: the first signed-out
     // failure as it is; otherwise every failure's text (prefixed with its run's
     // name when there are several runs) joined by "; "; otherwise success
     // with skipped.
     static SyncResult combine(size_t runCount, const std::vector<RunFailure>& failures,
                               std::vector<std::string> skipped);
-    // The events and totals of the syncer behind a run's name, if cached.
-    std::optional<NamedSyncer> syncerNamed(const std::string& name);
-    // Hands a reconciler's "files to go" to the service, rate-limited.
-    void progress(const std::string& name, long long left);
+    // The menu's drive lines after a pass: label + ": not plugged in" for each
+    // drive not plugged in, then for each drive run in run order its name +
+    // ": error" when it failed, else ": up to date".
+    static std::vector<std::string> driveLinesFor(const StoreRuns& runs, const std::vector<RunFailure>& failures,
+                                                  const std::vector<std::string>& notPlugged);
 
     // Test seams, set before the first pass: the pass a scheduled sync runs
     // (default syncOnce) and the pause between sweeps (default a real sleep).
@@ -146,20 +133,20 @@ private:
     State stateFor(const SyncResult& result, std::vector<std::string>& skipped);
 
     // The pass.
-    std::vector<StoreRun> planRuns(const std::optional<Brindle::Account>& account,
-                                   std::vector<std::string>& notPlugged);
-    void collect(const std::string& name);
-    void closingReport(const std::vector<StoreRun>& runs, const std::vector<RunFailure>& failures,
+    StoreRuns planRuns(const std::optional<Brindle::Account>& account, std::vector<std::string>& notPlugged);
+    void closingReport(const StoreRuns& runs, const std::vector<RunFailure>& failures,
                        const std::vector<std::string>& notPlugged);
-    void rebuildDriveLines(const std::vector<StoreRun>& runs, const std::vector<RunFailure>& failures,
-                           const std::vector<std::string>& notPlugged);
+    // The files left out by each cached syncer, GitHub first.
+    std::vector<std::string> allSkipped() const;
+    // Hands a reconciler's "files to go" to the service, rate-limited, with
+    // the run's new events.
+    void progress(StoreRun& run, long long left);
 
     // The GitHub runs.
-    void syncGitHub(const Brindle::Account& account);
-    void syncWithUserToken(const std::string& token);
-    Syncer& syncerFor(const std::string& remote, const std::string& web);
-    Syncer& legacySyncer(const std::string& token);
-    Syncer& buildSyncer(const std::string& remote, const std::string& web);
+    std::unique_ptr<StoreRun> gitHubRun(std::function<std::shared_ptr<Syncer>()> prepare);
+    std::shared_ptr<Syncer> accountSyncer(const Brindle::Account& account);
+    std::shared_ptr<Syncer> userTokenSyncer(const std::string& token);
+    std::shared_ptr<Syncer> buildSyncer(const std::string& remote, const std::string& web);
     void setViews(std::optional<std::vector<std::string>> names, std::optional<std::optional<std::string>> web);
 
     EngineConfig config_;
@@ -175,7 +162,7 @@ private:
     bool queued_ = false;
 
     // Caches, touched on the sync queue only.
-    std::unique_ptr<Syncer> syncer_;
+    std::shared_ptr<Syncer> syncer_;
     std::optional<std::string> owner_;
     std::unique_ptr<BrindleAccess> access_;
     SyncReporter reporter_;

@@ -101,8 +101,6 @@ private:
     // The commit a revision names, or nothing when it does not exist.
     std::optional<std::string> resolve(const std::string& revision) const;
     void emit(const std::string& kind, const std::string& path, long long bytes);
-    void emitRecords(const std::vector<std::string>& fields,
-                     const std::function<void(const std::string&, const std::string&)>& each);
     // remote: where the remote branch stands after the fetch.
     void pushLoop(std::optional<std::string> remote);
     void adoptRemote(const std::string& remoteTip);

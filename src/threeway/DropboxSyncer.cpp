@@ -366,18 +366,6 @@ std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bo
     return actions;
 }
 
-std::optional<DropboxSyncer::Action> DropboxSyncer::reconcile(const std::string& key, const Local* local,
-                                                              bool localGone, bool remoteGone) {
-    const SyncBase* base = nullptr;
-    const RemoteFile* remote = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (auto found = state_.base.find(key); found != state_.base.end()) base = &found->second;
-        if (auto found = state_.remote.find(key); found != state_.remote.end()) remote = &found->second;
-    }
-    return decide(key, local, base, remote, localGone, remoteGone);
-}
-
 // base and remote point into state_; only this thread changes it while
 // decisions are made (no worker runs then).
 std::optional<DropboxSyncer::Action> DropboxSyncer::decide(const std::string& key, const Local* local,

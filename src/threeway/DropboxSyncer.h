@@ -93,11 +93,6 @@ public:
     // A copy of the in-memory state (for the engine's status and tests).
     State state() const;
 
-    // The decision for one key with the file's current hash; applies the
-    // base change and writes the log line. Throws when the local file cannot
-    // be read for hashing. Exposed for tests.
-    std::optional<Action> reconcile(const std::string& key, const Local* local, bool localGone, bool remoteGone);
-
 private:
     struct Scan {
         std::map<std::string, Local> local;
@@ -131,7 +126,6 @@ private:
 
     // the local scan (LocalScan.cpp): the walk touches only the file system
     // and may run beside the remote refresh; classify decides what counts.
-    Scan scanLocal();
     TreeWalk::Result walkLocal(double now) const;
     Scan classify(TreeWalk::Result found, double now);
 

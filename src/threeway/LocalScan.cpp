@@ -27,11 +27,6 @@ TreeWalk::Result DropboxSyncer::walkLocal(double now) const {
     return TreeWalk::walk(folder_, now, kStaleTemporarySeconds);
 }
 
-DropboxSyncer::Scan DropboxSyncer::scanLocal() {
-    double now = clock_();
-    return classify(walkLocal(now), now);
-}
-
 DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) {
     Scan scan;
     std::map<std::string, std::string> skippedKeys;  // key -> path of files over the size limit

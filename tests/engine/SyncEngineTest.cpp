@@ -1,20 +1,17 @@
-#include "engine/SyncEngine.h"
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "devserver/GitHubService.h"
-#include "service/GitHubError.h"
+#include "engine/SyncEngine.h"
 #include "service/BrindleFailure.h"
+#include "service/GitHubError.h"
 #include "service/Keychain.h"
-
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
-
-#include <filesystem>
 
 namespace brindle {
 namespace {
@@ -39,9 +36,7 @@ protected:
         Keychain::forgetCache();
     }
 
-    std::string account() const {
-        return json{{"server", server.url()}, {"device_token", "device-1"}}.dump();
-    }
+    std::string account() const { return json{{"server", server.url()}, {"device_token", "device-1"}}.dump(); }
     fs::path bare(const std::string& repo) {
         fs::path path = remotes / (repo + ".git");
         fs::create_directories(path);
@@ -120,7 +115,8 @@ TEST_F(SyncEngineTest, CommandLinePassPrintsUpToDate) {
     ASSERT_EQ(run.status, 0) << run.err;
     sent = reports();
     ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[3], json::parse(R"({"events":[],"status":[{"store":"GitHub","state":"synced","files":1,"bytes":3}]})"));
+    EXPECT_EQ(sent[3],
+              json::parse(R"({"events":[],"status":[{"store":"GitHub","state":"synced","files":1,"bytes":3}]})"));
 
     // Signed out, the mode says so and fails.
     server.brindle().setAcceptAnyToken(false);
@@ -210,23 +206,33 @@ TEST_F(SyncEngineTest, ADisabledLarderFailsTheGitHubRunAndReportsItsError) {
     EXPECT_EQ(sent[1]["status"], json::array({{{"store", "GitHub"}, {"state", "error"}, {"detail", text}}}));
 }
 
+template <class... Runs>
+StoreRuns runsOf(Runs&&... runs) {
+    StoreRuns list;
+    (list.push_back(std::move(runs)), ...);
+    return list;
+}
+
 TEST_F(SyncEngineTest, SweepsRepeatOnlyWhileSeveralRunsKeepChangingTheFolder) {
     auto engine = makeEngine();
     fs::create_directories(folder);
     int writes = 0;
-    StoreRun changing{"Dropbox", [&] { test::writeFile(folder / ("n" + std::to_string(writes++)), "x"); }};
-    StoreRun quiet{"Stick", [] {}};
+    auto changing = [&] {
+        return std::make_unique<ActionRun>("Dropbox",
+                                           [&] { test::writeFile(folder / ("n" + std::to_string(writes++)), "x"); });
+    };
+    auto quiet = [] { return std::make_unique<ActionRun>("Stick", [] {}); };
 
-    engine->sweep({changing, quiet});
+    engine->sweep(runsOf(changing(), quiet()));
     EXPECT_EQ(writes, 3);
     EXPECT_EQ(pauses, (std::vector<double>{1.2, 1.2}));
 
     pauses.clear();
-    engine->sweep({changing});
+    engine->sweep(runsOf(changing()));
     EXPECT_EQ(writes, 4);  // a single store never gets a second sweep
     EXPECT_TRUE(pauses.empty());
 
-    engine->sweep({quiet, quiet});
+    engine->sweep(runsOf(quiet(), quiet()));
     EXPECT_TRUE(pauses.empty());  // nothing changed: one sweep
 }
 
@@ -234,20 +240,23 @@ TEST_F(SyncEngineTest, FailuresOfTheLastSweepAreCombined) {
     auto engine = makeEngine();
     fs::create_directories(folder);
     int runs = 0;
-    StoreRun flaky{"Dropbox", [&] {
-                       test::writeFile(folder / ("n" + std::to_string(runs)), "x");
-                       if (runs++ == 0) throw Error("first sweep only");
-                   }};
-    StoreRun broken{"Stick", [] { throw Error("drive unplugged mid-way"); }};
-    auto failures = engine->sweep({flaky, broken});
+    StoreRuns sweepRuns =
+        runsOf(std::make_unique<ActionRun>("Dropbox",
+                                           [&] {
+                                               test::writeFile(folder / ("n" + std::to_string(runs)), "x");
+                                               if (runs++ == 0) throw Error("first sweep only");
+                                           }),
+               std::make_unique<ActionRun>("Stick", [] { throw Error("drive unplugged mid-way"); }));
+    auto failures = engine->sweep(sweepRuns);
     ASSERT_EQ(failures.size(), 1u);  // the first sweep's Dropbox failure is forgotten
-    EXPECT_EQ(failures[0].name, "Stick");
+    EXPECT_EQ(failures[0].run->name(), "Stick");
 
-    std::vector<RunFailure> both{{"GitHub", std::make_exception_ptr(Error("a")), "a"},
-                                 {"Dropbox", std::make_exception_ptr(Error("b")), "b"}};
+    ActionRun gitHub("GitHub", [] {}), dropbox("Dropbox", [] {}), stick("Stick", [] {});
+    std::vector<RunFailure> both{{&gitHub, std::make_exception_ptr(Error("a")), "a"},
+                                 {&dropbox, std::make_exception_ptr(Error("b")), "b"}};
     EXPECT_EQ(SyncEngine::combine(2, both, {}).description(), "GitHub: a; Dropbox: b");
     EXPECT_EQ(SyncEngine::combine(1, {both[0]}, {}).description(), "a");
-    both.push_back({"Stick", std::make_exception_ptr(Brindle::Failure::signedOut()), "signed out"});
+    both.push_back({&stick, std::make_exception_ptr(Brindle::Failure::signedOut()), "signed out"});
     auto signedOut = failureAs<Brindle::Failure>(SyncEngine::combine(3, both, {}));
     ASSERT_TRUE(signedOut);
     EXPECT_EQ(signedOut->problem(), Brindle::Problem::signedOut);

@@ -1,15 +1,16 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "devserver/DropboxService.h"
 #include "drives/DriveMarker.h"
 #include "dropbox/StandInCredentials.h"
 #include "engine/DropboxDriveRuns.h"
-#include "threeway/DropboxSyncer.h"
+#include "engine/SyncEngine.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
+#include "threeway/DropboxSyncer.h"
 
 namespace brindle {
 namespace {
@@ -42,10 +43,11 @@ protected:
         test::writeFile(path, content);
         fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(10));
     }
-    std::vector<DropboxDriveRuns::Run> plan(std::vector<std::string>& notPlugged) {
-        std::vector<DropboxDriveRuns::Run> planned;
-        runs.addDriveRuns({{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"}, {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}},
-                          account, planned, notPlugged);
+    StoreRuns plan(std::vector<std::string>& notPlugged) {
+        StoreRuns planned;
+        runs.addDriveRuns(
+            {{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"}, {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}},
+            account, planned, notPlugged);
         return planned;
     }
 
@@ -55,60 +57,76 @@ protected:
     Brindle::Account account;
     int credentialSources = 0;
     std::vector<std::pair<std::string, long long>> progress;
-    DropboxDriveRuns runs{folder, temp / "state", [this](const std::string& name, long long left) { progress.emplace_back(name, left); },
-                          nullptr};
+    DropboxDriveRuns runs{folder, temp / "state",
+                          [this](StoreRun& run, long long left) { progress.emplace_back(run.name(), left); }, nullptr};
 };
 
 TEST_F(DropboxDriveRunsTest, PluggedDrivesRunAndOthersWait) {
     std::vector<std::string> notPlugged;
-    std::vector<DropboxDriveRuns::Run> planned = plan(notPlugged);
+    StoreRuns planned = plan(notPlugged);
     ASSERT_EQ(planned.size(), 1u);
-    EXPECT_EQ(planned[0].name, "Stick");
+    EXPECT_EQ(planned[0]->name(), "Stick");
     EXPECT_EQ(notPlugged, (std::vector<std::string>{"Travel"}));
 
-    planned[0].run();
+    planned[0]->run();
     EXPECT_EQ(test::readFile(temp / "volumes/STICK/Larder/notes.txt"), "hello");
     EXPECT_TRUE(fs::exists(temp / "state/drive-aaaaaaaa-0000-4000-8000-000000000001.json"));
     EXPECT_EQ(server.brindle().drivesSeen(), (std::vector<std::string>{"aaaaaaaa-0000-4000-8000-000000000001"}));
-    ASSERT_NE(runs.syncerNamed("Stick"), nullptr);
-    EXPECT_EQ(runs.syncerNamed("Stick")->takeEvents().size(), 1u);
+    EXPECT_EQ(planned[0]->takeEvents().size(), 1u);
+    EXPECT_EQ(planned[0]->totals()->files, 1);
     EXPECT_FALSE(progress.empty());
-    EXPECT_EQ(runs.driveLines({"GitHub", "Stick"}, {}, notPlugged),
-              (std::vector<std::string>{"Travel: not plugged in", "Stick: up to date"}));
-    EXPECT_EQ(runs.driveLines({"Stick"}, {"Stick"}, {}), (std::vector<std::string>{"Stick: error"}));
 }
 
 TEST_F(DropboxDriveRunsTest, AFailedDriveRunIsNotReportedSeen) {
     fs::remove_all(temp / "volumes/STICK/Larder");
     std::vector<std::string> notPlugged;
-    EXPECT_THROW(plan(notPlugged)[0].run(), std::exception);
+    EXPECT_THROW(plan(notPlugged)[0]->run(), std::exception);
     EXPECT_TRUE(server.brindle().drivesSeen().empty());
     EXPECT_TRUE(fs::exists(folder / "notes.txt"));
 }
 
+// Given two drives with one label and a drive labelled like another store,
+// then each run reports its own events.
+TEST_F(DropboxDriveRunsTest, RunsWithOneNameKeepTheirOwnEvents) {
+    plug("TWIN", "cccccccc-0000-4000-8000-000000000003");
+    plug("FAKE", "dddddddd-0000-4000-8000-000000000004");
+    writeOld(temp / "volumes/TWIN/Larder/twin.txt", "twin");
+    StoreRuns planned;
+    std::vector<std::string> notPlugged;
+    runs.addDriveRuns({{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"},
+                       {"cccccccc-0000-4000-8000-000000000003", "Stick"},
+                       {"dddddddd-0000-4000-8000-000000000004", "Dropbox"}},
+                      account, planned, notPlugged);
+    ASSERT_EQ(planned.size(), 3u);
+    planned[0]->run();
+    planned[1]->run();
+    EXPECT_EQ(planned[0]->takeEvents().size(), 1u);  // notes.txt uploaded
+    EXPECT_EQ(planned[1]->takeEvents().size(), 2u);  // notes.txt uploaded, twin.txt downloaded
+    EXPECT_TRUE(planned[2]->takeEvents().empty());   // not run yet
+    std::vector<RunFailure> failures{{planned[1].get(), nullptr, "x"}};
+    EXPECT_EQ(SyncEngine::driveLinesFor(planned, failures, {"Travel"}),
+              (std::vector<std::string>{"Travel: not plugged in", "Stick: up to date", "Stick: error",
+                                        "Dropbox: up to date"}));
+}
+
 TEST_F(DropboxDriveRunsTest, ReconcilersFollowMountLabelAndAccount) {
     std::vector<std::string> ignored;
-    plan(ignored)[0].run();
-    DropboxSyncer* first = runs.syncerNamed("Stick");
-    plan(ignored)[0].run();
-    EXPECT_EQ(runs.syncerNamed("Stick"), first);
-
+    plan(ignored)[0]->run();
     fs::rename(temp / "volumes/STICK", temp / "volumes/STICK1");  // mounted somewhere else
-    plan(ignored)[0].run();
-    DropboxSyncer* moved = runs.syncerNamed("Stick");
-    EXPECT_NE(moved, first);
-    EXPECT_EQ(moved->store()->account(), "aaaaaaaa-0000-4000-8000-000000000001");
-    EXPECT_TRUE(moved->takeEvents().empty());  // same state file: nothing to copy again
+    StoreRuns moved = plan(ignored);
+    moved[0]->run();
+    EXPECT_TRUE(moved[0]->takeEvents().empty());  // same state file: nothing to copy again
+    EXPECT_EQ(test::readFile(temp / "volumes/STICK1/Larder/notes.txt"), "hello");
 
-    runs.dropboxRun(account).run();
-    runs.dropboxRun(account).run();
+    runs.dropboxRun(account)->run();
+    runs.dropboxRun(account)->run();
     EXPECT_EQ(credentialSources, 1);
     EXPECT_EQ(server.dropbox().readFile("notes.txt"), "hello");
-    runs.dropboxRun({server.url(), "device-2"}).run();
+    runs.dropboxRun({server.url(), "device-2"})->run();
     EXPECT_EQ(credentialSources, 2);
     runs.reset();
-    EXPECT_EQ(runs.syncerNamed("Dropbox"), nullptr);
-    EXPECT_EQ(runs.syncerNamed("Stick"), nullptr);
+    runs.dropboxRun(account)->run();
+    EXPECT_EQ(credentialSources, 3);
 }
 
 }  // namespace
