@@ -99,4 +99,12 @@ std::optional<std::string> env(const char* name) {
     return std::nullopt;
 }
 
+int64_t mtimeNs(const struct ::stat& info) {
+    return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+}
+
 }  // namespace brindle::Files

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace brindle::Files {
 
@@ -21,6 +25,24 @@ std::optional<std::string> read(const fs::path& path);
 // ".brindle-tmp-" + the first 12 characters of a new UUID: the name of a
 // temporary file placed next to its destination.
 std::string temporaryName();
+
+// A file's modification time in nanoseconds since 1970.
+int64_t mtimeNs(const struct ::stat& info);
+
+// Removes a temporary file on every way out unless keep() says it was moved
+// into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(fs::path path) : path_(std::move(path)) {}
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    const fs::path& path() const { return path_; }
+    void keep() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
 
 // A new random UUID in lower case, e.g. "1b4e28ba-2fa1-11d2-883f-0016d3cca427".
 std::string newUUID();

@@ -123,4 +123,13 @@ std::string grouped(long long number) {
     return number < 0 ? "-" + out : out;
 }
 
+std::string joined(const std::vector<std::string>& items, std::string_view separator) {
+    std::string text;
+    for (const std::string& item : items) {
+        if (&item != &items.front()) text += separator;
+        text += item;
+    }
+    return text;
+}
+
 }  // namespace brindle::Text

@@ -27,6 +27,9 @@ std::vector<std::string> split(std::string_view text, char separator);
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
 
+// items joined by separator, e.g. {"a", "b"} and ", " -> "a, b".
+std::string joined(const std::vector<std::string>& items, std::string_view separator);
+
 // A whole number with thousands grouped by ",", e.g. 1234 -> "1,234".
 std::string grouped(long long number);
 

@@ -33,10 +33,6 @@ double systemNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-int64_t mtimeOf(const struct stat& info) {
-    return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-}
-
 DropboxFailure systemFailure(const std::string& prefix = "") {
     return DropboxFailure::message(prefix + std::strerror(errno));
 }
@@ -251,7 +247,7 @@ RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, con
         std::lock_guard<std::mutex> guard(cacheLock_);
         unflushed_ = true;
     }
-    remember(path, CacheEntry{stored.st_size, mtimeOf(stored), hash});
+    remember(path, CacheEntry{stored.st_size, Files::mtimeNs(stored), hash});
     bool due;
     {
         std::lock_guard<std::mutex> guard(cacheLock_);

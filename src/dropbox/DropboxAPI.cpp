@@ -30,23 +30,6 @@ constexpr size_t kMaxErrorBody = 64 * 1024;
 
 std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-// Removes a temporary file on every way out unless it was moved into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(fs::path path) : path_(std::move(path)) {}
-    ~TemporaryFile() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove(path_, ignored);
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const fs::path& path() const { return path_; }
-    void release() { path_.clear(); }
-
-private:
-    fs::path path_;
-};
-
 // The seconds a "Retry-After" value asks for, when it is a number.
 std::optional<double> retryAfter(const std::string& value) {
     std::string text = Text::trim(value);
@@ -133,12 +116,12 @@ DropboxFailure failureOf(int status, const std::string& summary) {
     return DropboxFailure::message(summary.empty() ? "HTTP " + std::to_string(status) : summary);
 }
 
-void moveInto(TemporaryFile& landing, const fs::path& destination) {
+void moveInto(Files::TemporaryFile& landing, const fs::path& destination) {
     std::error_code error;
     fs::remove(destination, error);
     fs::rename(landing.path(), destination, error);
     if (error) throw DropboxFailure::message("Couldn't save " + destination.filename().string() + ": " + error.message());
-    landing.release();
+    landing.keep();
 }
 
 void appendEntries(const json& answer, std::vector<RemoteEntry>& entries) {
@@ -215,7 +198,7 @@ std::string DropboxAPI::send(Kind kind, const std::string& path, const std::map<
         HTTP::Request request = this->request(kind, path, headers, body, uploadFile);
         // A download lands beside its destination and is moved there only
         // when it arrived whole, so a cut-off transfer never replaces a file.
-        std::optional<TemporaryFile> landing;
+        std::optional<Files::TemporaryFile> landing;
         if (downloadTo) {
             landing.emplace(downloadTo->parent_path() / Files::temporaryName());
             request.downloadTo = landing->path();

@@ -54,6 +54,71 @@ size_t writeHeader(char* data, size_t size, size_t count, void* context) {
     return size * count;
 }
 
+// The file a download lands in, made the sink of the body; none without one.
+File openDownload(const Request& request, Sink& sink) {
+    if (!request.downloadTo) return nullptr;
+    File download(std::fopen(request.downloadTo->c_str(), "wb"));
+    if (!download) throw TransportError("Could not write " + request.downloadTo->string());
+    sink.file = download.get();
+    return download;
+}
+
+// Where the answer goes, and the idle time-out.
+void setTransport(CURL* handle, const Request& request, Sink& sink, Response& response) {
+    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, writeHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &response.headers);
+    // Idle time-out: fail when fewer than 1 byte a second moves for `timeout` seconds.
+    long idle = request.timeout < 1 ? 1L : static_cast<long>(request.timeout);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, idle);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, idle);
+}
+
+// The method and the body: streamed from a file, or from memory. Returns the
+// open upload file, which must outlive the transfer.
+File setBody(CURL* handle, const Request& request) {
+    if (request.bodyFile) {
+        File upload(std::fopen(request.bodyFile->c_str(), "rb"));
+        if (!upload) throw TransportError("Could not read " + request.bodyFile->string());
+        std::fseek(upload.get(), 0, SEEK_END);
+        curl_off_t size = std::ftell(upload.get());
+        std::fseek(upload.get(), 0, SEEK_SET);
+        curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(handle, CURLOPT_READDATA, upload.get());
+        curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, size);
+        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        return upload;
+    }
+    if (request.method == "GET") {
+        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+        if (request.method != "POST") curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    return nullptr;
+}
+
+std::unique_ptr<curl_slist, ListDeleter> headerList(const Request& request) {
+    std::unique_ptr<curl_slist, ListDeleter> headers;
+    bool hasContentType = false;
+    for (const auto& [name, value] : request.headers) {
+        if (Text::lowerASCII(name) == "content-type") hasContentType = true;
+        std::string line = value.empty() ? name + ";" : name + ": " + value;
+        headers.reset(curl_slist_append(headers.release(), line.c_str()));
+    }
+    // curl would otherwise add its own form type to a POST body, and wait a
+    // second for 100 Continue on large uploads.
+    if (!hasContentType && request.method != "GET")
+        headers.reset(curl_slist_append(headers.release(), "Content-Type:"));
+    headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    return headers;
+}
+
 }  // namespace
 
 std::string Response::header(const std::string& lowerName) const {
@@ -68,56 +133,11 @@ Response send(const Request& request) {
     CURL* handle = curl.get();
 
     Response response;
-    File upload, download;
     Sink sink{&response.body, nullptr};
-    if (request.downloadTo) {
-        download.reset(std::fopen(request.downloadTo->c_str(), "wb"));
-        if (!download) throw TransportError("Could not write " + request.downloadTo->string());
-        sink.file = download.get();
-    }
-
-    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, writeHeader);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &response.headers);
-    // Idle time-out: fail when fewer than 1 byte a second moves for `timeout` seconds.
-    long idle = request.timeout < 1 ? 1L : static_cast<long>(request.timeout);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, idle);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, idle);
-
-    if (request.bodyFile) {
-        upload.reset(std::fopen(request.bodyFile->c_str(), "rb"));
-        if (!upload) throw TransportError("Could not read " + request.bodyFile->string());
-        std::fseek(upload.get(), 0, SEEK_END);
-        curl_off_t size = std::ftell(upload.get());
-        std::fseek(upload.get(), 0, SEEK_SET);
-        curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(handle, CURLOPT_READDATA, upload.get());
-        curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, size);
-        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    } else if (request.method == "GET") {
-        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
-    } else {
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-        if (request.method != "POST") curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    }
-
-    std::unique_ptr<curl_slist, ListDeleter> headers;
-    bool hasContentType = false;
-    for (const auto& [name, value] : request.headers) {
-        if (Text::lowerASCII(name) == "content-type") hasContentType = true;
-        std::string line = value.empty() ? name + ";" : name + ": " + value;
-        headers.reset(curl_slist_append(headers.release(), line.c_str()));
-    }
-    // curl would otherwise add its own form type to a POST body, and wait a
-    // second for 100 Continue on large uploads.
-    if (!hasContentType && request.method != "GET")
-        headers.reset(curl_slist_append(headers.release(), "Content-Type:"));
-    headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    File download = openDownload(request, sink);
+    setTransport(handle, request, sink, response);
+    File upload = setBody(handle, request);
+    std::unique_ptr<curl_slist, ListDeleter> headers = headerList(request);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
 
     CURLcode code = curl_easy_perform(handle);

@@ -1,18 +1,9 @@
 #include "sharing/Sharing.h"
 
+#include "common/Text.h"
 #include "sharing/SharedFolder.h"
 
 namespace brindle::Sharing {
-
-namespace {
-
-std::string joined(const std::vector<std::string>& items) {
-    std::string text;
-    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
-    return text;
-}
-
-}  // namespace
 
 Brindle::ShareOutcome share(const std::vector<std::filesystem::path>& files, const std::vector<std::string>& emails,
                             const std::string& note, const std::filesystem::path& root,
@@ -35,11 +26,11 @@ Brindle::ShareOutcome share(const std::vector<std::filesystem::path>& files, con
 
 std::string outcomeText(const std::vector<std::string>& fileNames, const Brindle::ShareOutcome& outcome,
                         const std::string& server) {
-    std::string text = "\u201C" + joined(fileNames) + "\u201D is shared with " + joined(outcome.shared) +
-                       ". They were emailed a link that works for 3 days.";
+    std::string text = "\u201C" + Text::joined(fileNames, ", ") + "\u201D is shared with " +
+                       Text::joined(outcome.shared, ", ") + ". They were emailed a link that works for 3 days.";
     if (!outcome.emailFailed.empty())
-        text += " We couldn't email " + joined(outcome.emailFailed) + "; they can ask for a link at " + server +
-                "/shared/link.";
+        text += " We couldn't email " + Text::joined(outcome.emailFailed, ", ") + "; they can ask for a link at " +
+                server + "/shared/link.";
     return text;
 }
 

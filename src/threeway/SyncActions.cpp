@@ -20,26 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Removes a temporary file on every way out unless it was moved into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(fs::path path) : path_(std::move(path)) {}
-    ~TemporaryFile() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const fs::path& path() const { return path_; }
-    void keep() { path_.clear(); }
-
-private:
-    fs::path path_;
-};
-
-int64_t mtimeOf(const struct stat& info) {
-    return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-}
-
 // Throws StaleAction unless the local file is still what the decision saw:
 // the same size and time when expected, else absent.
 void requireUnchanged(const fs::path& file, const std::string& rel, const std::optional<Local>& expected) {
@@ -47,7 +27,7 @@ void requireUnchanged(const fs::path& file, const std::string& rel, const std::o
     bool exists = ::lstat(file.c_str(), &info) == 0;
     if (!exists && errno != ENOENT) throw DropboxFailure::message(std::string("Couldn't check it: ") + std::strerror(errno));
     bool same = expected ? exists && S_ISREG(info.st_mode) && info.st_size == expected->size &&
-                               mtimeOf(info) == expected->mtimeNs
+                               Files::mtimeNs(info) == expected->mtimeNs
                          : !exists;
     if (!same) throw StaleAction(rel);
 }
@@ -88,7 +68,7 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
     fs::create_directories(dest.parent_path(), error);
     if (error) throw DropboxFailure::message("Couldn't save " + rel + ": " + error.message());
 
-    TemporaryFile temporary(dest.parent_path() / Files::temporaryName());
+    Files::TemporaryFile temporary(dest.parent_path() / Files::temporaryName());
     store_->download(remote.path, temporary.path());
     if (!remote.hash.empty() && DropboxHash::of(temporary.path()) != remote.hash)
         throw DropboxFailure::message(remote.path + " changed while it was downloading; will retry");
@@ -115,7 +95,7 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
     if (!record) return false;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        state_.base[key] = SyncBase{rel, remote.hash, remote.rev, info.st_size, mtimeOf(info)};
+        state_.base[key] = SyncBase{rel, remote.hash, remote.rev, info.st_size, Files::mtimeNs(info)};
         markStateChanged();
     }
     emit("downloaded", rel, info.st_size);

@@ -1,6 +1,7 @@
 #include "threeway/TreeWalk.h"
 
 #include "common/Error.h"
+#include "common/Files.h"
 #include "threeway/IgnoredNames.h"
 
 #include <algorithm>
@@ -14,10 +15,6 @@
 namespace brindle::TreeWalk {
 
 namespace {
-
-int64_t mtimeOf(const struct stat& info) {
-    return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-}
 
 class Walker {
 public:
@@ -61,7 +58,8 @@ private:
         struct stat info {};
         if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return;  // gone meanwhile
         if (S_ISDIR(info.st_mode)) subfolder(parent, name, prefix);
-        else if (S_ISREG(info.st_mode)) result.files.push_back({prefix + name, info.st_size, mtimeOf(info)});
+        else if (S_ISREG(info.st_mode))
+            result.files.push_back({prefix + name, info.st_size, Files::mtimeNs(info)});
     }
 
     void subfolder(int parent, const char* name, const std::string& prefix) {
@@ -78,7 +76,7 @@ private:
     void removeIfStale(int parent, const char* name) {
         struct stat info {};
         if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) return;
-        if (now_ - static_cast<double>(mtimeOf(info)) / 1e9 > staleAfter_) ::unlinkat(parent, name, 0);
+        if (now_ - static_cast<double>(Files::mtimeNs(info)) / 1e9 > staleAfter_) ::unlinkat(parent, name, 0);
     }
 
     double now_;

@@ -1,5 +1,6 @@
 #include "app/Modes.h"
 #include "common/Files.h"
+#include "common/Text.h"
 #include "engine/EngineConfig.h"
 #include "engine/SyncEngine.h"
 #include "morsels/Morsels.h"
@@ -12,12 +13,6 @@
 namespace brindle::Modes {
 
 namespace {
-
-std::string joined(const std::vector<std::string>& items) {
-    std::string text;
-    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
-    return text;
-}
 
 Brindle::Account signedInAccount() {
     std::optional<Brindle::Account> account = Brindle::account();
@@ -44,7 +39,7 @@ int share(const Args& args) {
     Brindle::ShareOutcome outcome = Sharing::share(
         files, {args.at(2)}, "", config.folder, account, syncPass(engine), [](double) {},
         [](const std::string& line) { std::cout << line << std::endl; });
-    std::cout << "Shared with " << joined(outcome.shared) << std::endl;
+    std::cout << "Shared with " << Text::joined(outcome.shared, ", ") << std::endl;
     return 0;
 }
 
