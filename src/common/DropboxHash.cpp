@@ -18,7 +18,7 @@ namespace {
 
 // Files are read in chunks of this size; each 4 MiB block is hashed as its
 // chunks arrive, so memory stays at one chunk per thread.
-constexpr size_t kChunk = 1024 * 1024;
+constexpr size_t kChunk = size_t{1024} * 1024;
 
 // The digest machinery of one thread, set up once: fetching the algorithm
 // and allocating contexts per file would dominate the cost of small files.
@@ -55,8 +55,8 @@ public:
         unsigned int length = 0;
         EVP_DigestFinal_ex(outer_, digest, &length);
         static const char* kDigits = "0123456789abcdef";
-        std::string text(2 * length, '0');
-        for (unsigned int i = 0; i < length; ++i) {
+        std::string text(size_t{2} * length, '0');
+        for (size_t i = 0; i < length; ++i) {
             text[2 * i] = kDigits[digest[i] >> 4];
             text[2 * i + 1] = kDigits[digest[i] & 15];
         }

@@ -26,7 +26,7 @@ const char* kUnreadable = "Dropbox sent an answer Brindle couldn't read.";
 const char* kRefused = "Dropbox didn't accept the access Brindle was given.";
 const char* kFull = "Your Dropbox is full, so Brindle can't add more files to your Larder.";
 constexpr double kTimeout = 120;
-constexpr size_t kMaxErrorBody = 64 * 1024;
+constexpr size_t kMaxErrorBody = size_t{64} * 1024;
 
 std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 

@@ -111,7 +111,7 @@ TEST_F(DriveStoreTest, UndecodableCacheStartsEmpty) {
 }
 
 TEST_F(DriveStoreTest, UploadNeedsTheFileAndAMebibyteFree) {
-    writeFile(dir / "ten.bin", std::string(10 * 1048576, 't'));
+    writeFile(dir / "ten.bin", std::string(size_t{10} * 1048576, 't'));
     store->setFreeBytes([] { return std::optional<int64_t>(10 * 1048576 + 524288); });
     EXPECT_EQ(failureOf([&] { store->upload("ten.bin", dir / "ten.bin", std::nullopt); }),
               "The drive is full, so Brindle can't add more files to it.");

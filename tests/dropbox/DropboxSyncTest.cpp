@@ -64,9 +64,9 @@ protected:
 TEST_F(DropboxSyncTest, FaultsNeverCorruptOrLoseFiles) {
     for (int i = 0; i < 250; ++i) {
         test::writeFile(folder / ("up/" + std::to_string(i % 10) + "/local-" + std::to_string(i) + ".txt"),
-                        "local file " + std::to_string(i) + std::string(i * 37, 'l'));
+                        "local file " + std::to_string(i) + std::string(size_t(i) * 37, 'l'));
         server.dropbox().writeFile("down/" + std::to_string(i % 10) + "/remote-" + std::to_string(i) + ".txt",
-                                   "remote file " + std::to_string(i) + std::string(i * 41, 'r'));
+                                   "remote file " + std::to_string(i) + std::string(size_t(i) * 41, 'r'));
     }
     server.injectEvery("/2/files/", 5, {status(429, {{"Retry-After", "3"}}), status(503), kind(Fault::Kind::Drop),
                                         kind(Fault::Kind::Truncate)});
