@@ -62,3 +62,19 @@ TEST_F(SecretSafetyTest, DamagedFileThatCannotBeMovedAsideIsNotOverwritten) {
     Secrets::forgetCache();
     EXPECT_EQ(Secrets::get("b", "Svc"), std::nullopt);
 }
+
+TEST_F(SecretSafetyTest, LoginThatCannotStoreTheSignInRevokesAndFails) {
+    // given a config folder whose "brindle" is a file, so nothing can be stored there
+    test::writeFile(home.path() / "blocked/brindle", "");
+    service().scriptPolls({"approve"});
+
+    test::ProgramResult result = test::runBrindle(
+        {"--brindle-login", "Test box"},
+        {{"BRINDLE_LOGIN_PAUSE_SCALE", "0"}, {"XDG_CONFIG_HOME", (home.path() / "blocked").string()}}, 120);
+
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out.find("SIGNED_IN"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("error: Could not save the sign-in in "), std::string::npos) << result.err;
+    EXPECT_EQ(service().revokedTokens(), service().issuedTokens());
+    EXPECT_EQ(service().issuedTokens().size(), 1u);
+}

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/Modes.h"
+#include "common/Error.h"
 #include "common/Files.h"
 #include "service/BrindleSignIn.h"
 
@@ -65,7 +66,14 @@ int brindleLogin(const Args& args) {
             break;
     }
     Brindle::Account account{Brindle::serverURL(), outcome.deviceToken};
-    Brindle::storeAccount(account);
+    try {
+        Brindle::storeAccount(account);
+    } catch (const Error&) {
+        // The next process would be signed out: the token must not stay live.
+        Brindle::revoke(account);
+        Brindle::forgetAccount();
+        throw;
+    }
     std::cout << "SIGNED_IN" << std::endl;
     std::optional<std::string> repo = Brindle::connectedRepo(account);
     std::cout << "REPO " << repo.value_or("none") << "\n";
