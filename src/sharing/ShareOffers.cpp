@@ -46,7 +46,9 @@ bool ShareOffers::eligible(const fs::directory_entry& entry, Clock::time_point n
     if (!entry.is_regular_file(error) || leftOutByName(entry.path().filename().string())) return false;
     struct stat info {};
     if (::stat(entry.path().c_str(), &info) != 0) return false;
-    auto modified = Clock::time_point(std::chrono::seconds(info.st_mtim.tv_sec));
+    // To the nanosecond: a file written at 10.9 s is not settled at 13.5 s.
+    auto modified = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+        std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
     return modified + kSettleTime <= now;
 }
 
