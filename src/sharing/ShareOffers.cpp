@@ -1,6 +1,7 @@
 #include "sharing/ShareOffers.h"
 
 #include "common/Files.h"
+#include "common/Log.h"
 #include "common/Text.h"
 
 #include <nlohmann/json.hpp>
@@ -71,6 +72,11 @@ ShareOffers::Signatures ShareOffers::signatures() const {
         struct stat info {};
         if (::stat(it->path().c_str(), &info) != 0) continue;
         std::string relative = it->path().lexically_relative(root).generic_string();
+        if (!Text::isValidUTF8(relative)) {
+            // The state file is JSON, which holds only UTF-8 names.
+            Log::write("Share offers: left out " + Text::lossyUTF8(relative) + ": its name is not valid UTF-8");
+            continue;
+        }
         // Whole seconds, truncated toward zero also before 1970.
         long long seconds = info.st_mtim.tv_sec + (info.st_mtim.tv_sec < 0 && info.st_mtim.tv_nsec > 0 ? 1 : 0);
         map["Shared/" + relative] = std::to_string(info.st_size) + ":" + std::to_string(seconds);
@@ -101,8 +107,9 @@ void ShareOffers::save(const Signatures& map) const {
     fs::create_directories(state_.parent_path(), error);
     try {
         Files::writeAtomically(state_, nlohmann::json(map).dump());
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
         // The next check sees the old state and may offer the same files again.
+        Log::write("Share offers: could not save " + state_.string() + ": " + failure.what());
     }
 }
 

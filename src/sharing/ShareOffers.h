@@ -31,11 +31,12 @@ public:
     std::vector<std::string> check();
 
     // The current signature of every file that may be offered. A folder that
-    // cannot be walked gives an empty map.
+    // cannot be walked gives an empty map; a name that is not valid UTF-8 is
+    // left out with a log line.
     Signatures signatures() const;
 
-    // Writes the state file atomically; a failure is ignored (the next check
-    // may then offer the same files again).
+    // Writes the state file atomically; a failure is logged and otherwise
+    // ignored (the next check may then offer the same files again).
     void save(const Signatures& map) const;
 
 private:

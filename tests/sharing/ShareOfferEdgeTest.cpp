@@ -43,5 +43,17 @@ TEST_F(ShareOfferEdgeTest, SettleTimeCountsFractionsOfASecond) {
     EXPECT_EQ(offers_.check(), Keys{"Shared/late.txt"});
 }
 
+TEST_F(ShareOfferEdgeTest, NameThatIsNotUTF8IsLeftOutAndOffersGoOn) {
+    add("bad\xff.txt");
+    add("good.txt");
+    EXPECT_EQ(offers_.check(), Keys{});  // the baseline
+    add("new.txt");
+    EXPECT_EQ(offers_.check(), Keys{"Shared/new.txt"});
+    EXPECT_EQ(offers_.check(), Keys{});
+    EXPECT_NE(
+        test::readFile(home_.logFile()).find("Share offers: left out bad\xEF\xBF\xBD.txt: its name is not valid UTF-8"),
+        std::string::npos);
+}
+
 }  // namespace
 }  // namespace brindle
