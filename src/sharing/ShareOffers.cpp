@@ -85,21 +85,33 @@ ShareOffers::Signatures ShareOffers::signatures() const {
 }
 
 std::vector<std::string> ShareOffers::check() {
-    Signatures current = signatures();
+    std::vector<std::string> fresh = pending();
+    if (!fresh.empty()) markOffered(fresh);
+    return fresh;
+}
+
+std::vector<std::string> ShareOffers::pending() {
+    seen_ = signatures();
     std::optional<Signatures> known = stored(state_);
     if (!known) {
-        save(current);
+        save(seen_);
         return {};
     }
     std::vector<std::string> fresh;
-    for (const auto& [key, signature] : current) {
+    for (const auto& [key, signature] : seen_) {
         auto found = known->find(key);
         if (found == known->end() || found->second != signature) fresh.push_back(key);
     }
-    if (fresh.empty()) return fresh;
-    for (const std::string& key : fresh) (*known)[key] = current[key];
-    save(*known);
     return fresh;  // already sorted: the map's keys are in byte order
+}
+
+void ShareOffers::markOffered(const std::vector<std::string>& keys) {
+    Signatures known = stored(state_).value_or(Signatures{});
+    for (const std::string& key : keys) {
+        auto seen = seen_.find(key);
+        if (seen != seen_.end()) known[key] = seen->second;
+    }
+    save(known);
 }
 
 void ShareOffers::save(const Signatures& map) const {

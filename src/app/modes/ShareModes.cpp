@@ -1,3 +1,5 @@
+#include <iostream>
+
 #include "app/Modes.h"
 #include "common/Files.h"
 #include "engine/EngineConfig.h"
@@ -6,8 +8,6 @@
 #include "service/Brindle.h"
 #include "sharing/ShareOffers.h"
 #include "sharing/Sharing.h"
-
-#include <iostream>
 
 namespace brindle::Modes {
 
@@ -59,12 +59,15 @@ int sharedFolderCheck(const Args&) {
         // Checked before the check records anything, so the files stay new.
         if (addresses.empty()) throw Error("BRINDLE_SHARE_ANSWER holds no e-mail address.");
     }
-    for (const std::string& file : offers.check()) {
-        if (addresses.empty()) {
-            std::cout << "NEW " << file << std::endl;
-            continue;
-        }
+    if (addresses.empty()) {
+        for (const std::string& file : offers.check()) std::cout << "NEW " << file << std::endl;
+        return 0;
+    }
+    // A file counts as offered only once it was shared: after a failure it
+    // and the files after it come up again at the next check.
+    for (const std::string& file : offers.pending()) {
         Brindle::share(*account, {file}, addresses, "");
+        offers.markOffered({file});
         std::cout << "SHARED " << file << std::endl;
     }
     return 0;
