@@ -1,0 +1,21 @@
+#include <gtest/gtest.h>
+
+#include "common/Text.h"
+
+using namespace brindle;
+
+TEST(UnicodeText, TrimRemovesEveryKindOfWhiteSpaceAtTheEndsOnly) {
+    struct Case {
+        const char* given;
+        const char* trimmed;
+    };
+    for (const Case& each : {
+             Case{" \t\r\n plain \n", "plain"}, Case{"\u00A0\u00A0\u00A0", ""},   // a clipboard of no-break spaces
+             Case{"\u3000\u2003ann@x.org\u202F\u2028\u2029\u0085", "ann@x.org"},  // ideographic, em, narrow, separators
+             Case{"a\u00A0b", "a\u00A0b"},                                        // inside stays
+             Case{"\u200Bzero width\u200B", "\u200Bzero width\u200B"},            // not white space
+             Case{"\xFF \u00A0", "\xFF"},                                         // invalid bytes are kept
+         }) {
+        EXPECT_EQ(Text::trimUnicode(each.given), each.trimmed) << each.given;
+    }
+}
