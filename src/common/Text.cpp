@@ -106,6 +106,23 @@ std::string trimUnicode(std::string_view text) {
     return start < end ? std::string(text.substr(start, end - start)) : std::string();
 }
 
+std::string printable(std::string_view text) {
+    std::string valid = lossyUTF8(text);
+    std::string result;
+    result.reserve(valid.size());
+    for (size_t at = 0; at < valid.size();) {
+        auto [code, length] = codePointAt(std::string_view(valid).substr(at));
+        if (code == '\t' || code == '\n' || code == '\r')
+            result += ' ';
+        else if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            result += "\xEF\xBF\xBD";
+        else
+            result.append(valid, at, length);
+        at += length;
+    }
+    return result;
+}
+
 std::string base64(std::string_view bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3), '\0');
     int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),

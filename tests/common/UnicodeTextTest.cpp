@@ -19,3 +19,20 @@ TEST(UnicodeText, TrimRemovesEveryKindOfWhiteSpaceAtTheEndsOnly) {
         EXPECT_EQ(Text::trimUnicode(each.given), each.trimmed) << each.given;
     }
 }
+
+TEST(UnicodeText, PrintableKeepsServerTextOnOneHarmlessLine) {
+    struct Case {
+        const char* given;
+        const char* shown;
+    };
+    for (const Case& each : {
+             Case{"ABCD-1234", "ABCD-1234"},
+             Case{"x\nSIGNED_IN", "x SIGNED_IN"},
+             Case{"a\r\n\tb", "a   b"},
+             Case{"\x1B[2Jwiped\x07", "\uFFFD[2Jwiped\uFFFD"},
+             Case{"del\x7F c1\u0085 caf\u00E9", "del\uFFFD c1\uFFFD caf\u00E9"},
+             Case{"bad\xFF", "bad\uFFFD"},
+         }) {
+        EXPECT_EQ(Text::printable(each.given), each.shown) << each.given;
+    }
+}

@@ -1,6 +1,7 @@
 #include <iostream>
 
 #include "app/Modes.h"
+#include "common/Text.h"
 #include "common/Files.h"
 #include "engine/EngineConfig.h"
 #include "engine/SyncEngine.h"
@@ -15,7 +16,7 @@ namespace {
 
 std::string joined(const std::vector<std::string>& items) {
     std::string text;
-    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + Text::printable(item);
     return text;
 }
 
@@ -60,7 +61,7 @@ int sharedFolderCheck(const Args&) {
         if (addresses.empty()) throw Error("BRINDLE_SHARE_ANSWER holds no e-mail address.");
     }
     if (addresses.empty()) {
-        for (const std::string& file : offers.check()) std::cout << "NEW " << file << std::endl;
+        for (const std::string& file : offers.check()) std::cout << "NEW " << Text::printable(file) << std::endl;
         return 0;
     }
     // A file counts as offered only once it was shared: after a failure it
@@ -68,7 +69,7 @@ int sharedFolderCheck(const Args&) {
     for (const std::string& file : offers.pending()) {
         Brindle::share(*account, {file}, addresses, "");
         offers.markOffered({file});
-        std::cout << "SHARED " << file << std::endl;
+        std::cout << "SHARED " << Text::printable(file) << std::endl;
     }
     return 0;
 }
