@@ -5,19 +5,11 @@
 using namespace brindle;
 
 TEST(UnicodeText, TrimRemovesEveryKindOfWhiteSpaceAtTheEndsOnly) {
-    struct Case {
-        const char* given;
-        const char* trimmed;
-    };
-    for (const Case& each : {
-             Case{" \t\r\n plain \n", "plain"}, Case{"\u00A0\u00A0\u00A0", ""},   // a clipboard of no-break spaces
-             Case{"\u3000\u2003ann@x.org\u202F\u2028\u2029\u0085", "ann@x.org"},  // ideographic, em, narrow, separators
-             Case{"a\u00A0b", "a\u00A0b"},                                        // inside stays
-             Case{"\u200Bzero width\u200B", "\u200Bzero width\u200B"},            // not white space
-             Case{"\xFF \u00A0", "\xFF"},                                         // invalid bytes are kept
-         }) {
-        EXPECT_EQ(Text::trimUnicode(each.given), each.trimmed) << each.given;
-    }
+    EXPECT_EQ(Text::trimUnicode(" \t\r\n plain \n"), "plain");
+    EXPECT_EQ(Text::trimUnicode("\u00A0\u00A0\u3000"), "");  // a clipboard of no-break spaces
+    EXPECT_EQ(Text::trimUnicode("\u2003ann@x.org\u202F\u2028\u2029\u0085"), "ann@x.org");
+    // inside stays; invalid bytes and zero-width spaces are not white space
+    EXPECT_EQ(Text::trimUnicode("\xFF a\u00A0b \u200B\u00A0"), "\xFF a\u00A0b \u200B");
 }
 
 TEST(UnicodeText, PrintableKeepsServerTextOnOneHarmlessLine) {
