@@ -201,7 +201,8 @@ void Syncer::keepLocalFilesInTheWay() {
         std::vector<std::string> pieces;
         for (std::string& piece : Text::split(std::string_view(field).substr(0, tab), ' '))
             if (!piece.empty()) pieces.push_back(std::move(piece));
-        if (pieces.size() >= 4 && !holdsBlob(path, pieces[2], pieces[3])) moveAside(path, stamp);
+        // Submodule entries ("commit") leave the folder at their path alone.
+        if (pieces.size() >= 4 && pieces[1] == "blob" && !holdsBlob(path, pieces[2], pieces[3])) moveAside(path, stamp);
     }
 }
 
