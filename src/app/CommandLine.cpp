@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/Modes.h"
+#include "common/Text.h"
 
 #include <iostream>
 
@@ -65,7 +66,8 @@ int run(const std::vector<std::string>& args) {
         return status;
     } catch (const std::exception& failure) {
         std::cout.flush();
-        std::cerr << "error: " << failure.what() << std::endl;
+        // Descriptions carry server texts: one line, no terminal controls.
+        std::cerr << "error: " << Text::printable(failure.what()) << std::endl;
         return 1;
     }
 }

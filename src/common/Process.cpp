@@ -1,16 +1,17 @@
 #include "common/Process.h"
 
-#include "common/Error.h"
-
-#include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "common/Error.h"
 
 extern char** environ;
 
@@ -99,6 +100,27 @@ void drain(Pipe& out, Pipe& err, Outcome& outcome, pid_t pid, std::optional<Cloc
     }
 }
 
+// Waits for the child to end and returns its wait status, or nothing (errno
+// set) when waitpid fails for a reason other than an interrupting signal. A
+// child that closed its output early may still run: the deadline still holds.
+std::optional<int> reap(pid_t pid, std::optional<Clock::time_point> deadline) {
+    int status = 0;
+    while (deadline) {
+        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) return status;
+        if (done < 0 && errno != EINTR) return std::nullopt;
+        if (Clock::now() >= *deadline) {
+            ::kill(-pid, SIGTERM);
+            break;
+        }
+        ::usleep(5000);
+    }
+    for (;;) {
+        if (::waitpid(pid, &status, 0) == pid) return status;
+        if (errno != EINTR) return std::nullopt;
+    }
+}
+
 }  // namespace
 
 Outcome run(const std::string& executable, const std::vector<std::string>& args, const Options& options) {
@@ -145,30 +167,23 @@ Outcome run(const std::string& executable, const std::vector<std::string>& args,
     Outcome outcome;
     std::optional<Clock::time_point> deadline;
     if (options.timeout) {
-        deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*options.timeout));
+        deadline =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*options.timeout));
     }
     drain(out, err, outcome, pid, deadline);
 
-    int status = 0;
-    // A child that closed its output early may still run: keep the deadline.
-    while (deadline) {
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (done < 0 && errno != EINTR) break;
-        if (Clock::now() >= *deadline) {
-            ::kill(-pid, SIGTERM);
-            deadline.reset();
-            break;
-        }
-        ::usleep(5000);
+    std::optional<int> status = reap(pid, deadline);
+    if (!status) {
+        // Without the child's status nothing says it succeeded.
+        outcome.status = -1;
+        outcome.err += "Could not learn how " + executable + " ended: " + std::strerror(errno);
+    } else if (WIFEXITED(*status)) {
+        outcome.status = WEXITSTATUS(*status);
+    } else if (WIFSIGNALED(*status)) {
+        outcome.status = WTERMSIG(*status);
+    } else {
+        outcome.status = -1;
     }
-    if (!deadline) {
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) outcome.status = WTERMSIG(status);
-    else outcome.status = -1;
     return outcome;
 }
 

@@ -9,7 +9,7 @@ namespace brindle::Process {
 
 // What a finished child process produced. Output is raw bytes.
 struct Outcome {
-    int status = 0;  // exit status, or the signal number when a signal ended it
+    int status = 0;  // exit status, the signal number when a signal ended it, -1 when unknown
     std::string out;
     std::string err;
 };

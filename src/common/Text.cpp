@@ -1,6 +1,10 @@
 #include "common/Text.h"
 
 #include <openssl/evp.h>
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <utility>
 
 namespace brindle::Text {
 
@@ -31,6 +35,21 @@ size_t validSequenceLength(std::string_view bytes) {
     for (size_t i = 2; i < length; ++i)
         if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
     return length;
+}
+
+// The code point at the start of text and its length in bytes; length 0 for
+// an invalid sequence.
+std::pair<utf8proc_int32_t, size_t> codePointAt(std::string_view text) {
+    utf8proc_int32_t code = -1;
+    utf8proc_ssize_t length = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                                               static_cast<utf8proc_ssize_t>(text.size()), &code);
+    return {code, length > 0 ? static_cast<size_t>(length) : 0};
+}
+
+bool isUnicodeSpace(utf8proc_int32_t code) {
+    if ((code >= 0x09 && code <= 0x0D) || code == 0x85) return true;
+    utf8proc_category_t category = utf8proc_category(code);
+    return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL || category == UTF8PROC_CATEGORY_ZP;
 }
 
 bool isSpace(char c) {
@@ -71,6 +90,37 @@ std::string trim(std::string_view text) {
     while (begin < end && isSpace(text[begin])) ++begin;
     while (end > begin && isSpace(text[end - 1])) --end;
     return std::string(text.substr(begin, end - begin));
+}
+
+std::string trimUnicode(std::string_view text) {
+    size_t start = text.size(), end = 0;
+    for (size_t at = 0; at < text.size();) {
+        auto [code, length] = codePointAt(text.substr(at));
+        size_t next = at + (length > 0 ? length : 1);  // an invalid byte is kept, and is not space
+        if (length == 0 || !isUnicodeSpace(code)) {
+            start = std::min(start, at);
+            end = next;
+        }
+        at = next;
+    }
+    return start < end ? std::string(text.substr(start, end - start)) : std::string();
+}
+
+std::string printable(std::string_view text) {
+    std::string valid = lossyUTF8(text);
+    std::string result;
+    result.reserve(valid.size());
+    for (size_t at = 0; at < valid.size();) {
+        auto [code, length] = codePointAt(std::string_view(valid).substr(at));
+        if (code == '\t' || code == '\n' || code == '\r')
+            result += ' ';
+        else if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            result += "\xEF\xBF\xBD";
+        else
+            result.append(valid, at, length);
+        at += length;
+    }
+    return result;
 }
 
 std::string base64(std::string_view bytes) {

@@ -15,6 +15,18 @@ bool isValidUTF8(std::string_view bytes);
 // text without white space and line breaks at both ends.
 std::string trim(std::string_view text);
 
+// text without Unicode white space at both ends: besides the ASCII spaces and
+// line breaks also U+0085, no-break spaces (U+00A0, U+202F), the other
+// spaces of category Zs and the line and paragraph separators. Invalid
+// UTF-8 is kept byte for byte.
+std::string trimUnicode(std::string_view text);
+
+// text made safe to print as part of one line of output: invalid UTF-8
+// becomes U+FFFD, tabs and line breaks become spaces, and every other
+// control character (C0, DEL, C1) becomes U+FFFD, so that a text from a
+// server cannot forge lines or terminal escapes.
+std::string printable(std::string_view text);
+
 // Standard Base64 with padding and no line breaks.
 std::string base64(std::string_view bytes);
 

@@ -10,12 +10,14 @@
 #include <charconv>
 #include <cstring>
 #include <future>
+#include <set>
 
+#include "common/ConflictName.h"
 #include "common/Files.h"
-#include "common/Text.h"
-#include "service/GitHubError.h"
 #include "common/Log.h"
+#include "common/Text.h"
 #include "git/SyncerSupport.h"
+#include "service/GitHubError.h"
 
 namespace brindle {
 
@@ -173,10 +175,53 @@ void Syncer::pushLoop(std::optional<std::string> remote) {
 
 void Syncer::adoptRemote(const std::string& remoteTip) {
     // The folder had nothing to commit: take the remote's contents as they are.
+    // A hard reset overwrites untracked files without asking, and files left
+    // out of commits (over the size limit, ignored names) are untracked.
+    keepLocalFilesInTheWay();
     recordOperation({"adopt", kEmptyTree, remoteTip, {}});
     required({"reset", "-q", "--hard", kRemoteRef});
     clearOperation();
     Log::write("Downloaded existing Larder contents");
+}
+
+void Syncer::keepLocalFilesInTheWay() {
+    const std::string stamp = ConflictName::stamp(clock_());
+    std::set<std::string> folders;
+    for (const std::string& field : required({"ls-tree", "-r", "-l", "-z", kRemoteRef}).nulFields()) {
+        size_t tab = field.find('\t');
+        if (tab == std::string::npos) continue;
+        const std::string path = field.substr(tab + 1);
+        // Anything but a folder where the remote needs one would be replaced.
+        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+            std::string parent = path.substr(0, slash);
+            if (!folders.insert(parent).second) continue;
+            struct stat info {};
+            if (::lstat((folder_ / parent).c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) moveAside(parent, stamp);
+        }
+        std::vector<std::string> pieces;
+        for (std::string& piece : Text::split(std::string_view(field).substr(0, tab), ' '))
+            if (!piece.empty()) pieces.push_back(std::move(piece));
+        // Submodule entries ("commit") leave the folder at their path alone.
+        if (pieces.size() >= 4 && pieces[1] == "blob" && !holdsBlob(path, pieces[2], pieces[3])) moveAside(path, stamp);
+    }
+}
+
+bool Syncer::holdsBlob(const std::string& path, const std::string& blob, const std::string& size) const {
+    struct stat info {};
+    if (::lstat((folder_ / path).c_str(), &info) != 0) return true;  // nothing there to lose
+    if (!S_ISREG(info.st_mode) || std::to_string(info.st_size) != size) return false;
+    GitResult hashed = git_.run({"hash-object", "--no-filters", "--", (folder_ / path).string()});
+    return hashed.status == 0 && hashed.text() == blob;
+}
+
+void Syncer::moveAside(const std::string& path, const std::string& stamp) {
+    const std::string copy = ConflictName::make(folder_, path, deviceName_, stamp);
+    std::error_code ec;
+    fs::rename(folder_ / path, folder_ / copy, ec);
+    if (ec)
+        throw Error("Could not move " + (folder_ / path).string() +
+                    " aside before downloading the Larder: " + ec.message());
+    Log::write("Kept this computer's " + path + " as " + copy + "; the remote has its own " + path);
 }
 
 void Syncer::prepare() {

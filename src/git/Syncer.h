@@ -104,6 +104,15 @@ private:
     // remote: where the remote branch stands after the fetch.
     void pushLoop(std::optional<std::string> remote);
     void adoptRemote(const std::string& remoteTip);
+    // Before the folder takes the remote's tree: moves every local file or
+    // folder that the tree would replace (a different file at one of its
+    // paths, a file where it has a folder) aside as a conflict copy named for
+    // this computer. Throws brindle::Error when one cannot be moved.
+    void keepLocalFilesInTheWay();
+    // True when nothing is at the folder-relative path, or a regular file
+    // holding exactly blob (of the given size, as git lists it).
+    bool holdsBlob(const std::string& path, const std::string& blob, const std::string& size) const;
+    void moveAside(const std::string& path, const std::string& stamp);
     void resolveConflicts(const std::string& ref, const std::vector<std::string>& conflicted);
     void configureNewRepository();
     bool folderIsCaseInsensitive() const;

@@ -1,6 +1,7 @@
 #include "integrations/GoogleContactsClient.h"
 
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "common/Files.h"
 #include "common/Text.h"
@@ -87,12 +88,17 @@ std::string GoogleContactsClient::baseURL() {
 std::vector<GoogleContact> GoogleContactsClient::list() {
     std::vector<GoogleContact> contacts;
     std::map<std::string, std::string> query{{"personFields", kPersonFields}, {"pageSize", "1000"}};
+    std::set<std::string> tokensSeen;
     while (true) {
         json page = get(query);
         for (const auto& person : arrayAt(page, "connections"))
             if (person.is_object()) contacts.push_back(parse(person));
         auto next = page.find("nextPageToken");
         if (next == page.end() || !next->is_string()) break;
+        // A token seen before would start the same pages again, for ever.
+        if (!tokensSeen.insert(next->get<std::string>()).second)
+            throw IntegrationError("People API for \u201c" + label_ +
+                                   "\u201d sent the same page token twice; stopped reading its contacts.");
         query["pageToken"] = next->get<std::string>();
     }
     return contacts;

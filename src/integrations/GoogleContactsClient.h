@@ -23,8 +23,9 @@ public:
 
     // Every connection over all pages, in People API order. Throws
     // IntegrationError "People API failed for “label” (HTTP n)" on an error
-    // status, HTTP::TransportError when the request cannot complete, and
-    // whatever tokenProvider throws.
+    // status or when a page token comes back a second time (a listing that
+    // would never end), HTTP::TransportError when the request cannot
+    // complete, and whatever tokenProvider throws.
     std::vector<GoogleContact> list();
 
     // The flat record of one People API person object.

@@ -76,7 +76,7 @@ std::optional<Clip> copiedFile(Pasteboard& pasteboard) {
 std::optional<Clip> copiedText(Pasteboard& pasteboard) {
     std::optional<std::string> raw = pasteboard.data(Pasteboard::kPlainText);
     if (!raw) return std::nullopt;
-    std::string text = Text::trim(Text::lossyUTF8(*raw));
+    std::string text = Text::trimUnicode(Text::lossyUTF8(*raw));
     if (text.empty()) return std::nullopt;
     if (text.size() > kMaxTextBytes) throw Problem(kTextTooLong);
     return Clip::makeText(std::move(text));

@@ -23,7 +23,7 @@ namespace brindle::Morsels {
 struct Clip {
     enum class Kind { text, file };
     Kind kind = Kind::text;
-    std::string text;  // Kind::text: the trimmed text
+    std::string text;  // Kind::text: the text trimmed of Unicode white space
     std::string data;  // Kind::file: the bytes
     std::string name;  // Kind::file: the file name
 

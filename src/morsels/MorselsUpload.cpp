@@ -89,7 +89,7 @@ void notify(const std::string& message, bool ok) {
         current(message, ok);
         return;
     }
-    std::cout << message << std::endl;
+    std::cout << Text::printable(message) << std::endl;
 }
 
 }  // namespace brindle::Morsels

@@ -1,5 +1,6 @@
 #include "service/Brindle.h"
 
+#include "common/Error.h"
 #include "common/Files.h"
 #include "service/HTTP.h"
 #include "service/JsonFields.h"
@@ -100,8 +101,11 @@ std::optional<Account> account() {
 
 void storeAccount(const Account& account) {
     const std::string service = accountService();
-    Secrets::set(account.server, "server", service);
-    Secrets::set(account.deviceToken, "device-token", service);
+    bool stored = Secrets::set(account.server, "server", service);
+    stored = stored && Secrets::set(account.deviceToken, "device-token", service);
+    if (!stored)
+        throw Error("Could not save the sign-in in " + Secrets::file().string() +
+                    "; the log says why. Sign in again once it can be written.");
 }
 
 void forgetAccount() {

@@ -84,7 +84,8 @@ std::string accountService();
 // token without a server (or either one empty) counts as signed out.
 std::optional<Account> account();
 
-// Stores a sign-in: "server" first, then "device-token".
+// Stores a sign-in: "server" first, then "device-token". Throws
+// brindle::Error when either item could not be written.
 void storeAccount(const Account& account);
 
 // Deletes the sign-in: "server", then "device-token".

@@ -10,8 +10,8 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
-#include "common/Text.h"
 #include "common/Log.h"
+#include "common/Text.h"
 
 namespace brindle::SecretFile {
 
@@ -95,6 +95,51 @@ std::optional<std::string> unbase64(const std::string& text) {
     return bytes;
 }
 
+// The whole content of file; nothing when there is no such file. Throws when
+// it exists but cannot be read, so that a write never replaces items it did
+// not see.
+std::optional<std::string> readExisting(const fs::path& file) {
+    auto unreadable = [&file](int failure) {
+        return Error("Could not read " + file.string() + " (" + std::strerror(failure) + "); left it as it is");
+    };
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) return std::nullopt;
+    if (fd < 0) throw unreadable(errno);
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            text.append(buffer, static_cast<size_t>(got));
+        } else if (got == 0) {
+            break;
+        } else if (errno != EINTR) {
+            int failure = errno;
+            ::close(fd);
+            throw unreadable(failure);
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+// The store as it is on disk, to be changed and written back. A file that is
+// not a JSON object is kept aside rather than overwritten (it may be
+// repairable by hand); when it cannot be moved aside, nothing is written.
+json storeToChange(const fs::path& file) {
+    std::optional<std::string> text = readExisting(file);
+    if (!text || text->empty()) return json::object();
+    if (std::optional<json> parsed = parseStore(*text)) return std::move(*parsed);
+    fs::path aside = file.parent_path() / ("secrets.damaged-" + Files::newUUID().substr(0, 8) + ".json");
+    std::error_code failed;
+    fs::rename(file, aside, failed);
+    if (failed)
+        throw Error(file.string() + " was not readable and could not be kept as " + aside.string() + " (" +
+                    failed.message() + "); left it as it is");
+    Log::write("Secrets: " + file.string() + " was not readable; kept it as " + aside.string());
+    return json::object();
+}
+
 }  // namespace
 
 fs::path path() {
@@ -124,19 +169,7 @@ void update(const std::function<void(json& store)>& change) {
     prepareFolder(file.parent_path());
     WriterLock lock(file.parent_path() / "secrets.lock");
     tighten(file, kFileMode);
-    json store = json::object();
-    if (std::optional<std::string> text = Files::read(file)) {
-        if (std::optional<json> parsed = parseStore(*text)) {
-            store = std::move(*parsed);
-        } else if (!text->empty()) {
-            // Keep what cannot be read rather than overwrite it: it may be
-            // repairable by hand.
-            fs::path aside = file.parent_path() / ("secrets.damaged-" + Files::newUUID().substr(0, 8) + ".json");
-            std::error_code failed;
-            fs::rename(file, aside, failed);
-            Log::write("Secrets: " + file.string() + " was not readable; kept it as " + aside.string());
-        }
-    }
+    json store = storeToChange(file);
     change(store);
     std::string bytes;
     try {

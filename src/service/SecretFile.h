@@ -23,7 +23,9 @@ std::optional<std::string> read(const std::string& service, const std::string& a
 // Applies change to the store as it is on disk now and writes the result
 // atomically, all under an exclusive lock that every writer takes, so
 // concurrent writers (threads or processes) never lose each other's items.
-// Throws brindle::Error when the folder or file cannot be written.
+// Throws brindle::Error, writing nothing, when the folder or file cannot be
+// written, when the file exists but cannot be read, and when a file that is
+// not a JSON object cannot be moved aside (to "secrets.damaged-*.json").
 void update(const std::function<void(nlohmann::json& store)>& change);
 
 // The JSON form of a value: a string when it is UTF-8, else {"base64": ...}.

@@ -36,11 +36,13 @@ void followFile(Cache& shared) {
     shared.file = current;
 }
 
-void write(const std::string& what, const std::function<void(nlohmann::json&)>& change) {
+bool write(const std::string& what, const std::function<void(nlohmann::json&)>& change) {
     try {
         SecretFile::update(change);
+        return true;
     } catch (const std::exception& failure) {
         Log::write("Secrets: could not " + what + ": " + failure.what());
+        return false;
     }
 }
 
@@ -62,17 +64,24 @@ std::optional<std::string> get(const std::string& account, const std::string& se
     return value;
 }
 
-void set(const std::string& value, const std::string& account, const std::string& service) {
+bool set(const std::string& value, const std::string& account, const std::string& service) {
     Cache& shared = cache();
+    const std::string key = keyOf(account, service);
     {
         std::lock_guard<std::mutex> guard(shared.mutex);
         followFile(shared);
-        shared.items[keyOf(account, service)] = value;
+        shared.items[key] = value;
     }
-    write("store " + service + "/" + account, [&](nlohmann::json& store) {
+    bool stored = write("store " + service + "/" + account, [&](nlohmann::json& store) {
         if (!store[service].is_object()) store[service] = nlohmann::json::object();
         store[service][account] = SecretFile::encode(value);
     });
+    if (!stored) {
+        // Answer from the file again rather than from a value it never got.
+        std::lock_guard<std::mutex> guard(shared.mutex);
+        shared.items.erase(key);
+    }
+    return stored;
 }
 
 void remove(const std::string& account, const std::string& service) {

@@ -23,8 +23,9 @@ namespace brindle::Secrets {
 std::optional<std::string> get(const std::string& account, const std::string& service);
 
 // Stores value under (service, account), replacing any previous one. Never
-// throws; a failure to write is logged.
-void set(const std::string& value, const std::string& account, const std::string& service);
+// throws; returns false when it could not be written (the reason is logged,
+// and a file that could not be read is left as it is).
+bool set(const std::string& value, const std::string& account, const std::string& service);
 
 // Deletes the item. Never throws; a failure to write is logged.
 void remove(const std::string& account, const std::string& service);

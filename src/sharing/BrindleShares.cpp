@@ -40,7 +40,7 @@ std::vector<std::string> splitEmails(const std::vector<std::string>& texts) {
         while (start <= text.size()) {
             size_t end = text.find_first_of(",; \n\t", start);
             if (end == std::string::npos) end = text.size();
-            std::string address = lowered(Text::trim(std::string_view(text).substr(start, end - start)));
+            std::string address = lowered(Text::trimUnicode(std::string_view(text).substr(start, end - start)));
             if (!address.empty() && std::find(addresses.begin(), addresses.end(), address) == addresses.end())
                 addresses.push_back(address);
             start = end + 1;

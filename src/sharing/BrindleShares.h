@@ -28,7 +28,8 @@ private:
 };
 
 // The addresses in texts as typed: split at commas, semicolons, spaces, line
-// feeds and tabs, trimmed, lower-cased, empty pieces and repeats dropped, in
+// feeds and tabs, trimmed of Unicode white space (no-break spaces too),
+// lower-cased, empty pieces and repeats dropped, in
 // order of first appearance. No further validation.
 std::vector<std::string> splitEmails(const std::vector<std::string>& texts);
 

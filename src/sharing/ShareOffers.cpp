@@ -1,6 +1,7 @@
 #include "sharing/ShareOffers.h"
 
 #include "common/Files.h"
+#include "common/Log.h"
 #include "common/Text.h"
 
 #include <nlohmann/json.hpp>
@@ -46,7 +47,9 @@ bool ShareOffers::eligible(const fs::directory_entry& entry, Clock::time_point n
     if (!entry.is_regular_file(error) || leftOutByName(entry.path().filename().string())) return false;
     struct stat info {};
     if (::stat(entry.path().c_str(), &info) != 0) return false;
-    auto modified = Clock::time_point(std::chrono::seconds(info.st_mtim.tv_sec));
+    // To the nanosecond: a file written at 10.9 s is not settled at 13.5 s.
+    auto modified = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+        std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
     return modified + kSettleTime <= now;
 }
 
@@ -69,6 +72,11 @@ ShareOffers::Signatures ShareOffers::signatures() const {
         struct stat info {};
         if (::stat(it->path().c_str(), &info) != 0) continue;
         std::string relative = it->path().lexically_relative(root).generic_string();
+        if (!Text::isValidUTF8(relative)) {
+            // The state file is JSON, which holds only UTF-8 names.
+            Log::write("Share offers: left out " + Text::lossyUTF8(relative) + ": its name is not valid UTF-8");
+            continue;
+        }
         // Whole seconds, truncated toward zero also before 1970.
         long long seconds = info.st_mtim.tv_sec + (info.st_mtim.tv_sec < 0 && info.st_mtim.tv_nsec > 0 ? 1 : 0);
         map["Shared/" + relative] = std::to_string(info.st_size) + ":" + std::to_string(seconds);
@@ -77,21 +85,33 @@ ShareOffers::Signatures ShareOffers::signatures() const {
 }
 
 std::vector<std::string> ShareOffers::check() {
-    Signatures current = signatures();
+    std::vector<std::string> fresh = pending();
+    if (!fresh.empty()) markOffered(fresh);
+    return fresh;
+}
+
+std::vector<std::string> ShareOffers::pending() {
+    seen_ = signatures();
     std::optional<Signatures> known = stored(state_);
     if (!known) {
-        save(current);
+        save(seen_);
         return {};
     }
     std::vector<std::string> fresh;
-    for (const auto& [key, signature] : current) {
+    for (const auto& [key, signature] : seen_) {
         auto found = known->find(key);
         if (found == known->end() || found->second != signature) fresh.push_back(key);
     }
-    if (fresh.empty()) return fresh;
-    for (const std::string& key : fresh) (*known)[key] = current[key];
-    save(*known);
     return fresh;  // already sorted: the map's keys are in byte order
+}
+
+void ShareOffers::markOffered(const std::vector<std::string>& keys) {
+    Signatures known = stored(state_).value_or(Signatures{});
+    for (const std::string& key : keys) {
+        auto seen = seen_.find(key);
+        if (seen != seen_.end()) known[key] = seen->second;
+    }
+    save(known);
 }
 
 void ShareOffers::save(const Signatures& map) const {
@@ -99,8 +119,9 @@ void ShareOffers::save(const Signatures& map) const {
     fs::create_directories(state_.parent_path(), error);
     try {
         Files::writeAtomically(state_, nlohmann::json(map).dump());
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
         // The next check sees the old state and may offer the same files again.
+        Log::write("Share offers: could not save " + state_.string() + ": " + failure.what());
     }
 }
 

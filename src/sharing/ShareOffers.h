@@ -30,12 +30,19 @@ public:
     // everything present as the baseline.
     std::vector<std::string> check();
 
+    // The keys that are new or changed, sorted, without recording them (the
+    // first check still records its baseline). markOffered then records
+    // those of them that were offered, with the signature pending() saw.
+    std::vector<std::string> pending();
+    void markOffered(const std::vector<std::string>& keys);
+
     // The current signature of every file that may be offered. A folder that
-    // cannot be walked gives an empty map.
+    // cannot be walked gives an empty map; a name that is not valid UTF-8 is
+    // left out with a log line.
     Signatures signatures() const;
 
-    // Writes the state file atomically; a failure is ignored (the next check
-    // may then offer the same files again).
+    // Writes the state file atomically; a failure is logged and otherwise
+    // ignored (the next check may then offer the same files again).
     void save(const Signatures& map) const;
 
 private:
@@ -44,6 +51,7 @@ private:
     std::filesystem::path dir_;
     std::filesystem::path state_;
     std::function<Clock::time_point()> now_;
+    Signatures seen_;  // what the last pending() saw
 };
 
 }  // namespace brindle

@@ -1,14 +1,16 @@
 #include "sharing/SharedFolder.h"
 
-#include "common/Files.h"
-#include "common/Text.h"
-#include "sharing/BrindleShares.h"
-
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "common/Files.h"
+#include "common/Text.h"
+#include "sharing/BrindleShares.h"
 
 namespace brindle::SharedFolder {
 
@@ -25,8 +27,8 @@ std::string displayName(const fs::path& file) {
 void checkIsFile(const fs::path& file) {
     std::error_code error;
     if (!fs::is_regular_file(file, error))
-        throw Brindle::ShareFailure("not_a_file",
-                                    displayName(file) + " is not a file. Folders can't be shared yet; share the files inside.");
+        throw Brindle::ShareFailure(
+            "not_a_file", displayName(file) + " is not a file. Folders can't be shared yet; share the files inside.");
 }
 
 std::string candidate(const std::string& name, int n) {
@@ -64,31 +66,75 @@ void backdate(const fs::path& copy, const fs::path& source, Clock::time_point no
     throw Error("Couldn't copy " + source.filename().string() + " into your Larder: " + why);
 }
 
+bool linksUnsupported(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK;
+}
+
+// Moves every byte from in to out; 0 or the errno of the failure.
+int pump(int in, int out) {
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return got == 0 ? 0 : errno;
+        for (ssize_t done = 0; done < got;) {
+            ssize_t put = ::write(out, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put < 0) return errno;
+            done += put;
+        }
+    }
+}
+
+// Copies source into a new file target, never over an existing one (EEXIST).
+// Returns 0 or the errno of the failure, which leaves no target behind.
+int copyToNewFile(const fs::path& source, const fs::path& target) {
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    struct stat info {};
+    mode_t mode = ::fstat(in, &info) == 0 ? (info.st_mode & 0777) : 0644;
+    int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (out < 0) {
+        int failure = errno;
+        ::close(in);
+        return failure;
+    }
+    int failure = pump(in, out);
+    if (::close(out) != 0 && failure == 0) failure = errno;
+    ::close(in);
+    if (failure != 0) ::unlink(target.c_str());
+    return failure;
+}
+
+// Gives temporary the name target unless a file of that name exists. Returns
+// 0, or the errno of the failure (EEXIST when the name is taken).
+int claimName(const fs::path& temporary, const fs::path& target) {
+    if (::link(temporary.c_str(), target.c_str()) == 0) return 0;
+    if (!linksUnsupported(errno)) return errno;
+    // vfat and some FUSE file systems have no hard links.
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    return copyToNewFile(temporary, target);
+}
+
 // Copies source into folder under a free name, without ever replacing a
-// file: the copy is written under a temporary name and then linked to a
-// name that is still free.
+// file: the copy is written under a temporary name and then given a name
+// that is still free.
 std::string copyInto(const fs::path& folder, const fs::path& source, Clock::time_point now) {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) copyFailed(source, error.message());
     fs::path temporary = folder / Files::temporaryName();
-    fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error);
-    if (error) {
-        fs::remove(temporary, error);
-        copyFailed(source, error.message());
-    }
-    backdate(temporary, source, now);
+    if (int failure = copyToNewFile(source, temporary)) copyFailed(source, std::strerror(failure));
     const std::string name = source.filename().string();
     for (int n = 1;; ++n) {
         std::string target = candidate(name, n);
-        if (::link(temporary.c_str(), (folder / target).c_str()) == 0) {
-            fs::remove(temporary, error);
-            return target;
-        }
-        if (errno == EEXIST) continue;
-        std::string why = std::strerror(errno);
-        fs::remove(temporary, error);
-        copyFailed(source, why);
+        int failure = claimName(temporary, folder / target);
+        if (failure == EEXIST) continue;
+        fs::remove(temporary, error);  // already gone after a rename
+        if (failure != 0) copyFailed(source, std::strerror(failure));
+        backdate(folder / target, source, now);
+        return target;
     }
 }
 

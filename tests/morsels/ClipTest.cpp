@@ -52,6 +52,13 @@ TEST_F(ClipTest, CopiedFileBeatsTextUpToTheSizeLimit) {
     EXPECT_EQ(refusal(), "That file is too big for a morsel (over 5 MB).");
 }
 
+TEST_F(ClipTest, TextIsTrimmedOfUnicodeWhiteSpace) {
+    put("public.utf8-plain-text", "\u00A0\u2003note to self\u00A0\n");
+    EXPECT_EQ(capture().text, "note to self");
+    put("public.utf8-plain-text", "\u00A0\u00A0\u3000");  // nothing to send
+    EXPECT_EQ(refusal(), "The clipboard is empty.");
+}
+
 TEST_F(ClipTest, OnlyRegularLocalFilesAreRead) {
     // A pipe would block for ever; a folder or another host's file cannot be read.
     ASSERT_EQ(::mkfifo((files_ / "pipe").c_str(), 0600), 0);

@@ -179,5 +179,21 @@ TEST_F(ShareModeTest, FolderCheckRecoversFromBadState) {
     EXPECT_EQ(check().out, "NEW Shared/b.txt\n");
 }
 
+TEST_F(ShareModeTest, FolderCheckOffersAgainWhatItCouldNotShare) {
+    check();
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) addShared(name);
+    Fault refused;
+    refused.status = 503;
+    server_.injectEvery("/api/v1/shares", 2, {refused});
+
+    test::ProgramResult failed = check("ann@x.org");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "SHARED Shared/a.txt\n");
+    server_.clearFaults();
+    test::ProgramResult retried = check("ann@x.org");
+    EXPECT_EQ(retried.status, 0) << retried.err;
+    EXPECT_EQ(retried.out, "SHARED Shared/b.txt\nSHARED Shared/c.txt\n");
+}
+
 }  // namespace
 }  // namespace brindle

@@ -16,6 +16,9 @@ using Clock = std::chrono::system_clock;
 TEST(SplitEmailsTest, SplitsTrimsLowersAndDropsRepeats) {
     EXPECT_EQ(Brindle::splitEmails({"Ann@Example.COM, bob@x.org;ann@example.com", "\tÉLODIE@x.fr\n\nbob@x.org ;"}),
               (std::vector<std::string>{"ann@example.com", "bob@x.org", "élodie@x.fr"}));
+    // no-break spaces around an address, as pasted from a web page or a mail client
+    EXPECT_EQ(Brindle::splitEmails({"\u00A0Ann@example.com\u00A0", "ann@example.com\u202F"}),
+              std::vector<std::string>{"ann@example.com"});
 }
 
 time_t modified(const fs::path& path) {

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "app/Modes.h"
+#include "common/Text.h"
+#include "common/Error.h"
 #include "common/Files.h"
 #include "service/BrindleSignIn.h"
 
@@ -44,8 +46,8 @@ int brindleLogout(const Args&) {
 int brindleLogin(const Args& args) {
     Brindle::DeviceCode code = Brindle::requestCode(args.at(2));
     // The caller shows the code while we wait, so it must leave at once.
-    std::cout << "CODE " << code.userCode << std::endl;
-    std::cerr << "Approve this device at " << code.completeURL << std::endl;
+    std::cout << "CODE " << Text::printable(code.userCode) << std::endl;
+    std::cerr << "Approve this device at " << Text::printable(code.completeURL) << std::endl;
     const double scale = pauseScale();
     Brindle::SignInOutcome outcome =
         Brindle::waitForApproval(code, [scale](long long seconds) { return pause(seconds, scale); });
@@ -65,10 +67,17 @@ int brindleLogin(const Args& args) {
             break;
     }
     Brindle::Account account{Brindle::serverURL(), outcome.deviceToken};
-    Brindle::storeAccount(account);
+    try {
+        Brindle::storeAccount(account);
+    } catch (const Error&) {
+        // The next process would be signed out: the token must not stay live.
+        Brindle::revoke(account);
+        Brindle::forgetAccount();
+        throw;
+    }
     std::cout << "SIGNED_IN" << std::endl;
     std::optional<std::string> repo = Brindle::connectedRepo(account);
-    std::cout << "REPO " << repo.value_or("none") << "\n";
+    std::cout << "REPO " << Text::printable(repo.value_or("none")) << "\n";
     return 0;
 }
 

@@ -1,4 +1,5 @@
 #include "app/Modes.h"
+#include "common/Text.h"
 
 #include "common/Error.h"
 #include "drives/DriveRegistration.h"
@@ -14,7 +15,7 @@ int driveAdd(const Args& args) {
     if (!account) throw Error("You're signed out of Brindle.");
     const std::string& label = args.at(3);
     std::string id = DriveRegistration::registerDrive(args.at(2), label, *account);
-    std::cout << "Added \"" << label << "\" " << id << std::endl;
+    std::cout << "Added \"" << Text::printable(label) << "\" " << Text::printable(id) << std::endl;
     return 0;
 }
 

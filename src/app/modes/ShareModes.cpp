@@ -1,3 +1,5 @@
+#include <iostream>
+
 #include "app/Modes.h"
 #include "common/Files.h"
 #include "common/Text.h"
@@ -7,8 +9,6 @@
 #include "service/Brindle.h"
 #include "sharing/ShareOffers.h"
 #include "sharing/Sharing.h"
-
-#include <iostream>
 
 namespace brindle::Modes {
 
@@ -39,7 +39,7 @@ int share(const Args& args) {
     Brindle::ShareOutcome outcome = Sharing::share(
         files, {args.at(2)}, "", config.folder, account, syncPass(engine), [](double) {},
         [](const std::string& line) { std::cout << line << std::endl; });
-    std::cout << "Shared with " << Text::joined(outcome.shared, ", ") << std::endl;
+    std::cout << "Shared with " << Text::printable(Text::joined(outcome.shared, ", ")) << std::endl;
     return 0;
 }
 
@@ -54,13 +54,16 @@ int sharedFolderCheck(const Args&) {
         // Checked before the check records anything, so the files stay new.
         if (addresses.empty()) throw Error("BRINDLE_SHARE_ANSWER holds no e-mail address.");
     }
-    for (const std::string& file : offers.check()) {
-        if (addresses.empty()) {
-            std::cout << "NEW " << file << std::endl;
-            continue;
-        }
+    if (addresses.empty()) {
+        for (const std::string& file : offers.check()) std::cout << "NEW " << Text::printable(file) << std::endl;
+        return 0;
+    }
+    // A file counts as offered only once it was shared: after a failure it
+    // and the files after it come up again at the next check.
+    for (const std::string& file : offers.pending()) {
         Brindle::share(*account, {file}, addresses, "");
-        std::cout << "SHARED " << file << std::endl;
+        offers.markOffered({file});
+        std::cout << "SHARED " << Text::printable(file) << std::endl;
     }
     return 0;
 }
