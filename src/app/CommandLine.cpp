@@ -1,8 +1,8 @@
 #include "app/CommandLine.h"
 
-#include "app/Modes.h"
-
 #include <iostream>
+
+#include "app/Modes.h"
 
 namespace brindle::CommandLine {
 
@@ -18,7 +18,9 @@ const std::vector<Entry> kCountTwo{{"--sync-once", Modes::syncOnce},
                                    {"--morsel-clipboard", Modes::morselClipboard},
                                    {"--shared-folder-check", Modes::sharedFolderCheck},
                                    {"--brindle-status", Modes::brindleStatus},
-                                   {"--brindle-logout", Modes::brindleLogout}};
+                                   {"--brindle-logout", Modes::brindleLogout},
+                                   {"--help", Modes::help},
+                                   {"--version", Modes::version}};
 const std::vector<Entry> kCountThree{{"--plaud-once", Modes::plaudOnce},
                                      {"--contacts-once", Modes::contactsOnce},
                                      {"--brindle-login", Modes::brindleLogin},
@@ -26,9 +28,8 @@ const std::vector<Entry> kCountThree{{"--plaud-once", Modes::plaudOnce},
 const std::vector<Entry> kCountFour{{"--drive-add", Modes::driveAdd}};
 const std::vector<Entry> kCountSix{{"--sync-once", Modes::syncOnceFolder}};
 // Tried for every count of four or more, after the count-specific mode.
-const std::vector<Entry> kFourOrMore{{"--share", Modes::share},
-                                     {"--plaud-once", Modes::plaudOnce},
-                                     {"--settings-snapshot", Modes::settingsSnapshot}};
+const std::vector<Entry> kFourOrMore{
+    {"--share", Modes::share}, {"--plaud-once", Modes::plaudOnce}, {"--settings-snapshot", Modes::settingsSnapshot}};
 
 const Entry* lookup(const std::vector<Entry>& table, const std::string& first) {
     for (const auto& entry : table)
