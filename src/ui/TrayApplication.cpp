@@ -107,7 +107,7 @@ int run(const std::vector<std::string>&) {
 }
 
 int settingsSnapshot(const std::vector<std::string>& args) {
-    if (!Files::env("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (Files::env("QT_QPA_PLATFORM").value_or("").empty()) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication qt(argc, argv);
     QApplication::setStyle("Fusion");
     QApplication::setPalette(QApplication::style()->standardPalette());
