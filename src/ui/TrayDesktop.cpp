@@ -132,7 +132,7 @@ QIcon TrayDesktop::icon(const std::string& symbol) {
 
 void TrayDesktop::setIcon(const std::string& symbol) {
     tray_.setIcon(icon(symbol));
-    if (trayAvailable()) tray_.show();
+    if (!tray_.isVisible()) tray_.show();
 }
 
 void TrayDesktop::setMenu(const Menu& menu) {

@@ -1,0 +1,192 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QObject>
+#include <QStringList>
+#include <chrono>
+#include <csignal>
+#include <regex>
+#include <thread>
+
+#include "QtTestApplication.h"
+#include "devserver/BrindleService.h"
+#include "devserver/DevServer.h"
+#include "service/Brindle.h"
+#include "service/Secrets.h"
+#include "support/DesktopSession.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace brindle::test {
+
+// The part of a desktop shell that collects tray icons: it owns
+// org.kde.StatusNotifierWatcher, says a host is there, and remembers the
+// items that register.
+class FakeStatusNotifierWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+
+public:
+    explicit FakeStatusNotifierWatcher(QDBusConnection bus) : bus_(bus) {
+        bus_.registerObject(
+            "/StatusNotifierWatcher", this,
+            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSignals);
+        registered_ = bus_.registerService("org.kde.StatusNotifierWatcher");
+    }
+
+    bool registered() const { return registered_; }
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+    QStringList items() const { return items_; }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) {
+        items_ << service;
+        emit StatusNotifierItemRegistered(service);
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+
+signals:
+    void StatusNotifierItemRegistered(const QString& service);
+    void StatusNotifierItemUnregistered(const QString& service);
+    void StatusNotifierHostRegistered();
+
+private:
+    QDBusConnection bus_;
+    bool registered_ = false;
+    QStringList items_;
+};
+
+}  // namespace brindle::test
+
+using namespace brindle;
+
+namespace {
+
+// Serves the test's own D-Bus objects while waiting (up to about 30 s).
+template <typename Check>
+bool pumpUntil(Check done) {
+    for (int i = 0; i < 600 && !done(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    return done();
+}
+
+// Runs a program while the test keeps serving its D-Bus objects (the tray
+// may ask the watcher while it answers); returns its output.
+std::string runServing(const std::vector<std::string>& argv) {
+    test::TempDir folder;
+    std::string out = (folder / "out").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const std::string& each : argv) args.push_back(const_cast<char*>(each.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    int spawned = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return "could not start " + argv[0];
+    int status = 0;
+    pumpUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+    return test::readFile(out);
+}
+
+// The tray program on a private bus and X server, signed in to the stand-in.
+class TrayDBusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::qtApplication();
+        if (!session.available()) GTEST_SKIP() << "no dbus-daemon or Xvfb";
+        server.start();
+        server.brindle().setAcceptAnyToken(true);
+        server.brindle().setStores({});
+        server.brindle().setGitHubRepo(std::nullopt);
+        Secrets::forgetCache();
+        Brindle::storeAccount({server.url(), "device-token-1"});
+        Secrets::forgetCache();
+        bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
+            QString::fromStdString(session.busAddress()), "shell-" + QString::number(++connections)));
+    }
+    void TearDown() override {
+        if (tray > 0) {
+            ::kill(tray, SIGTERM);
+            int status = 0;
+            ::waitpid(tray, &status, 0);
+        }
+        bus.reset();
+    }
+
+    void startTray() {
+        std::filesystem::create_directories(home.path() / "run");
+        std::filesystem::permissions(home.path() / "run", std::filesystem::perms::owner_all);
+        std::vector<std::string> env;
+        for (char** each = environ; *each; ++each) {
+            std::string entry = *each;
+            if (entry.rfind("QT_QPA_PLATFORM=", 0) != 0) env.push_back(entry);
+        }
+        env.push_back("DISPLAY=" + session.display());
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=" + session.busAddress());
+        env.push_back("XDG_RUNTIME_DIR=" + (home.path() / "run").string());
+        env.push_back("BRINDLE_URL=" + server.url());
+        env.push_back("LARDER_FOLDER=" + (home.path() / "Larder").string());
+        std::vector<char*> envp;
+        for (std::string& entry : env) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        const char* argv[] = {BRINDLE_BIN, nullptr};
+        ASSERT_EQ(::posix_spawn(&tray, BRINDLE_BIN, nullptr, nullptr, const_cast<char**>(argv), envp.data()), 0);
+    }
+
+    std::string gdbus(const std::string& dest, const std::string& path, std::vector<std::string> call) {
+        std::vector<std::string> argv{"/usr/bin/gdbus", "call", "--address", session.busAddress(), "--dest", dest,
+                                      "--object-path",  path,   "--method"};
+        argv.insert(argv.end(), call.begin(), call.end());
+        return runServing(argv);
+    }
+
+    static inline int connections = 0;
+    test::IsolatedHome home;
+    test::DesktopSession session{true};
+    devserver::DevServer server;
+    std::unique_ptr<QDBusConnection> bus;
+    pid_t tray = 0;
+};
+
+TEST_F(TrayDBusTest, AShellReadsTheMenuOverDBusMenuAndSyncNowReachesTheService) {
+    test::FakeStatusNotifierWatcher watcher(*bus);
+    ASSERT_TRUE(watcher.registered());
+    startTray();
+    ASSERT_TRUE(pumpUntil([&] { return !watcher.items().isEmpty(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !server.requestsTo("/api/v1/config").empty(); }));  // the first pass
+
+    QString item = watcher.items().front();
+    std::string menu = gdbus(item.toStdString(), "/StatusNotifierItem",
+                             {"org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem", "Menu"});
+    std::smatch path;
+    ASSERT_TRUE(std::regex_search(menu, path, std::regex("objectpath '([^']+)'"))) << item.toStdString() << menu;
+    std::string menuPath = path[1].str();
+    std::string layout = gdbus(item.toStdString(), menuPath, {"com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"});
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(layout, found, std::regex(R"(\((\d+), \{[^}]*'label': <'Sync Now'>)"))) << layout;
+    EXPECT_NE(layout.find("Quit Brindle"), std::string::npos);
+    EXPECT_NE(layout.find("Connect GitHub or Dropbox on brindle.app to start syncing"), std::string::npos);
+
+    server.clearRequests();
+    gdbus(item.toStdString(), menuPath, {"com.canonical.dbusmenu.Event", found[1].str(), "clicked", "<0>", "0"});
+    EXPECT_TRUE(pumpUntil([&] { return !server.requestsTo("/api/v1/config").empty(); }));
+}
+
+}  // namespace
+
+#include "TrayDBusTest.moc"
