@@ -176,7 +176,8 @@ TEST_F(TrayDBusTest, AShellReadsTheMenuOverDBusMenuAndSyncNowReachesTheService) 
     std::smatch path;
     ASSERT_TRUE(std::regex_search(menu, path, std::regex("objectpath '([^']+)'"))) << item.toStdString() << menu;
     std::string menuPath = path[1].str();
-    std::string layout = gdbus(item.toStdString(), menuPath, {"com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"});
+    std::string layout =
+        gdbus(item.toStdString(), menuPath, {"com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"});
     std::smatch found;
     ASSERT_TRUE(std::regex_search(layout, found, std::regex(R"(\((\d+), \{[^}]*'label': <'Sync Now'>)"))) << layout;
     EXPECT_NE(layout.find("Quit Brindle"), std::string::npos);
@@ -185,6 +186,22 @@ TEST_F(TrayDBusTest, AShellReadsTheMenuOverDBusMenuAndSyncNowReachesTheService) 
     server.clearRequests();
     gdbus(item.toStdString(), menuPath, {"com.canonical.dbusmenu.Event", found[1].str(), "clicked", "<0>", "0"});
     EXPECT_TRUE(pumpUntil([&] { return !server.requestsTo("/api/v1/config").empty(); }));
+}
+
+// Given the clipboard holding a text, Control+Alt+T pressed on the X server
+// (by xdotool) reaches the tray's key grab, which sends the text to Morsels.
+TEST_F(TrayDBusTest, TheHotKeySendsTheClipboardToMorsels) {
+    if (!std::filesystem::exists("/usr/bin/xdotool") || !std::filesystem::exists("/usr/bin/xclip"))
+        GTEST_SKIP() << "no xdotool or xclip";
+    test::FakeStatusNotifierWatcher watcher(*bus);
+    startTray();
+    ASSERT_TRUE(pumpUntil([&] { return !watcher.items().isEmpty(); }));
+    std::string display = "DISPLAY=" + session.display();
+    // xclip stays in the background and serves the selection until it is replaced.
+    runServing({"/bin/sh", "-c", display + " sh -c 'printf \"buy oat milk\" | xclip -selection clipboard'"});
+    runServing({"/usr/bin/env", display, "/usr/bin/xdotool", "key", "ctrl+alt+t"});
+    ASSERT_TRUE(pumpUntil([&] { return !server.brindle().morsels().empty(); }));
+    EXPECT_NE(server.brindle().morsels().at(0).body.find("buy oat milk"), std::string::npos);
 }
 
 }  // namespace
