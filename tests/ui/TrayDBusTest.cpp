@@ -66,6 +66,48 @@ private:
     QStringList items_;
 };
 
+// A notification server of a desktop shell: it records what is posted and
+// can answer a notification the way a user would.
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Posted {
+        uint id;
+        QString summary, body;
+        QStringList actions;
+    };
+
+    explicit FakeNotificationServer(QDBusConnection bus) : bus_(bus) {
+        bus_.registerObject("/org/freedesktop/Notifications", this,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
+        registered_ = bus_.registerService("org.freedesktop.Notifications");
+    }
+    bool registered() const { return registered_; }
+    const std::vector<Posted>& posted() const { return posted_; }
+    void reply(uint id, const QString& text) { emit NotificationReplied(id, text); }
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList& actions, const QVariantMap&, int) {
+        posted_.push_back({static_cast<uint>(posted_.size() + 1), summary, body, actions});
+        return posted_.back().id;
+    }
+    QStringList GetCapabilities() { return {"actions", "body", "inline-reply"}; }
+    void CloseNotification(uint) {}
+
+signals:
+    void ActionInvoked(uint id, const QString& action);
+    void NotificationReplied(uint id, const QString& text);
+    void NotificationClosed(uint id, uint reason);
+
+private:
+    QDBusConnection bus_;
+    bool registered_ = false;
+    std::vector<Posted> posted_;
+};
+
 }  // namespace brindle::test
 
 using namespace brindle;
@@ -141,6 +183,7 @@ protected:
         env.push_back("XDG_RUNTIME_DIR=" + (home.path() / "run").string());
         env.push_back("BRINDLE_URL=" + server.url());
         env.push_back("LARDER_FOLDER=" + (home.path() / "Larder").string());
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         std::vector<char*> envp;
         for (std::string& entry : env) envp.push_back(entry.data());
         envp.push_back(nullptr);
@@ -155,7 +198,28 @@ protected:
         return runServing(argv);
     }
 
+    // Reads the icon's menu over dbusmenu and clicks "Sync Now"; returns the layout.
+    std::string clickSyncNow(const std::string& item) {
+        std::string menu = gdbus(item, "/StatusNotifierItem",
+                                 {"org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem", "Menu"});
+        std::smatch path;
+        if (!std::regex_search(menu, path, std::regex("objectpath '([^']+)'"))) {
+            ADD_FAILURE() << menu;
+            return {};
+        }
+        std::string menuPath = path[1].str();
+        std::string layout = gdbus(item, menuPath, {"com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"});
+        std::smatch found;
+        if (!std::regex_search(layout, found, std::regex(R"(\((\d+), \{[^}]*'label': <'Sync Now'>)"))) {
+            ADD_FAILURE() << layout;
+            return layout;
+        }
+        gdbus(item, menuPath, {"com.canonical.dbusmenu.Event", found[1].str(), "clicked", "<0>", "0"});
+        return layout;
+    }
+
     static inline int connections = 0;
+    std::vector<std::string> extraEnv;
     test::IsolatedHome home;
     test::DesktopSession session{true};
     devserver::DevServer server;
@@ -170,22 +234,46 @@ TEST_F(TrayDBusTest, AShellReadsTheMenuOverDBusMenuAndSyncNowReachesTheService) 
     ASSERT_TRUE(pumpUntil([&] { return !watcher.items().isEmpty(); }));
     ASSERT_TRUE(pumpUntil([&] { return !server.requestsTo("/api/v1/config").empty(); }));  // the first pass
 
-    QString item = watcher.items().front();
-    std::string menu = gdbus(item.toStdString(), "/StatusNotifierItem",
-                             {"org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem", "Menu"});
-    std::smatch path;
-    ASSERT_TRUE(std::regex_search(menu, path, std::regex("objectpath '([^']+)'"))) << item.toStdString() << menu;
-    std::string menuPath = path[1].str();
-    std::string layout =
-        gdbus(item.toStdString(), menuPath, {"com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"});
-    std::smatch found;
-    ASSERT_TRUE(std::regex_search(layout, found, std::regex(R"(\((\d+), \{[^}]*'label': <'Sync Now'>)"))) << layout;
+    server.clearRequests();
+    std::string layout = clickSyncNow(watcher.items().front().toStdString());
     EXPECT_NE(layout.find("Quit Brindle"), std::string::npos);
     EXPECT_NE(layout.find("Connect GitHub or Dropbox on brindle.app to start syncing"), std::string::npos);
-
-    server.clearRequests();
-    gdbus(item.toStdString(), menuPath, {"com.canonical.dbusmenu.Event", found[1].str(), "clicked", "<0>", "0"});
     EXPECT_TRUE(pumpUntil([&] { return !server.requestsTo("/api/v1/config").empty(); }));
+}
+
+// Given a GitHub store (a bare repository) so that passes succeed, a file
+// that appears in Shared is offered through the notification server, whose
+// inline reply shares it at the stand-in.
+TEST_F(TrayDBusTest, ANotificationAnsweredWithAnAddressSharesTheNewFile) {
+    std::filesystem::path remotes = home.path() / "remotes";
+    std::filesystem::create_directories(remotes / "demo");
+    test::runProgram({"/usr/bin/git", "init", "-q", "--bare", (remotes / "demo" / "Larder.git").string()});
+    extraEnv = {"LARDER_GITHUB_BASE=file://" + remotes.string(),
+                "LARDER_STATE_DIR=" + (home.path() / "state").string()};
+    server.brindle().setStores({"github"});
+    server.brindle().setGitHubRepo("demo/Larder");
+    test::FakeStatusNotifierWatcher watcher(*bus);
+    test::FakeNotificationServer notifications(*bus);
+    ASSERT_TRUE(notifications.registered());
+    startTray();
+    ASSERT_TRUE(pumpUntil([&] { return !watcher.items().isEmpty(); }));
+    // The first pass ended and the first look at Shared recorded what is there.
+    ASSERT_TRUE(pumpUntil([&] { return std::filesystem::exists(home.path() / "state" / "shared-offered.json"); }))
+        << test::readFile(home.logFile());
+
+    std::filesystem::path file = home.path() / "Larder" / "Shared" / "plan.txt";
+    test::writeFile(file, "plan");
+    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
+    clickSyncNow(watcher.items().front().toStdString());
+    ASSERT_TRUE(pumpUntil([&] { return !notifications.posted().empty(); })) << test::readFile(home.logFile());
+    const auto& offer = notifications.posted().front();
+    EXPECT_EQ(offer.summary.toStdString(), "New file in Shared");
+    EXPECT_TRUE(offer.actions.contains("share") && offer.actions.contains("skip"));
+
+    notifications.reply(offer.id, "ann@example.org");
+    ASSERT_TRUE(pumpUntil([&] { return !server.brindle().shares().empty(); }));
+    EXPECT_EQ(server.brindle().shares()[0]["paths"], nlohmann::json{"Shared/plan.txt"});
+    EXPECT_EQ(server.brindle().shares()[0]["emails"], nlohmann::json{"ann@example.org"});
 }
 
 // Given the clipboard holding a text, Control+Alt+T pressed on the X server
