@@ -93,6 +93,9 @@ public:
     void waitForBackground() { background_.waitUntilIdle(); }
     bool backgroundIdle() { return background_.idle(); }
 
+    // The add-drive dialog offering volumes by their folder names.
+    static Alert addDriveAlert(const std::vector<std::string>& names);
+
     // The service's host name shown in texts.
     static std::string host();
 

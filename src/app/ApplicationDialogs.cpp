@@ -27,24 +27,29 @@ void Application::addDrive() {
     });
 }
 
+Alert Application::addDriveAlert(const std::vector<std::string>& names) {
+    Alert ask;
+    ask.message = "Add a USB Drive";
+    ask.informative =
+        "Your Larder will be kept on this drive too, whenever it is plugged in. Your other files on the drive are "
+        "left alone: Brindle uses a folder called \"Larder\".";
+    ask.fields = {{AlertField::Kind::popup, "", names.front(), names, 0, 30, 340, 26},
+                  {AlertField::Kind::text, "A name for the drive", names.front(), {}, 0, 0, 340, 24}};
+    ask.accessoryWidth = 340;
+    ask.accessoryHeight = 58;
+    ask.buttons = {"Add Drive", "Cancel"};
+    return ask;
+}
+
 void Application::chooseDrive(std::vector<fs::path> candidates, const Brindle::Account& account) {
     if (candidates.empty()) {
         return alert("No drive found",
                      "Plug in a USB drive, then choose Add a USB Drive\u2026 again. A drive that is already added "
                      "isn't listed.");
     }
-    Alert ask;
-    ask.message = "Add a USB Drive";
-    ask.informative =
-        "Your Larder will be kept on this drive too, whenever it is plugged in. Your other files on the drive are "
-        "left alone: Brindle uses a folder called \"Larder\".";
     std::vector<std::string> names;
     for (const fs::path& volume : candidates) names.push_back(volume.filename().string());
-    ask.fields = {{AlertField::Kind::popup, "", names.front(), names, 0, 30, 340, 26},
-                  {AlertField::Kind::text, "A name for the drive", names.front(), {}, 0, 0, 340, 24}};
-    ask.accessoryWidth = 340;
-    ask.accessoryHeight = 58;
-    ask.buttons = {"Add Drive", "Cancel"};
+    Alert ask = addDriveAlert(names);
     std::weak_ptr<Application> weak = weak_from_this();
     desktop_.showAlert(ask, [weak, candidates, account](const AlertAnswer& answer) {
         auto self = weak.lock();

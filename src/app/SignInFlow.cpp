@@ -93,14 +93,19 @@ void SignInFlow::showCode(const Brindle::DeviceCode& code, int attempt) {
     runWindow(window);
 }
 
-void SignInFlow::runWindow(const std::shared_ptr<Window>& window) {
-    if (window->outcome->result()) return finish(window);
+Alert SignInFlow::windowAlert(const std::string& userCode) {
     const std::string host = Application::host();
     Alert alert;
     alert.message = "Sign in to Brindle";
     alert.informative = "Your browser is open to " + host + ". Check that the code matches, then approve it:\n\n" +
-                        window->code.userCode + "\n\nThis window closes by itself when you approve.";
+                        userCode + "\n\nThis window closes by itself when you approve.";
     alert.buttons = {"Open " + host + " Again", "Cancel"};
+    return alert;
+}
+
+void SignInFlow::runWindow(const std::shared_ptr<Window>& window) {
+    if (window->outcome->result()) return finish(window);
+    Alert alert = windowAlert(window->code.userCode);
     std::weak_ptr<SignInFlow> weak = weak_from_this();
     window->alert = desktop_.showAlert(alert, [weak, window](const AlertAnswer& answer) {
         auto self = weak.lock();

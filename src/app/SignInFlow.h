@@ -46,6 +46,9 @@ public:
     // Requests a code (attempt counts from 1) and shows the window.
     void requestCode(int attempt);
 
+    // The window showing userCode.
+    static Alert windowAlert(const std::string& userCode);
+
     // How often the window looks at the outcome.
     static constexpr double kCheckPeriod = 0.3;
     static constexpr int kAttempts = 3;
