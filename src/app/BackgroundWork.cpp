@@ -13,12 +13,14 @@ void BackgroundWork::run(Task task) {
         std::lock_guard lock(mutex_);
         ++running_;
     }
-    std::thread([this, task = std::move(task)] {
+    std::thread([this, task = std::move(task)]() mutable {
         try {
             task();
         } catch (...) {
             // A task reports its own failures; nothing may leave the thread.
         }
+        // Let go of what the task holds (the engine, say) while the owner still waits.
+        task = nullptr;
         std::lock_guard lock(mutex_);
         --running_;
         done_.notify_all();
