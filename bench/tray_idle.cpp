@@ -122,7 +122,7 @@ int main() {
 
     std::string bus = capture("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null");
     fs::path number = home / "display";
-    std::string xvfb = capture("Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>'" + number.string() +
+    std::string xvfb = capture("Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>'" + number.string() +
                                "' >/dev/null 2>&1 & echo $!");
     std::this_thread::sleep_for(std::chrono::seconds(2));
     std::string display = capture("cat '" + number.string() + "' 2>/dev/null");

@@ -7,7 +7,7 @@ folder=${1:-$root/build}
 [[ -x "$folder/brindle-screenshots" ]] || "$root/scripts/build.sh" "$folder"
 mkdir -p "$root/docs/screenshots"
 number=$(mktemp)
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$number" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>"$number" >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null; rm -f "$number"' EXIT
 for _ in $(seq 100); do [[ -s "$number" ]] && break; sleep 0.1; done

@@ -26,11 +26,20 @@ std::string capture(const std::string& command) {
     return out;
 }
 
-void stop(pid_t pid) {
+// Whether a process still runs (a zombie waiting for its reaper does not).
+bool running(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+// Stops a server started through a shell (so not our child) and waits until
+// it is gone and, for an X server, until its display number is free again.
+void stop(pid_t pid, const std::filesystem::path& lock = {}) {
     if (pid <= 0) return;
     ::kill(pid, SIGTERM);
-    // Not our child (started through a shell), so wait for it to go away.
-    for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 250 && (running(pid) || (!lock.empty() && std::filesystem::exists(lock))); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 }  // namespace
@@ -40,7 +49,8 @@ DesktopSession::DesktopSession(bool withX) {
 }
 
 DesktopSession::~DesktopSession() {
-    stop(xPid_);
+    stop(xPid_,
+         display_.empty() ? std::filesystem::path() : std::filesystem::path("/tmp/.X" + display_.substr(1) + "-lock"));
     stop(busPid_);
 }
 
@@ -58,7 +68,7 @@ bool DesktopSession::startBus() {
 bool DesktopSession::startX() {
     std::filesystem::path number = std::filesystem::temp_directory_path() /
                                    ("brindle-xvfb-" + std::to_string(::getpid()) + "-" + std::to_string(busPid_));
-    std::string pid = capture("Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>'" + number.string() +
+    std::string pid = capture("Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>'" + number.string() +
                               "' >/dev/null 2>&1 & echo $!");
     if (pid.empty()) return false;
     xPid_ = static_cast<pid_t>(std::stol(pid));
