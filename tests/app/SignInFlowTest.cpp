@@ -7,10 +7,10 @@ namespace {
 class SignInFlowTest : public test::ApplicationFixture {
 protected:
     // Starts the sign-in window at launch, as the test variable does.
-    void launchSigningIn() {
+    void launchSigningIn(bool windowExpected = true) {
         ::setenv("BRINDLE_TEST_AUTOSIGNIN", "1", 1);
         launch();
-        ASSERT_EQ(desktop.messages(), std::vector<std::string>{"Sign in to Brindle"});
+        if (windowExpected) ASSERT_EQ(desktop.messages(), std::vector<std::string>{"Sign in to Brindle"});
     }
 };
 
@@ -88,6 +88,20 @@ TEST_F(SignInFlowTest, DenialAndAFailedCodeRequestEachEndInOneAlert) {
     settle();
     EXPECT_EQ(desktop.last("Couldn't start the sign-in")->alert.informative,
               "Brindle couldn't start the sign-in (HTTP 503).");
+    EXPECT_FALSE(app->signingIn());
+}
+
+TEST_F(SignInFlowTest, OnlyAWebApprovalPageIsOpened) {
+    const nlohmann::json code{{"device_code", "d"},
+                              {"user_code", "U"},
+                              {"verification_uri", "https://brindle.app/device"},
+                              {"verification_uri_complete", "file:///etc/passwd"}};
+    server.injectFault("/api/v1/device/code", devserver::Fault{devserver::Fault::Kind::Status, 200, code.dump(), {}});
+    launchSigningIn(false);
+    EXPECT_TRUE(desktop.urls.empty());
+    ASSERT_NE(desktop.last("Couldn't start the sign-in"), nullptr);
+    EXPECT_EQ(desktop.last("Couldn't start the sign-in")->alert.informative,
+              "The sign-in page the service sent is not a web address: file:///etc/passwd");
     EXPECT_FALSE(app->signingIn());
 }
 
