@@ -12,11 +12,15 @@
 #include "ui/AutostartEntry.h"
 
 // Resources of a static library are registered by hand, outside any namespace.
-static void initIcons() { Q_INIT_RESOURCE(icons); }
+static void initIcons() {
+    Q_INIT_RESOURCE(icons);
+}
 
 namespace brindle::ui {
 
-void TrayDesktop::registerIcons() { initIcons(); }
+void TrayDesktop::registerIcons() {
+    initIcons();
+}
 
 TrayDesktop::TrayDesktop()
     : menu_([this](MenuId id) { withApp([id](Application& app) { app.trigger(id); }); }),
