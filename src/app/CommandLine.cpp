@@ -1,9 +1,9 @@
 #include "app/CommandLine.h"
 
+#include <iostream>
+
 #include "app/Modes.h"
 #include "common/Text.h"
-
-#include <iostream>
 
 namespace brindle::CommandLine {
 
@@ -19,7 +19,9 @@ const std::vector<Entry> kCountTwo{{"--sync-once", Modes::syncOnce},
                                    {"--morsel-clipboard", Modes::morselClipboard},
                                    {"--shared-folder-check", Modes::sharedFolderCheck},
                                    {"--brindle-status", Modes::brindleStatus},
-                                   {"--brindle-logout", Modes::brindleLogout}};
+                                   {"--brindle-logout", Modes::brindleLogout},
+                                   {"--help", Modes::help},
+                                   {"--version", Modes::version}};
 const std::vector<Entry> kCountThree{{"--plaud-once", Modes::plaudOnce},
                                      {"--contacts-once", Modes::contactsOnce},
                                      {"--brindle-login", Modes::brindleLogin},
@@ -27,9 +29,8 @@ const std::vector<Entry> kCountThree{{"--plaud-once", Modes::plaudOnce},
 const std::vector<Entry> kCountFour{{"--drive-add", Modes::driveAdd}};
 const std::vector<Entry> kCountSix{{"--sync-once", Modes::syncOnceFolder}};
 // Tried for every count of four or more, after the count-specific mode.
-const std::vector<Entry> kFourOrMore{{"--share", Modes::share},
-                                     {"--plaud-once", Modes::plaudOnce},
-                                     {"--settings-snapshot", Modes::settingsSnapshot}};
+const std::vector<Entry> kFourOrMore{
+    {"--share", Modes::share}, {"--plaud-once", Modes::plaudOnce}, {"--settings-snapshot", Modes::settingsSnapshot}};
 
 const Entry* lookup(const std::vector<Entry>& table, const std::string& first) {
     for (const auto& entry : table)

@@ -1,5 +1,8 @@
 #include "app/CommandLine.h"
 #include "common/Log.h"
+#ifdef BRINDLE_HAVE_UI
+#include "ui/TrayApplication.h"
+#endif
 
 #include <clocale>
 #include <csignal>
@@ -11,6 +14,9 @@ int main(int argc, char** argv) {
     // A closed pipe shows up as a write error where it happens, not as a kill.
     std::signal(SIGPIPE, SIG_IGN);
     brindle::Log::prepareDefaultFolder();
+#ifdef BRINDLE_HAVE_UI
+    brindle::ui::TrayApplication::install();
+#endif
     std::vector<std::string> args(argv, argv + argc);
     return brindle::CommandLine::run(args);
 }

@@ -42,8 +42,3 @@ TEST(CommandLineSelection, ModesWithOptionalOperandsAcceptMore) {
     EXPECT_EQ(chosen({"--SYNC-ONCE"}), "application");
 }
 
-TEST(CommandLineProgram, NoModeSaysTheTrayIsMissingAndExitsTwo) {
-    test::ProgramResult result = test::runBrindle({"--sync-once", "a", "b"});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_NE(result.err.find("tray application"), std::string::npos);
-}
