@@ -21,6 +21,9 @@ void setEnabled(bool on, const std::string& program) {
     if (!on) {
         fs::remove(file(), error);
         if (error) throw Error("Couldn't remove " + file().string() + ": " + error.message());
+        // Switching off leaves the home as it was: an autostart folder with
+        // nothing in it is only ever ours.
+        fs::remove(file().parent_path(), error);
         return;
     }
     fs::create_directories(file().parent_path(), error);
@@ -36,7 +39,7 @@ void setEnabled(bool on, const std::string& program) {
                            "[Desktop Entry]\nType=Application\nName=Brindle\nComment=Keeps your Larder folder "
                            "in step\nExec=" +
                                quoted +
-                               "\nIcon=folder-sync\nTerminal=false\n"
+                               "\nIcon=brindle\nTerminal=false\n"
                                "X-GNOME-Autostart-enabled=true\n");
 }
 

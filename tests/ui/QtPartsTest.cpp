@@ -70,4 +70,20 @@ TEST_F(QtPartsTest, TheAutostartEntryStartsTheProgramAndGoesAwayWhenSwitchedOff)
     EXPECT_FALSE(std::filesystem::exists(AutostartEntry::file()));
 }
 
+// Given a home with and without other autostart entries, then on and off
+// twice leaves the folder exactly as it was.
+TEST_F(QtPartsTest, SwitchingOpenAtLoginOnAndOffTwiceLeavesTheHomeAsItWas) {
+    test::IsolatedHome home;
+    std::filesystem::path folder = AutostartEntry::file().parent_path();
+    for (bool othersThere : {false, true}) {
+        if (othersThere) test::writeFile(folder / "other.desktop", "[Desktop Entry]\n");
+        for (int round = 0; round < 2; ++round) {
+            AutostartEntry::setEnabled(true, "/usr/bin/brindle");
+            AutostartEntry::setEnabled(false, "");
+        }
+        EXPECT_EQ(std::filesystem::exists(folder), othersThere);
+        if (othersThere) EXPECT_EQ(test::readFile(folder / "other.desktop"), "[Desktop Entry]\n");
+    }
+}
+
 }  // namespace
