@@ -1,20 +1,21 @@
 #include "drives/DriveStore.h"
 
-#include "common/Files.h"
-#include "common/Text.h"
-#include "common/DropboxHash.h"
-#include "threeway/DropboxFailure.h"
-#include "threeway/RecordJSON.h"
-#include "threeway/TreeWalk.h"
-
-#include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <utility>
+
+#include "common/DropboxHash.h"
+#include "common/Files.h"
+#include "common/Text.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/RecordJSON.h"
+#include "threeway/TreeWalk.h"
 
 namespace brindle {
 
@@ -23,8 +24,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int64_t kFreeMargin = 1048576;
-// Our temporary files untouched for this long were left by a killed process.
-constexpr double kStaleTemporarySeconds = 600;
+// The drive's folder is written only by this drive's reconciler, whose passes
+// hold the state folder's pass lock and list the drive only between
+// transfers: a temporary file found by a listing was left by a killed process.
+constexpr double kStaleTemporarySeconds = 0;
 // Between listings, an upload rewrites the cache at most this often: a lost
 // entry only costs one rehash, rewriting a large cache per file costs much more.
 constexpr double kCacheSaveInterval = 5;
@@ -90,7 +93,9 @@ bool copyFile(const fs::path& from, const fs::path& to) {
 }
 
 void backdate(const fs::path& file, double when) {
-    timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
+    timespec times[2] = {
+        {0, UTIME_OMIT},
+        {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
@@ -117,9 +122,13 @@ void DriveStore::setFreeBytes(std::function<std::optional<int64_t>()> freeBytes)
     freeBytesOverride_ = std::move(freeBytes);
 }
 
-void DriveStore::setClock(std::function<double()> clock) { clock_ = std::move(clock); }
+void DriveStore::setClock(std::function<double()> clock) {
+    clock_ = std::move(clock);
+}
 
-std::string DriveStore::account() { return driveID_; }
+std::string DriveStore::account() {
+    return driveID_;
+}
 
 fs::path DriveStore::target(const std::string& path) const {
     auto parts = componentsOf(path);
@@ -132,8 +141,7 @@ fs::path DriveStore::target(const std::string& path) const {
         at /= parts[i];
         struct stat info {};
         if (::lstat(at.c_str(), &info) != 0) break;
-        if (S_ISLNK(info.st_mode))
-            throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
+        if (S_ISLNK(info.st_mode)) throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
     }
     return larder() / path;
 }
@@ -148,8 +156,8 @@ RemoteListing DriveStore::listAll() {
     // Files in a folder we cannot read are not deleted: fail rather than
     // let them look that way.
     if (!found.unreadable.empty())
-        throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path + " on the drive: " +
-                                      std::strerror(found.unreadable.front().error));
+        throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path +
+                                      " on the drive: " + std::strerror(found.unreadable.front().error));
 
     RemoteListing listing;
     listing.cursor = "scan";
@@ -206,7 +214,9 @@ RemoteListing DriveStore::listAll() {
     return listing;
 }
 
-RemoteListing DriveStore::listChanges(const std::string&) { throw DropboxFailure::reset(); }
+RemoteListing DriveStore::listChanges(const std::string&) {
+    throw DropboxFailure::reset();
+}
 
 void DriveStore::download(const std::string& path, const fs::path& to) {
     fs::path source = target(path);

@@ -12,10 +12,11 @@
 #include <future>
 
 #include "common/Files.h"
-#include "common/Text.h"
-#include "service/GitHubError.h"
 #include "common/Log.h"
+#include "common/PassLock.h"
+#include "common/Text.h"
 #include "git/SyncerSupport.h"
+#include "service/GitHubError.h"
 
 namespace brindle {
 
@@ -28,32 +29,6 @@ namespace {
 const std::vector<std::string> kExcludePatterns{".DS_Store", "._*",        ".localized",      "Icon\r\r",
                                                 ".Trashes",  ".fseventsd", ".Spotlight-V100", ".TemporaryItems",
                                                 "*.icloud",  "~$*",        ".~lock.*#"};
-
-// Holds an exclusive lock on the repository for one pass, so that two
-// processes (the tray app and a command-line pass) never drive the same
-// repository at once. The descriptor is not inherited by git, so the lock
-// ends with this process even when a git it started lives on.
-class PassLock {
-public:
-    explicit PassLock(const fs::path& file) {
-        fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0) throw Error("Could not open " + file.string() + ": " + std::strerror(errno));
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
-        Log::write("Waiting for another sync of this folder to finish");
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            int failure = errno;
-            ::close(fd_);
-            throw Error("Could not lock " + file.string() + ": " + std::strerror(failure));
-        }
-    }
-    ~PassLock() { ::close(fd_); }
-    PassLock(const PassLock&) = delete;
-    PassLock& operator=(const PassLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
 
 void createFolders(const fs::path& path) {
     std::error_code ec;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "common/Error.h"
-
 #include <string>
+
+#include "common/Error.h"
 
 namespace brindle {
 

@@ -1,22 +1,23 @@
 #include "threeway/DropboxSyncer.h"
 
-#include "common/DropboxHash.h"
-#include "common/Log.h"
-#include "threeway/DropboxFailure.h"
-#include "threeway/IgnoredNames.h"
-#include "threeway/StaleAction.h"
-
-#include "common/Files.h"
-#include "common/Text.h"
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <future>
 #include <chrono>
 #include <ctime>
+#include <future>
 #include <thread>
-#include <fcntl.h>
-#include <unistd.h>
+
+#include "common/DropboxHash.h"
+#include "common/Files.h"
+#include "common/Log.h"
+#include "common/PassLock.h"
+#include "common/Text.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/IgnoredNames.h"
+#include "threeway/StaleAction.h"
 
 namespace brindle {
 
@@ -71,8 +72,10 @@ void eraseTree(std::map<std::string, RemoteFile>& remote, const std::string& key
 
 void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries) {
     for (auto& entry : entries) {
-        if (entry.deleted) eraseTree(remote, entry.key);
-        else if (entry.file && !unwanted(*entry.file)) remote[entry.key] = std::move(*entry.file);
+        if (entry.deleted)
+            eraseTree(remote, entry.key);
+        else if (entry.file && !unwanted(*entry.file))
+            remote[entry.key] = std::move(*entry.file);
     }
 }
 
@@ -122,12 +125,24 @@ bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<Remot
 
 DropboxSyncer::DropboxSyncer(fs::path folder, fs::path stateFile, std::shared_ptr<RemoteStore> store, std::string name,
                              std::optional<int64_t> maxFileSize, int workers)
-    : folder_(std::move(folder)), stateFile_(std::move(stateFile)), store_(std::move(store)), name_(std::move(name)),
-      maxFileSize_(maxFileSize), workers_(workers < 2 ? 1 : workers), clock_(systemNow), log_(Log::write) {}
+    : folder_(std::move(folder)),
+      stateFile_(std::move(stateFile)),
+      store_(std::move(store)),
+      name_(std::move(name)),
+      maxFileSize_(maxFileSize),
+      workers_(workers < 2 ? 1 : workers),
+      clock_(systemNow),
+      log_(Log::write) {}
 
-void DropboxSyncer::setProgress(std::function<void(int)> onProgress) { onProgress_ = std::move(onProgress); }
-void DropboxSyncer::setClock(std::function<double()> clock) { clock_ = std::move(clock); }
-void DropboxSyncer::setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+void DropboxSyncer::setProgress(std::function<void(int)> onProgress) {
+    onProgress_ = std::move(onProgress);
+}
+void DropboxSyncer::setClock(std::function<double()> clock) {
+    clock_ = std::move(clock);
+}
+void DropboxSyncer::setLog(std::function<void(const std::string&)> log) {
+    log_ = std::move(log);
+}
 
 DropboxSyncer::Totals DropboxSyncer::totals() const {
     std::lock_guard<std::mutex> guard(lock_);
@@ -167,7 +182,9 @@ DropboxSyncer::State DropboxSyncer::state() const {
     return state_;
 }
 
-void DropboxSyncer::markStateChanged() { stateChanged_ = true; }
+void DropboxSyncer::markStateChanged() {
+    stateChanged_ = true;
+}
 
 void DropboxSyncer::sync() {
     {
@@ -175,8 +192,14 @@ void DropboxSyncer::sync() {
         changedLocal_ = false;
         errors_.clear();
     }
-    loadState();
+    // One pass at a time over the folder, whichever process runs it: two at
+    // once would both resolve the same conflicts and overwrite each other's
+    // state file.
     std::error_code error;
+    fs::create_directories(stateFile_.parent_path(), error);
+    if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
+    PassLock passLock(stateFile_.parent_path() / kPassLockName, log_);
+    loadState();
     bool folderMissing = !fs::exists(fs::symlink_status(folder_, error));
     if (folderMissing) {
         fs::create_directories(folder_, error);
@@ -194,8 +217,8 @@ void DropboxSyncer::sync() {
 
     std::lock_guard<std::mutex> guard(lock_);
     if (!errors_.empty())
-        throw DropboxFailure::message(std::to_string(errors_.size()) + " file(s) could not be synced; will retry. First: " +
-                                      errors_.front());
+        throw DropboxFailure::message(std::to_string(errors_.size()) +
+                                      " file(s) could not be synced; will retry. First: " + errors_.front());
 }
 
 void DropboxSyncer::loadState() {
@@ -279,7 +302,7 @@ void DropboxSyncer::refreshRemote() {
 }
 
 bool DropboxSyncer::pass(bool folderMissing) {
-    std::set<std::string> done;            // keys given up in this pass
+    std::set<std::string> done;           // keys given up in this pass
     std::map<std::string, int> attempts;  // starts per key in this pass
     bool again = false;
     bool first = true;
@@ -320,7 +343,11 @@ bool DropboxSyncer::pass(bool folderMissing) {
             }
             double started = steadySeconds();
             bool stale = false;
-            again = run(batch, scan, done, stale) || again;
+            bool resolved = run(batch, scan, done, stale);
+            // Conflicts settled in this batch are recorded at once, so a pass
+            // killed later does not settle them again.
+            if (resolved) saveState();
+            again = resolved || again;
             working += steadySeconds() - started;
             if (onProgress_) onProgress_(static_cast<int>(actions.size() - at));
             if (stale || working >= kRefreshRatio * refreshCost) break;
@@ -329,7 +356,7 @@ bool DropboxSyncer::pass(bool folderMissing) {
 }
 
 std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bool localGone, bool remoteGone,
-                                                           std::set<std::string>& done) {
+                                                            std::set<std::string>& done) {
     // Walk the three sorted key sets together. No worker runs now, so the
     // maps change only through reconcile on this thread, and only at the key
     // just passed, which keeps the iterators valid.
@@ -477,11 +504,16 @@ bool DropboxSyncer::run(const std::vector<Action>& batch, const Scan& scan, std:
 
 bool DropboxSyncer::perform(const Action& action) {
     switch (action.kind) {
-    case Action::Kind::download: return download(action.key, *action.remote, std::nullopt, true, action.local);
-    case Action::Kind::upload: return upload(action.key, *action.local, action.localHash, action.remote);
-    case Action::Kind::conflict: return conflict(action.key, *action.local, *action.remote);
-    case Action::Kind::removeRemote: return removeRemote(action.key, *action.remote);
-    case Action::Kind::removeLocal: return removeLocalFile(action.key, *action.local);
+        case Action::Kind::download:
+            return download(action.key, *action.remote, std::nullopt, true, action.local);
+        case Action::Kind::upload:
+            return upload(action.key, *action.local, action.localHash, action.remote);
+        case Action::Kind::conflict:
+            return conflict(action.key, *action.local, *action.remote);
+        case Action::Kind::removeRemote:
+            return removeRemote(action.key, *action.remote);
+        case Action::Kind::removeLocal:
+            return removeLocalFile(action.key, *action.local);
     }
     return false;
 }

@@ -1,11 +1,5 @@
 #pragma once
 
-#include "common/SyncEvent.h"
-#include "threeway/Reconcile.h"
-#include "threeway/RemoteStore.h"
-#include "threeway/SyncState.h"
-#include "threeway/TreeWalk.h"
-
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -18,6 +12,12 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "common/SyncEvent.h"
+#include "threeway/Reconcile.h"
+#include "threeway/RemoteStore.h"
+#include "threeway/SyncState.h"
+#include "threeway/TreeWalk.h"
 
 namespace brindle {
 
@@ -36,6 +36,11 @@ namespace brindle {
 // ".brindle-tmp-" file, checked against the store's hash and renamed into
 // place; a local file that changed after it was scanned is never overwritten
 // or removed.
+//
+// Passes are exclusive across processes: sync() holds a lock file in the
+// state file's folder for its whole run (waiting for another process's pass
+// to end), so temporary files that no pass owns are left by a killed process
+// and are removed at once.
 class DropboxSyncer {
 public:
     using State = SyncState;
@@ -75,6 +80,10 @@ public:
     void setClock(std::function<double()> clock);
     // Where log lines go (default: Log::write). Called from worker threads.
     void setLog(std::function<void(const std::string&)> log);
+
+    // The lock file beside the state files that makes passes over one folder
+    // exclusive across processes.
+    static constexpr const char* kPassLockName = "sync.lock";
 
     const std::string& name() const { return name_; }
     const std::filesystem::path& folder() const { return folder_; }
@@ -143,6 +152,8 @@ private:
     bool removeRemote(const std::string& key, const RemoteFile& remote);
     bool removeLocalFile(const std::string& key, const Local& local);
     bool conflict(const std::string& key, const Local& local, const RemoteFile& remote);
+    // A conflict copy of rel that already holds remote's content, if any.
+    std::optional<std::string> existingCopy(const std::string& rel, const RemoteFile& remote);
     void removeLocal(const std::string& rel, const std::optional<Local>& expected);
     void fail(const std::string& key, const std::map<std::string, Local>& local, const std::string& message);
     void emit(const std::string& kind, const std::string& path, int64_t bytes);

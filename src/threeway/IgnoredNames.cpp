@@ -1,6 +1,7 @@
 #include "threeway/IgnoredNames.h"
 
 #include <fnmatch.h>
+
 #include <string>
 
 namespace brindle::IgnoredNames {
@@ -8,9 +9,24 @@ namespace brindle::IgnoredNames {
 namespace {
 
 constexpr const char* kPatterns[] = {
-    ".DS_Store", "._*", ".localized", "Icon\r", "Icon\r\r", ".Trashes", ".fseventsd", ".Spotlight-V100",
-    ".TemporaryItems", "*.icloud", "~$*", ".~lock.*#", ".directory", ".Trash-*", "*.swp", "*~",
-    ".goutputstream-*", ".brindle-tmp-*",
+    ".DS_Store",
+    "._*",
+    ".localized",
+    "Icon\r",
+    "Icon\r\r",
+    ".Trashes",
+    ".fseventsd",
+    ".Spotlight-V100",
+    ".TemporaryItems",
+    "*.icloud",
+    "~$*",
+    ".~lock.*#",
+    ".directory",
+    ".Trash-*",
+    "*.swp",
+    "*~",
+    ".goutputstream-*",
+    ".brindle-tmp-*",
 };
 
 // Every pattern begins with ".", "~" or "I", or ends in "d", "p" or "~";

@@ -1,9 +1,8 @@
-#include "threeway/DropboxSyncer.h"
+#include <cstring>
 
 #include "common/Text.h"
+#include "threeway/DropboxSyncer.h"
 #include "threeway/TreeWalk.h"
-
-#include <cstring>
 
 namespace brindle {
 
@@ -11,8 +10,10 @@ namespace {
 
 // A file changed less than this long ago may still be being written.
 constexpr double kBusySeconds = 1.0;
-// Our temporary files untouched for this long were left by a killed process.
-constexpr double kStaleTemporarySeconds = 600;
+// Every pass holds the folder's pass lock and scans only while none of its
+// own transfers runs, so any temporary file found then was left by a killed
+// process.
+constexpr double kStaleTemporarySeconds = 0;
 
 bool recentlyChanged(double now, int64_t mtimeNs) {
     double age = now - static_cast<double>(mtimeNs) / 1e9;
@@ -51,8 +52,8 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
         if (earlier != scan.local.end() || earlierSkipped != skippedKeys.end()) {
             const std::string& first = earlier != scan.local.end() ? earlier->second.path : earlierSkipped->second;
             if (warned_.insert(file.path).second)
-                log_("Not syncing " + file.path + ": its name differs from " + first +
-                     " only by letter case, which " + name_ + " treats as the same file");
+                log_("Not syncing " + file.path + ": its name differs from " + first + " only by letter case, which " +
+                     name_ + " treats as the same file");
             continue;
         }
         if (maxFileSize_ && file.size > *maxFileSize_) {

@@ -1,18 +1,18 @@
-#include "threeway/DropboxSyncer.h"
-
-#include "common/ConflictName.h"
-#include "common/Files.h"
-#include "common/Text.h"
-#include "common/DropboxHash.h"
-#include "threeway/DropboxFailure.h"
-#include "threeway/StaleAction.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "common/ConflictName.h"
+#include "common/DropboxHash.h"
+#include "common/Files.h"
+#include "common/Text.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/DropboxSyncer.h"
+#include "threeway/StaleAction.h"
 
 namespace brindle {
 
@@ -45,7 +45,8 @@ int64_t mtimeOf(const struct stat& info) {
 void requireUnchanged(const fs::path& file, const std::string& rel, const std::optional<Local>& expected) {
     struct stat info {};
     bool exists = ::lstat(file.c_str(), &info) == 0;
-    if (!exists && errno != ENOENT) throw DropboxFailure::message(std::string("Couldn't check it: ") + std::strerror(errno));
+    if (!exists && errno != ENOENT)
+        throw DropboxFailure::message(std::string("Couldn't check it: ") + std::strerror(errno));
     bool same = expected ? exists && S_ISREG(info.st_mode) && info.st_size == expected->size &&
                                mtimeOf(info) == expected->mtimeNs
                          : !exists;
@@ -147,6 +148,15 @@ bool DropboxSyncer::upload(const std::string& key, const Local& local, const std
 }
 
 bool DropboxSyncer::removeRemote(const std::string& key, const RemoteFile& remote) {
+    // Deleting in the store is only right while the file is really gone here:
+    // not back meanwhile, and not merely hidden by a folder we cannot read.
+    std::optional<std::string> basePath;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (auto base = state_.base.find(key); base != state_.base.end()) basePath = base->second.path;
+    }
+    requireUnchanged(safePath(remote.path), remote.path, std::nullopt);
+    if (basePath && *basePath != remote.path) requireUnchanged(safePath(*basePath), *basePath, std::nullopt);
     store_->remove(remote.path, remote.rev);
     emit("deleted", remote.path, 0);
     log_("Deleted " + remote.path + " from " + name_);
@@ -191,9 +201,14 @@ void DropboxSyncer::removeLocal(const std::string& rel, const std::optional<Loca
 }
 
 bool DropboxSyncer::conflict(const std::string& key, const Local& local, const RemoteFile& remote) {
-    std::string stamp = ConflictName::stamp(static_cast<std::time_t>(clock_()));
-    std::string copy = ConflictName::make(folder_, local.path, name_, stamp);
-    download(key, remote, copy, false, std::nullopt);
+    // A pass killed after saving the copy but before recording the base
+    // meets this conflict again: the copy it saved is kept, not made twice.
+    std::optional<std::string> copy = existingCopy(local.path, remote);
+    if (!copy) {
+        std::string stamp = ConflictName::stamp(static_cast<std::time_t>(clock_()));
+        copy = ConflictName::make(folder_, local.path, name_, stamp);
+        download(key, remote, copy, false, std::nullopt);
+    }
     {
         // The base is now the remote version, so the next cycle uploads the
         // local one over it; the copy is a new file and is uploaded too.
@@ -202,17 +217,35 @@ bool DropboxSyncer::conflict(const std::string& key, const Local& local, const R
         markStateChanged();
     }
     emit("conflict", local.path, remote.size);
-    log_("Conflict on " + local.path + ": kept both, the " + name_ + " version is saved as " + copy);
+    log_("Conflict on " + local.path + ": kept both, the " + name_ + " version is saved as " + *copy);
     return true;
+}
+
+std::optional<std::string> DropboxSyncer::existingCopy(const std::string& rel, const RemoteFile& remote) {
+    if (remote.hash.empty()) return std::nullopt;
+    for (const std::string& copy : ConflictName::existing(folder_, rel)) {
+        struct stat info {};
+        if (::lstat((folder_ / copy).c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != remote.size)
+            continue;
+        try {
+            if (DropboxHash::of(folder_ / copy) == remote.hash) return copy;
+        } catch (const std::exception&) {
+            // An unreadable copy holds nothing we can count on.
+        }
+    }
+    return std::nullopt;
 }
 
 void DropboxSyncer::fail(const std::string& key, const std::map<std::string, Local>& local,
                          const std::string& message) {
     std::lock_guard<std::mutex> guard(lock_);
     std::string path = key;
-    if (auto found = local.find(key); found != local.end()) path = found->second.path;
-    else if (auto remote = state_.remote.find(key); remote != state_.remote.end()) path = remote->second.path;
-    else if (auto base = state_.base.find(key); base != state_.base.end()) path = base->second.path;
+    if (auto found = local.find(key); found != local.end())
+        path = found->second.path;
+    else if (auto remote = state_.remote.find(key); remote != state_.remote.end())
+        path = remote->second.path;
+    else if (auto base = state_.base.find(key); base != state_.base.end())
+        path = base->second.path;
     errors_.push_back(path + ": " + message);
 }
 
