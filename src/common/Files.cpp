@@ -1,17 +1,18 @@
 #include "common/Files.h"
 
-#include "common/Error.h"
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <uuid/uuid.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <pwd.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <uuid/uuid.h>
+
+#include "common/Error.h"
 
 namespace brindle::Files {
 
@@ -77,6 +78,16 @@ std::string newUUID() {
     char text[37];
     uuid_unparse_lower(id, text);
     return text;
+}
+
+bool isLowerUUID(std::string_view text) {
+    if (text.size() != 36) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
 }
 
 std::string temporaryName() {

@@ -1,12 +1,14 @@
 #include "engine/DropboxDriveRuns.h"
 
+#include <algorithm>
+
+#include "common/Error.h"
+#include "common/Files.h"
 #include "drives/DriveMarker.h"
 #include "drives/DriveStore.h"
 #include "drives/Volumes.h"
 #include "dropbox/LarderAccess.h"
 #include "threeway/DropboxSyncer.h"
-
-#include <algorithm>
 
 namespace brindle {
 
@@ -19,9 +21,8 @@ DropboxDriveRuns::DropboxDriveRuns(fs::path folder, fs::path stateDir, Progress 
       progress_(std::move(progress)),
       offerWebURL_(std::move(offerWebURL)),
       pause_(DropboxAPI::blockingPause),
-      makeCredentials_([](const Brindle::Account& account) {
-          return std::make_shared<LarderAccess>(account, "dropbox");
-      }) {}
+      makeCredentials_(
+          [](const Brindle::Account& account) { return std::make_shared<LarderAccess>(account, "dropbox"); }) {}
 
 DropboxDriveRuns::~DropboxDriveRuns() = default;
 
@@ -31,12 +32,14 @@ DropboxDriveRuns::Run DropboxDriveRuns::dropboxRun(const Brindle::Account& accou
 
 void DropboxDriveRuns::addDriveRuns(const std::vector<Brindle::Drive>& drives, const Brindle::Account& account,
                                     std::vector<Run>& runs, std::vector<std::string>& notPlugged) {
-    // Read each volume's marker once; an unreadable marker names no drive.
+    // Volumes are looked at only for an account with drives. Read each
+    // volume's marker once; an unreadable marker names no drive.
+    if (drives.empty()) return;
     std::vector<std::pair<fs::path, std::optional<std::string>>> volumes;
     for (const fs::path& volume : Volumes::mounted()) volumes.emplace_back(volume, DriveMarker::read(volume));
     for (const Brindle::Drive& drive : drives) {
-        auto plugged = std::find_if(volumes.begin(), volumes.end(),
-                                    [&](const auto& volume) { return volume.second == drive.id; });
+        auto plugged =
+            std::find_if(volumes.begin(), volumes.end(), [&](const auto& volume) { return volume.second == drive.id; });
         if (plugged == volumes.end()) {
             notPlugged.push_back(drive.label);
             continue;
@@ -68,6 +71,8 @@ void DropboxDriveRuns::syncDropbox(const Brindle::Account& account) {
 
 void DropboxDriveRuns::syncDrive(const std::string& id, const std::string& label, const fs::path& volume,
                                  const Brindle::Account& account) {
+    // The id names files in the state folder.
+    if (!Files::isLowerUUID(id)) throw Error("Refusing a drive whose id is not a UUID");
     std::unique_ptr<DropboxSyncer>& syncer = driveSyncers_[id];
     auto store = syncer ? std::dynamic_pointer_cast<DriveStore>(syncer->store()) : nullptr;
     // The same drive under a new label or at a new mount location gets a fresh

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "drives/DriveMarker.h"
+#include "support/TempDir.h"
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* kID = "5a1d0c4e-0000-4000-8000-0000000000a1";
+
+// A volume's marker is untrusted input: it must never hang the sync, exhaust
+// memory, lead through a link or name a file outside the state folder.
+struct MarkerCase {
+    const char* name;
+    std::function<void(const fs::path& marker, const fs::path& elsewhere)> place;
+    bool accepted;
+};
+
+class DriveMarkerSafetyTest : public ::testing::TestWithParam<MarkerCase> {};
+
+void markerNaming(const fs::path& marker, const std::string& id) {
+    test::writeFile(marker, R"({"v":1,"drive_id":")" + id + R"(","created":"2026-01-01T00:00:00Z"})");
+}
+
+TEST_P(DriveMarkerSafetyTest, ReadsOnlySmallRegularMarkersWithAPlainId) {
+    test::TempDir dir;
+    fs::create_directories(dir / "volume");
+    GetParam().place(dir / "volume" / DriveMarker::kFileName, dir / "elsewhere");
+    std::optional<std::string> id = DriveMarker::read(dir / "volume");
+    if (GetParam().accepted)
+        EXPECT_EQ(id, kID);
+    else
+        EXPECT_EQ(id, std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markers, DriveMarkerSafetyTest,
+    ::testing::Values(
+        MarkerCase{"Plain", [](const fs::path& marker, const fs::path&) { markerNaming(marker, kID); }, true},
+        MarkerCase{"PathInId", [](const fs::path& marker, const fs::path&) { markerNaming(marker, "../../x"); }, false},
+        MarkerCase{"UpperCaseId",
+                   [](const fs::path& marker, const fs::path&) {
+                       markerNaming(marker, "5A1D0C4E-0000-4000-8000-0000000000A1");
+                   },
+                   false},
+        MarkerCase{"Oversized",
+                   [](const fs::path& marker, const fs::path&) {
+                       test::writeFile(marker, R"({"drive_id":")" + std::string(kID) + R"(","pad":")" +
+                                                   std::string(8000, ' ') + "\"}");
+                   },
+                   false},
+        MarkerCase{"LinkToMarker",
+                   [](const fs::path& marker, const fs::path& elsewhere) {
+                       markerNaming(elsewhere, kID);
+                       fs::create_symlink(elsewhere, marker);
+                   },
+                   false},
+        MarkerCase{"LinkToEndlessDevice",
+                   [](const fs::path& marker, const fs::path&) { fs::create_symlink("/dev/zero", marker); }, false},
+        MarkerCase{"FIFO", [](const fs::path& marker, const fs::path&) { ::mkfifo(marker.c_str(), 0600); }, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace brindle
