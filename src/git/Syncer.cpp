@@ -12,6 +12,7 @@
 #include <future>
 
 #include "common/Files.h"
+#include "common/IgnoredNames.h"
 #include "common/Log.h"
 #include "common/PassLock.h"
 #include "common/Text.h"
@@ -24,11 +25,6 @@ namespace fs = std::filesystem;
 using namespace SyncerSupport;
 
 namespace {
-
-// Patterns kept out of the repository, one a line in info/exclude.
-const std::vector<std::string> kExcludePatterns{".DS_Store", "._*",        ".localized",      "Icon\r\r",
-                                                ".Trashes",  ".fseventsd", ".Spotlight-V100", ".TemporaryItems",
-                                                "*.icloud",  "~$*",        ".~lock.*#"};
 
 void createFolders(const fs::path& path) {
     std::error_code ec;
@@ -224,7 +220,7 @@ void Syncer::writeExcludeFile() {
     fs::path info = git_.gitDir() / "info";
     createFolders(info);
     std::string content;
-    for (const std::string& pattern : kExcludePatterns) content += pattern + "\n";
+    for (const std::string& pattern : IgnoredNames::littered()) content += pattern + "\n";
     // Rewritten on every pass; skipping an identical write saves an fsync.
     if (Files::read(info / "exclude") == content) return;
     Files::writeAtomically(info / "exclude", content);

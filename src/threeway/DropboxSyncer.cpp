@@ -16,7 +16,7 @@
 #include "common/PassLock.h"
 #include "common/Text.h"
 #include "threeway/DropboxFailure.h"
-#include "threeway/IgnoredNames.h"
+#include "common/IgnoredNames.h"
 #include "threeway/StaleAction.h"
 
 namespace brindle {

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "common/Error.h"
-#include "threeway/IgnoredNames.h"
+#include "common/IgnoredNames.h"
 
 namespace brindle::TreeWalk {
 

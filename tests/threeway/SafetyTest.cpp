@@ -79,6 +79,17 @@ TEST_F(SafetyTest, ConflictsAreRecordedAsSoonAsTheirCopiesExist) {
     EXPECT_EQ(store->calls(FakeRemoteStore::Call::upload), 2);
 }
 
+TEST_F(SafetyTest, EditorAndDesktopLitterStaysHere) {
+    write("notes.md", "mine");
+    for (auto name : {"notes.md.swp", "notes.md~", ".#notes.md", ".nfs0000000001a2b3c4", ".goutputstream-QX81ZZ",
+                      ".directory", "sub/.#plan.md"})
+        write(name, "litter");
+    store->put(".#theirs.md", "litter from elsewhere");
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->contents().size(), 2u);  // notes.md and the one it already had
+    EXPECT_FALSE(exists(".#theirs.md"));
+}
+
 // A folder that can be opened but not searched: its entries are listed but
 // cannot be examined. Run without root, which would bypass the permission.
 struct UnsearchableCase {

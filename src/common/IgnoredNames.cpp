@@ -1,4 +1,4 @@
-#include "threeway/IgnoredNames.h"
+#include "common/IgnoredNames.h"
 
 #include <fnmatch.h>
 
@@ -8,11 +8,10 @@ namespace brindle::IgnoredNames {
 
 namespace {
 
-constexpr const char* kPatterns[] = {
+const std::vector<std::string> kLittered{
     ".DS_Store",
     "._*",
     ".localized",
-    "Icon\r",
     "Icon\r\r",
     ".Trashes",
     ".fseventsd",
@@ -21,13 +20,17 @@ constexpr const char* kPatterns[] = {
     "*.icloud",
     "~$*",
     ".~lock.*#",
-    ".directory",
-    ".Trash-*",
+    // Linux editors and desktops
     "*.swp",
     "*~",
     ".goutputstream-*",
-    ".brindle-tmp-*",
+    ".directory",
+    ".#*",
+    ".nfs*",
 };
+
+// The reconciler also passes over these.
+const std::vector<std::string> kReconcilerOnly{"Icon\r", ".Trash-*", ".brindle-tmp-*"};
 
 // Every pattern begins with ".", "~" or "I", or ends in "d", "p" or "~";
 // names that fit none of these cannot match and skip fnmatch entirely, which
@@ -40,11 +43,16 @@ bool mightMatch(std::string_view name) {
 
 }  // namespace
 
+const std::vector<std::string>& littered() {
+    return kLittered;
+}
+
 bool matches(std::string_view name) {
     if (!mightMatch(name)) return false;
     std::string text(name);
-    for (const char* pattern : kPatterns)
-        if (::fnmatch(pattern, text.c_str(), 0) == 0) return true;
+    for (const auto* list : {&kLittered, &kReconcilerOnly})
+        for (const std::string& pattern : *list)
+            if (::fnmatch(pattern.c_str(), text.c_str(), 0) == 0) return true;
     return false;
 }
 
