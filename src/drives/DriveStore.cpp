@@ -14,6 +14,7 @@
 #include "common/Files.h"
 #include "common/Text.h"
 #include "threeway/DropboxFailure.h"
+#include "threeway/PathCase.h"
 #include "threeway/RecordJSON.h"
 #include "threeway/TreeWalk.h"
 
@@ -224,7 +225,10 @@ void DriveStore::download(const std::string& path, const fs::path& to) {
     if (!copyFile(source, to)) throw systemFailure();
 }
 
-RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, const std::optional<std::string>&) {
+RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from, const std::optional<std::string>&) {
+    target(requested);  // refuses a path that leads outside
+    // Into the folders the drive already has, whatever their letter case.
+    const std::string path = PathCase::resolve(larder(), requested);
     fs::path dest = target(path);
     struct stat source {};
     int64_t size = ::stat(from.c_str(), &source) == 0 ? source.st_size : 0;

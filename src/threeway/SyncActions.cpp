@@ -12,6 +12,7 @@
 #include "common/Text.h"
 #include "threeway/DropboxFailure.h"
 #include "threeway/DropboxSyncer.h"
+#include "threeway/PathCase.h"
 #include "threeway/StaleAction.h"
 
 namespace brindle {
@@ -83,7 +84,9 @@ fs::path DropboxSyncer::safePath(const std::string& rel) const {
 bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
                              const std::optional<std::string>& destRel, bool record,
                              const std::optional<Local>& expected) {
-    const std::string rel = destRel ? *destRel : remote.path;
+    // Into the file that is there, whatever its letter case, and into the
+    // folders that are there: never a second folder differing only by case.
+    const std::string rel = destRel ? *destRel : expected ? expected->path : PathCase::resolve(folder_, remote.path);
     const fs::path dest = safePath(rel);
     std::error_code error;
     fs::create_directories(dest.parent_path(), error);
@@ -155,7 +158,8 @@ bool DropboxSyncer::removeRemote(const std::string& key, const RemoteFile& remot
         std::lock_guard<std::mutex> guard(lock_);
         if (auto base = state_.base.find(key); base != state_.base.end()) basePath = base->second.path;
     }
-    requireUnchanged(safePath(remote.path), remote.path, std::nullopt);
+    std::string here = PathCase::resolve(folder_, remote.path);
+    requireUnchanged(safePath(here), here, std::nullopt);
     if (basePath && *basePath != remote.path) requireUnchanged(safePath(*basePath), *basePath, std::nullopt);
     store_->remove(remote.path, remote.rev);
     emit("deleted", remote.path, 0);

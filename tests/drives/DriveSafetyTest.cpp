@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "drives/DriveMarker.h"
+#include "drives/DriveStore.h"
 #include "support/TempDir.h"
 
 namespace brindle {
@@ -64,6 +65,17 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const fs::path& marker, const fs::path&) { fs::create_symlink("/dev/zero", marker); }, false},
         MarkerCase{"FIFO", [](const fs::path& marker, const fs::path&) { ::mkfifo(marker.c_str(), 0600); }, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DriveCaseTest, UploadsGoIntoTheDrivesFoldersAsTheyAreCased) {
+    test::TempDir dir;
+    test::writeFile(dir / "USB/Larder/Notes/old.md", "old");
+    test::writeFile(dir / "new.md", "new");
+    DriveStore drive(dir / "USB", kID, dir / "hashes.json");
+    RemoteFile stored = drive.upload("notes/new.md", dir / "new.md", std::nullopt);
+    EXPECT_EQ(stored.path, "Notes/new.md");
+    EXPECT_EQ(test::readFile(dir / "USB/Larder/Notes/new.md"), "new");
+    EXPECT_FALSE(fs::exists(dir / "USB/Larder/notes"));
+}
 
 }  // namespace
 }  // namespace brindle

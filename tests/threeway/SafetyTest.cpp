@@ -90,6 +90,19 @@ TEST_F(SafetyTest, EditorAndDesktopLitterStaysHere) {
     EXPECT_FALSE(exists(".#theirs.md"));
 }
 
+TEST_F(SafetyTest, StoreEditsArriveInTheFolderAsItIsCased) {
+    // given the folder's "notes/" holding what the store calls "Notes/"
+    write("notes/x.md", "v1");
+    store->put("Notes/x.md", "v1");
+    ASSERT_EQ(sync(), "");
+    store->put("Notes/x.md", "v2");
+    store->put("Notes/y.md", "new");
+    store->put("NOTES/Deeper/z.md", "deeper");
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(read("notes/x.md"), "v2");
+    EXPECT_EQ(filesUnder(folder), (std::vector<std::string>{"notes/Deeper/z.md", "notes/x.md", "notes/y.md"}));
+}
+
 // A folder that can be opened but not searched: its entries are listed but
 // cannot be examined. Run without root, which would bypass the permission.
 struct UnsearchableCase {
