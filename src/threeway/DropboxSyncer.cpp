@@ -12,11 +12,11 @@
 
 #include "common/DropboxHash.h"
 #include "common/Files.h"
+#include "common/IgnoredNames.h"
 #include "common/Log.h"
 #include "common/PassLock.h"
 #include "common/Text.h"
 #include "threeway/DropboxFailure.h"
-#include "common/IgnoredNames.h"
 #include "threeway/StaleAction.h"
 
 namespace brindle {
@@ -232,6 +232,14 @@ void DropboxSyncer::loadState() {
 void DropboxSyncer::checkAccount() {
     std::string account = store_->account();
     std::lock_guard<std::mutex> guard(lock_);
+    // Without an id a change of the account behind the store cannot be seen,
+    // so the bases may belong to another one: nothing is deleted on their
+    // word until the id is known.
+    accountUnknown_ = account.empty();
+    if (accountUnknown_) {
+        log_(name_ + " gave no account id; nothing is deleted on either side until it does");
+        return;
+    }
     if (account == state_.account) return;
     if (!state_.account.empty())
         log_(name_ + " changed (" + state_.account + " -> " + account + "); starting over without deleting anything");
@@ -318,8 +326,9 @@ bool DropboxSyncer::pass(bool folderMissing) {
         if (first) {
             std::lock_guard<std::mutex> guard(lock_);
             size_t bases = state_.base.size();
-            localGone = folderMissing || (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
-            remoteGone = state_.remote.empty() && bases > kGoneBaseEntries;
+            localGone = folderMissing || accountUnknown_ ||
+                        (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
+            remoteGone = accountUnknown_ || (state_.remote.empty() && bases > kGoneBaseEntries);
             first = false;
         }
         std::vector<Action> actions = decideAll(scan, localGone, remoteGone, done);

@@ -183,7 +183,8 @@ private:
     std::vector<std::string> errors_;
     std::vector<std::string> skippedFiles_;
     bool changedLocal_ = false;
-    bool unflushed_ = false;  // files were downloaded since the last flush
+    bool unflushed_ = false;       // files were downloaded since the last flush
+    bool accountUnknown_ = false;  // the store gave no account id this sync()
 };
 
 }  // namespace brindle

@@ -103,6 +103,23 @@ TEST_F(SafetyTest, StoreEditsArriveInTheFolderAsItIsCased) {
     EXPECT_EQ(filesUnder(folder), (std::vector<std::string>{"notes/Deeper/z.md", "notes/x.md", "notes/y.md"}));
 }
 
+TEST_F(SafetyTest, StoreWithoutAnAccountIdDeletesNothing) {
+    // given a store that never says whose it is, and a different one behind
+    // it at the next pass
+    store->setAccount("");
+    for (auto name : {"a", "b", "c", "d"}) write(name, name);
+    ASSERT_EQ(sync(), "");
+    store = std::make_shared<FakeRemoteStore>("");
+    store->put("a", "a");
+    store->put("b", "b");
+    store->put("e", "e");
+    syncer = makeSyncer(store);
+    fs::remove(folder / "a");
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(filesUnder(folder), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(store->contents().size(), 5u);
+}
+
 // A folder that can be opened but not searched: its entries are listed but
 // cannot be examined. Run without root, which would bypass the permission.
 struct UnsearchableCase {
