@@ -2,13 +2,17 @@
 
 #include <fnmatch.h>
 
+#include <iterator>
 #include <string>
 
 namespace brindle::IgnoredNames {
 
 namespace {
 
-const std::vector<std::string> kLittered{
+// Plain arrays, not containers: they must be usable before static
+// initialisation has reached this file (a test harness syncs from a static
+// initialiser).
+constexpr const char* kLittered[] = {
     ".DS_Store",
     "._*",
     ".localized",
@@ -30,7 +34,7 @@ const std::vector<std::string> kLittered{
 };
 
 // The reconciler also passes over these.
-const std::vector<std::string> kReconcilerOnly{"Icon\r", ".Trash-*", ".brindle-tmp-*"};
+constexpr const char* kReconcilerOnly[] = {"Icon\r", ".Trash-*", ".brindle-tmp-*"};
 
 // Every pattern begins with ".", "~" or "I", or ends in "d", "p" or "~";
 // names that fit none of these cannot match and skip fnmatch entirely, which
@@ -44,15 +48,17 @@ bool mightMatch(std::string_view name) {
 }  // namespace
 
 const std::vector<std::string>& littered() {
-    return kLittered;
+    static const std::vector<std::string> patterns(std::begin(kLittered), std::end(kLittered));
+    return patterns;
 }
 
 bool matches(std::string_view name) {
     if (!mightMatch(name)) return false;
     std::string text(name);
-    for (const auto* list : {&kLittered, &kReconcilerOnly})
-        for (const std::string& pattern : *list)
-            if (::fnmatch(pattern.c_str(), text.c_str(), 0) == 0) return true;
+    for (const char* pattern : kLittered)
+        if (::fnmatch(pattern, text.c_str(), 0) == 0) return true;
+    for (const char* pattern : kReconcilerOnly)
+        if (::fnmatch(pattern, text.c_str(), 0) == 0) return true;
     return false;
 }
 

@@ -86,6 +86,7 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
                              const std::optional<Local>& expected) {
     // Into the file that is there, whatever its letter case, and into the
     // folders that are there: never a second folder differing only by case.
+    if (!destRel && !expected) safePath(remote.path);  // refuses a hostile path before mapping it
     const std::string rel = destRel ? *destRel : expected ? expected->path : PathCase::resolve(folder_, remote.path);
     const fs::path dest = safePath(rel);
     std::error_code error;
