@@ -31,10 +31,12 @@ constexpr const char* kLittered[] = {
     ".directory",
     ".#*",
     ".nfs*",
+    // a volume's Trash, where deletions go when the folder is the top of its file system
+    ".Trash-*",
 };
 
 // The reconciler also passes over these.
-constexpr const char* kReconcilerOnly[] = {"Icon\r", ".Trash-*", ".brindle-tmp-*"};
+constexpr const char* kReconcilerOnly[] = {"Icon\r", ".brindle-tmp-*"};
 
 // Every pattern begins with ".", "~" or "I", or ends in "d", "p" or "~";
 // names that fit none of these cannot match and skip fnmatch entirely, which

@@ -10,6 +10,7 @@
 #include "common/DropboxHash.h"
 #include "common/Files.h"
 #include "common/Text.h"
+#include "common/Trash.h"
 #include "threeway/DropboxFailure.h"
 #include "threeway/DropboxSyncer.h"
 #include "threeway/PathCase.h"
@@ -188,8 +189,13 @@ void DropboxSyncer::removeLocal(const std::string& rel, const std::optional<Loca
     const fs::path file = safePath(rel);
     // An edit made since the scan is uploaded instead of lost.
     requireUnchanged(file, rel, expected);
-    if (::unlink(file.c_str()) != 0 && errno != ENOENT)
-        throw DropboxFailure::message("Couldn't remove " + rel + ": " + std::strerror(errno));
+    // The other side deleted it; the user can still take it back from the Trash.
+    Trash::Outcome trashed = Trash::put(file);
+    if (!trashed.trashed) {
+        if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+            throw DropboxFailure::message("Couldn't remove " + rel + ": " + std::strerror(errno));
+        log_("Couldn't move " + rel + " to the Trash (" + trashed.reason + "); deleted it");
+    }
     {
         std::lock_guard<std::mutex> guard(lock_);
         changedLocal_ = true;

@@ -120,6 +120,20 @@ TEST_F(SafetyTest, StoreWithoutAnAccountIdDeletesNothing) {
     EXPECT_EQ(store->contents().size(), 5u);
 }
 
+TEST_F(SafetyTest, DeletedElsewhereGoesToTheTrashAndARestoreIsUploaded) {
+    for (auto name : {"a.md", "b.md", "c.md"}) write(name, name);
+    ASSERT_EQ(sync(), "");
+    store->erase("a.md");
+    ASSERT_EQ(sync(), "");
+    EXPECT_FALSE(exists("a.md"));
+    fs::path trashed = home.path() / ".local/share/Trash/files/a.md";
+    EXPECT_EQ(readFile(trashed), "a.md");
+
+    fs::rename(trashed, folder / "a.md");  // what a file manager's Restore does
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->content("a.md"), "a.md");
+}
+
 // A folder that can be opened but not searched: its entries are listed but
 // cannot be examined. Run without root, which would bypass the permission.
 struct UnsearchableCase {

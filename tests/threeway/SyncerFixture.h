@@ -1,9 +1,5 @@
 #pragma once
 
-#include "support/FakeRemoteStore.h"
-#include "support/TempDir.h"
-#include "threeway/DropboxSyncer.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +8,10 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "support/FakeRemoteStore.h"
+#include "support/TempDir.h"
+#include "threeway/DropboxSyncer.h"
 
 namespace brindle::test {
 
@@ -26,6 +26,7 @@ inline double realNow() {
 // that files a test has just written are not taken for busy.
 class SyncerTest : public ::testing::Test {
 protected:
+    IsolatedHome home;  // deletions go to its Trash
     TempDir dir;
     fs::path folder = dir / "Larder";
     fs::path stateFile = dir / "state/dropbox.json";
