@@ -171,7 +171,10 @@ RemoteListing DriveStore::listAll() {
         auto cached = cache_.begin();
         for (auto& file : found.files) {
             // The reconciler cannot take such a name, and the cache cannot hold it.
-            if (!Text::isValidUTF8(file.path)) continue;
+            if (!Text::isValidUTF8(file.path)) {
+                listing.unsyncable.emplace_back(Text::lossyUTF8(file.path), "its name on the drive is not valid UTF-8");
+                continue;
+            }
             while (cached != cache_.end() && cached->first < file.path) ++cached;
             RemoteEntry entry;
             entry.key = pathKey(file.path);

@@ -1,13 +1,5 @@
 #pragma once
 
-#include "common/Error.h"
-#include "common/MainLoop.h"
-#include "common/SerialQueue.h"
-#include "common/SyncEvent.h"
-#include "engine/EngineConfig.h"
-#include "engine/SyncReporter.h"
-#include "engine/EngineState.h"
-
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -19,6 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "common/Error.h"
+#include "common/MainLoop.h"
+#include "common/SerialQueue.h"
+#include "common/SyncEvent.h"
+#include "engine/EngineConfig.h"
+#include "engine/EngineState.h"
+#include "engine/SyncReporter.h"
+
 namespace brindle {
 
 class Syncer;
@@ -28,11 +28,13 @@ namespace Brindle {
 struct Account;
 }
 
-// The outcome of one pass: success with the files left out for size, or the
-// failure (an exception whose what() is the text to show).
+// The outcome of one pass: success with the files left out for size or as
+// unsyncable, or the failure (an exception whose what() is the text to show).
 struct SyncResult {
     std::vector<std::string> skipped;
     std::exception_ptr failure;
+    // Files that cannot be kept in step, "store: path: reason", on success too.
+    std::vector<std::string> unsyncable;
 
     bool succeeded() const { return failure == nullptr; }
     // The failure's text, "" on success.

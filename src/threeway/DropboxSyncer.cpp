@@ -83,7 +83,8 @@ void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& 
 // records that differ (a drive is listed in full after every batch, and
 // rebuilding a large map each time would cost more than the scan). Returns
 // whether anything changed.
-bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries) {
+bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries,
+                    std::vector<std::pair<std::string, std::string>>& caseTwins) {
     bool plain = std::none_of(entries.begin(), entries.end(), [](const RemoteEntry& entry) { return entry.deleted; });
     if (!plain) {
         std::map<std::string, RemoteFile> rebuilt;
@@ -99,7 +100,10 @@ bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<Remot
     auto at = remote.begin();
     for (size_t i = 0; i < entries.size(); ++i) {
         // Of several entries with one key the last one counts.
-        if (i + 1 < entries.size() && entries[i + 1].key == entries[i].key) continue;
+        if (i + 1 < entries.size() && entries[i + 1].key == entries[i].key) {
+            caseTwins.emplace_back(entries[i].file->path, entries[i + 1].file->path);
+            continue;
+        }
         RemoteEntry& entry = entries[i];
         while (at != remote.end() && at->first < entry.key) {
             at = remote.erase(at);
@@ -167,6 +171,18 @@ std::vector<std::string> DropboxSyncer::errors() const {
     return errors_;
 }
 
+std::vector<std::string> DropboxSyncer::unsyncableFiles() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return unsyncable_;
+}
+
+void DropboxSyncer::leaveOut(const std::string& path, const std::string& reason) {
+    std::string line = path + ": " + reason;
+    if (std::find(unsyncable_.begin(), unsyncable_.end(), line) != unsyncable_.end()) return;
+    unsyncable_.push_back(line);
+    log_("Not syncing " + line);
+}
+
 std::vector<std::string> DropboxSyncer::skippedFiles() const {
     std::lock_guard<std::mutex> guard(lock_);
     return skippedFiles_;
@@ -191,6 +207,8 @@ void DropboxSyncer::sync() {
         std::lock_guard<std::mutex> guard(lock_);
         changedLocal_ = false;
         errors_.clear();
+        unsyncable_.clear();
+        warned_.clear();
     }
     // One pass at a time over the folder, whichever process runs it: two at
     // once would both resolve the same conflicts and overwrite each other's
@@ -299,9 +317,14 @@ void DropboxSyncer::refreshRemote() {
     }
     if (full) listing = store_->listAll();
 
+    std::vector<std::pair<std::string, std::string>> caseTwins;
     std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& [path, reason] : listing.unsyncable) leaveOut(path, reason);
     if (full) {
-        if (replaceListing(state_.remote, listing.entries) || state_.cursor != listing.cursor) markStateChanged();
+        if (replaceListing(state_.remote, listing.entries, caseTwins) || state_.cursor != listing.cursor)
+            markStateChanged();
+        for (const auto& [path, kept] : caseTwins)
+            leaveOut(path, "its name in " + name_ + " differs from " + kept + " only by letter case");
     } else {
         if (!listing.entries.empty() || state_.cursor != listing.cursor) markStateChanged();
         apply(state_.remote, listing.entries);

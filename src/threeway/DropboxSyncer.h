@@ -95,6 +95,10 @@ public:
     std::vector<SyncEvent> takeEvents();
     // Error lines ("display/path: message") of the latest sync().
     std::vector<std::string> errors() const;
+    // Files that cannot be kept in step, found by the latest sync(), each as
+    // "path: reason" (a name that is not UTF-8, or that differs from another
+    // only by letter case). Each is also logged once per sync().
+    std::vector<std::string> unsyncableFiles() const;
     // Display paths of local files over maxFileSize at the latest scan.
     std::vector<std::string> skippedFiles() const;
     // true when the latest sync() wrote or removed anything in the folder.
@@ -159,6 +163,9 @@ private:
     void emit(const std::string& kind, const std::string& path, int64_t bytes);
     std::filesystem::path safePath(const std::string& rel) const;
     void markStateChanged();  // call with lock_ held
+    // Notes a file that cannot be synced, and logs it once per sync(); call
+    // with lock_ held.
+    void leaveOut(const std::string& path, const std::string& reason);
 
     const std::filesystem::path folder_;
     const std::filesystem::path stateFile_;
@@ -172,16 +179,17 @@ private:
 
     // Touched only on the syncing thread.
     std::map<std::string, CachedHash> hashes_;
-    std::set<std::string> warned_;
+    std::set<std::string> warned_;  // folders already logged as unreadable in this sync()
 
     // Guards state_, stateChanged_, events_, errors_, changedLocal_,
-    // unflushed_ and skippedFiles_ against the worker threads and outside readers.
+    // unflushed_, skippedFiles_ and unsyncable_ against the worker threads and outside readers.
     mutable std::mutex lock_;
     State state_;
     bool stateChanged_ = false;  // the in-memory state differs from the file
     std::vector<SyncEvent> events_;
     std::vector<std::string> errors_;
     std::vector<std::string> skippedFiles_;
+    std::vector<std::string> unsyncable_;
     bool changedLocal_ = false;
     bool unflushed_ = false;       // files were downloaded since the last flush
     bool accountUnknown_ = false;  // the store gave no account id this sync()

@@ -42,8 +42,7 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
     for (auto& file : found.files) {
         if (!Text::isValidUTF8(file.path)) {
             // Neither the state file nor the stores can hold such a name.
-            if (warned_.insert(file.path).second)
-                log_("Not syncing " + Text::lossyUTF8(file.path) + ": its name is not valid UTF-8");
+            leaveOut(Text::lossyUTF8(file.path), "its name is not valid UTF-8");
             continue;
         }
         std::string key = pathKey(file.path);
@@ -51,9 +50,8 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
         auto earlierSkipped = skippedKeys.find(key);
         if (earlier != scan.local.end() || earlierSkipped != skippedKeys.end()) {
             const std::string& first = earlier != scan.local.end() ? earlier->second.path : earlierSkipped->second;
-            if (warned_.insert(file.path).second)
-                log_("Not syncing " + file.path + ": its name differs from " + first + " only by letter case, which " +
-                     name_ + " treats as the same file");
+            leaveOut(file.path, "its name differs from " + first + " only by letter case, which " + name_ +
+                                    " treats as the same file");
             continue;
         }
         if (maxFileSize_ && file.size > *maxFileSize_) {

@@ -5,6 +5,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brindle {
@@ -39,6 +40,8 @@ struct RemoteEntry {
 struct RemoteListing {
     std::vector<RemoteEntry> entries;
     std::string cursor;
+    // Files the store holds but cannot list as entries: (readable path, reason).
+    std::vector<std::pair<std::string, std::string>> unsyncable;
 };
 
 // The reconciler's snapshot of one local regular file.

@@ -134,6 +134,21 @@ TEST_F(SafetyTest, DeletedElsewhereGoesToTheTrashAndARestoreIsUploaded) {
     EXPECT_EQ(store->content("a.md"), "a.md");
 }
 
+TEST_F(SafetyTest, FilesThatCannotBeSyncedAreNamedOnEveryPass) {
+    write("Plan.md", "one");
+    write("plan.md", "two");
+    write(std::string("caf\xe9.txt"), "latin-1 name");
+    for (int pass = 1; pass <= 2; ++pass) {
+        ASSERT_EQ(sync(), "");
+        EXPECT_EQ(
+            syncer->unsyncableFiles(),
+            (std::vector<std::string>{
+                "caf\xef\xbf\xbd.txt: its name is not valid UTF-8",
+                "plan.md: its name differs from Plan.md only by letter case, which Dropbox treats as the same file"}));
+        EXPECT_EQ(logged("Not syncing plan.md: its name differs from Plan.md"), pass);
+    }
+}
+
 // A folder that can be opened but not searched: its entries are listed but
 // cannot be examined. Run without root, which would bypass the permission.
 struct UnsearchableCase {
