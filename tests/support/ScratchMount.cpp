@@ -16,6 +16,12 @@ ScratchMount::ScratchMount(const std::filesystem::path& at, long long bytes) : p
         why_ = "can't mount a tmpfs here (" + std::string(std::strerror(errno)) + ")";
 }
 
+bool ScratchMount::resize(long long bytes) {
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    return mounted_ &&
+           ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT | MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+}
+
 ScratchMount::~ScratchMount() {
     if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
 }

@@ -16,6 +16,9 @@ public:
     ScratchMount(const ScratchMount&) = delete;
     ScratchMount& operator=(const ScratchMount&) = delete;
 
+    // Gives the file system a new size limit; false when the remount fails.
+    bool resize(long long bytes);
+
     bool mounted() const { return mounted_; }
     const std::string& why() const { return why_; }
     const std::filesystem::path& path() const { return path_; }
