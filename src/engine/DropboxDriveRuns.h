@@ -1,10 +1,5 @@
 #pragma once
 
-#include "common/SyncEvent.h"
-#include "dropbox/DropboxAPI.h"
-#include "dropbox/DropboxCredentials.h"
-#include "service/Brindle.h"
-
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -12,6 +7,11 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/SyncEvent.h"
+#include "dropbox/DropboxAPI.h"
+#include "dropbox/DropboxCredentials.h"
+#include "service/Brindle.h"
 
 namespace brindle {
 

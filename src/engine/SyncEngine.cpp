@@ -247,7 +247,7 @@ void SyncEngine::closingReport(const std::vector<StoreRun>& runs, const std::vec
                                const std::vector<std::string>& notPlugged) {
     std::vector<SyncReporter::RunOutcome> outcomes;
     for (const auto& run : runs) {
-        SyncReporter::RunOutcome outcome{run.name, std::nullopt, std::nullopt};
+        SyncReporter::RunOutcome outcome{run.name, std::nullopt, std::nullopt, {}};
         for (const auto& failure : failures) {
             if (failure.name != run.name) continue;
             outcome.error = failure.description;

@@ -34,7 +34,7 @@ struct SyncResult {
     std::vector<std::string> skipped;
     std::exception_ptr failure;
     // Files that cannot be kept in step, "store: path: reason", on success too.
-    std::vector<std::string> unsyncable;
+    std::vector<std::string> unsyncable{};
 
     bool succeeded() const { return failure == nullptr; }
     // The failure's text, "" on success.

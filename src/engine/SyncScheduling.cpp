@@ -1,10 +1,9 @@
 // When passes run, and what the menu is told about them.
-#include "engine/SyncEngine.h"
+#include <algorithm>
 
 #include "common/Log.h"
+#include "engine/SyncEngine.h"
 #include "service/BrindleFailure.h"
-
-#include <algorithm>
 
 namespace brindle {
 
