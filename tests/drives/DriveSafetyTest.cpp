@@ -5,6 +5,7 @@
 
 #include "drives/DriveMarker.h"
 #include "drives/DriveStore.h"
+#include "support/ScratchMount.h"
 #include "support/TempDir.h"
 
 namespace brindle {
@@ -75,6 +76,27 @@ TEST(DriveCaseTest, UploadsGoIntoTheDrivesFoldersAsTheyAreCased) {
     EXPECT_EQ(stored.path, "Notes/new.md");
     EXPECT_EQ(test::readFile(dir / "USB/Larder/Notes/new.md"), "new");
     EXPECT_FALSE(fs::exists(dir / "USB/Larder/notes"));
+}
+
+TEST(DriveFullTest, UploadThatRunsOutOfSpaceKeepsTheOldFileAndNoTemporary) {
+    test::TempDir dir;
+    test::ScratchMount volume(dir / "USB", 1 << 20);
+    if (!volume.mounted()) GTEST_SKIP() << volume.why();
+    test::writeFile(dir / "USB/Larder/big.bin", std::string(400000, 'o'));
+    test::writeFile(dir / "new.bin", std::string(700000, 'n'));
+    DriveStore drive(dir / "USB", kID, dir / "hashes.json");
+    drive.setFreeBytes([] { return int64_t{1} << 40; });  // a file system that claims more than it has
+    std::string error;
+    try {
+        drive.upload("big.bin", dir / "new.bin", std::nullopt);
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+    EXPECT_EQ(error, "Couldn't copy it to the drive: No space left on device");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir / "USB/Larder")) left.push_back(entry.path().filename());
+    EXPECT_EQ(left, (std::vector<std::string>{"big.bin"}));
+    EXPECT_EQ(test::readFile(dir / "USB/Larder/big.bin"), std::string(400000, 'o'));
 }
 
 }  // namespace
