@@ -1,18 +1,17 @@
 #include "common/Files.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <uuid/uuid.h>
+#include "common/Error.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <pwd.h>
 #include <sstream>
-
-#include "common/Error.h"
+#include <sys/stat.h>
+#include <unistd.h>
+#include <uuid/uuid.h>
 
 namespace brindle::Files {
 

@@ -1,13 +1,12 @@
 #include "drives/DriveMarker.h"
 
+#include "common/Files.h"
+#include "common/IsoDate.h"
+
+#include <nlohmann/json.hpp>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <nlohmann/json.hpp>
-
-#include "common/Files.h"
-#include "common/IsoDate.h"
 
 namespace brindle::DriveMarker {
 

@@ -1,22 +1,21 @@
 #include "drives/DriveStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <unistd.h>
+#include "common/Files.h"
+#include "common/Text.h"
+#include "common/DropboxHash.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/RecordJSON.h"
+#include "threeway/TreeWalk.h"
+#include "threeway/PathCase.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 #include <utility>
-
-#include "common/DropboxHash.h"
-#include "common/Files.h"
-#include "common/Text.h"
-#include "threeway/DropboxFailure.h"
-#include "threeway/PathCase.h"
-#include "threeway/RecordJSON.h"
-#include "threeway/TreeWalk.h"
 
 namespace brindle {
 
@@ -94,9 +93,7 @@ bool copyFile(const fs::path& from, const fs::path& to) {
 }
 
 void backdate(const fs::path& file, double when) {
-    timespec times[2] = {
-        {0, UTIME_OMIT},
-        {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
+    timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
@@ -123,13 +120,9 @@ void DriveStore::setFreeBytes(std::function<std::optional<int64_t>()> freeBytes)
     freeBytesOverride_ = std::move(freeBytes);
 }
 
-void DriveStore::setClock(std::function<double()> clock) {
-    clock_ = std::move(clock);
-}
+void DriveStore::setClock(std::function<double()> clock) { clock_ = std::move(clock); }
 
-std::string DriveStore::account() {
-    return driveID_;
-}
+std::string DriveStore::account() { return driveID_; }
 
 fs::path DriveStore::target(const std::string& path) const {
     auto parts = componentsOf(path);
@@ -142,7 +135,8 @@ fs::path DriveStore::target(const std::string& path) const {
         at /= parts[i];
         struct stat info {};
         if (::lstat(at.c_str(), &info) != 0) break;
-        if (S_ISLNK(info.st_mode)) throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
+        if (S_ISLNK(info.st_mode))
+            throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
     }
     return larder() / path;
 }
@@ -157,8 +151,8 @@ RemoteListing DriveStore::listAll() {
     // Files in a folder we cannot read are not deleted: fail rather than
     // let them look that way.
     if (!found.unreadable.empty())
-        throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path +
-                                      " on the drive: " + std::strerror(found.unreadable.front().error));
+        throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path + " on the drive: " +
+                                      std::strerror(found.unreadable.front().error));
 
     RemoteListing listing;
     listing.cursor = "scan";
@@ -218,9 +212,7 @@ RemoteListing DriveStore::listAll() {
     return listing;
 }
 
-RemoteListing DriveStore::listChanges(const std::string&) {
-    throw DropboxFailure::reset();
-}
+RemoteListing DriveStore::listChanges(const std::string&) { throw DropboxFailure::reset(); }
 
 void DriveStore::download(const std::string& path, const fs::path& to) {
     fs::path source = target(path);

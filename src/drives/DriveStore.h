@@ -1,5 +1,7 @@
 #pragma once
 
+#include "threeway/RemoteStore.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -7,8 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-
-#include "threeway/RemoteStore.h"
 
 namespace brindle {
 

@@ -1,14 +1,14 @@
 #include "engine/DropboxDriveRuns.h"
 
-#include <algorithm>
-
-#include "common/Error.h"
-#include "common/Files.h"
 #include "drives/DriveMarker.h"
 #include "drives/DriveStore.h"
 #include "drives/Volumes.h"
 #include "dropbox/LarderAccess.h"
 #include "threeway/DropboxSyncer.h"
+#include "common/Error.h"
+#include "common/Files.h"
+
+#include <algorithm>
 
 namespace brindle {
 
@@ -21,8 +21,9 @@ DropboxDriveRuns::DropboxDriveRuns(fs::path folder, fs::path stateDir, Progress 
       progress_(std::move(progress)),
       offerWebURL_(std::move(offerWebURL)),
       pause_(DropboxAPI::blockingPause),
-      makeCredentials_(
-          [](const Brindle::Account& account) { return std::make_shared<LarderAccess>(account, "dropbox"); }) {}
+      makeCredentials_([](const Brindle::Account& account) {
+          return std::make_shared<LarderAccess>(account, "dropbox");
+      }) {}
 
 DropboxDriveRuns::~DropboxDriveRuns() = default;
 
@@ -38,8 +39,8 @@ void DropboxDriveRuns::addDriveRuns(const std::vector<Brindle::Drive>& drives, c
     std::vector<std::pair<fs::path, std::optional<std::string>>> volumes;
     for (const fs::path& volume : Volumes::mounted()) volumes.emplace_back(volume, DriveMarker::read(volume));
     for (const Brindle::Drive& drive : drives) {
-        auto plugged =
-            std::find_if(volumes.begin(), volumes.end(), [&](const auto& volume) { return volume.second == drive.id; });
+        auto plugged = std::find_if(volumes.begin(), volumes.end(),
+                                    [&](const auto& volume) { return volume.second == drive.id; });
         if (plugged == volumes.end()) {
             notPlugged.push_back(drive.label);
             continue;

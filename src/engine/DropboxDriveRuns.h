@@ -1,5 +1,10 @@
 #pragma once
 
+#include "common/SyncEvent.h"
+#include "dropbox/DropboxAPI.h"
+#include "dropbox/DropboxCredentials.h"
+#include "service/Brindle.h"
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -7,11 +12,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "common/SyncEvent.h"
-#include "dropbox/DropboxAPI.h"
-#include "dropbox/DropboxCredentials.h"
-#include "service/Brindle.h"
 
 namespace brindle {
 

@@ -1,5 +1,8 @@
 #include "engine/EngineConfig.h"
 
+#include "common/Files.h"
+#include "common/Text.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,9 +10,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-
-#include "common/Files.h"
-#include "common/Text.h"
 
 namespace brindle {
 
@@ -78,7 +78,7 @@ EngineConfig EngineConfig::fromEnvironment() {
     config.folder = folder && !folder->empty() ? std::filesystem::path(*folder) : Files::home() / "Desktop" / "Larder";
     auto state = Files::env("LARDER_STATE_DIR");
     config.stateDir = state && !state->empty() ? std::filesystem::path(*state)
-                                               : Files::xdgDir("XDG_DATA_HOME", ".local/share") / "Larder";
+                                                : Files::xdgDir("XDG_DATA_HOME", ".local/share") / "Larder";
     config.deviceName = computerName();
     config.progressSeconds = progressSecondsFrom(std::getenv("BRINDLE_PROGRESS_SECONDS"));
     config.remoteBase = githubBase();

@@ -1,18 +1,18 @@
 #include "engine/SyncEngine.h"
 
-#include <chrono>
-#include <thread>
-
-#include "common/Log.h"
 #include "engine/DropboxDriveRuns.h"
 #include "engine/Fingerprint.h"
+#include "service/GitHub.h"
+#include "service/GitHubError.h"
+#include "common/Log.h"
 #include "git/Syncer.h"
 #include "service/Brindle.h"
 #include "service/BrindleAccess.h"
-#include "service/GitHub.h"
-#include "service/GitHubError.h"
 #include "service/Keychain.h"
 #include "threeway/DropboxSyncer.h"
+
+#include <chrono>
+#include <thread>
 
 namespace brindle {
 
@@ -51,9 +51,7 @@ bool isSignedOut(const std::exception_ptr& error) {
     }
 }
 
-void realPause(double seconds) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
+void realPause(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
 std::vector<nlohmann::json> items(const nlohmann::json& array) {
     return std::vector<nlohmann::json>(array.begin(), array.end());
@@ -61,9 +59,7 @@ std::vector<nlohmann::json> items(const nlohmann::json& array) {
 
 }  // namespace
 
-std::string SyncResult::description() const {
-    return failure ? describe(failure) : std::string();
-}
+std::string SyncResult::description() const { return failure ? describe(failure) : std::string(); }
 
 NeedsSignIn::NeedsSignIn() : Error(Brindle::kSignedOutMessage) {}
 
@@ -170,9 +166,9 @@ std::vector<StoreRun> SyncEngine::planRuns(const std::optional<Brindle::Account>
     }
     Brindle::LarderConfig config = Brindle::larderConfig(*account);
     if (config.stores.empty() && config.drives.empty())
-        throw Brindle::Failure(
-            Brindle::Problem::noStore,
-            "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + account->server + "/connections");
+        throw Brindle::Failure(Brindle::Problem::noStore,
+                               "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + account->server +
+                                   "/connections");
     for (const auto& store : config.stores) {
         if (store == "github") runs.push_back({"GitHub", [this, account = *account] { syncGitHub(account); }});
         if (store == "dropbox") {
@@ -222,18 +218,19 @@ void SyncEngine::collect(const std::string& name) {
 
 std::optional<SyncEngine::NamedSyncer> SyncEngine::syncerNamed(const std::string& name) {
     if (name == "GitHub" && syncer_) {
-        return NamedSyncer{[this] { return syncer_ ? syncer_->takeEvents() : std::vector<SyncEvent>{}; },
-                           [this]() -> std::optional<std::pair<int64_t, int64_t>> {
-                               if (!syncer_) return std::nullopt;
-                               auto totals = syncer_->totals();
-                               if (!totals) return std::nullopt;
-                               return std::pair<int64_t, int64_t>{totals->files, totals->bytes};
-                           }};
+        return NamedSyncer{
+            [this] { return syncer_ ? syncer_->takeEvents() : std::vector<SyncEvent>{}; },
+            [this]() -> std::optional<std::pair<int64_t, int64_t>> {
+                if (!syncer_) return std::nullopt;
+                auto totals = syncer_->totals();
+                if (!totals) return std::nullopt;
+                return std::pair<int64_t, int64_t>{totals->files, totals->bytes};
+            }};
     }
     if (auto reconciler = reconcilers_ ? reconcilers_->reportingFor(name) : std::nullopt) {
-        return NamedSyncer{
-            reconciler->drain,
-            [totals = reconciler->totals]() -> std::optional<std::pair<int64_t, int64_t>> { return totals(); }};
+        return NamedSyncer{reconciler->drain, [totals = reconciler->totals]() -> std::optional<std::pair<int64_t, int64_t>> {
+                               return totals();
+                           }};
     }
     return std::nullopt;
 }

@@ -1,5 +1,13 @@
 #pragma once
 
+#include "common/Error.h"
+#include "common/MainLoop.h"
+#include "common/SerialQueue.h"
+#include "common/SyncEvent.h"
+#include "engine/EngineConfig.h"
+#include "engine/SyncReporter.h"
+#include "engine/EngineState.h"
+
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -10,14 +18,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "common/Error.h"
-#include "common/MainLoop.h"
-#include "common/SerialQueue.h"
-#include "common/SyncEvent.h"
-#include "engine/EngineConfig.h"
-#include "engine/EngineState.h"
-#include "engine/SyncReporter.h"
 
 namespace brindle {
 

@@ -1,10 +1,10 @@
 #include "engine/SyncReporter.h"
 
+#include "common/Text.h"
+
 #include <chrono>
 #include <clocale>
 #include <locale>
-
-#include "common/Text.h"
 
 namespace brindle {
 
@@ -128,8 +128,7 @@ json SyncReporter::closingStatuses(const std::vector<RunOutcome>& runs, const st
 json SyncReporter::body(const std::vector<std::pair<std::string, SyncEvent>>& entries) {
     json events = json::array();
     for (const auto& [store, event] : entries)
-        events.push_back(
-            {{"store", store}, {"kind", event.kind}, {"path", Text::lossyUTF8(event.path)}, {"bytes", event.bytes}});
+        events.push_back({{"store", store}, {"kind", event.kind}, {"path", Text::lossyUTF8(event.path)}, {"bytes", event.bytes}});
     return events;
 }
 

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "common/SyncEvent.h"
+
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <functional>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "common/SyncEvent.h"
 
 namespace brindle {
 
@@ -28,9 +29,9 @@ public:
     // The closing state of one store run.
     struct RunOutcome {
         std::string name;
-        std::optional<std::string> error;                   // the first failure's description
+        std::optional<std::string> error;                      // the first failure's description
         std::optional<std::pair<int64_t, int64_t>> totals;  // files and bytes in the store
-        std::vector<std::string> unsyncable;                // "path: reason" of files left out
+        std::vector<std::string> unsyncable{};  // "path: reason" of files left out
     };
 
     explicit SyncReporter(double progressSeconds, Clock clock = {});

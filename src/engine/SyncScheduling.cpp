@@ -1,9 +1,10 @@
 // When passes run, and what the menu is told about them.
-#include <algorithm>
+#include "engine/SyncEngine.h"
 
 #include "common/Log.h"
-#include "engine/SyncEngine.h"
 #include "service/BrindleFailure.h"
+
+#include <algorithm>
 
 namespace brindle {
 

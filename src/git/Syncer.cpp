@@ -12,12 +12,12 @@
 #include <future>
 
 #include "common/Files.h"
-#include "common/IgnoredNames.h"
-#include "common/Log.h"
-#include "common/PassLock.h"
 #include "common/Text.h"
-#include "git/SyncerSupport.h"
 #include "service/GitHubError.h"
+#include "common/Log.h"
+#include "git/SyncerSupport.h"
+#include "common/IgnoredNames.h"
+#include "common/PassLock.h"
 
 namespace brindle {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include "common/Error.h"
+
+#include <string>
 
 namespace brindle {
 

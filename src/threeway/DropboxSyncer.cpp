@@ -1,23 +1,23 @@
 #include "threeway/DropboxSyncer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "common/DropboxHash.h"
+#include "common/Log.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/StaleAction.h"
+
+#include "common/Files.h"
+#include "common/Text.h"
+#include "common/IgnoredNames.h"
+#include "common/PassLock.h"
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <chrono>
 #include <ctime>
-#include <future>
 #include <thread>
-
-#include "common/DropboxHash.h"
-#include "common/Files.h"
-#include "common/IgnoredNames.h"
-#include "common/Log.h"
-#include "common/PassLock.h"
-#include "common/Text.h"
-#include "threeway/DropboxFailure.h"
-#include "threeway/StaleAction.h"
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace brindle {
 
@@ -72,10 +72,8 @@ void eraseTree(std::map<std::string, RemoteFile>& remote, const std::string& key
 
 void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries) {
     for (auto& entry : entries) {
-        if (entry.deleted)
-            eraseTree(remote, entry.key);
-        else if (entry.file && !unwanted(*entry.file))
-            remote[entry.key] = std::move(*entry.file);
+        if (entry.deleted) eraseTree(remote, entry.key);
+        else if (entry.file && !unwanted(*entry.file)) remote[entry.key] = std::move(*entry.file);
     }
 }
 
@@ -129,24 +127,12 @@ bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<Remot
 
 DropboxSyncer::DropboxSyncer(fs::path folder, fs::path stateFile, std::shared_ptr<RemoteStore> store, std::string name,
                              std::optional<int64_t> maxFileSize, int workers)
-    : folder_(std::move(folder)),
-      stateFile_(std::move(stateFile)),
-      store_(std::move(store)),
-      name_(std::move(name)),
-      maxFileSize_(maxFileSize),
-      workers_(workers < 2 ? 1 : workers),
-      clock_(systemNow),
-      log_(Log::write) {}
+    : folder_(std::move(folder)), stateFile_(std::move(stateFile)), store_(std::move(store)), name_(std::move(name)),
+      maxFileSize_(maxFileSize), workers_(workers < 2 ? 1 : workers), clock_(systemNow), log_(Log::write) {}
 
-void DropboxSyncer::setProgress(std::function<void(int)> onProgress) {
-    onProgress_ = std::move(onProgress);
-}
-void DropboxSyncer::setClock(std::function<double()> clock) {
-    clock_ = std::move(clock);
-}
-void DropboxSyncer::setLog(std::function<void(const std::string&)> log) {
-    log_ = std::move(log);
-}
+void DropboxSyncer::setProgress(std::function<void(int)> onProgress) { onProgress_ = std::move(onProgress); }
+void DropboxSyncer::setClock(std::function<double()> clock) { clock_ = std::move(clock); }
+void DropboxSyncer::setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
 DropboxSyncer::Totals DropboxSyncer::totals() const {
     std::lock_guard<std::mutex> guard(lock_);
@@ -198,9 +184,7 @@ DropboxSyncer::State DropboxSyncer::state() const {
     return state_;
 }
 
-void DropboxSyncer::markStateChanged() {
-    stateChanged_ = true;
-}
+void DropboxSyncer::markStateChanged() { stateChanged_ = true; }
 
 void DropboxSyncer::sync() {
     {
@@ -235,8 +219,8 @@ void DropboxSyncer::sync() {
 
     std::lock_guard<std::mutex> guard(lock_);
     if (!errors_.empty())
-        throw DropboxFailure::message(std::to_string(errors_.size()) +
-                                      " file(s) could not be synced; will retry. First: " + errors_.front());
+        throw DropboxFailure::message(std::to_string(errors_.size()) + " file(s) could not be synced; will retry. First: " +
+                                      errors_.front());
 }
 
 void DropboxSyncer::loadState() {
@@ -333,7 +317,7 @@ void DropboxSyncer::refreshRemote() {
 }
 
 bool DropboxSyncer::pass(bool folderMissing) {
-    std::set<std::string> done;           // keys given up in this pass
+    std::set<std::string> done;            // keys given up in this pass
     std::map<std::string, int> attempts;  // starts per key in this pass
     bool again = false;
     bool first = true;
@@ -388,7 +372,7 @@ bool DropboxSyncer::pass(bool folderMissing) {
 }
 
 std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bool localGone, bool remoteGone,
-                                                            std::set<std::string>& done) {
+                                                           std::set<std::string>& done) {
     // Walk the three sorted key sets together. No worker runs now, so the
     // maps change only through reconcile on this thread, and only at the key
     // just passed, which keeps the iterators valid.
@@ -536,16 +520,11 @@ bool DropboxSyncer::run(const std::vector<Action>& batch, const Scan& scan, std:
 
 bool DropboxSyncer::perform(const Action& action) {
     switch (action.kind) {
-        case Action::Kind::download:
-            return download(action.key, *action.remote, std::nullopt, true, action.local);
-        case Action::Kind::upload:
-            return upload(action.key, *action.local, action.localHash, action.remote);
-        case Action::Kind::conflict:
-            return conflict(action.key, *action.local, *action.remote);
-        case Action::Kind::removeRemote:
-            return removeRemote(action.key, *action.remote);
-        case Action::Kind::removeLocal:
-            return removeLocalFile(action.key, *action.local);
+    case Action::Kind::download: return download(action.key, *action.remote, std::nullopt, true, action.local);
+    case Action::Kind::upload: return upload(action.key, *action.local, action.localHash, action.remote);
+    case Action::Kind::conflict: return conflict(action.key, *action.local, *action.remote);
+    case Action::Kind::removeRemote: return removeRemote(action.key, *action.remote);
+    case Action::Kind::removeLocal: return removeLocalFile(action.key, *action.local);
     }
     return false;
 }

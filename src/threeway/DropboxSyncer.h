@@ -1,5 +1,11 @@
 #pragma once
 
+#include "common/SyncEvent.h"
+#include "threeway/Reconcile.h"
+#include "threeway/RemoteStore.h"
+#include "threeway/SyncState.h"
+#include "threeway/TreeWalk.h"
+
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -12,12 +18,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "common/SyncEvent.h"
-#include "threeway/Reconcile.h"
-#include "threeway/RemoteStore.h"
-#include "threeway/SyncState.h"
-#include "threeway/TreeWalk.h"
 
 namespace brindle {
 

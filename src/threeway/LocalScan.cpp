@@ -1,8 +1,9 @@
-#include <cstring>
+#include "threeway/DropboxSyncer.h"
 
 #include "common/Text.h"
-#include "threeway/DropboxSyncer.h"
 #include "threeway/TreeWalk.h"
+
+#include <cstring>
 
 namespace brindle {
 

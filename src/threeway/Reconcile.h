@@ -1,10 +1,10 @@
 #pragma once
 
-#include <optional>
-#include <string>
-
 #include "threeway/RemoteStore.h"
 #include "threeway/SyncState.h"
+
+#include <optional>
+#include <string>
 
 namespace brindle {
 

@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+#include <utility>
+
 
 namespace brindle {
 

@@ -1,20 +1,20 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "threeway/DropboxSyncer.h"
+
+#include "common/ConflictName.h"
+#include "common/Files.h"
+#include "common/Text.h"
+#include "common/DropboxHash.h"
+#include "threeway/DropboxFailure.h"
+#include "threeway/StaleAction.h"
+#include "common/Trash.h"
+#include "threeway/PathCase.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-
-#include "common/ConflictName.h"
-#include "common/DropboxHash.h"
-#include "common/Files.h"
-#include "common/Text.h"
-#include "common/Trash.h"
-#include "threeway/DropboxFailure.h"
-#include "threeway/DropboxSyncer.h"
-#include "threeway/PathCase.h"
-#include "threeway/StaleAction.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindle {
 
@@ -47,8 +47,7 @@ int64_t mtimeOf(const struct stat& info) {
 void requireUnchanged(const fs::path& file, const std::string& rel, const std::optional<Local>& expected) {
     struct stat info {};
     bool exists = ::lstat(file.c_str(), &info) == 0;
-    if (!exists && errno != ENOENT)
-        throw DropboxFailure::message(std::string("Couldn't check it: ") + std::strerror(errno));
+    if (!exists && errno != ENOENT) throw DropboxFailure::message(std::string("Couldn't check it: ") + std::strerror(errno));
     bool same = expected ? exists && S_ISREG(info.st_mode) && info.st_size == expected->size &&
                                mtimeOf(info) == expected->mtimeNs
                          : !exists;
@@ -251,12 +250,9 @@ void DropboxSyncer::fail(const std::string& key, const std::map<std::string, Loc
                          const std::string& message) {
     std::lock_guard<std::mutex> guard(lock_);
     std::string path = key;
-    if (auto found = local.find(key); found != local.end())
-        path = found->second.path;
-    else if (auto remote = state_.remote.find(key); remote != state_.remote.end())
-        path = remote->second.path;
-    else if (auto base = state_.base.find(key); base != state_.base.end())
-        path = base->second.path;
+    if (auto found = local.find(key); found != local.end()) path = found->second.path;
+    else if (auto remote = state_.remote.find(key); remote != state_.remote.end()) path = remote->second.path;
+    else if (auto base = state_.base.find(key); base != state_.base.end()) path = base->second.path;
     errors_.push_back(path + ": " + message);
 }
 

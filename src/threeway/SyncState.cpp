@@ -1,16 +1,15 @@
 #include "threeway/SyncState.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "common/Error.h"
+#include "common/Files.h"
+#include "threeway/RecordJSON.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-#include "common/Error.h"
-#include "common/Files.h"
-#include "threeway/RecordJSON.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindle {
 
@@ -50,10 +49,8 @@ std::optional<SyncState> SyncState::decode(std::string_view bytes) {
     bool haveAccount = false;
     RecordJSON::Reader reader;
     reader.topString = [&](const std::string& key, const std::string& value) {
-        if (key == "account")
-            state.account = value, haveAccount = true;
-        else if (key == "cursor")
-            state.cursor = value;
+        if (key == "account") state.account = value, haveAccount = true;
+        else if (key == "cursor") state.cursor = value;
     };
     reader.record = [&](const std::string& section, const std::string& key, Record&& record) {
         if (section == "remote") {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "threeway/RemoteStore.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
-
-#include "threeway/RemoteStore.h"
 
 namespace brindle {
 

@@ -1,16 +1,15 @@
 #include "threeway/TreeWalk.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "common/Error.h"
+#include "common/IgnoredNames.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-#include "common/Error.h"
-#include "common/IgnoredNames.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindle::TreeWalk {
 
@@ -90,8 +89,7 @@ private:
     void subfolder(int parent, const char* name, const std::string& prefix) {
         int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
-            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR)
-                result.unreadable.push_back({prefix + name, errno});
+            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) result.unreadable.push_back({prefix + name, errno});
             return;
         }
         folder(fd, prefix + name + "/");

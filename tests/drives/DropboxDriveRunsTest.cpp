@@ -1,15 +1,15 @@
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "devserver/DropboxService.h"
 #include "drives/DriveMarker.h"
 #include "dropbox/StandInCredentials.h"
 #include "engine/DropboxDriveRuns.h"
-#include "support/TempDir.h"
 #include "threeway/DropboxSyncer.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace brindle {
 namespace {
@@ -44,9 +44,8 @@ protected:
     }
     std::vector<DropboxDriveRuns::Run> plan(std::vector<std::string>& notPlugged) {
         std::vector<DropboxDriveRuns::Run> planned;
-        runs.addDriveRuns(
-            {{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"}, {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}},
-            account, planned, notPlugged);
+        runs.addDriveRuns({{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"}, {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}},
+                          account, planned, notPlugged);
         return planned;
     }
 
@@ -57,8 +56,7 @@ protected:
     Brindle::Account account;
     int credentialSources = 0;
     std::vector<std::pair<std::string, long long>> progress;
-    DropboxDriveRuns runs{folder, temp / "state",
-                          [this](const std::string& name, long long left) { progress.emplace_back(name, left); },
+    DropboxDriveRuns runs{folder, temp / "state", [this](const std::string& name, long long left) { progress.emplace_back(name, left); },
                           nullptr};
 };
 

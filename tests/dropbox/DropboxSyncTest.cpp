@@ -1,15 +1,16 @@
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <nlohmann/json.hpp>
-
 #include "StandInCredentials.h"
+
+#include "dropbox/DropboxAPI.h"
 #include "common/DropboxHash.h"
 #include "common/IsoDate.h"
-#include "dropbox/DropboxAPI.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
 #include "threeway/DropboxSyncer.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
 
 namespace brindle {
 namespace {
@@ -24,8 +25,7 @@ class DropboxSyncTest : public ::testing::Test {
 protected:
     DropboxSyncTest() {
         server.start();
-        auto api = std::make_shared<DropboxAPI>(std::make_shared<test::StandInCredentials>(server),
-                                                [this](double) { ++pauses; });
+        auto api = std::make_shared<DropboxAPI>(std::make_shared<test::StandInCredentials>(server), [this](double) { ++pauses; });
         syncer = std::make_unique<DropboxSyncer>(folder, temp / "state/dropbox.json", api, "Dropbox", 104857600, 6);
         // Files written by the test are never "busy" (changed under a second ago).
         syncer->setClock([] { return IsoDate::nowSeconds() + 60; });
@@ -69,9 +69,8 @@ TEST_F(DropboxSyncTest, FaultsNeverCorruptOrLoseFiles) {
         server.dropbox().writeFile("down/" + std::to_string(i % 10) + "/remote-" + std::to_string(i) + ".txt",
                                    "remote file " + std::to_string(i) + std::string(i * 41, 'r'));
     }
-    server.injectEvery(
-        "/2/files/", 5,
-        {status(429, {{"Retry-After", "3"}}), status(503), kind(Fault::Kind::Drop), kind(Fault::Kind::Truncate)});
+    server.injectEvery("/2/files/", 5, {status(429, {{"Retry-After", "3"}}), status(503), kind(Fault::Kind::Drop),
+                                        kind(Fault::Kind::Truncate)});
     // Then the next few uploads fail outright, so at least one file fails for this pass.
     server.injectFault("/2/files/upload", status(503), 24);
 
@@ -106,11 +105,8 @@ TEST_F(DropboxSyncTest, HostilePathsStayInsideTheFolder) {
     server.dropbox().writeFile("etc/passwd", passwd);  // so a download of it would succeed
     nlohmann::json listing = {{"has_more", false}, {"cursor", ""}, {"entries", nlohmann::json::array()}};
     for (std::string path : {"/../../x", "/etc/passwd", "/../outside.txt"})
-        listing["entries"].push_back({{".tag", "file"},
-                                      {"path_display", path},
-                                      {"rev", "0123456789abc"},
-                                      {"size", passwd.size()},
-                                      {"content_hash", DropboxHash::ofBytes(passwd)},
+        listing["entries"].push_back({{".tag", "file"}, {"path_display", path}, {"rev", "0123456789abc"},
+                                      {"size", passwd.size()}, {"content_hash", DropboxHash::ofBytes(passwd)},
                                       {"server_modified", "2025-03-01T09:30:00Z"}});
     server.injectFault("/2/files/list_folder", Fault{Fault::Kind::Status, 200, listing.dump(), {}});
 

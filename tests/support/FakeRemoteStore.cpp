@@ -1,7 +1,7 @@
 #include "support/FakeRemoteStore.h"
 
-#include "common/DropboxHash.h"
 #include "common/Files.h"
+#include "common/DropboxHash.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
 
@@ -117,13 +117,9 @@ void FakeRemoteStore::check(Call call, const std::string& path, bool* midway) {
     if (hook) hook(call, path);
 }
 
-void FakeRemoteStore::changed(const std::string& key) {
-    feed_.emplace_back(key, false);
-}
+void FakeRemoteStore::changed(const std::string& key) { feed_.emplace_back(key, false); }
 
-std::string FakeRemoteStore::cursorNow() const {
-    return "c" + std::to_string(feed_.size());
-}
+std::string FakeRemoteStore::cursorNow() const { return "c" + std::to_string(feed_.size()); }
 
 std::string FakeRemoteStore::account() {
     check(Call::account, "");
@@ -157,10 +153,8 @@ RemoteListing FakeRemoteStore::listChanges(const std::string& cursor) {
     for (size_t i = from; i < feed_.size(); ++i) {
         const auto& [key, deleted] = feed_[i];
         auto found = files_.find(key);
-        if (deleted || found == files_.end())
-            listing.entries.push_back(RemoteEntry{true, key, std::nullopt});
-        else
-            listing.entries.push_back(RemoteEntry{false, key, record(found->second)});
+        if (deleted || found == files_.end()) listing.entries.push_back(RemoteEntry{true, key, std::nullopt});
+        else listing.entries.push_back(RemoteEntry{false, key, record(found->second)});
     }
     listing.cursor = cursorNow();
     return listing;

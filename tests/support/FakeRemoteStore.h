@@ -1,13 +1,13 @@
 #pragma once
 
+#include "threeway/RemoteStore.h"
+
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "threeway/RemoteStore.h"
 
 namespace brindle::test {
 
@@ -36,7 +36,7 @@ public:
 
     std::optional<std::string> content(const std::string& path) const;  // by exact path
     std::optional<File> file(const std::string& path) const;            // by path key
-    std::map<std::string, std::string> contents() const;                // path -> content
+    std::map<std::string, std::string> contents() const;               // path -> content
 
     // Misbehaviour. A failure throws DropboxFailure::message(message) when
     // call (and path, when not empty) matches, `times` times (-1: always).
@@ -82,7 +82,7 @@ private:
 
     mutable std::mutex lock_;  // guards everything below
     std::string account_;
-    std::map<std::string, File> files_;               // by key
+    std::map<std::string, File> files_;  // by key
     std::vector<std::pair<std::string, bool>> feed_;  // key, deleted
     std::map<std::string, std::string> reportedHash_, served_;
     std::vector<Fault> faults_;

@@ -1,8 +1,8 @@
 #include "support/RunProgram.h"
 
-#include <gtest/gtest.h>
-
 #include "common/Process.h"
+
+#include <gtest/gtest.h>
 
 namespace brindle::test {
 

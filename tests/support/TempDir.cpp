@@ -1,10 +1,10 @@
 #include "support/TempDir.h"
 
+#include "common/Files.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
-#include "common/Files.h"
 
 namespace brindle::test {
 
@@ -54,10 +54,8 @@ IsolatedHome::IsolatedHome() {
 
 IsolatedHome::~IsolatedHome() {
     for (const auto& [name, value] : saved_) {
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
+        if (value) ::setenv(name.c_str(), value->c_str(), 1);
+        else ::unsetenv(name.c_str());
     }
 }
 

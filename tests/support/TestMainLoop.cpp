@@ -7,13 +7,9 @@ void TestMainLoop::post(Task task) {
     tasks_.push_back(std::move(task));
 }
 
-MainLoop::TimerId TestMainLoop::after(double seconds, Task task) {
-    return addTimer(seconds, 0, std::move(task));
-}
+MainLoop::TimerId TestMainLoop::after(double seconds, Task task) { return addTimer(seconds, 0, std::move(task)); }
 
-MainLoop::TimerId TestMainLoop::every(double seconds, Task task) {
-    return addTimer(seconds, seconds, std::move(task));
-}
+MainLoop::TimerId TestMainLoop::every(double seconds, Task task) { return addTimer(seconds, seconds, std::move(task)); }
 
 MainLoop::TimerId TestMainLoop::addTimer(double seconds, double period, Task task) {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -69,10 +65,8 @@ void TestMainLoop::advance(double seconds) {
             }
             now_ = std::max(now_, earliest->second.due);
             task = earliest->second.task;
-            if (earliest->second.period > 0)
-                earliest->second.due += earliest->second.period;
-            else
-                timers_.erase(earliest);
+            if (earliest->second.period > 0) earliest->second.due += earliest->second.period;
+            else timers_.erase(earliest);
         }
         task();
         drain();

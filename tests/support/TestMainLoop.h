@@ -1,11 +1,11 @@
 #pragma once
 
+#include "common/MainLoop.h"
+
 #include <algorithm>
 #include <map>
 #include <mutex>
 #include <vector>
-
-#include "common/MainLoop.h"
 
 namespace brindle::test {
 

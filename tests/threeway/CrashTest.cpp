@@ -4,23 +4,23 @@
 // itself, started again with BRINDLE_CRASH_SYNC set: it then runs one sync and
 // exits before the tests start.
 
-#include <fcntl.h>
+#include "drives/DriveStore.h"
+#include "support/TempDir.h"
+#include "threeway/DropboxSyncer.h"
+
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <random>
 #include <set>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <thread>
-
-#include "drives/DriveStore.h"
-#include "support/TempDir.h"
-#include "threeway/DropboxSyncer.h"
+#include <unistd.h>
 
 extern char** environ;
 
@@ -74,7 +74,7 @@ struct ChildRun {
 // Starts argv with BRINDLE_CRASH_SYNC=spec; when killAfter is given, sends
 // SIGKILL after that many seconds unless it has finished.
 ChildRun start(const std::vector<std::string>& argv, const std::string& spec, const fs::path& outFile,
-               std::optional<double> killAfter = std::nullopt) {
+          std::optional<double> killAfter = std::nullopt) {
     std::vector<std::string> envText;
     for (char** at = environ; *at; ++at)
         if (!std::string(*at).starts_with("BRINDLE_CRASH_SYNC=")) envText.push_back(*at);
@@ -130,7 +130,7 @@ class Model {
 public:
     Model(fs::path local, fs::path drive, unsigned seed) : sides_{std::move(local), std::move(drive)}, random_(seed) {}
 
-    std::set<std::string> written;      // every version ever written
+    std::set<std::string> written;       // every version ever written
     std::set<std::string> mustSurvive;  // versions no edit has replaced
 
     void create(int side, const std::string& path) {

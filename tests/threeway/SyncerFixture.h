@@ -1,5 +1,9 @@
 #pragma once
 
+#include "support/FakeRemoteStore.h"
+#include "support/TempDir.h"
+#include "threeway/DropboxSyncer.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,10 +12,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include "support/FakeRemoteStore.h"
-#include "support/TempDir.h"
-#include "threeway/DropboxSyncer.h"
 
 namespace brindle::test {
 

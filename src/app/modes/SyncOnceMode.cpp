@@ -1,7 +1,7 @@
-#include <iostream>
-
 #include "app/Modes.h"
 #include "engine/SyncEngine.h"
+
+#include <iostream>
 
 namespace brindle::Modes {
 
