@@ -106,7 +106,9 @@ std::string infoText(const fs::path& file, const Place& place) {
     return "[Trash Info]\nPath=" + escaped(path) + "\nDeletionDate=" + date + "\n";
 }
 
-// Claims a name in info/ with an exclusive create; returns it, or nothing.
+// Claims a name in info/ with an exclusive create and writes the info there;
+// returns the name, or nothing with the reason. A name whose file is already
+// in files/ (an info lost by another program) is passed over.
 std::optional<std::string> claimName(const Place& place, const std::string& base, const std::string& text,
                                      std::string& reason) {
     for (int n = 1; n < 10000; ++n) {
@@ -114,16 +116,22 @@ std::optional<std::string> claimName(const Place& place, const std::string& base
         fs::path info = place.trash / "info" / (name + ".trashinfo");
         int fd = ::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) break;
-        bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        if (::close(fd) == 0 && written) {
-            struct stat info2 {};
-            if (::lstat((place.trash / "files" / name).c_str(), &info2) != 0) return name;
+        bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        int failure = errno;
+        if (fd >= 0 && ::close(fd) != 0 && written) {
+            written = false;
+            failure = errno;
         }
+        if (!written) {
+            if (fd >= 0) ::unlink(info.c_str());
+            reason = "can't write in " + (place.trash / "info").string() + ": " + std::strerror(failure);
+            return std::nullopt;
+        }
+        struct stat taken {};
+        if (::lstat((place.trash / "files" / name).c_str(), &taken) != 0) return name;
         ::unlink(info.c_str());
-        if (!written) break;
     }
-    reason = "can't write in " + (place.trash / "info").string() + ": " + std::strerror(errno);
+    reason = "no free name in " + place.trash.string();
     return std::nullopt;
 }
 

@@ -134,6 +134,20 @@ TEST_F(SafetyTest, DeletedElsewhereGoesToTheTrashAndARestoreIsUploaded) {
     EXPECT_EQ(store->content("a.md"), "a.md");
 }
 
+TEST_F(SafetyTest, WithoutAUsableTrashTheDeletionHappensAndIsLogged) {
+    // given a home trash that is a link, which no file may be moved through
+    fs::create_directories(home.path() / ".local/share");
+    fs::create_directories(dir / "elsewhere");
+    fs::create_directory_symlink(dir / "elsewhere", home.path() / ".local/share/Trash");
+    for (auto name : {"a.md", "b.md", "c.md"}) write(name, name);
+    ASSERT_EQ(sync(), "");
+    store->erase("a.md");
+    ASSERT_EQ(sync(), "");
+    EXPECT_FALSE(exists("a.md"));
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    EXPECT_EQ(logged("Couldn't move a.md to the Trash ("), 1);
+}
+
 TEST_F(SafetyTest, FilesThatCannotBeSyncedAreNamedOnEveryPass) {
     write("Plan.md", "one");
     write("plan.md", "two");
