@@ -120,20 +120,6 @@ TEST_F(SafetyTest, StoreWithoutAnAccountIdDeletesNothing) {
     EXPECT_EQ(store->contents().size(), 5u);
 }
 
-TEST_F(SafetyTest, DeletedElsewhereGoesToTheTrashAndARestoreIsUploaded) {
-    for (auto name : {"a.md", "b.md", "c.md"}) write(name, name);
-    ASSERT_EQ(sync(), "");
-    store->erase("a.md");
-    ASSERT_EQ(sync(), "");
-    EXPECT_FALSE(exists("a.md"));
-    fs::path trashed = home.path() / ".local/share/Trash/files/a.md";
-    EXPECT_EQ(readFile(trashed), "a.md");
-
-    fs::rename(trashed, folder / "a.md");  // what a file manager's Restore does
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->content("a.md"), "a.md");
-}
-
 TEST_F(SafetyTest, WithoutAUsableTrashTheDeletionHappensAndIsLogged) {
     // given a home trash that is a link, which no file may be moved through
     fs::create_directories(home.path() / ".local/share");
