@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace brindle::ConflictName {
 
@@ -16,5 +17,10 @@ std::string stamp(std::time_t when);
 // after the last "." of the last component; dot-files have none.
 std::string make(const std::filesystem::path& folder, const std::string& relativePath, const std::string& device,
                  const std::string& stamp);
+
+// The conflict copies of relativePath that exist under folder, from any
+// device at any time: the names make() could have given it (relative paths,
+// sorted). None when the folder cannot be listed.
+std::vector<std::string> existing(const std::filesystem::path& folder, const std::string& relativePath);
 
 }  // namespace brindle::ConflictName

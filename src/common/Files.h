@@ -47,6 +47,11 @@ private:
 // A new random UUID in lower case, e.g. "1b4e28ba-2fa1-11d2-883f-0016d3cca427".
 std::string newUUID();
 
+// true when text is a UUID in exactly that lower-case form (36 characters,
+// hex digits and dashes in the 8-4-4-4-12 pattern). A drive's identifier must
+// be one before it names a file or is trusted in any other way.
+bool isLowerUUID(std::string_view text);
+
 // The user's home folder: $HOME, else the password database entry.
 fs::path home();
 

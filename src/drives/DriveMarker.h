@@ -10,9 +10,13 @@
 namespace brindle::DriveMarker {
 
 inline constexpr const char* kFileName = ".brindle-larder";
+// A marker larger than this is not one of ours.
+inline constexpr long kMaxBytes = 4096;
 
 // The marker's "drive_id" text, or nothing when there is no marker or it is
-// unreadable, not JSON, or has no text "drive_id".
+// not a regular file of at most kMaxBytes (links are not followed, and a FIFO
+// or device never blocks the read), unreadable, not JSON, or has no
+// "drive_id" in lower-case UUID form.
 std::optional<std::string> read(const std::filesystem::path& root);
 
 // Writes a new marker naming id at root, atomically. Throws brindle::Error

@@ -6,6 +6,7 @@
 #include "threeway/DropboxFailure.h"
 #include "threeway/RecordJSON.h"
 #include "threeway/TreeWalk.h"
+#include "threeway/PathCase.h"
 
 #include <cerrno>
 #include <chrono>
@@ -23,8 +24,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int64_t kFreeMargin = 1048576;
-// Our temporary files untouched for this long were left by a killed process.
-constexpr double kStaleTemporarySeconds = 600;
+// The drive's folder is written only by this drive's reconciler, whose passes
+// hold the state folder's pass lock and list the drive only between
+// transfers: a temporary file found by a listing was left by a killed process.
+constexpr double kStaleTemporarySeconds = 0;
 // Between listings, an upload rewrites the cache at most this often: a lost
 // entry only costs one rehash, rewriting a large cache per file costs much more.
 constexpr double kCacheSaveInterval = 5;
@@ -158,7 +161,10 @@ RemoteListing DriveStore::listAll() {
         auto cached = cache_.begin();
         for (auto& file : found.files) {
             // The reconciler cannot take such a name, and the cache cannot hold it.
-            if (!Text::isValidUTF8(file.path)) continue;
+            if (!Text::isValidUTF8(file.path)) {
+                listing.unsyncable.emplace_back(Text::lossyUTF8(file.path), "its name on the drive is not valid UTF-8");
+                continue;
+            }
             while (cached != cache_.end() && cached->first < file.path) ++cached;
             RemoteEntry entry;
             entry.key = pathKey(file.path);
@@ -210,7 +216,10 @@ void DriveStore::download(const std::string& path, const fs::path& to) {
     if (!copyFile(source, to)) throw systemFailure();
 }
 
-RemoteFile DriveStore::upload(const std::string& path, const fs::path& from, const std::optional<std::string>&) {
+RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from, const std::optional<std::string>&) {
+    target(requested);  // refuses a path that leads outside
+    // Into the folders the drive already has, whatever their letter case.
+    const std::string path = PathCase::resolve(larder(), requested);
     fs::path dest = target(path);
     struct stat source {};
     int64_t size = ::stat(from.c_str(), &source) == 0 ? source.st_size : 0;

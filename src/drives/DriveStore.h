@@ -45,6 +45,8 @@ public:
     RemoteListing listAll() override;
     RemoteListing listChanges(const std::string& cursor) override;
     void download(const std::string& path, const std::filesystem::path& to) override;
+    // Stores into the drive's existing folders whatever their letter case;
+    // the record returned carries the path as stored.
     RemoteFile upload(const std::string& path, const std::filesystem::path& from,
                       const std::optional<std::string>& updateRev) override;
     void remove(const std::string& path, const std::optional<std::string>& rev) override;

@@ -7,6 +7,8 @@
 #include "drives/Volumes.h"
 #include "dropbox/LarderAccess.h"
 #include "threeway/DropboxSyncer.h"
+#include "common/Error.h"
+#include "common/Files.h"
 
 namespace brindle {
 
@@ -31,7 +33,9 @@ std::unique_ptr<StoreRun> DropboxDriveRuns::dropboxRun(const Brindle::Account& a
 
 void DropboxDriveRuns::addDriveRuns(const std::vector<Brindle::Drive>& drives, const Brindle::Account& account,
                                     StoreRuns& runs, std::vector<std::string>& notPlugged) {
-    // Read each volume's marker once; an unreadable marker names no drive.
+    // Volumes are looked at only for an account with drives. Read each
+    // volume's marker once; an unreadable marker names no drive.
+    if (drives.empty()) return;
     std::vector<std::pair<fs::path, std::optional<std::string>>> volumes;
     for (const fs::path& volume : Volumes::mounted()) volumes.emplace_back(volume, DriveMarker::read(volume));
     for (const Brindle::Drive& drive : drives) {
@@ -78,6 +82,8 @@ std::shared_ptr<DropboxSyncer> DropboxDriveRuns::dropboxSyncer(const Brindle::Ac
 std::shared_ptr<DropboxSyncer> DropboxDriveRuns::driveSyncer(const std::string& id, const std::string& label,
                                                              const fs::path& volume, StoreRun& run) {
     std::shared_ptr<DropboxSyncer>& syncer = driveSyncers_[id];
+    // The id names files in the state folder.
+    if (!Files::isLowerUUID(id)) throw Error("Refusing a drive whose id is not a UUID");
     auto store = syncer ? std::dynamic_pointer_cast<DriveStore>(syncer->store()) : nullptr;
     // The same drive under a new label or at a new mount location gets a fresh
     // reconciler over the same state file.

@@ -43,6 +43,8 @@ public:
     virtual std::optional<StoreTotals> totals() const = 0;
     // Files left out for size.
     virtual std::vector<std::string> skipped() const = 0;
+    // Files the latest run could not keep in step, each with its reason.
+    virtual std::vector<std::string> unsyncable() const { return {}; }
 
 private:
     std::string name_;
@@ -74,6 +76,12 @@ public:
     }
     std::vector<std::string> skipped() const override {
         return syncer_ ? std::vector<std::string>(syncer_->skippedFiles()) : std::vector<std::string>{};
+    }
+    std::vector<std::string> unsyncable() const override {
+        if constexpr (requires(const SyncerType& syncer) { syncer.unsyncableFiles(); }) {
+            if (syncer_) return std::vector<std::string>(syncer_->unsyncableFiles());
+        }
+        return {};
     }
 
 private:

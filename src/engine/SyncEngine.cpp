@@ -13,6 +13,7 @@
 #include "service/GitHub.h"
 #include "service/GitHubError.h"
 #include "service/Keychain.h"
+#include "threeway/DropboxSyncer.h"
 
 namespace brindle {
 
@@ -150,7 +151,10 @@ SyncResult SyncEngine::syncOnce() {
             std::lock_guard<std::mutex> guard(viewLock_);
             driveLines_ = std::move(lines);
         }
-        return combine(runs.size(), failures, allSkipped());
+        SyncResult combined = combine(runs.size(), failures, allSkipped());
+        for (const auto& run : runs)
+            for (const std::string& line : run->unsyncable()) combined.unsyncable.push_back(run->name() + ": " + line);
+        return combined;
     } catch (...) {
         result.failure = std::current_exception();
     }
@@ -215,13 +219,14 @@ void SyncEngine::closingReport(const StoreRuns& runs, const std::vector<RunFailu
                                const std::vector<std::string>& notPlugged) {
     std::vector<SyncReporter::RunOutcome> outcomes;
     for (const auto& run : runs) {
-        SyncReporter::RunOutcome outcome{run->name(), std::nullopt, std::nullopt};
+        SyncReporter::RunOutcome outcome{run->name(), std::nullopt, std::nullopt, {}};
         for (const auto& failure : failures) {
             if (failure.run != run.get()) continue;
             outcome.error = failure.description;
             break;
         }
         if (auto totals = run->totals()) outcome.totals = std::pair<int64_t, int64_t>{totals->files, totals->bytes};
+        outcome.unsyncable = run->unsyncable();
         outcomes.push_back(std::move(outcome));
     }
     reporter_.flush(SyncReporter::closingStatuses(outcomes, notPlugged));

@@ -29,11 +29,13 @@ namespace Brindle {
 struct Account;
 }
 
-// The outcome of one pass: success with the files left out for size, or the
-// failure (an exception whose what() is the text to show).
+// The outcome of one pass: success with the files left out for size or as
+// unsyncable, or the failure (an exception whose what() is the text to show).
 struct SyncResult {
     std::vector<std::string> skipped;
     std::exception_ptr failure;
+    // Files that cannot be kept in step, "store: path: reason", on success too.
+    std::vector<std::string> unsyncable{};
 
     bool succeeded() const { return failure == nullptr; }
     // The failure's text, "" on success.

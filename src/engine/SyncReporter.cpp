@@ -108,6 +108,11 @@ json SyncReporter::closingStatuses(const std::vector<RunOutcome>& runs, const st
         if (run.error) {
             status["state"] = "error";
             status["detail"] = prefixCharacters(Text::lossyUTF8(*run.error), kMaxDetailCharacters);
+        } else if (!run.unsyncable.empty()) {
+            // Synced, but the user must learn which files are not kept in step.
+            std::string detail = std::to_string(run.unsyncable.size()) + " file(s) not synced: ";
+            for (size_t i = 0; i < run.unsyncable.size(); ++i) detail += (i ? "; " : "") + run.unsyncable[i];
+            status["detail"] = prefixCharacters(Text::lossyUTF8(detail), kMaxDetailCharacters);
         }
         if (run.totals) {
             status["files"] = run.totals->first;

@@ -17,6 +17,8 @@
 #include "common/Log.h"
 #include "common/Text.h"
 #include "git/SyncerSupport.h"
+#include "common/IgnoredNames.h"
+#include "common/PassLock.h"
 #include "service/GitHubError.h"
 
 namespace brindle {
@@ -25,37 +27,6 @@ namespace fs = std::filesystem;
 using namespace SyncerSupport;
 
 namespace {
-
-// Patterns kept out of the repository, one a line in info/exclude.
-const std::vector<std::string> kExcludePatterns{".DS_Store", "._*",        ".localized",      "Icon\r\r",
-                                                ".Trashes",  ".fseventsd", ".Spotlight-V100", ".TemporaryItems",
-                                                "*.icloud",  "~$*",        ".~lock.*#"};
-
-// Holds an exclusive lock on the repository for one pass, so that two
-// processes (the tray app and a command-line pass) never drive the same
-// repository at once. The descriptor is not inherited by git, so the lock
-// ends with this process even when a git it started lives on.
-class PassLock {
-public:
-    explicit PassLock(const fs::path& file) {
-        fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0) throw Error("Could not open " + file.string() + ": " + std::strerror(errno));
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
-        Log::write("Waiting for another sync of this folder to finish");
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            int failure = errno;
-            ::close(fd_);
-            throw Error("Could not lock " + file.string() + ": " + std::strerror(failure));
-        }
-    }
-    ~PassLock() { ::close(fd_); }
-    PassLock(const PassLock&) = delete;
-    PassLock& operator=(const PassLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
 
 void createFolders(const fs::path& path) {
     std::error_code ec;
@@ -294,7 +265,7 @@ void Syncer::writeExcludeFile() {
     fs::path info = git_.gitDir() / "info";
     createFolders(info);
     std::string content;
-    for (const std::string& pattern : kExcludePatterns) content += pattern + "\n";
+    for (const std::string& pattern : IgnoredNames::littered()) content += pattern + "\n";
     // Rewritten on every pass; skipping an identical write saves an fsync.
     if (Files::read(info / "exclude") == content) return;
     Files::writeAtomically(info / "exclude", content);

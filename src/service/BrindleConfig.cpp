@@ -1,5 +1,7 @@
 // The account operations that say what the device syncs with and hand out
 // short-lived access: configuration, Google tokens and sync reports.
+#include "common/Files.h"
+#include "common/Log.h"
 #include "service/Brindle.h"
 #include "service/JsonFields.h"
 
@@ -44,7 +46,12 @@ std::vector<Drive> driveList(const json& config) {
     for (const json& entry : *listed) {
         std::optional<std::string> id = JsonFields::text(entry, "drive_id");
         std::optional<std::string> label = JsonFields::text(entry, "label");
-        if (id && label) drives.push_back({*id, *label});
+        // The id names state files here: anything but a plain UUID could
+        // lead outside the state folder.
+        if (id && label && Files::isLowerUUID(*id))
+            drives.push_back({*id, *label});
+        else if (id && label)
+            Log::write("Ignoring a drive from the service whose id is not a UUID");
     }
     return drives;
 }

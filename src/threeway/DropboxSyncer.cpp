@@ -3,11 +3,12 @@
 #include "common/DropboxHash.h"
 #include "common/Log.h"
 #include "threeway/DropboxFailure.h"
-#include "threeway/IgnoredNames.h"
 #include "threeway/StaleAction.h"
 
 #include "common/Files.h"
 #include "common/Text.h"
+#include "common/IgnoredNames.h"
+#include "common/PassLock.h"
 
 #include <algorithm>
 #include <atomic>
@@ -80,7 +81,8 @@ void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& 
 // records that differ (a drive is listed in full after every batch, and
 // rebuilding a large map each time would cost more than the scan). Returns
 // whether anything changed.
-bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries) {
+bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries,
+                    std::vector<std::pair<std::string, std::string>>& caseTwins) {
     bool plain = std::none_of(entries.begin(), entries.end(), [](const RemoteEntry& entry) { return entry.deleted; });
     if (!plain) {
         std::map<std::string, RemoteFile> rebuilt;
@@ -96,7 +98,10 @@ bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<Remot
     auto at = remote.begin();
     for (size_t i = 0; i < entries.size(); ++i) {
         // Of several entries with one key the last one counts.
-        if (i + 1 < entries.size() && entries[i + 1].key == entries[i].key) continue;
+        if (i + 1 < entries.size() && entries[i + 1].key == entries[i].key) {
+            caseTwins.emplace_back(entries[i].file->path, entries[i + 1].file->path);
+            continue;
+        }
         RemoteEntry& entry = entries[i];
         while (at != remote.end() && at->first < entry.key) {
             at = remote.erase(at);
@@ -152,6 +157,18 @@ std::vector<std::string> DropboxSyncer::errors() const {
     return errors_;
 }
 
+std::vector<std::string> DropboxSyncer::unsyncableFiles() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return unsyncable_;
+}
+
+void DropboxSyncer::leaveOut(const std::string& path, const std::string& reason) {
+    std::string line = path + ": " + reason;
+    if (std::find(unsyncable_.begin(), unsyncable_.end(), line) != unsyncable_.end()) return;
+    unsyncable_.push_back(line);
+    log_("Not syncing " + line);
+}
+
 std::vector<std::string> DropboxSyncer::skippedFiles() const {
     std::lock_guard<std::mutex> guard(lock_);
     return skippedFiles_;
@@ -174,9 +191,17 @@ void DropboxSyncer::sync() {
         std::lock_guard<std::mutex> guard(lock_);
         changedLocal_ = false;
         errors_.clear();
+        unsyncable_.clear();
+        warned_.clear();
     }
-    loadState();
+    // One pass at a time over the folder, whichever process runs it: two at
+    // once would both resolve the same conflicts and overwrite each other's
+    // state file.
     std::error_code error;
+    fs::create_directories(stateFile_.parent_path(), error);
+    if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
+    PassLock passLock(stateFile_.parent_path() / kPassLockName, log_);
+    loadState();
     bool folderMissing = !fs::exists(fs::symlink_status(folder_, error));
     if (folderMissing) {
         fs::create_directories(folder_, error);
@@ -209,6 +234,14 @@ void DropboxSyncer::loadState() {
 void DropboxSyncer::checkAccount() {
     std::string account = store_->account();
     std::lock_guard<std::mutex> guard(lock_);
+    // Without an id a change of the account behind the store cannot be seen,
+    // so the bases may belong to another one: nothing is deleted on their
+    // word until the id is known.
+    accountUnknown_ = account.empty();
+    if (accountUnknown_) {
+        log_(name_ + " gave no account id; nothing is deleted on either side until it does");
+        return;
+    }
     if (account == state_.account) return;
     if (!state_.account.empty())
         log_(name_ + " changed (" + state_.account + " -> " + account + "); starting over without deleting anything");
@@ -268,9 +301,14 @@ void DropboxSyncer::refreshRemote() {
     }
     if (full) listing = store_->listAll();
 
+    std::vector<std::pair<std::string, std::string>> caseTwins;
     std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& [path, reason] : listing.unsyncable) leaveOut(path, reason);
     if (full) {
-        if (replaceListing(state_.remote, listing.entries) || state_.cursor != listing.cursor) markStateChanged();
+        if (replaceListing(state_.remote, listing.entries, caseTwins) || state_.cursor != listing.cursor)
+            markStateChanged();
+        for (const auto& [path, kept] : caseTwins)
+            leaveOut(path, "its name in " + name_ + " differs from " + kept + " only by letter case");
     } else {
         if (!listing.entries.empty() || state_.cursor != listing.cursor) markStateChanged();
         apply(state_.remote, listing.entries);
@@ -295,8 +333,9 @@ bool DropboxSyncer::pass(bool folderMissing) {
         if (first) {
             std::lock_guard<std::mutex> guard(lock_);
             size_t bases = state_.base.size();
-            localGone = folderMissing || (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
-            remoteGone = state_.remote.empty() && bases > kGoneBaseEntries;
+            localGone = folderMissing || accountUnknown_ ||
+                        (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
+            remoteGone = accountUnknown_ || (state_.remote.empty() && bases > kGoneBaseEntries);
             first = false;
         }
         std::vector<Action> actions = decideAll(scan, localGone, remoteGone, done);
@@ -320,7 +359,11 @@ bool DropboxSyncer::pass(bool folderMissing) {
             }
             double started = steadySeconds();
             bool stale = false;
-            again = run(batch, scan, done, stale) || again;
+            bool resolved = run(batch, scan, done, stale);
+            // Conflicts settled in this batch are recorded at once, so a pass
+            // killed later does not settle them again.
+            if (resolved) saveState();
+            again = resolved || again;
             working += steadySeconds() - started;
             if (onProgress_) onProgress_(static_cast<int>(actions.size() - at));
             if (stale || working >= kRefreshRatio * refreshCost) break;

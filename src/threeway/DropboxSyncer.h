@@ -36,6 +36,11 @@ namespace brindle {
 // ".brindle-tmp-" file, checked against the store's hash and renamed into
 // place; a local file that changed after it was scanned is never overwritten
 // or removed.
+//
+// Passes are exclusive across processes: sync() holds a lock file in the
+// state file's folder for its whole run (waiting for another process's pass
+// to end), so temporary files that no pass owns are left by a killed process
+// and are removed at once.
 class DropboxSyncer {
 public:
     using State = SyncState;
@@ -76,6 +81,10 @@ public:
     // Where log lines go (default: Log::write). Called from worker threads.
     void setLog(std::function<void(const std::string&)> log);
 
+    // The lock file beside the state files that makes passes over one folder
+    // exclusive across processes.
+    static constexpr const char* kPassLockName = "sync.lock";
+
     const std::string& name() const { return name_; }
     const std::filesystem::path& folder() const { return folder_; }
     const std::shared_ptr<RemoteStore>& store() const { return store_; }
@@ -86,6 +95,10 @@ public:
     std::vector<SyncEvent> takeEvents();
     // Error lines ("display/path: message") of the latest sync().
     std::vector<std::string> errors() const;
+    // Files that cannot be kept in step, found by the latest sync(), each as
+    // "path: reason" (a name that is not UTF-8, or that differs from another
+    // only by letter case). Each is also logged once per sync().
+    std::vector<std::string> unsyncableFiles() const;
     // Display paths of local files over maxFileSize at the latest scan.
     std::vector<std::string> skippedFiles() const;
     // true when the latest sync() wrote or removed anything in the folder.
@@ -137,11 +150,16 @@ private:
     bool removeRemote(const std::string& key, const RemoteFile& remote);
     bool removeLocalFile(const std::string& key, const Local& local);
     bool conflict(const std::string& key, const Local& local, const RemoteFile& remote);
+    // A conflict copy of rel that already holds remote's content, if any.
+    std::optional<std::string> existingCopy(const std::string& rel, const RemoteFile& remote);
     void removeLocal(const std::string& rel, const std::optional<Local>& expected);
     void fail(const std::string& key, const std::map<std::string, Local>& local, const std::string& message);
     void emit(const std::string& kind, const std::string& path, int64_t bytes);
     std::filesystem::path safePath(const std::string& rel) const;
     void markStateChanged();  // call with lock_ held
+    // Notes a file that cannot be synced, and logs it once per sync(); call
+    // with lock_ held.
+    void leaveOut(const std::string& path, const std::string& reason);
 
     const std::filesystem::path folder_;
     const std::filesystem::path stateFile_;
@@ -155,18 +173,20 @@ private:
 
     // Touched only on the syncing thread.
     std::map<std::string, CachedHash> hashes_;
-    std::set<std::string> warned_;
+    std::set<std::string> warned_;  // folders already logged as unreadable in this sync()
 
     // Guards state_, stateChanged_, events_, errors_, changedLocal_,
-    // unflushed_ and skippedFiles_ against the worker threads and outside readers.
+    // unflushed_, skippedFiles_ and unsyncable_ against the worker threads and outside readers.
     mutable std::mutex lock_;
     State state_;
     bool stateChanged_ = false;  // the in-memory state differs from the file
     std::vector<SyncEvent> events_;
     std::vector<std::string> errors_;
     std::vector<std::string> skippedFiles_;
+    std::vector<std::string> unsyncable_;
     bool changedLocal_ = false;
-    bool unflushed_ = false;  // files were downloaded since the last flush
+    bool unflushed_ = false;       // files were downloaded since the last flush
+    bool accountUnknown_ = false;  // the store gave no account id this sync()
 };
 
 }  // namespace brindle

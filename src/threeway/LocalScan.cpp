@@ -11,8 +11,10 @@ namespace {
 
 // A file changed less than this long ago may still be being written.
 constexpr double kBusySeconds = 1.0;
-// Our temporary files untouched for this long were left by a killed process.
-constexpr double kStaleTemporarySeconds = 600;
+// Every pass holds the folder's pass lock and scans only while none of its
+// own transfers runs, so any temporary file found then was left by a killed
+// process.
+constexpr double kStaleTemporarySeconds = 0;
 
 bool recentlyChanged(double now, int64_t mtimeNs) {
     double age = now - static_cast<double>(mtimeNs) / 1e9;
@@ -36,8 +38,7 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
     for (auto& file : found.files) {
         if (!Text::isValidUTF8(file.path)) {
             // Neither the state file nor the stores can hold such a name.
-            if (warned_.insert(file.path).second)
-                log_("Not syncing " + Text::lossyUTF8(file.path) + ": its name is not valid UTF-8");
+            leaveOut(Text::lossyUTF8(file.path), "its name is not valid UTF-8");
             continue;
         }
         std::string key = pathKey(file.path);
@@ -45,9 +46,8 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
         auto earlierSkipped = skippedKeys.find(key);
         if (earlier != scan.local.end() || earlierSkipped != skippedKeys.end()) {
             const std::string& first = earlier != scan.local.end() ? earlier->second.path : earlierSkipped->second;
-            if (warned_.insert(file.path).second)
-                log_("Not syncing " + file.path + ": its name differs from " + first +
-                     " only by letter case, which " + name_ + " treats as the same file");
+            leaveOut(file.path, "its name differs from " + first + " only by letter case, which " + name_ +
+                                    " treats as the same file");
             continue;
         }
         if (maxFileSize_ && file.size > *maxFileSize_) {

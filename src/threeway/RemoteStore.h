@@ -7,6 +7,8 @@
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
+#include <utility>
+
 
 namespace brindle {
 
@@ -40,6 +42,8 @@ struct RemoteEntry {
 struct RemoteListing {
     std::vector<RemoteEntry> entries;
     std::string cursor;
+    // Files the store holds but cannot list as entries: (readable path, reason).
+    std::vector<std::pair<std::string, std::string>> unsyncable;
 };
 
 // The reconciler's snapshot of one local regular file.

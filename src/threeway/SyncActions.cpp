@@ -6,6 +6,8 @@
 #include "common/DropboxHash.h"
 #include "threeway/DropboxFailure.h"
 #include "threeway/StaleAction.h"
+#include "common/Trash.h"
+#include "threeway/PathCase.h"
 
 #include <cerrno>
 #include <cmath>
@@ -62,7 +64,10 @@ fs::path DropboxSyncer::safePath(const std::string& rel) const {
 bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
                              const std::optional<std::string>& destRel, bool record,
                              const std::optional<Local>& expected) {
-    const std::string rel = destRel ? *destRel : remote.path;
+    // Into the file that is there, whatever its letter case, and into the
+    // folders that are there: never a second folder differing only by case.
+    if (!destRel && !expected) safePath(remote.path);  // refuses a hostile path before mapping it
+    const std::string rel = destRel ? *destRel : expected ? expected->path : PathCase::resolve(folder_, remote.path);
     const fs::path dest = safePath(rel);
     std::error_code error;
     fs::create_directories(dest.parent_path(), error);
@@ -127,6 +132,16 @@ bool DropboxSyncer::upload(const std::string& key, const Local& local, const std
 }
 
 bool DropboxSyncer::removeRemote(const std::string& key, const RemoteFile& remote) {
+    // Deleting in the store is only right while the file is really gone here:
+    // not back meanwhile, and not merely hidden by a folder we cannot read.
+    std::optional<std::string> basePath;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (auto base = state_.base.find(key); base != state_.base.end()) basePath = base->second.path;
+    }
+    std::string here = PathCase::resolve(folder_, remote.path);
+    requireUnchanged(safePath(here), here, std::nullopt);
+    if (basePath && *basePath != remote.path) requireUnchanged(safePath(*basePath), *basePath, std::nullopt);
     store_->remove(remote.path, remote.rev);
     emit("deleted", remote.path, 0);
     log_("Deleted " + remote.path + " from " + name_);
@@ -153,8 +168,13 @@ void DropboxSyncer::removeLocal(const std::string& rel, const std::optional<Loca
     const fs::path file = safePath(rel);
     // An edit made since the scan is uploaded instead of lost.
     requireUnchanged(file, rel, expected);
-    if (::unlink(file.c_str()) != 0 && errno != ENOENT)
-        throw DropboxFailure::message("Couldn't remove " + rel + ": " + std::strerror(errno));
+    // The other side deleted it; the user can still take it back from the Trash.
+    Trash::Outcome trashed = Trash::put(file);
+    if (!trashed.trashed) {
+        if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+            throw DropboxFailure::message("Couldn't remove " + rel + ": " + std::strerror(errno));
+        log_("Couldn't move " + rel + " to the Trash (" + trashed.reason + "); deleted it");
+    }
     {
         std::lock_guard<std::mutex> guard(lock_);
         changedLocal_ = true;
@@ -171,9 +191,14 @@ void DropboxSyncer::removeLocal(const std::string& rel, const std::optional<Loca
 }
 
 bool DropboxSyncer::conflict(const std::string& key, const Local& local, const RemoteFile& remote) {
-    std::string stamp = ConflictName::stamp(static_cast<std::time_t>(clock_()));
-    std::string copy = ConflictName::make(folder_, local.path, name_, stamp);
-    download(key, remote, copy, false, std::nullopt);
+    // A pass killed after saving the copy but before recording the base
+    // meets this conflict again: the copy it saved is kept, not made twice.
+    std::optional<std::string> copy = existingCopy(local.path, remote);
+    if (!copy) {
+        std::string stamp = ConflictName::stamp(static_cast<std::time_t>(clock_()));
+        copy = ConflictName::make(folder_, local.path, name_, stamp);
+        download(key, remote, copy, false, std::nullopt);
+    }
     {
         // The base is now the remote version, so the next cycle uploads the
         // local one over it; the copy is a new file and is uploaded too.
@@ -182,8 +207,23 @@ bool DropboxSyncer::conflict(const std::string& key, const Local& local, const R
         markStateChanged();
     }
     emit("conflict", local.path, remote.size);
-    log_("Conflict on " + local.path + ": kept both, the " + name_ + " version is saved as " + copy);
+    log_("Conflict on " + local.path + ": kept both, the " + name_ + " version is saved as " + *copy);
     return true;
+}
+
+std::optional<std::string> DropboxSyncer::existingCopy(const std::string& rel, const RemoteFile& remote) {
+    if (remote.hash.empty()) return std::nullopt;
+    for (const std::string& copy : ConflictName::existing(folder_, rel)) {
+        struct stat info {};
+        if (::lstat((folder_ / copy).c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != remote.size)
+            continue;
+        try {
+            if (DropboxHash::of(folder_ / copy) == remote.hash) return copy;
+        } catch (const std::exception&) {
+            // An unreadable copy holds nothing we can count on.
+        }
+    }
+    return std::nullopt;
 }
 
 void DropboxSyncer::fail(const std::string& key, const std::map<std::string, Local>& local,

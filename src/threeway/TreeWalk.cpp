@@ -2,7 +2,7 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
-#include "threeway/IgnoredNames.h"
+#include "common/IgnoredNames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,14 +27,14 @@ public:
         DIR* dir = ::fdopendir(fd);
         if (!dir) {
             ::close(fd);
-            result.unreadable.push_back({prefix.empty() ? "." : prefix.substr(0, prefix.size() - 1), errno});
+            unreadable(prefix, errno);
             return;
         }
         while (true) {
             errno = 0;
             dirent* entry = ::readdir(dir);
             if (!entry) {
-                if (errno != 0) result.unreadable.push_back({prefix.substr(0, prefix.size() - 1), errno});
+                if (errno != 0) unreadable(prefix, errno);
                 break;
             }
             const char* name = entry->d_name;
@@ -44,7 +44,22 @@ public:
         ::closedir(dir);
     }
 
+    // errno of the first failure to list the root itself (0: none).
+    int rootError = 0;
+
 private:
+    // A folder whose listing is incomplete: what it holds is unknown, never
+    // absent. prefix is the folder's path with its trailing "/" ("" for root).
+    void unreadable(const std::string& prefix, int error) {
+        if (prefix.empty()) {
+            if (rootError == 0) rootError = error;
+            return;
+        }
+        std::string path = prefix.substr(0, prefix.size() - 1);
+        if (result.unreadable.empty() || result.unreadable.back().path != path)
+            result.unreadable.push_back({path, error});
+    }
+
     void item(int parent, const char* name, unsigned char type, const std::string& prefix) {
         if (IgnoredNames::matches(name)) {
             if (IgnoredNames::isTemporary(name)) removeIfStale(parent, name);
@@ -56,8 +71,14 @@ private:
             return;
         }
         struct stat info {};
-        if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return;  // gone meanwhile
-        if (S_ISDIR(info.st_mode)) subfolder(parent, name, prefix);
+        if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            // Gone meanwhile is fine; any other failure (no search permission,
+            // a failing drive) leaves the folder's content unknown.
+            if (errno != ENOENT) unreadable(prefix, errno);
+            return;
+        }
+        if (S_ISDIR(info.st_mode))
+            subfolder(parent, name, prefix);
         else if (S_ISREG(info.st_mode))
             result.files.push_back({prefix + name, info.st_size, Files::mtimeNs(info)});
     }
@@ -76,7 +97,8 @@ private:
     void removeIfStale(int parent, const char* name) {
         struct stat info {};
         if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) return;
-        if (now_ - static_cast<double>(Files::mtimeNs(info)) / 1e9 > staleAfter_) ::unlinkat(parent, name, 0);
+        if (staleAfter_ <= 0 || now_ - static_cast<double>(Files::mtimeNs(info)) / 1e9 > staleAfter_)
+            ::unlinkat(parent, name, 0);
     }
 
     double now_;
@@ -90,6 +112,9 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter) {
     if (fd < 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(errno));
     Walker walker(now, staleAfter);
     walker.folder(fd, "");
+    // An incomplete listing of the root would make everything after the
+    // failure look deleted.
+    if (walker.rootError != 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(walker.rootError));
     std::sort(walker.result.files.begin(), walker.result.files.end(),
               [](const File& a, const File& b) { return a.path < b.path; });
     return std::move(walker.result);

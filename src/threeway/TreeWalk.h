@@ -28,8 +28,11 @@ struct Result {
 // are dropped, folders with all they hold; symbolic links are never followed
 // and never listed. Our own temporary files whose modification time lies
 // more than staleAfter seconds before now are left behind by a killed
-// process: they are removed on the way. Throws brindle::Error naming root
-// when root itself cannot be listed.
+// process: they are removed on the way (all of them when staleAfter is 0 or
+// less, for a caller that knows no other process is writing under root). Throws brindle::Error naming root
+// when root itself cannot be listed completely (opening or reading it fails,
+// or an entry in it cannot be examined for any reason but "no such file").
+// Such a failure below the root lists that folder in `unreadable` instead.
 Result walk(const std::filesystem::path& root, double now, double staleAfter);
 
 }  // namespace brindle::TreeWalk

@@ -51,6 +51,7 @@ protected:
         return fault;
     }
 
+    test::IsolatedHome home;  // deletions go to its Trash
     test::TempDir temp;
     fs::path folder = temp / "Larder";
     DevServer server;

@@ -51,6 +51,7 @@ protected:
         return planned;
     }
 
+    test::IsolatedHome home;  // deletions go to its Trash
     test::TempDir temp;
     fs::path folder = temp / "Larder";
     DevServer server;

@@ -39,9 +39,16 @@ TEST_F(AccountOperationsTest, StoreListFollowsTheFirstRuleThatApplies) {
 }
 
 TEST_F(AccountOperationsTest, ConfigReadsDrivesAndGoogleAccounts) {
-    serveConfig(server, {{"drives", {{{"drive_id", "d1"}, {"label", "Blue"}}, {{"drive_id", "d2"}}, "x"}}});
+    const std::string id = "0c6e2d9a-1f3b-4c5d-8e7f-a0b1c2d3e4f5";
+    // an id that is not a lower-case UUID would name files outside the state folder
+    serveConfig(server, {{"drives",
+                          {{{"drive_id", id}, {"label", "Blue"}},
+                           {{"drive_id", "d2"}},
+                           "x",
+                           {{"drive_id", "../../evil"}, {"label", "Evil"}},
+                           {{"drive_id", "0C6E2D9A-1F3B-4C5D-8E7F-A0B1C2D3E4F5"}, {"label", "Upper"}}}}});
     Brindle::LarderConfig config = Brindle::larderConfig(account);
-    EXPECT_EQ(config.drives, (std::vector<Brindle::Drive>{{"d1", "Blue"}}));
+    EXPECT_EQ(config.drives, (std::vector<Brindle::Drive>{{id, "Blue"}}));
 
     serveConfig(server, {{"connections",
                           {{"google_accounts", {{{"account", "a@x.org"}, {"label", "Work"}}, {{"label", "none"}}}},

@@ -185,6 +185,7 @@ private:
 
 TEST(CrashSafety, KilledDriveSyncsLoseNothing) {
     ASSERT_FALSE(kRanAsChild);
+    test::IsolatedHome home;  // the children's deletions go to its Trash
     test::TempDir dir;
     fs::path local = dir / "Larder", volume = dir / "USB", drive = volume / "Larder", stateDir = dir / "state";
     fs::create_directories(local);

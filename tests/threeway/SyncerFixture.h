@@ -26,6 +26,7 @@ inline double realNow() {
 // that files a test has just written are not taken for busy.
 class SyncerTest : public ::testing::Test {
 protected:
+    IsolatedHome home;  // deletions go to its Trash
     TempDir dir;
     fs::path folder = dir / "Larder";
     fs::path stateFile = dir / "state/dropbox.json";

@@ -11,6 +11,14 @@ int syncOnce(const Args&) {
     auto engine = SyncEngine::create();
     SyncResult result = engine->syncOnce();
     if (!result.succeeded()) std::rethrow_exception(result.failure);
+    if (!result.unsyncable.empty()) {
+        // One line, whatever the names hold: the log has each file.
+        std::string first = result.unsyncable.front();
+        for (char& c : first)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+        std::cerr << "Warning: " << result.unsyncable.size()
+                  << " file(s) are not kept in step (each is named in the log). First: " << first << std::endl;
+    }
     std::cout << "Up to date." << std::endl;
     return 0;
 }

@@ -1,17 +1,42 @@
-#include "threeway/IgnoredNames.h"
+#include "common/IgnoredNames.h"
 
 #include <fnmatch.h>
+
+#include <iterator>
 #include <string>
 
 namespace brindle::IgnoredNames {
 
 namespace {
 
-constexpr const char* kPatterns[] = {
-    ".DS_Store", "._*", ".localized", "Icon\r", "Icon\r\r", ".Trashes", ".fseventsd", ".Spotlight-V100",
-    ".TemporaryItems", "*.icloud", "~$*", ".~lock.*#", ".directory", ".Trash-*", "*.swp", "*~",
-    ".goutputstream-*", ".brindle-tmp-*",
+// Plain arrays, not containers: they must be usable before static
+// initialisation has reached this file (a test harness syncs from a static
+// initialiser).
+constexpr const char* kLittered[] = {
+    ".DS_Store",
+    "._*",
+    ".localized",
+    "Icon\r\r",
+    ".Trashes",
+    ".fseventsd",
+    ".Spotlight-V100",
+    ".TemporaryItems",
+    "*.icloud",
+    "~$*",
+    ".~lock.*#",
+    // Linux editors and desktops
+    "*.swp",
+    "*~",
+    ".goutputstream-*",
+    ".directory",
+    ".#*",
+    ".nfs*",
+    // a volume's Trash, where deletions go when the folder is the top of its file system
+    ".Trash-*",
 };
+
+// The reconciler also passes over these.
+constexpr const char* kReconcilerOnly[] = {"Icon\r", ".brindle-tmp-*"};
 
 // Every pattern begins with ".", "~" or "I", or ends in "d", "p" or "~";
 // names that fit none of these cannot match and skip fnmatch entirely, which
@@ -24,10 +49,17 @@ bool mightMatch(std::string_view name) {
 
 }  // namespace
 
+const std::vector<std::string>& littered() {
+    static const std::vector<std::string> patterns(std::begin(kLittered), std::end(kLittered));
+    return patterns;
+}
+
 bool matches(std::string_view name) {
     if (!mightMatch(name)) return false;
     std::string text(name);
-    for (const char* pattern : kPatterns)
+    for (const char* pattern : kLittered)
+        if (::fnmatch(pattern, text.c_str(), 0) == 0) return true;
+    for (const char* pattern : kReconcilerOnly)
         if (::fnmatch(pattern, text.c_str(), 0) == 0) return true;
     return false;
 }
