@@ -24,8 +24,8 @@ TEST_F(ApplicationDialogsTest, AddingADriveSignedOutAsksToSignInFirst) {
 }
 
 TEST_F(ApplicationDialogsTest, ADriveAlreadyAddedIsNotOffered) {
-    DriveMarker::write(volume("KINGSTON"), "drive-1");
-    service().setDrives({{"drive-1", "KINGSTON"}});
+    DriveMarker::write(volume("KINGSTON"), "aaaaaaaa-0000-4000-8000-000000000001");
+    service().setDrives({{"aaaaaaaa-0000-4000-8000-000000000001", "KINGSTON"}});
     signIn();
     launch();
     app->addDrive();
