@@ -121,58 +121,78 @@ std::optional<int> reap(pid_t pid, std::optional<Clock::time_point> deadline) {
     }
 }
 
-}  // namespace
-
-Outcome run(const std::string& executable, const std::vector<std::string>& args, const Options& options) {
-    Pipe out, err;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out.write, 1);
-    posix_spawn_file_actions_adddup2(&actions, err.write, 2);
-    if (options.workingDirectory) posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
-
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    if (options.timeout) {
-        // A process group of its own, so that the time-out also ends what it started.
-        posix_spawnattr_setpgroup(&attributes, 0);
-        flags |= POSIX_SPAWN_SETPGROUP;
+// The child's descriptors: no input, both outputs into the pipes, and the
+// working directory when one is asked for.
+class FileActions {
+public:
+    FileActions(const Pipe& out, const Pipe& err, const Options& options) {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions_, out.write, 1);
+        posix_spawn_file_actions_adddup2(&actions_, err.write, 2);
+        if (options.workingDirectory)
+            posix_spawn_file_actions_addchdir_np(&actions_, options.workingDirectory->c_str());
     }
-    posix_spawnattr_setflags(&attributes, flags);
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    const posix_spawn_file_actions_t* get() const { return &actions_; }
 
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+// Default SIGPIPE and SIGTERM handling and no blocked signals in the child,
+// whatever this process set up; with a time-out, a process group of its own
+// so that the time-out also ends what it started.
+class SpawnAttributes {
+public:
+    explicit SpawnAttributes(bool ownGroup) {
+        posix_spawnattr_init(&attributes_);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGTERM);
+        posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+        if (ownGroup) {
+            posix_spawnattr_setpgroup(&attributes_, 0);
+            flags |= POSIX_SPAWN_SETPGROUP;
+        }
+        posix_spawnattr_setflags(&attributes_, flags);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_;
+};
+
+// Starts the child with its outputs in the pipes. Throws Error when it
+// cannot be started.
+pid_t spawn(const std::string& executable, const std::vector<std::string>& args, const Options& options,
+            const Pipe& out, const Pipe& err) {
+    FileActions actions(out, err, options);
+    SpawnAttributes attributes(options.timeout.has_value());
     std::vector<std::string> argTexts = args;
     if (argTexts.empty()) argTexts.push_back(executable);
     std::vector<std::string> envTexts = mergedEnvironment(options.env);
     auto argv = pointers(argTexts);
     auto envp = pointers(envTexts);
-
     pid_t pid = 0;
-    int failure = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    int failure = ::posix_spawn(&pid, executable.c_str(), actions.get(), attributes.get(), argv.data(), envp.data());
     if (failure != 0) throw Error("Could not start " + executable + ": " + std::strerror(failure));
+    return pid;
+}
 
-    out.closeWrite();
-    err.closeWrite();
-    Outcome outcome;
-    std::optional<Clock::time_point> deadline;
-    if (options.timeout) {
-        deadline =
-            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*options.timeout));
-    }
-    drain(out, err, outcome, pid, deadline);
-
-    std::optional<int> status = reap(pid, deadline);
+// The exit status, the terminating signal's number, or -1 (with the reason
+// in err) when how the child ended is not known.
+void setStatus(Outcome& outcome, std::optional<int> status, const std::string& executable) {
     if (!status) {
         // Without the child's status nothing says it succeeded.
         outcome.status = -1;
@@ -184,6 +204,23 @@ Outcome run(const std::string& executable, const std::vector<std::string>& args,
     } else {
         outcome.status = -1;
     }
+}
+
+}  // namespace
+
+Outcome run(const std::string& executable, const std::vector<std::string>& args, const Options& options) {
+    Pipe out, err;
+    pid_t pid = spawn(executable, args, options, out, err);
+    out.closeWrite();
+    err.closeWrite();
+    Outcome outcome;
+    std::optional<Clock::time_point> deadline;
+    if (options.timeout) {
+        deadline =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*options.timeout));
+    }
+    drain(out, err, outcome, pid, deadline);
+    setStatus(outcome, reap(pid, deadline), executable);
     return outcome;
 }
 
