@@ -19,7 +19,7 @@ SettingsView SettingsView::make(bool signedIn, bool opensAtLogin, const std::str
 }
 
 const char* brindleVersion() {
-    return "1.0.0";
+    return BRINDLE_VERSION;
 }
 
 }  // namespace brindle
