@@ -1,15 +1,16 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "devserver/DropboxService.h"
 #include "drives/DriveMarker.h"
-#include "dropbox/StandInCredentials.h"
 #include "engine/DropboxDriveRuns.h"
-#include "threeway/DropboxSyncer.h"
+#include "support/ScopedEnv.h"
+#include "support/StandInCredentials.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
+#include "threeway/DropboxSyncer.h"
 
 namespace brindle {
 namespace {
@@ -22,7 +23,6 @@ protected:
     DropboxDriveRunsTest() {
         server.start();
         account = {server.url(), "device-1"};
-        ::setenv("LARDER_VOLUMES", (temp / "volumes").c_str(), 1);
         plug("STICK", "aaaaaaaa-0000-4000-8000-000000000001");
         writeOld(folder / "notes.txt", "hello");
         runs.setPause([](double) {});
@@ -31,7 +31,6 @@ protected:
             return std::make_shared<test::StandInCredentials>(server);
         });
     }
-    ~DropboxDriveRunsTest() override { ::unsetenv("LARDER_VOLUMES"); }
 
     void plug(const std::string& name, const std::string& id) {
         fs::create_directories(temp / "volumes" / name / "Larder");
@@ -44,18 +43,21 @@ protected:
     }
     std::vector<DropboxDriveRuns::Run> plan(std::vector<std::string>& notPlugged) {
         std::vector<DropboxDriveRuns::Run> planned;
-        runs.addDriveRuns({{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"}, {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}},
-                          account, planned, notPlugged);
+        runs.addDriveRuns(
+            {{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"}, {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}},
+            account, planned, notPlugged);
         return planned;
     }
 
     test::TempDir temp;
+    test::ScopedEnv volumes{"LARDER_VOLUMES", (temp / "volumes").string()};
     fs::path folder = temp / "Larder";
     DevServer server;
     Brindle::Account account;
     int credentialSources = 0;
     std::vector<std::pair<std::string, long long>> progress;
-    DropboxDriveRuns runs{folder, temp / "state", [this](const std::string& name, long long left) { progress.emplace_back(name, left); },
+    DropboxDriveRuns runs{folder, temp / "state",
+                          [this](const std::string& name, long long left) { progress.emplace_back(name, left); },
                           nullptr};
 };
 
