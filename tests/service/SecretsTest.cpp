@@ -8,6 +8,7 @@
 #include "service/Brindle.h"
 #include "service/Keychain.h"
 #include "service/Secrets.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 using namespace brindle;
@@ -18,12 +19,9 @@ namespace {
 class SecretsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::unsetenv("BRINDLE_TEST_ACCOUNT");
-        ::unsetenv("LARDER_KEYCHAIN_SUFFIX");
         Secrets::forgetCache();
         Keychain::forgetCache();
     }
-    void TearDown() override { ::unsetenv("LARDER_KEYCHAIN_SUFFIX"); }
 
     static unsigned modeOf(const std::filesystem::path& path) {
         struct stat info {};
@@ -33,6 +31,7 @@ protected:
     json onDisk() const { return json::parse(test::readFile(Secrets::file())); }
 
     test::IsolatedHome home;
+    test::ScopedEnv env{{{"BRINDLE_TEST_ACCOUNT", std::nullopt}, {"LARDER_KEYCHAIN_SUFFIX", std::nullopt}}};
 };
 
 }  // namespace
@@ -133,7 +132,7 @@ TEST_F(SecretsTest, TwoProcessesWritingAtOnceLoseNothing) {
 }
 
 TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
-    ::setenv("LARDER_KEYCHAIN_SUFFIX", "-test", 1);
+    env.set("LARDER_KEYCHAIN_SUFFIX", "-test");
     EXPECT_EQ(Brindle::accountService(), "Larder Brindle-test");
     Secrets::set("tok", "device-token", "Larder Brindle-test");
     EXPECT_EQ(Brindle::account(), std::nullopt);
@@ -150,14 +149,13 @@ TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
 
 TEST_F(SecretsTest, TestAccountFromTheEnvironmentWhenItIsComplete) {
     Brindle::storeAccount({"https://stored.example", "stored"});
-    ::setenv("BRINDLE_TEST_ACCOUNT", R"({"server": "https://env.example", "device_token": "env"})", 1);
+    env.set("BRINDLE_TEST_ACCOUNT", R"({"server": "https://env.example", "device_token": "env"})");
     EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://env.example", "env"}));
     for (const char* ignored :
          {"not json", R"({"server": "https://env.example"})", R"({"server": 1, "device_token": "e"})"}) {
-        ::setenv("BRINDLE_TEST_ACCOUNT", ignored, 1);
+        env.set("BRINDLE_TEST_ACCOUNT", ignored);
         EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://stored.example", "stored"})) << ignored;
     }
-    ::unsetenv("BRINDLE_TEST_ACCOUNT");
 }
 
 TEST_F(SecretsTest, GitHubTokenIsItsOwnCachedItem) {
