@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,6 +132,35 @@ TEST_F(SecretsTest, TwoProcessesWritingAtOnceLoseNothing) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     EXPECT_EQ(Secrets::accounts("Svc").size(), 2u * kItems);
+}
+
+// Given another process holding the writers' lock, then a writer waits for it
+// (seen blocked in flock) rather than writing at once.
+TEST_F(SecretsTest, AWriterWaitsWhileAnotherProcessHoldsTheLock) {
+    Secrets::set("v", "first", "Svc");
+    int held = ::open((Secrets::file().parent_path() / "secrets.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        ::close(held);  // the lock belongs to the open file, which the parent alone must hold
+        Secrets::set("v", "second", "Svc");
+        ::_exit(0);
+    }
+    const std::string inFlock = std::to_string(SYS_flock) + " ";
+    bool blocked = false, finished = false;
+    int status = 0;
+    for (int tries = 0; tries < 10000 && !blocked && !finished; ++tries) {
+        finished = ::waitpid(writer, &status, WNOHANG) == writer;
+        blocked = test::readFile("/proc/" + std::to_string(writer) + "/syscall").starts_with(inFlock);
+        if (!blocked && !finished) ::usleep(1000);
+    }
+    EXPECT_TRUE(blocked) << (finished ? "the writer wrote while the lock was held" : "the writer never waited");
+    ::close(held);
+    if (!finished) ::waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Secrets::forgetCache();
+    EXPECT_EQ(Secrets::get("second", "Svc"), "v");
 }
 
 TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
