@@ -182,7 +182,7 @@ TEST_F(PlaudSyncTest, OutputWithoutIDsIsLoggedNotFatal) {
 
 TEST_F(PlaudSyncTest, HugeAndInvalidOutputStillMakesValidNotes) {
     std::string transcript;
-    while (transcript.size() < 10 * 1024 * 1024) transcript += "Speaker 1: a long meeting goes on and on.\n";
+    while (transcript.size() < size_t{10} * 1024 * 1024) transcript += "Speaker 1: a long meeting goes on and on.\n";
     plaud.setRecent(hexID(15) + "\n" + hexID(16) + "\n");
     plaud.addRecording(hexID(15), "name: Marathon\ncreated_at: 2025-03-03\n", "", transcript);
     plaud.addRecording(hexID(16), "name: Bad \xff\xfe bytes\ncreated_at: 2025-03-04\n", "sum \xc3", "");
