@@ -1,9 +1,9 @@
-#include "common/DropboxHash.h"
-
-#include "common/Error.h"
-#include "support/TempDir.h"
-
 #include <gtest/gtest.h>
+
+#include "common/DropboxHash.h"
+#include "common/Error.h"
+#include "support/Expect.h"
+#include "support/TempDir.h"
 
 using namespace brindle;
 
@@ -36,10 +36,5 @@ TEST(DropboxHash, KnownValueOfDropboxsScheme) {
 }
 
 TEST(DropboxHash, UnreadableFileThrowsNamingIt) {
-    try {
-        DropboxHash::of("/no/such/file");
-        FAIL();
-    } catch (const Error& failure) {
-        EXPECT_NE(std::string(failure.what()).find("/no/such/file"), std::string::npos);
-    }
+    EXPECT_THROW_WITH(DropboxHash::of("/no/such/file"), Error, "/no/such/file");
 }

@@ -5,6 +5,7 @@
 #include "devserver/DevServer.h"
 #include "service/Brindle.h"
 #include "service/BrindleSignIn.h"
+#include "support/ScopedEnv.h"
 
 using namespace brindle;
 using nlohmann::json;
@@ -54,12 +55,11 @@ TEST_F(BrindleServiceTest, DeviceTokensCanBeRevokedOrRestricted) {
 TEST_F(BrindleServiceTest, SignedInTokensAreAcceptedWhenRestricted) {
     service().setAcceptAnyToken(false);
     // Tokens handed out by a sign-in count as known.
-    ::setenv("BRINDLE_URL", server.url().c_str(), 1);
+    test::ScopedEnv url("BRINDLE_URL", server.url());
     Brindle::DeviceCode code = Brindle::requestCode("box");
     EXPECT_EQ(Brindle::poll(code).kind, Brindle::PollResult::Kind::pending);
     service().approve(code.userCode);
     Brindle::PollResult approved = Brindle::poll(code);
-    ::unsetenv("BRINDLE_URL");
     ASSERT_EQ(approved.kind, Brindle::PollResult::Kind::approved);
     Brindle::Account account{server.url(), approved.deviceToken};
     EXPECT_EQ(Brindle::larderConfig(account).stores, std::vector<std::string>{"github"});
@@ -70,9 +70,8 @@ TEST(DevServerTest, AutoApproveSignsInOnTheFirstPoll) {
     options.autoApprove = true;
     devserver::DevServer server(options);
     server.start();
-    ::setenv("BRINDLE_URL", server.url().c_str(), 1);
+    test::ScopedEnv url("BRINDLE_URL", server.url());
     Brindle::PollResult result = Brindle::poll(Brindle::requestCode("box"));
-    ::unsetenv("BRINDLE_URL");
     EXPECT_EQ(result.kind, Brindle::PollResult::Kind::approved);
     EXPECT_EQ(server.brindle().issuedTokens(), std::vector<std::string>{result.deviceToken});
 }

@@ -1,10 +1,11 @@
-#include "drives/DriveMarker.h"
-#include "drives/Volumes.h"
-#include "support/TempDir.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "drives/DriveMarker.h"
+#include "drives/Volumes.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 namespace brindle {
 namespace {
@@ -19,10 +20,10 @@ protected:
         fs::create_directories(a / ".hidden");
         test::writeFile(a / "file.txt", "not a volume");
         fs::create_directories(b / "beta");
-        ::setenv("LARDER_VOLUMES", (a.string() + "::" + b.string() + ":").c_str(), 1);
+        env.set("LARDER_VOLUMES", a.string() + "::" + b.string() + ":");
     }
-    void TearDown() override { ::unsetenv("LARDER_VOLUMES"); }
 
+    test::ScopedEnv env;
     test::TempDir temp;
     fs::path a = temp / "a";
     fs::path b = temp / "b";
@@ -30,7 +31,7 @@ protected:
 
 TEST_F(VolumesTest, ListsEachParentSortedAndSkipsHiddenAndFiles) {
     EXPECT_EQ(Volumes::mounted(), (std::vector<fs::path>{a / "Alpha", a / "zeta", b / "beta"}));
-    ::setenv("LARDER_VOLUMES", (temp / "missing").c_str(), 1);
+    env.set("LARDER_VOLUMES", (temp / "missing").string());
     EXPECT_TRUE(Volumes::mounted().empty());
 }
 

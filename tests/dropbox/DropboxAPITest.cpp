@@ -1,15 +1,15 @@
-#include "StandInCredentials.h"
-
-#include "dropbox/DropboxAPI.h"
-#include "common/DropboxHash.h"
-#include "support/TempDir.h"
-#include "threeway/DropboxFailure.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "common/DropboxHash.h"
+#include "dropbox/DropboxAPI.h"
+#include "support/Expect.h"
+#include "support/StandInCredentials.h"
+#include "support/TempDir.h"
+#include "threeway/DropboxFailure.h"
 
 namespace brindle {
 namespace {
@@ -34,13 +34,9 @@ protected:
         return folder / name;
     }
 
-    std::string failureOf(const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const DropboxFailure& failure) {
-            return failure.what();
-        }
-        return "(no failure)";
+    template <typename Call>
+    std::string failureOf(Call call) {
+        return test::failureText<DropboxFailure>(call);
     }
 
     static Fault status(int code, std::map<std::string, std::string> headers = {}, std::string body = "") {
@@ -106,7 +102,8 @@ TEST_F(DropboxAPITest, ClashesFailInsteadOfRenaming) {
 
 TEST_F(DropboxAPITest, ListingPagesAndChangeFeed) {
     server.dropbox().setPageLimit(3);
-    for (int i = 0; i < 10; ++i) server.dropbox().writeFile("d" + std::to_string(i % 2) + "/f" + std::to_string(i), "x");
+    for (int i = 0; i < 10; ++i)
+        server.dropbox().writeFile("d" + std::to_string(i % 2) + "/f" + std::to_string(i), "x");
     RemoteListing listing = api->listAll();
     EXPECT_EQ(listing.entries.size(), 10u);
     EXPECT_GE(server.requestsTo("/2/files/list_folder/continue").size(), 3u);
@@ -159,7 +156,8 @@ TEST_F(DropboxAPITest, CutOffDownloadsAreRetriedAndNeverLeftBehind) {
     EXPECT_EQ(pauses.size(), 2u);
 
     server.injectFault("/2/files/download", kind(Fault::Kind::Drop), 4);
-    EXPECT_NE(failureOf([&] { api->download("big.bin", folder / "other"); }).find("Couldn't reach Dropbox ("), std::string::npos);
+    EXPECT_NE(failureOf([&] { api->download("big.bin", folder / "other"); }).find("Couldn't reach Dropbox ("),
+              std::string::npos);
     EXPECT_FALSE(fs::exists(folder / "other"));
     EXPECT_EQ(failureOf([&] { api->download("missing.txt", folder / "other"); }), "path/not_found/");
     EXPECT_TRUE(leftovers().empty());

@@ -6,9 +6,10 @@
 #include "devserver/DevServer.h"
 #include "devserver/DropboxService.h"
 #include "drives/DriveMarker.h"
-#include "dropbox/StandInCredentials.h"
 #include "engine/DropboxDriveRuns.h"
 #include "engine/SyncEngine.h"
+#include "support/ScopedEnv.h"
+#include "support/StandInCredentials.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxSyncer.h"
 
@@ -23,7 +24,6 @@ protected:
     DropboxDriveRunsTest() {
         server.start();
         account = {server.url(), "device-1"};
-        ::setenv("LARDER_VOLUMES", (temp / "volumes").c_str(), 1);
         plug("STICK", "aaaaaaaa-0000-4000-8000-000000000001");
         writeOld(folder / "notes.txt", "hello");
         runs.setPause([](double) {});
@@ -32,7 +32,6 @@ protected:
             return std::make_shared<test::StandInCredentials>(server);
         });
     }
-    ~DropboxDriveRunsTest() override { ::unsetenv("LARDER_VOLUMES"); }
 
     void plug(const std::string& name, const std::string& id) {
         fs::create_directories(temp / "volumes" / name / "Larder");
@@ -53,6 +52,7 @@ protected:
 
     test::IsolatedHome home;  // deletions go to its Trash
     test::TempDir temp;
+    test::ScopedEnv volumes{"LARDER_VOLUMES", (temp / "volumes").string()};
     fs::path folder = temp / "Larder";
     DevServer server;
     Brindle::Account account;

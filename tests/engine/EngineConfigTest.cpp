@@ -1,11 +1,11 @@
-#include "engine/EngineConfig.h"
-#include "engine/Fingerprint.h"
-
-#include "support/TempDir.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "engine/EngineConfig.h"
+#include "engine/Fingerprint.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 namespace brindle {
 namespace {
@@ -14,9 +14,9 @@ namespace fs = std::filesystem;
 
 TEST(EngineConfigTest, DefaultsLiveUnderHomeAndTheDataFolder) {
     test::IsolatedHome home;
-    ::unsetenv("LARDER_FOLDER");
-    ::unsetenv("LARDER_STATE_DIR");
-    ::unsetenv("BRINDLE_PROGRESS_SECONDS");
+    test::ScopedEnv unset({{"LARDER_FOLDER", std::nullopt},
+                           {"LARDER_STATE_DIR", std::nullopt},
+                           {"BRINDLE_PROGRESS_SECONDS", std::nullopt}});
     EngineConfig config = EngineConfig::fromEnvironment();
     EXPECT_EQ(config.folder, home.path() / "Desktop" / "Larder");
     EXPECT_EQ(config.stateDir, home.path() / ".local/share" / "Larder");
@@ -26,13 +26,10 @@ TEST(EngineConfigTest, DefaultsLiveUnderHomeAndTheDataFolder) {
 
 TEST(EngineConfigTest, EnvironmentOverridesEachSetting) {
     test::IsolatedHome home;
-    ::setenv("LARDER_FOLDER", "/tmp/elsewhere/Larder", 1);
-    ::setenv("LARDER_STATE_DIR", "/tmp/elsewhere/state", 1);
-    ::setenv("BRINDLE_PROGRESS_SECONDS", "0.25", 1);
+    test::ScopedEnv set({{"LARDER_FOLDER", "/tmp/elsewhere/Larder"},
+                         {"LARDER_STATE_DIR", "/tmp/elsewhere/state"},
+                         {"BRINDLE_PROGRESS_SECONDS", "0.25"}});
     EngineConfig config = EngineConfig::fromEnvironment();
-    ::unsetenv("LARDER_FOLDER");
-    ::unsetenv("LARDER_STATE_DIR");
-    ::unsetenv("BRINDLE_PROGRESS_SECONDS");
     EXPECT_EQ(config.folder, "/tmp/elsewhere/Larder");
     EXPECT_EQ(config.stateDir, "/tmp/elsewhere/state");
     EXPECT_EQ(config.progressSeconds, 0.25);

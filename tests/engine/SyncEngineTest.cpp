@@ -11,6 +11,7 @@
 #include "service/GitHubError.h"
 #include "service/Keychain.h"
 #include "support/RunProgram.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace brindle {
@@ -27,14 +28,10 @@ protected:
         Keychain::forgetCache();
         server.start();
         fs::create_directories(remotes);
-        ::setenv("BRINDLE_TEST_ACCOUNT", account().c_str(), 1);
-        ::setenv("BRINDLE_GITHUB_API_URL", server.url().c_str(), 1);
+        env.set("BRINDLE_TEST_ACCOUNT", account());
+        env.set("BRINDLE_GITHUB_API_URL", server.url());
     }
-    void TearDown() override {
-        ::unsetenv("BRINDLE_TEST_ACCOUNT");
-        ::unsetenv("BRINDLE_GITHUB_API_URL");
-        Keychain::forgetCache();
-    }
+    void TearDown() override { Keychain::forgetCache(); }
 
     std::string account() const { return json{{"server", server.url()}, {"device_token", "device-1"}}.dump(); }
     fs::path bare(const std::string& repo) {
@@ -68,6 +65,7 @@ protected:
     }
 
     test::IsolatedHome home;
+    test::ScopedEnv env;
     devserver::DevServer server;
     fs::path remotes = home.path() / "remotes";
     fs::path folder = home.path() / "Larder";
@@ -94,39 +92,8 @@ TEST_F(SyncEngineTest, AccountPassPushesTheFolderAndReportsOpeningAndClosing) {
     EXPECT_TRUE(pauses.empty());  // one store never sweeps twice
 }
 
-TEST_F(SyncEngineTest, CommandLinePassPrintsUpToDate) {
-    fs::path repo = bare("demo/Larder");
-    test::writeFile(folder / "a.txt", "abc");
-    std::map<std::string, std::string> env{{"LARDER_FOLDER", folder.string()},
-                                           {"LARDER_STATE_DIR", (home.path() / "state").string()},
-                                           {"LARDER_GITHUB_BASE", "file://" + remotes.string() + "/"}};
-    auto run = test::runBrindle({"--sync-once"}, env);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Up to date.\n");
-    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "a.txt\n");
-    auto sent = reports();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0]["status"][0]["state"], "syncing");
-    EXPECT_EQ(sent[1], json::parse(R"({"events":[{"store":"GitHub","kind":"uploaded","path":"a.txt","bytes":3}],
-        "status":[{"store":"GitHub","state":"synced","files":1,"bytes":3}]})"));
-
-    // Nothing changed: the closing report carries the statuses alone.
-    run = test::runBrindle({"--sync-once"}, env);
-    ASSERT_EQ(run.status, 0) << run.err;
-    sent = reports();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[3],
-              json::parse(R"({"events":[],"status":[{"store":"GitHub","state":"synced","files":1,"bytes":3}]})"));
-
-    // Signed out, the mode says so and fails.
-    server.brindle().setAcceptAnyToken(false);
-    run = test::runBrindle({"--sync-once"}, env);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("error: You're signed out of Brindle."), std::string::npos) << run.err;
-}
-
 TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderWithoutReports) {
-    ::unsetenv("BRINDLE_TEST_ACCOUNT");
+    env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
     fs::path repo = bare("octo/Larder");
     Keychain::setToken("ghp-dev-token");
     test::writeFile(folder / "todo.txt", "x");
@@ -145,7 +112,7 @@ TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderWithoutReports) {
 }
 
 TEST_F(SyncEngineTest, GitHubErrorDropsTheCachedSyncer) {
-    ::unsetenv("BRINDLE_TEST_ACCOUNT");
+    env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
     fs::path repo = bare("octo/Larder");
     Keychain::setToken("ghp-dev-token");
     test::writeFile(folder / "a.txt", "1");

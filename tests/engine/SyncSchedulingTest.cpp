@@ -1,15 +1,15 @@
-#include "engine/SyncEngine.h"
-#include "service/BrindleFailure.h"
-#include "service/Keychain.h"
-
-#include "support/TempDir.h"
-#include "support/TestMainLoop.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <thread>
+
+#include "engine/SyncEngine.h"
+#include "service/BrindleFailure.h"
+#include "service/Keychain.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+#include "support/TestMainLoop.h"
 
 namespace brindle {
 namespace {
@@ -58,7 +58,7 @@ class SyncSchedulingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Keychain::forgetCache();
-        ::unsetenv("BRINDLE_TEST_ACCOUNT");
+        env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
         EngineConfig config;
         config.folder = home.path() / "Larder";
         config.stateDir = home.path() / "state";
@@ -100,6 +100,7 @@ protected:
     }
 
     test::IsolatedHome home;
+    test::ScopedEnv env;
     test::TestMainLoop loop;
     Passes passes{loop};
     std::vector<std::pair<EngineState, std::vector<std::string>>> published;

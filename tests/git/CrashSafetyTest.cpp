@@ -1,66 +1,22 @@
 // Kills the sync process at random moments and at chosen system calls while a
 // second computer keeps pushing, then lets passes run to the end: no file may
 // be lost, no conflict marker committed, and every copy must converge.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <random>
-#include <thread>
 
 #include "GitTestSupport.h"
 #include "support/RunProgram.h"
-
-extern char** environ;
 
 using namespace brindle;
 using namespace brindle::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A brindle process in a process group of its own, so that killing it also
-// kills the git it is running, as a crash of the whole app would.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& argv) {
-        std::vector<char*> pointers;
-        for (const std::string& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
-        pointers.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        int failure = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, pointers.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        if (failure != 0) pid_ = -1;
-    }
-    void kill() const { ::kill(-pid_, SIGKILL); }
-    int wait() const {
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        // Let whatever else was in the group (a killed git's children) go too.
-        ::kill(-pid_, SIGKILL);
-        return status;
-    }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-};
 
 // The files one computer owns (only it writes them), and what they should
 // hold: nothing for a file it deleted.
@@ -86,10 +42,8 @@ public:
     // A pass of A cut short by SIGKILL after delay, while B syncs too.
     void killedPass(std::chrono::microseconds delay) {
         changeSome();
-        Child a(syncA()), b(syncB());
-        std::this_thread::sleep_for(delay);
-        a.kill();
-        a.wait();
+        ChildProcess a(syncA()), b(syncB());
+        a.wait(std::chrono::duration<double>(delay).count());
         b.wait();
         serverCleanUp();
     }
@@ -98,17 +52,7 @@ public:
     // whenth call of one of calls, while B syncs too.
     void stracedPass(const std::string& calls, int when) {
         changeSome();
-        std::vector<std::string> argv{"/usr/bin/strace",
-                                      "-f",
-                                      "-qq",
-                                      "-o",
-                                      "/dev/null",
-                                      "-e",
-                                      "trace=" + calls,
-                                      "-e",
-                                      "inject=" + calls + ":signal=KILL:when=" + std::to_string(when)};
-        for (const std::string& arg : syncA()) argv.push_back(arg);
-        Child a(argv), b(syncB());
+        ChildProcess a(killedAtCall(syncA(), calls, when)), b(syncB());
         a.wait();
         b.wait();
         serverCleanUp();
@@ -240,10 +184,10 @@ void exercise(int files, int randomKills, const std::vector<int>& whens) {
 
 }  // namespace
 
-TEST(CrashSafety, KilledPassesLoseNothingAndConverge) {
+TEST(GitCrashSafety, KilledPassesLoseNothingAndConverge) {
     exercise(300, 10, {1, 2, 3, 5, 8, 13, 21});
 }
 
-TEST(CrashSafety, KilledPassesOverTwoThousandFiles) {
+TEST(GitCrashSafety, KilledPassesOverTwoThousandFiles) {
     exercise(2000, 6, {3, 7});
 }

@@ -3,6 +3,7 @@
 #include "GitTestSupport.h"
 #include "common/Text.h"
 #include "git/Git.h"
+#include "support/ScopedEnv.h"
 
 using namespace brindle;
 using namespace brindle::test;
@@ -47,13 +48,9 @@ TEST_F(GitRun, TokenReachesGitOnlyAsAnExtraHeaderInItsEnvironment) {
 
 TEST_F(GitRun, WithoutATokenInheritedConfigurationPassesThrough) {
     git.run({"init", "-q", "-b", "main"});
-    ::setenv("GIT_CONFIG_COUNT", "1", 1);
-    ::setenv("GIT_CONFIG_KEY_0", "brindle.probe", 1);
-    ::setenv("GIT_CONFIG_VALUE_0", "inherited", 1);
+    test::ScopedEnv inherited(
+        {{"GIT_CONFIG_COUNT", "1"}, {"GIT_CONFIG_KEY_0", "brindle.probe"}, {"GIT_CONFIG_VALUE_0", "inherited"}});
     EXPECT_EQ(git.run({"config", "--get", "brindle.probe"}).text(), "inherited");
     git.setToken("t");
     EXPECT_NE(git.run({"config", "--get", "brindle.probe"}).status, 0);
-    ::unsetenv("GIT_CONFIG_COUNT");
-    ::unsetenv("GIT_CONFIG_KEY_0");
-    ::unsetenv("GIT_CONFIG_VALUE_0");
 }

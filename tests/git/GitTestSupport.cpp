@@ -12,15 +12,7 @@ namespace brindle::test {
 
 namespace fs = std::filesystem;
 
-GitSandbox::GitSandbox() {
-    ::setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);
-    ::setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
-}
-
-GitSandbox::~GitSandbox() {
-    ::unsetenv("GIT_CONFIG_GLOBAL");
-    ::unsetenv("GIT_CONFIG_NOSYSTEM");
-}
+GitSandbox::GitSandbox() : env_({{"GIT_CONFIG_GLOBAL", "/dev/null"}, {"GIT_CONFIG_NOSYSTEM", "1"}}) {}
 
 GitSandbox::LogPin::LogPin() {
     static TempDir folder;

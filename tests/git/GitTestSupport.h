@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "git/Syncer.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace brindle::test {
@@ -15,7 +16,6 @@ namespace brindle::test {
 class GitSandbox {
 public:
     GitSandbox();
-    ~GitSandbox();
     GitSandbox(const GitSandbox&) = delete;
     GitSandbox& operator=(const GitSandbox&) = delete;
 
@@ -33,6 +33,7 @@ private:
         size_t offset = 0;
     };
     LogPin pin_;
+    ScopedEnv env_;
     IsolatedHome home_;
     TempDir temp_;
 };

@@ -8,7 +8,9 @@
 #include "common/ConflictName.h"
 #include "common/Text.h"
 #include "service/GitHubError.h"
+#include "support/Expect.h"
 #include "support/RunProgram.h"
+#include "support/ScopedEnv.h"
 
 using namespace brindle;
 using namespace brindle::test;
@@ -17,10 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::time_t kNoon = 1773835200;  // a fixed moment for conflict stamps
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 size_t occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -42,7 +40,7 @@ void writeHook(const fs::path& gitDir, const std::string& name, const std::strin
 
 }  // namespace
 
-class SyncerTest : public ::testing::Test {
+class GitSyncerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         a.syncer->setClock([] { return kNoon; });
@@ -56,24 +54,24 @@ protected:
     Computer b{sandbox, "Lab/B", remote};
 };
 
-TEST_F(SyncerTest, FirstPushThenAnEmptyComputerAdoptsTheRemote) {
+TEST_F(GitSyncerTest, FirstPushThenAnEmptyComputerAdoptsTheRemote) {
     a.write("one.txt", "1");
     a.write("notes/plan.md", "plan");
     a.syncer->sync();
-    EXPECT_TRUE(contains(sandbox.log(), "Pushed 1 commit(s)"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Pushed 1 commit(s)"));
     EXPECT_EQ(a.syncer->events(),
               (std::vector<SyncEvent>{{"uploaded", "notes/plan.md", 4}, {"uploaded", "one.txt", 1}}));
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"notes/plan.md", "one.txt"}));
-    EXPECT_TRUE(contains(a.git({"log", "-1", "--format=%an <%ae> %s"}), "Mac A <larder@Mac-A.local> Mac A: 2 added"));
+    EXPECT_THAT(a.git({"log", "-1", "--format=%an <%ae> %s"}), HasSubstr("Mac A <larder@Mac-A.local> Mac A: 2 added"));
 
     b.syncer->sync();
-    EXPECT_TRUE(contains(sandbox.log(), "Downloaded existing Larder contents"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Downloaded existing Larder contents"));
     EXPECT_EQ(b.read("notes/plan.md"), "plan");
     EXPECT_EQ(b.syncer->events(),
               (std::vector<SyncEvent>{{"downloaded", "notes/plan.md", 0}, {"downloaded", "one.txt", 0}}));
 }
 
-TEST_F(SyncerTest, NothingChangedMakesNoCommitNoPushAndNoEvents) {
+TEST_F(GitSyncerTest, NothingChangedMakesNoCommitNoPushAndNoEvents) {
     a.write("one.txt", "1");
     a.syncer->sync();
     std::string head = a.git({"rev-parse", "HEAD"});
@@ -88,19 +86,19 @@ TEST_F(SyncerTest, NothingChangedMakesNoCommitNoPushAndNoEvents) {
     EXPECT_EQ(totals->bytes, 1);
 }
 
-TEST_F(SyncerTest, UnrelatedFirstCommitsAreMergedAndEveryoneEndsWithEverything) {
+TEST_F(GitSyncerTest, UnrelatedFirstCommitsAreMergedAndEveryoneEndsWithEverything) {
     a.write("from-a.txt", "a");
     b.write("from-b.txt", "b");
     a.syncer->sync();
     b.syncer->sync();
-    EXPECT_TRUE(contains(sandbox.log(), "Merged remote changes"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Merged remote changes"));
     a.syncer->sync();
     EXPECT_EQ(a.files(), (std::vector<std::string>{"from-a.txt", "from-b.txt"}));
     EXPECT_EQ(b.files(), a.files());
     EXPECT_EQ(a.syncer->events(), (std::vector<SyncEvent>{{"downloaded", "from-b.txt", 1}}));
 }
 
-TEST_F(SyncerTest, BothEditingAFileKeepsBothAsAConflictCopy) {
+TEST_F(GitSyncerTest, BothEditingAFileKeepsBothAsAConflictCopy) {
     a.write("notes/plan.md", "base");
     a.syncer->sync();
     b.syncer->sync();
@@ -112,17 +110,17 @@ TEST_F(SyncerTest, BothEditingAFileKeepsBothAsAConflictCopy) {
     const std::string copy = "notes/plan (conflict from Mac A " + stamp() + ").md";
     EXPECT_EQ(b.read("notes/plan.md"), "from B");
     EXPECT_EQ(b.read(copy), "from A");
-    EXPECT_TRUE(contains(sandbox.log(), "Conflict on notes/plan.md: kept both, other version saved as " + copy));
-    EXPECT_TRUE(contains(sandbox.log(), "Merged remote changes with 1 conflict(s)"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Conflict on notes/plan.md: kept both, other version saved as " + copy));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Merged remote changes with 1 conflict(s)"));
     EXPECT_EQ(b.git({"log", "-1", "--format=%s"}), "Lab/B: merge\n");
-    EXPECT_TRUE(contains(b.git({"ls-tree", "-r", "--name-only", "HEAD"}), copy));
+    EXPECT_THAT(b.git({"ls-tree", "-r", "--name-only", "HEAD"}), HasSubstr(copy));
     a.syncer->sync();
     EXPECT_EQ(a.read("notes/plan.md"), "from B");
     EXPECT_EQ(a.read(copy), "from A");
     EXPECT_EQ(a.files(), b.files());
 }
 
-TEST_F(SyncerTest, ConflictsInTheSameMinuteAreNumberedAndSlashesLeaveDeviceNames) {
+TEST_F(GitSyncerTest, ConflictsInTheSameMinuteAreNumberedAndSlashesLeaveDeviceNames) {
     a.write("todo", "base");
     a.syncer->sync();
     b.syncer->sync();
@@ -137,7 +135,7 @@ TEST_F(SyncerTest, ConflictsInTheSameMinuteAreNumberedAndSlashesLeaveDeviceNames
     EXPECT_EQ(a.read("todo"), "A1");
 }
 
-TEST_F(SyncerTest, AnEditBeatsADeleteInEitherDirection) {
+TEST_F(GitSyncerTest, AnEditBeatsADeleteInEitherDirection) {
     a.write("kept-by-a.txt", "base");
     a.write("kept-by-b.txt", "base");
     a.syncer->sync();
@@ -156,18 +154,18 @@ TEST_F(SyncerTest, AnEditBeatsADeleteInEitherDirection) {
     EXPECT_EQ(occurrences(sandbox.log(), "edited on one Mac, deleted on another — kept the file"), 2u);
 }
 
-TEST_F(SyncerTest, ARenameIsReportedAsAnUploadUnderTheNewName) {
+TEST_F(GitSyncerTest, ARenameIsReportedAsAnUploadUnderTheNewName) {
     a.write("old name.txt", "same content here");
     a.syncer->sync();
     fs::rename(a.folder / "old name.txt", a.folder / "new name.txt");
     a.syncer->sync();
     EXPECT_EQ(a.syncer->events(), (std::vector<SyncEvent>{{"uploaded", "new name.txt", 17}}));
-    EXPECT_TRUE(contains(sandbox.log(), "Committed local changes: 1 changed"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Committed local changes: 1 changed"));
     b.syncer->sync();
     EXPECT_EQ(b.files(), (std::vector<std::string>{"new name.txt"}));
 }
 
-TEST_F(SyncerTest, DownloadsAndDeletionsFromAnotherComputerAreEvents) {
+TEST_F(GitSyncerTest, DownloadsAndDeletionsFromAnotherComputerAreEvents) {
     a.write("stays.txt", "1");
     a.write("goes.txt", "1");
     a.syncer->sync();
@@ -179,16 +177,16 @@ TEST_F(SyncerTest, DownloadsAndDeletionsFromAnotherComputerAreEvents) {
     EXPECT_EQ(b.syncer->events(), (std::vector<SyncEvent>{{"deleted", "goes.txt", 0}, {"downloaded", "stays.txt", 5}}));
 }
 
-TEST_F(SyncerTest, EventsStopAt200ButTheCommitCountsEverything) {
+TEST_F(GitSyncerTest, EventsStopAt200ButTheCommitCountsEverything) {
     for (int i = 0; i < 230; ++i) a.write("many/" + std::to_string(1000 + i), "x");
     a.syncer->sync();
     EXPECT_EQ(a.syncer->events().size(), kMaxHeldEvents);
-    EXPECT_TRUE(contains(a.git({"log", "-1", "--format=%s"}), "Mac A: 230 added"));
+    EXPECT_THAT(a.git({"log", "-1", "--format=%s"}), HasSubstr("Mac A: 230 added"));
     b.syncer->sync();
     EXPECT_EQ(b.syncer->events().size(), kMaxHeldEvents);
 }
 
-TEST_F(SyncerTest, AnotherComputerPushingBeforeOurPushIsMergedAndRetried) {
+TEST_F(GitSyncerTest, AnotherComputerPushingBeforeOurPushIsMergedAndRetried) {
     a.write("shared.txt", "base");
     a.syncer->sync();
     b.syncer->sync();
@@ -201,30 +199,25 @@ TEST_F(SyncerTest, AnotherComputerPushingBeforeOurPushIsMergedAndRetried) {
                   b.gitDir.string() + "' push -q origin HEAD:refs/heads/main\n");
     a.write("mine.txt", "mine");
     a.syncer->sync();
-    EXPECT_TRUE(contains(sandbox.log(), "Push rejected (attempt 1): "));
-    EXPECT_TRUE(contains(sandbox.log(), "Pushed 2 commit(s)"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Push rejected (attempt 1): "));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Pushed 2 commit(s)"));
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"mine.txt", "race.txt", "shared.txt"}));
     EXPECT_EQ(a.read("race.txt"), "race\n");
 }
 
-TEST_F(SyncerTest, FourRejectedPushesGiveUpWithAPushError) {
+TEST_F(GitSyncerTest, FourRejectedPushesGiveUpWithAPushError) {
     writeHook(a.gitDir, "pre-push", "exit 1\n");
     a.write("one.txt", "1");
-    try {
-        a.syncer->sync();
-        FAIL() << "the pass should fail";
-    } catch (const GitHubError& error) {
-        EXPECT_STREQ(error.what(), "Could not push after several attempts; will retry.");
-    }
-    EXPECT_TRUE(contains(sandbox.log(), "Push rejected (attempt 4)"));
-    EXPECT_FALSE(contains(sandbox.log(), "attempt 5"));
+    EXPECT_THROW_WITH(a.syncer->sync(), GitHubError, "Could not push after several attempts; will retry.");
+    EXPECT_THAT(sandbox.log(), HasSubstr("Push rejected (attempt 4)"));
+    EXPECT_THAT(sandbox.log(), Not(HasSubstr("attempt 5")));
     // The commit stays and goes out with the next pass that can push.
     fs::remove(a.gitDir / "hooks" / "pre-push");
     a.syncer->sync();
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"one.txt"}));
 }
 
-TEST_F(SyncerTest, FilesOver95MBAreLeftOutAndNamedOncePerChange) {
+TEST_F(GitSyncerTest, FilesOver95MBAreLeftOutAndNamedOncePerChange) {
     makeSparse(a.folder / "exact.bin", Syncer::kLargeFileLimit);
     makeSparse(a.folder / "big.bin", Syncer::kLargeFileLimit + 1);
     a.write("small.txt", "s");
@@ -238,10 +231,10 @@ TEST_F(SyncerTest, FilesOver95MBAreLeftOutAndNamedOncePerChange) {
     fs::resize_file(a.folder / "exact.bin", Syncer::kLargeFileLimit + 10);
     a.syncer->sync();
     EXPECT_EQ(occurrences(sandbox.log(), "Skipping files over 95 MB: "), 2u);
-    EXPECT_TRUE(contains(a.git({"ls-tree", "-l", "HEAD", "exact.bin"}), std::to_string(Syncer::kLargeFileLimit)));
+    EXPECT_THAT(a.git({"ls-tree", "-l", "HEAD", "exact.bin"}), HasSubstr(std::to_string(Syncer::kLargeFileLimit)));
 }
 
-TEST_F(SyncerTest, ACloudPlaceholderKeepsItsFileInTheRepository) {
+TEST_F(GitSyncerTest, ACloudPlaceholderKeepsItsFileInTheRepository) {
     a.write("docs/report.pdf", "pdf");
     a.write(".icloud", "not a placeholder");
     a.syncer->sync();
@@ -253,17 +246,17 @@ TEST_F(SyncerTest, ACloudPlaceholderKeepsItsFileInTheRepository) {
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"docs/report.pdf"}));
 }
 
-TEST_F(SyncerTest, ADeletedFolderIsRestoredNotDeletedEverywhere) {
+TEST_F(GitSyncerTest, ADeletedFolderIsRestoredNotDeletedEverywhere) {
     a.write("notes/keep.md", "keep");
     a.syncer->sync();
     fs::remove_all(a.folder);
     a.syncer->sync();
     EXPECT_EQ(a.read("notes/keep.md"), "keep");
-    EXPECT_TRUE(contains(sandbox.log(), "Folder was missing; restored contents from last sync"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Folder was missing; restored contents from last sync"));
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"notes/keep.md"}));
 }
 
-TEST_F(SyncerTest, AMergeThatFailsWithoutAConflictIsAbortedAndReported) {
+TEST_F(GitSyncerTest, AMergeThatFailsWithoutAConflictIsAbortedAndReported) {
     a.write("base.txt", "base");
     a.syncer->sync();
     b.syncer->sync();
@@ -272,20 +265,15 @@ TEST_F(SyncerTest, AMergeThatFailsWithoutAConflictIsAbortedAndReported) {
     // given B holds a file of that name that is too big to commit
     makeSparse(b.folder / "video.bin", Syncer::kLargeFileLimit + 1);
     b.write("other.txt", "local change");
-    try {
-        b.syncer->sync();
-        FAIL() << "the pass should fail";
-    } catch (const GitError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("git merge failed: ", 0), 0u) << error.what();
-        EXPECT_TRUE(contains(error.what(), "video.bin"));
-    }
+    EXPECT_THAT([&] { b.syncer->sync(); }, ::testing::ThrowsMessage<GitError>(::testing::AllOf(
+                                               StartsWith("git merge failed: "), HasSubstr("video.bin"))));
     EXPECT_EQ(fs::file_size(b.folder / "video.bin"), static_cast<uintmax_t>(Syncer::kLargeFileLimit + 1));
     EXPECT_FALSE(fs::exists(b.gitDir / "MERGE_HEAD"));
     EXPECT_THROW(b.syncer->sync(), GitError);
     EXPECT_EQ(fs::file_size(b.folder / "video.bin"), static_cast<uintmax_t>(Syncer::kLargeFileLimit + 1));
 }
 
-TEST_F(SyncerTest, NamesDifferingOnlyInCaseAreBothKept) {
+TEST_F(GitSyncerTest, NamesDifferingOnlyInCaseAreBothKept) {
     a.write("Notes.md", "upper");
     a.syncer->sync();
     a.write("notes.md", "lower");
@@ -293,7 +281,7 @@ TEST_F(SyncerTest, NamesDifferingOnlyInCaseAreBothKept) {
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"Notes.md", "notes.md"}));
 }
 
-TEST_F(SyncerTest, NamesWithPatternCharactersAreTakenLiterally) {
+TEST_F(GitSyncerTest, NamesWithPatternCharactersAreTakenLiterally) {
     a.write("[draft] *.md", "base");
     a.write("d.md", "decoy");
     a.syncer->sync();
@@ -307,10 +295,10 @@ TEST_F(SyncerTest, NamesWithPatternCharactersAreTakenLiterally) {
     EXPECT_EQ(b.read("d.md"), "decoy");
 }
 
-TEST_F(SyncerTest, TheTokenIsNeverWrittenAnywhere) {
+TEST_F(GitSyncerTest, TheTokenIsNeverWrittenAnywhere) {
     const std::string token = "ghp_TopSecretToken42";
     const std::string header = Text::base64("x-access-token:" + token);
-    ::setenv("GIT_TRACE", (sandbox.root() / "trace.txt").c_str(), 1);
+    std::optional<ScopedEnv> trace(std::in_place, "GIT_TRACE", (sandbox.root() / "trace.txt").string());
     a.syncer->git().setToken(token);
     b.syncer->git().setToken(token);
     a.write("one.txt", "1");
@@ -319,13 +307,13 @@ TEST_F(SyncerTest, TheTokenIsNeverWrittenAnywhere) {
     b.write("one.txt", "2");
     b.syncer->sync();
     a.syncer->sync();
-    ::unsetenv("GIT_TRACE");
-    ASSERT_TRUE(contains(readFile(sandbox.root() / "trace.txt"), "git push"));
+    trace.reset();
+    ASSERT_THAT(readFile(sandbox.root() / "trace.txt"), HasSubstr("git push"));
     for (auto it = fs::recursive_directory_iterator(sandbox.root()); it != fs::recursive_directory_iterator(); ++it) {
         if (!it->is_regular_file()) continue;
         std::string content = readFile(it->path());
-        EXPECT_FALSE(contains(content, token)) << it->path();
-        EXPECT_FALSE(contains(content, header)) << it->path();
+        EXPECT_THAT(content, Not(HasSubstr(token))) << it->path();
+        EXPECT_THAT(content, Not(HasSubstr(header))) << it->path();
     }
-    EXPECT_FALSE(contains(sandbox.log(), token));
+    EXPECT_THAT(sandbox.log(), Not(HasSubstr(token)));
 }

@@ -2,13 +2,15 @@
 
 #include <cstdlib>
 
-#include "PeopleData.h"
 #include "devserver/DevServer.h"
 #include "devserver/PeopleService.h"
 #include "integrations/ContactStore.h"
 #include "integrations/ContactsMerge.h"
 #include "integrations/GoogleContactsClient.h"
 #include "integrations/IntegrationError.h"
+#include "support/Expect.h"
+#include "support/PeopleData.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace brindle {
@@ -23,9 +25,8 @@ class ContactsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         server.start();
-        ::setenv("BRINDLE_PEOPLE_URL", (server.url() + "/").c_str(), 1);
+        env.set("BRINDLE_PEOPLE_URL", server.url() + "/");
     }
-    void TearDown() override { ::unsetenv("BRINDLE_PEOPLE_URL"); }
 
     GoogleContactsClient client(const std::string& token) {
         return GoogleContactsClient("Work", [this, token] {
@@ -36,6 +37,7 @@ protected:
 
     test::IsolatedHome home;
     devserver::DevServer server;
+    test::ScopedEnv env;
     test::TempDir folder;
     fs::path contacts = folder / "Contacts";
     int tokensHanded = 0;
@@ -83,12 +85,7 @@ TEST_F(ContactsTest, ClientRefreshesAnExpiredTokenOnceOnly) {
     EXPECT_EQ(tokensHanded, 2);
 
     tokensHanded = 0;
-    try {
-        client("unknown").list();
-        FAIL() << "a token refused twice must fail";
-    } catch (const IntegrationError& failure) {
-        EXPECT_STREQ(failure.what(), "People API failed for \u201cWork\u201d (HTTP 401)");
-    }
+    EXPECT_THROW_WITH(client("unknown").list(), IntegrationError, "People API failed for \u201cWork\u201d (HTTP 401)");
     EXPECT_EQ(tokensHanded, 2);
 
     tokensHanded = 0;
@@ -96,7 +93,7 @@ TEST_F(ContactsTest, ClientRefreshesAnExpiredTokenOnceOnly) {
     EXPECT_THROW(client("t1").list(), IntegrationError);
     EXPECT_EQ(tokensHanded, 1);  // no refresh for anything but 401
 
-    ::setenv("BRINDLE_PEOPLE_URL", "people.example", 1);  // not a URL: a clear error, no request
+    env.set("BRINDLE_PEOPLE_URL", "people.example");  // not a URL: a clear error, no request
     EXPECT_THROW(client("t1").list(), IntegrationError);
 }
 

@@ -7,6 +7,8 @@
 
 #include "integrations/IntegrationError.h"
 #include "integrations/Integrations.h"
+#include "support/Expect.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestMainLoop.h"
 
@@ -50,13 +52,12 @@ private:
 
 class IntegrationsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
-    }
+    void SetUp() override { ::tzset(); }
     void TearDown() override {
         plaudGate.open();
         contactsGate.open();
+        tz.reset();
+        ::tzset();
     }
 
     std::shared_ptr<Integrations> make() {
@@ -97,6 +98,7 @@ protected:
         loop.drain();
     }
 
+    std::optional<test::ScopedEnv> tz{std::in_place, "TZ", "UTC"};
     test::IsolatedHome home;
     test::TestMainLoop loop;
     test::TempDir root;
@@ -230,13 +232,8 @@ TEST_F(IntegrationsTest, LoftImportCopiesWhatIsMissingAndNothingElse) {
 
     test::TempDir notACheckout;
     writeFile(notACheckout / "notes/a.md", "a");
-    try {
-        integrations->importLoft(notACheckout.path());
-        FAIL() << "expected the checkout message";
-    } catch (const IntegrationError& failure) {
-        EXPECT_STREQ(failure.what(), "That folder doesn't look like a loft checkout (no meetings folder).");
-        EXPECT_FALSE(failure.notConfigured());
-    }
+    EXPECT_THROW_WITH(integrations->importLoft(notACheckout.path()), IntegrationError,
+                      "That folder doesn't look like a loft checkout (no meetings folder).");
 }
 
 }  // namespace

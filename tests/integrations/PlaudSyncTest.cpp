@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
-#include "FakePlaud.h"
 #include "integrations/IntegrationError.h"
 #include "integrations/NoteText.h"
 #include "integrations/PlaudSync.h"
+#include "support/FakePlaud.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace brindle {
@@ -21,8 +20,7 @@ const auto kNow = std::chrono::system_clock::time_point(std::chrono::seconds(174
 
 class PlaudSyncTest : public ::testing::Test {
 protected:
-    void SetUp() override { ::setenv("LARDER_PLAUD", plaud.path().c_str(), 1); }
-    void TearDown() override { ::unsetenv("LARDER_PLAUD"); }
+    void SetUp() override { env.set("LARDER_PLAUD", plaud.path()); }
 
     PlaudSync importer() {
         return PlaudSync(meetings, [] { return kNow; });
@@ -35,6 +33,7 @@ protected:
     }
 
     test::IsolatedHome home;
+    test::ScopedEnv env;
     test::FakePlaud plaud;
     test::TempDir folder;
     fs::path meetings = folder / "Meetings";
@@ -156,22 +155,22 @@ TEST_F(PlaudSyncTest, BackfillReadsPagesUntilNothingIsNew) {
 }
 
 TEST_F(PlaudSyncTest, FailuresOfTheToolReadClearly) {
+    auto failure = [&] {
+        try {
+            importer().run(false);
+        } catch (const IntegrationError& failure) {
+            return std::string(failure.notConfigured() ? "not configured: " : "") + failure.what();
+        }
+        return std::string("(nothing thrown)");
+    };
     plaud.failRecent("\n  rate limited  \n");
-    try {
-        importer().run(false);
-        FAIL() << "expected a failure";
-    } catch (const IntegrationError& failure) {
-        EXPECT_STREQ(failure.what(), "plaud recent failed: rate limited");
-        EXPECT_FALSE(failure.notConfigured());
-    }
+    EXPECT_EQ(failure(), "plaud recent failed: rate limited");
     plaud.signOut();
-    try {
-        importer().run(false);
-        FAIL() << "expected a failure";
-    } catch (const IntegrationError& failure) {
-        EXPECT_STREQ(failure.what(), "Not signed in to Plaud. Run `plaud login` in Terminal.");
-        EXPECT_TRUE(failure.notConfigured());
-    }
+    EXPECT_EQ(failure(), "not configured: Not signed in to Plaud. Run `plaud login` in Terminal.");
+    // Nowhere to be found: not given, not on the search path, not in the home.
+    test::ScopedEnv nowhere({{"LARDER_PLAUD", std::nullopt}, {"PATH", "/nonexistent"}, {"SHELL", "/bin/sh"}});
+    EXPECT_EQ(failure(),
+              "not configured: The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then: plaud login");
 }
 
 TEST_F(PlaudSyncTest, OutputWithoutIDsIsLoggedNotFatal) {
@@ -183,7 +182,7 @@ TEST_F(PlaudSyncTest, OutputWithoutIDsIsLoggedNotFatal) {
 
 TEST_F(PlaudSyncTest, HugeAndInvalidOutputStillMakesValidNotes) {
     std::string transcript;
-    while (transcript.size() < 10 * 1024 * 1024) transcript += "Speaker 1: a long meeting goes on and on.\n";
+    while (transcript.size() < size_t{10} * 1024 * 1024) transcript += "Speaker 1: a long meeting goes on and on.\n";
     plaud.setRecent(hexID(15) + "\n" + hexID(16) + "\n");
     plaud.addRecording(hexID(15), "name: Marathon\ncreated_at: 2025-03-03\n", "", transcript);
     plaud.addRecording(hexID(16), "name: Bad \xff\xfe bytes\ncreated_at: 2025-03-04\n", "sum \xc3", "");

@@ -1,15 +1,16 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "Pictures.h"
 #include "morsels/Morsels.h"
 #include "platform/NamedPasteboard.h"
+#include "support/Expect.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 namespace brindle {
 namespace {
 
-// Screening cases the end-to-end runs of "--morsel-clipboard" leave out.
+// What a copy on the clipboard becomes, and what is refused.
 class ClipTest : public ::testing::Test {
 protected:
     void put(const std::string& type, const std::string& data) { test::writeFile(board_ / type, data); }
@@ -18,12 +19,7 @@ protected:
         return Morsels::clip(pasteboard);
     }
     std::string refusal() {
-        try {
-            capture();
-        } catch (const Morsels::Problem& problem) {
-            return problem.what();
-        }
-        return "(no refusal)";
+        return test::failureText<Morsels::Problem>([&] { capture(); });
     }
     std::string fileURL(const std::string& name) { return "file://" + (files_ / name).string(); }
 
@@ -62,12 +58,40 @@ TEST_F(ClipTest, TextIsTrimmedOfUnicodeWhiteSpace) {
 TEST_F(ClipTest, OnlyRegularLocalFilesAreRead) {
     // A pipe would block for ever; a folder or another host's file cannot be read.
     ASSERT_EQ(::mkfifo((files_ / "pipe").c_str(), 0600), 0);
-    for (const std::string& url : {fileURL("pipe"), "file://" + files_.path().string(), std::string("file://host/etc/hostname")}) {
+    for (const std::string& url :
+         {fileURL("pipe"), "file://" + files_.path().string(), std::string("file://host/etc/hostname")}) {
         put("public.file-url", url);
         EXPECT_EQ(refusal(), kUnreadable) << url;
     }
     put("public.file-url", "file://localhost/bad%zzescape");
-    EXPECT_EQ(refusal(), "The clipboard holds a file address that isn't a valid file URL: file://localhost/bad%zzescape");
+    EXPECT_EQ(refusal(),
+              "The clipboard holds a file address that isn't a valid file URL: file://localhost/bad%zzescape");
+}
+
+TEST_F(ClipTest, TrimmedTextUpToTwentyKilobytes) {
+    std::string text = std::string(20478, 'a') + "\xC3\xA9";  // exactly 20,480 bytes
+    put("public.utf8-plain-text", "\n  " + text + "\t\n");
+    Morsels::Clip clip = capture();
+    EXPECT_EQ(clip.kind, Morsels::Clip::Kind::text);
+    EXPECT_EQ(clip.text, text);
+    put("public.utf8-plain-text", "\n  " + text + "a\t\n");
+    EXPECT_EQ(refusal(), "That is too long for a morsel (over 20 KB). Save it as a file instead.");
+}
+
+TEST_F(ClipTest, FileAddressesThatAreNotURLsAreRefusedClearly) {
+    put("public.utf8-plain-text", "fallback");
+    put("public.file-url", "not a url");
+    EXPECT_EQ(refusal(), "The clipboard holds a file address that isn't a URL: not a url");
+}
+
+TEST_F(ClipTest, TIFFPictureBecomesAPNG) {
+    put("public.tiff", test::makeTIFF(4, 3));
+    Morsels::Clip clip = capture();
+    EXPECT_EQ(clip.name, "Clipboard picture.png");
+    std::optional<test::DecodedPNG> png = test::decodePNG(clip.data);
+    ASSERT_TRUE(png);
+    EXPECT_EQ(png->width, 4u);
+    EXPECT_EQ(png->height, 3u);
 }
 
 TEST_F(ClipTest, PicturesNeedValidDataWithinTheLimit) {

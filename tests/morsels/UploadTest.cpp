@@ -1,7 +1,8 @@
+#include <gtest/gtest.h>
+
 #include "devserver/DevServer.h"
 #include "morsels/Morsels.h"
-
-#include <gtest/gtest.h>
+#include "support/Expect.h"
 
 namespace brindle {
 namespace {
@@ -26,16 +27,17 @@ TEST(UploadTest, RefusalsShowTheServiceMessageOrTheStatus) {
     server.start();
     auto failure = [&](int status, const std::string& body) -> std::string {
         server.injectFault("/api/v1/morsels", Fault{Fault::Kind::Status, status, body, {}});
-        try {
-            return Morsels::send({server.url(), "tok"}, Morsels::Clip::makeText("t"));
-        } catch (const Morsels::Problem& problem) {
-            return problem.what();
-        }
+        std::string sent;
+        std::string failure = test::failureText<Morsels::Problem>([&] {
+            sent = Morsels::send({server.url(), "tok"}, Morsels::Clip::makeText("t"));
+        });
+        return sent.empty() ? failure : sent;
     };
     EXPECT_EQ(failure(200, "not json"), "Added to your Morsels.");
     EXPECT_EQ(failure(500, "<html>oops</html>"), "Morsels couldn't be reached right now (HTTP 500).");
     EXPECT_EQ(failure(422, R"({"message": 42})"), "Morsels couldn't be reached right now (HTTP 422).");
-    EXPECT_EQ(failure(401, R"({"message": "revoked"})"), "You're signed out of Brindle. Sign in from the Brindle menu.");
+    EXPECT_EQ(failure(401, R"({"message": "revoked"})"),
+              "You're signed out of Brindle. Sign in from the Brindle menu.");
 }
 
 }  // namespace

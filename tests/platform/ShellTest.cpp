@@ -1,11 +1,11 @@
-#include "platform/Shell.h"
-
-#include "support/TempDir.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
+
+#include "platform/Shell.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 using namespace brindle;
 
@@ -33,27 +33,28 @@ TEST(ShellRun, TimeOutTerminatesAndKeepsEarlierOutput) {
 
 TEST(ShellRun, InvalidUTF8IsReplacedNotDropped) {
     Shell::Result result = Shell::run("/usr/bin/printf", {"a\\377b"}, {}, 10);
-    EXPECT_EQ(result.out, "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(result.out,
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(ShellRun, BothPipesDrainWhileTheChildWrites) {
     // given a child that fills stderr far beyond a pipe buffer before writing stdout
-    Shell::Result result =
-        Shell::run("/bin/sh", {"-c", "head -c 1000000 /dev/zero >&2; echo done"}, {}, 30);
+    Shell::Result result = Shell::run("/bin/sh", {"-c", "head -c 1000000 /dev/zero >&2; echo done"}, {}, 30);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "done\n");
     EXPECT_EQ(result.err.size(), 1000000u);
 }
 
 TEST(ShellRun, EnvironmentIsLaidOverTheInheritedOne) {
-    ::setenv("BRINDLE_SHELL_TEST_KEEP", "kept", 1);
+    test::ScopedEnv keep("BRINDLE_SHELL_TEST_KEEP", "kept");
     Shell::Result result =
         Shell::run("/bin/sh", {"-c", "echo $BRINDLE_SHELL_TEST_KEEP:$PATH"}, {{"PATH", "/bin:/usr/bin"}}, 10);
     EXPECT_EQ(result.out, "kept:/bin:/usr/bin\n");
 }
 
 TEST(ShellPath, ToolFoldersFixedFoldersThenInheritedPathWhole) {
-    ::setenv("PATH", "/usr/bin:/bin", 1);
+    test::ScopedEnv path("PATH", "/usr/bin:/bin");
     EXPECT_EQ(Shell::path({std::string("/opt/homebrew/bin/plaud"), std::nullopt}),
               "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/bin:/bin");
 }

@@ -1,40 +1,21 @@
 #ifdef BRINDLE_HAVE_QT
 
-#include "morsels/Morsels.h"
-#include "platform/qt/SystemPasteboard.h"
+#include <gtest/gtest.h>
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
 #include <QUrl>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <optional>
+
+#include "morsels/Morsels.h"
+#include "platform/qt/SystemPasteboard.h"
+#include "support/ScopedEnv.h"
 
 namespace brindle {
 namespace {
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) ::setenv(name, value, 1);
-        else ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 bool holds(const std::vector<std::string>& types, const std::string& type) {
     return std::find(types.begin(), types.end(), type) != types.end();
@@ -44,7 +25,7 @@ bool holds(const std::vector<std::string>& types, const std::string& type) {
 // mapping can be checked without a display.
 class SystemPasteboardTest : public ::testing::Test {
 protected:
-    ScopedEnv platform_{"QT_QPA_PLATFORM", "offscreen"};
+    test::ScopedEnv platform_{"QT_QPA_PLATFORM", "offscreen"};
     SystemPasteboard pasteboard_;
 };
 
@@ -78,7 +59,8 @@ TEST_F(SystemPasteboardTest, ImagesAreOfferedAsPNG) {
 }
 
 TEST(SystemPasteboardDisplayTest, WithoutADisplayItReadsAsEmptyAndSaysWhy) {
-    ScopedEnv platform("QT_QPA_PLATFORM", nullptr), display("DISPLAY", nullptr), wayland("WAYLAND_DISPLAY", nullptr);
+    test::ScopedEnv unset(
+        {{"QT_QPA_PLATFORM", std::nullopt}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
     SystemPasteboard pasteboard;
     EXPECT_NE(pasteboard.unavailable().find("without a display"), std::string::npos);
     EXPECT_TRUE(pasteboard.types().empty());

@@ -107,7 +107,7 @@ TEST_F(AccountOperationsTest, GoogleTokenAndItsMessages) {
 
 TEST_F(AccountOperationsTest, OperationsAddressTheAccountsOwnServer) {
     // The default server is dead; the account's server answers.
-    ::setenv("BRINDLE_URL", "http://127.0.0.1:1", 1);
+    env.set("BRINDLE_URL", "http://127.0.0.1:1");
     EXPECT_NO_THROW(Brindle::larderConfig(account));
     EXPECT_NO_THROW(Brindle::googleAccounts(account));
     EXPECT_EQ(server.requestsTo("/api/v1/config").size(), 2u);

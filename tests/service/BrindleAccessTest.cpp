@@ -1,6 +1,6 @@
 #include "ServiceFixture.h"
-#include "service/BrindleAccess.h"
 #include "common/IsoDate.h"
+#include "service/BrindleAccess.h"
 
 using namespace brindle;
 using Brindle::Problem;
@@ -90,12 +90,4 @@ TEST_F(BrindleAccessTest, AFailedRefreshForgetsTheOldToken) {
     access.get(account, expiry - seconds(3600));
     EXPECT_EQ(service().githubTokenRequests(), 2);
     EXPECT_EQ(server.requestsTo("/api/v1/github/token").size(), 3u);
-}
-
-TEST(IsoDateTest, AcceptsOnlyWholeSecondsWithAZone) {
-    EXPECT_EQ(IsoDate::format(*IsoDate::parse("2025-01-01T12:00:00Z")), "2025-01-01T12:00:00Z");
-    EXPECT_EQ(IsoDate::format(*IsoDate::parse("2025-01-01T12:00:00-0130")), "2025-01-01T13:30:00Z");
-    for (const char* bad : {"2025-01-01T12:00:00", "2025-01-01 12:00:00Z", "2025-02-30T12:00:00Z",
-                            "2025-01-01T12:00:00.5Z", "2025-01-01T12:00:00+1:00", "", "tomorrow"})
-        EXPECT_FALSE(IsoDate::parse(bad)) << bad;
 }

@@ -7,13 +7,13 @@ using test::statusFault;
 using BrindleApiTest = test::ServiceFixture;
 
 TEST_F(BrindleApiTest, ServerURLLosesEverySlashAtBothEnds) {
-    ::setenv("BRINDLE_URL", (server.url() + "//").c_str(), 1);
+    env.set("BRINDLE_URL", server.url() + "//");
     EXPECT_EQ(Brindle::serverURL(), server.url());
     Brindle::api("GET", "/api/v1/config", std::string("t"));
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].path, "/api/v1/config");
 
-    ::unsetenv("BRINDLE_URL");
+    env.set("BRINDLE_URL", std::nullopt);
     EXPECT_EQ(Brindle::serverURL(), Brindle::kDefaultServer);
     EXPECT_EQ(Brindle::defaultHost(), "brindle.app");
 }

@@ -6,6 +6,8 @@
 #include "devserver/GitHubService.h"
 #include "service/GitHub.h"
 #include "service/HTTP.h"
+#include "support/Expect.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 using namespace brindle;
@@ -17,18 +19,13 @@ class GitHubClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
         server.start();
-        ::setenv("BRINDLE_GITHUB_API_URL", (server.url() + "/").c_str(), 1);
+        env.set("BRINDLE_GITHUB_API_URL", server.url() + "/");
         server.github().setUser("octo", "ghp-good");
     }
-    void TearDown() override { ::unsetenv("BRINDLE_GITHUB_API_URL"); }
 
-    std::string messageOf(const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const GitHubError& failure) {
-            return failure.what();
-        }
-        return "(no GitHubError)";
+    template <typename Call>
+    std::string messageOf(Call call) {
+        return test::failureText<GitHubError>(call);
     }
     devserver::Fault fault(int status, const std::string& body) {
         devserver::Fault answer;
@@ -38,6 +35,7 @@ protected:
     }
 
     test::IsolatedHome home;
+    test::ScopedEnv env;
     devserver::DevServer server;
 };
 
@@ -93,6 +91,6 @@ TEST_F(GitHubClientTest, RepoFailuresSayWhatWentWrong) {
               "Could not create repo Larder: HTTP 502. Make sure the token has the 'repo' scope.");
     EXPECT_THROW(GitHub::ensureRepo("octo", "Larder", "x"), GitHubError);
 
-    ::setenv("BRINDLE_GITHUB_API_URL", "http://127.0.0.1:1", 1);
+    env.set("BRINDLE_GITHUB_API_URL", "http://127.0.0.1:1");
     EXPECT_THROW(GitHub::currentUser("ghp-good"), HTTP::TransportError);
 }

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +11,7 @@
 #include "service/Brindle.h"
 #include "service/Keychain.h"
 #include "service/Secrets.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 using namespace brindle;
@@ -18,12 +22,9 @@ namespace {
 class SecretsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::unsetenv("BRINDLE_TEST_ACCOUNT");
-        ::unsetenv("LARDER_KEYCHAIN_SUFFIX");
         Secrets::forgetCache();
         Keychain::forgetCache();
     }
-    void TearDown() override { ::unsetenv("LARDER_KEYCHAIN_SUFFIX"); }
 
     static unsigned modeOf(const std::filesystem::path& path) {
         struct stat info {};
@@ -33,6 +34,7 @@ protected:
     json onDisk() const { return json::parse(test::readFile(Secrets::file())); }
 
     test::IsolatedHome home;
+    test::ScopedEnv env{{{"BRINDLE_TEST_ACCOUNT", std::nullopt}, {"LARDER_KEYCHAIN_SUFFIX", std::nullopt}}};
 };
 
 }  // namespace
@@ -132,8 +134,37 @@ TEST_F(SecretsTest, TwoProcessesWritingAtOnceLoseNothing) {
     EXPECT_EQ(Secrets::accounts("Svc").size(), 2u * kItems);
 }
 
+// Given another process holding the writers' lock, then a writer waits for it
+// (seen blocked in flock) rather than writing at once.
+TEST_F(SecretsTest, AWriterWaitsWhileAnotherProcessHoldsTheLock) {
+    Secrets::set("v", "first", "Svc");
+    int held = ::open((Secrets::file().parent_path() / "secrets.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        ::close(held);  // the lock belongs to the open file, which the parent alone must hold
+        Secrets::set("v", "second", "Svc");
+        ::_exit(0);
+    }
+    const std::string inFlock = std::to_string(SYS_flock) + " ";
+    bool blocked = false, finished = false;
+    int status = 0;
+    for (int tries = 0; tries < 10000 && !blocked && !finished; ++tries) {
+        finished = ::waitpid(writer, &status, WNOHANG) == writer;
+        blocked = test::readFile("/proc/" + std::to_string(writer) + "/syscall").starts_with(inFlock);
+        if (!blocked && !finished) ::usleep(1000);
+    }
+    EXPECT_TRUE(blocked) << (finished ? "the writer wrote while the lock was held" : "the writer never waited");
+    ::close(held);
+    if (!finished) ::waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Secrets::forgetCache();
+    EXPECT_EQ(Secrets::get("second", "Svc"), "v");
+}
+
 TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
-    ::setenv("LARDER_KEYCHAIN_SUFFIX", "-test", 1);
+    env.set("LARDER_KEYCHAIN_SUFFIX", "-test");
     EXPECT_EQ(Brindle::accountService(), "Larder Brindle-test");
     Secrets::set("tok", "device-token", "Larder Brindle-test");
     EXPECT_EQ(Brindle::account(), std::nullopt);
@@ -150,14 +181,13 @@ TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
 
 TEST_F(SecretsTest, TestAccountFromTheEnvironmentWhenItIsComplete) {
     Brindle::storeAccount({"https://stored.example", "stored"});
-    ::setenv("BRINDLE_TEST_ACCOUNT", R"({"server": "https://env.example", "device_token": "env"})", 1);
+    env.set("BRINDLE_TEST_ACCOUNT", R"({"server": "https://env.example", "device_token": "env"})");
     EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://env.example", "env"}));
     for (const char* ignored :
          {"not json", R"({"server": "https://env.example"})", R"({"server": 1, "device_token": "e"})"}) {
-        ::setenv("BRINDLE_TEST_ACCOUNT", ignored, 1);
+        env.set("BRINDLE_TEST_ACCOUNT", ignored);
         EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://stored.example", "stored"})) << ignored;
     }
-    ::unsetenv("BRINDLE_TEST_ACCOUNT");
 }
 
 TEST_F(SecretsTest, GitHubTokenIsItsOwnCachedItem) {

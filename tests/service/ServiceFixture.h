@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "service/Brindle.h"
 #include "service/Keychain.h"
 #include "service/Secrets.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace brindle::test {
@@ -18,22 +17,22 @@ namespace brindle::test {
 class ServiceFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::unsetenv("BRINDLE_TEST_ACCOUNT");
-        ::unsetenv("LARDER_KEYCHAIN_SUFFIX");
+        env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
+        env.set("LARDER_KEYCHAIN_SUFFIX", std::nullopt);
         Secrets::forgetCache();
         Keychain::forgetCache();
         server.start();
-        ::setenv("BRINDLE_URL", server.url().c_str(), 1);
+        env.set("BRINDLE_URL", server.url());
         account = {server.url(), "device-token-1"};
     }
     void TearDown() override {
-        ::unsetenv("BRINDLE_URL");
         Secrets::forgetCache();
         Keychain::forgetCache();
     }
     devserver::BrindleService& service() { return server.brindle(); }
 
     IsolatedHome home;
+    ScopedEnv env;
     devserver::DevServer server;
     Brindle::Account account;
 };

@@ -1,7 +1,7 @@
 #include "support/FakeRemoteStore.h"
 
-#include "common/Files.h"
 #include "common/DropboxHash.h"
+#include "common/Files.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
 
@@ -33,13 +33,6 @@ std::optional<std::string> FakeRemoteStore::content(const std::string& path) con
     for (const auto& [key, file] : files_)
         if (file.path == path) return file.content;
     return std::nullopt;
-}
-
-std::optional<FakeRemoteStore::File> FakeRemoteStore::file(const std::string& path) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto found = files_.find(pathKey(path));
-    if (found == files_.end()) return std::nullopt;
-    return found->second;
 }
 
 std::map<std::string, std::string> FakeRemoteStore::contents() const {
@@ -80,11 +73,6 @@ void FakeRemoteStore::listRaw(const std::string& key, const std::string& path, c
     changed(key);
 }
 
-void FakeRemoteStore::setChangeFeed(bool available) {
-    std::lock_guard<std::mutex> guard(lock_);
-    changeFeed_ = available;
-}
-
 void FakeRemoteStore::onCall(std::function<void(Call, const std::string&)> hook) {
     std::lock_guard<std::mutex> guard(lock_);
     hook_ = std::move(hook);
@@ -117,9 +105,13 @@ void FakeRemoteStore::check(Call call, const std::string& path, bool* midway) {
     if (hook) hook(call, path);
 }
 
-void FakeRemoteStore::changed(const std::string& key) { feed_.emplace_back(key, false); }
+void FakeRemoteStore::changed(const std::string& key) {
+    feed_.emplace_back(key, false);
+}
 
-std::string FakeRemoteStore::cursorNow() const { return "c" + std::to_string(feed_.size()); }
+std::string FakeRemoteStore::cursorNow() const {
+    return "c" + std::to_string(feed_.size());
+}
 
 std::string FakeRemoteStore::account() {
     check(Call::account, "");
@@ -145,7 +137,7 @@ RemoteListing FakeRemoteStore::listChanges(const std::string& cursor) {
         from = std::stoul(cursor.substr(1));
         valid = from <= feed_.size();
     }
-    if (!changeFeed_ || resetNext_ || !valid) {
+    if (resetNext_ || !valid) {
         resetNext_ = false;
         throw DropboxFailure::reset();
     }
@@ -153,8 +145,10 @@ RemoteListing FakeRemoteStore::listChanges(const std::string& cursor) {
     for (size_t i = from; i < feed_.size(); ++i) {
         const auto& [key, deleted] = feed_[i];
         auto found = files_.find(key);
-        if (deleted || found == files_.end()) listing.entries.push_back(RemoteEntry{true, key, std::nullopt});
-        else listing.entries.push_back(RemoteEntry{false, key, record(found->second)});
+        if (deleted || found == files_.end())
+            listing.entries.push_back(RemoteEntry{true, key, std::nullopt});
+        else
+            listing.entries.push_back(RemoteEntry{false, key, record(found->second)});
     }
     listing.cursor = cursorNow();
     return listing;

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "threeway/RemoteStore.h"
-
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "threeway/RemoteStore.h"
 
 namespace brindle::test {
 
@@ -35,8 +35,7 @@ public:
     void setAccount(const std::string& account);
 
     std::optional<std::string> content(const std::string& path) const;  // by exact path
-    std::optional<File> file(const std::string& path) const;            // by path key
-    std::map<std::string, std::string> contents() const;               // path -> content
+    std::map<std::string, std::string> contents() const;                // path -> content
 
     // Misbehaviour. A failure throws DropboxFailure::message(message) when
     // call (and path, when not empty) matches, `times` times (-1: always).
@@ -52,8 +51,6 @@ public:
     // Lists an entry whose key and path are taken as given (hostile stores);
     // it downloads as content.
     void listRaw(const std::string& key, const std::string& path, const std::string& content);
-    // Stores without a change feed answer every listChanges with a reset.
-    void setChangeFeed(bool available);
     // Runs before every call (after its failure check), outside the lock.
     void onCall(std::function<void(Call, const std::string& path)> hook);
 
@@ -82,13 +79,12 @@ private:
 
     mutable std::mutex lock_;  // guards everything below
     std::string account_;
-    std::map<std::string, File> files_;  // by key
+    std::map<std::string, File> files_;               // by key
     std::vector<std::pair<std::string, bool>> feed_;  // key, deleted
     std::map<std::string, std::string> reportedHash_, served_;
     std::vector<Fault> faults_;
     std::map<Call, int> calls_;
     bool resetNext_ = false;
-    bool changeFeed_ = true;
     int nextRev_ = 1;
     std::function<void(Call, const std::string&)> hook_;
 };

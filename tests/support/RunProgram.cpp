@@ -1,8 +1,19 @@
 #include "support/RunProgram.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 #include "common/Process.h"
 
-#include <gtest/gtest.h>
+extern char** environ;
 
 namespace brindle::test {
 
@@ -15,11 +26,15 @@ ProgramResult runProgram(const std::vector<std::string>& argv, const std::map<st
     return {outcome.status, outcome.out, outcome.err};
 }
 
-ProgramResult runBrindle(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                         double timeout) {
+std::vector<std::string> brindleCommand(const std::vector<std::string>& args) {
     std::vector<std::string> argv{BRINDLE_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
-    return runProgram(argv, env, timeout);
+    return argv;
+}
+
+ProgramResult runBrindle(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                         double timeout) {
+    return runProgram(brindleCommand(args), env, timeout);
 }
 
 std::string git(const std::string& folder, const std::vector<std::string>& args) {
@@ -28,6 +43,128 @@ std::string git(const std::string& folder, const std::vector<std::string>& args)
     ProgramResult result = runProgram(argv, {{"GIT_TERMINAL_PROMPT", "0"}}, 120);
     EXPECT_EQ(result.status, 0) << "git " << (args.empty() ? "" : args[0]) << ": " << result.err;
     return result.out;
+}
+
+std::vector<std::string> killedAtCall(const std::vector<std::string>& argv, const std::string& calls, int when) {
+    std::vector<std::string> traced{"/usr/bin/strace",
+                                    "-f",
+                                    "-qq",
+                                    "-o",
+                                    "/dev/null",
+                                    "-e",
+                                    "trace=" + calls,
+                                    "-e",
+                                    "inject=" + calls + ":signal=KILL:when=" + std::to_string(when)};
+    traced.insert(traced.end(), argv.begin(), argv.end());
+    return traced;
+}
+
+namespace {
+
+// The test's environment with overlay laid over it, as NAME=value lines.
+std::vector<std::string> environment(const std::map<std::string, std::string>& overlay) {
+    std::map<std::string, std::string> values;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        size_t equals = text.find('=');
+        if (equals != std::string::npos) values[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [name, value] : overlay) values[name] = value;
+    std::vector<std::string> lines;
+    for (const auto& [name, value] : values) lines.push_back(name + "=" + value);
+    return lines;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    for (auto& text : texts) result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+    // Everything is built before the spawn: other threads (the stand-in
+    // server's) may hold locks the child must not wait for.
+    std::vector<std::string> args = argv, envText = environment(env);
+    std::vector<char*> argp = pointers(args), envp = pointers(envText);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    int failure = posix_spawn(&pid_, argp[0], &actions, &attributes, argp.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(ends[1]);
+    out_ = ends[0];
+    if (failure != 0) {
+        ::close(out_);
+        throw std::runtime_error("could not start " + argv.at(0));
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (!status_) {
+        kill();
+        wait();
+    }
+    ::close(out_);
+}
+
+void ChildProcess::kill() {
+    if (!status_) ::kill(-pid_, SIGKILL);
+}
+
+bool ChildProcess::readSome(int timeoutMs) {
+    if (ended_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return false;
+    }
+    pollfd wanted{out_, POLLIN, 0};
+    if (::poll(&wanted, 1, timeoutMs) <= 0) return false;
+    char chunk[4096];
+    ssize_t got = ::read(out_, chunk, sizeof chunk);
+    ended_ = got <= 0;
+    if (got <= 0) return false;
+    buffered_.append(chunk, static_cast<size_t>(got));
+    return true;
+}
+
+std::string ChildProcess::readLine() {
+    size_t end;
+    while ((end = buffered_.find('\n')) == std::string::npos)
+        if (!readSome(60000)) break;
+    std::string line = buffered_.substr(0, end);
+    buffered_.erase(0, end == std::string::npos ? end : end + 1);
+    return line;
+}
+
+int ChildProcess::wait(std::optional<double> killAfter) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(killAfter.value_or(1e6));
+    int wstatus = 0;
+    while (!status_) {
+        // The output is read all along, so a child that writes much never blocks.
+        readSome(killAfter ? 2 : 50);
+        if (::waitpid(pid_, &wstatus, WNOHANG) == pid_) {
+            status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+        } else if (killAfter && std::chrono::steady_clock::now() >= deadline) {
+            ::kill(-pid_, SIGKILL);
+            ::waitpid(pid_, &wstatus, 0);
+            status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+        }
+    }
+    // What the group wrote before it ended; whatever it left running goes now.
+    ::kill(-pid_, SIGKILL);
+    while (readSome(0)) {
+    }
+    return *status_;
 }
 
 }  // namespace brindle::test

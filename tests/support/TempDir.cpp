@@ -1,10 +1,9 @@
 #include "support/TempDir.h"
 
-#include "common/Files.h"
-
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "common/Files.h"
 
 namespace brindle::test {
 
@@ -38,25 +37,12 @@ std::string readFile(const std::filesystem::path& path) {
     return content.str();
 }
 
-IsolatedHome::IsolatedHome() {
-    const std::vector<std::pair<const char*, std::filesystem::path>> values{
-        {"HOME", home_.path()},
-        {"XDG_CONFIG_HOME", home_.path() / ".config"},
-        {"XDG_STATE_HOME", home_.path() / ".local/state"},
-        {"XDG_DATA_HOME", home_.path() / ".local/share"},
-        {"LARDER_LOG", home_.path() / "brindle.log"},
-    };
-    for (const auto& [name, value] : values) {
-        saved_.emplace_back(name, Files::env(name));
-        ::setenv(name, value.c_str(), 1);
-    }
-}
-
-IsolatedHome::~IsolatedHome() {
-    for (const auto& [name, value] : saved_) {
-        if (value) ::setenv(name.c_str(), value->c_str(), 1);
-        else ::unsetenv(name.c_str());
-    }
-}
+IsolatedHome::IsolatedHome()
+    : env_({{"HOME", home_.path().string()},
+            {"XDG_CONFIG_HOME", (home_.path() / ".config").string()},
+            {"XDG_STATE_HOME", (home_.path() / ".local/state").string()},
+            {"XDG_DATA_HOME", (home_.path() / ".local/share").string()},
+            {"XDG_CACHE_HOME", (home_.path() / ".cache").string()},
+            {"LARDER_LOG", (home_.path() / "brindle.log").string()}}) {}
 
 }  // namespace brindle::test

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
+
+#include "support/ScopedEnv.h"
 
 namespace brindle::test {
 
@@ -35,7 +34,6 @@ std::string readFile(const std::filesystem::path& path);
 class IsolatedHome {
 public:
     IsolatedHome();
-    ~IsolatedHome();
     IsolatedHome(const IsolatedHome&) = delete;
     IsolatedHome& operator=(const IsolatedHome&) = delete;
 
@@ -44,7 +42,7 @@ public:
 
 private:
     TempDir home_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    ScopedEnv env_;
 };
 
 }  // namespace brindle::test

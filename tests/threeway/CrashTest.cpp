@@ -4,25 +4,20 @@
 // itself, started again with BRINDLE_CRASH_SYNC set: it then runs one sync and
 // exits before the tests start.
 
-#include "drives/DriveStore.h"
-#include "support/TempDir.h"
-#include "threeway/DropboxSyncer.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <random>
 #include <set>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
-extern char** environ;
+#include "drives/DriveStore.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+#include "threeway/DropboxSyncer.h"
 
 using namespace brindle;
 namespace fs = std::filesystem;
@@ -66,52 +61,14 @@ const bool kRanAsChild = [] {
     return false;
 }();
 
-struct ChildRun {
-    int status = -1;  // exit status, or 128 + signal
-    std::string out;
-};
-
-// Starts argv with BRINDLE_CRASH_SYNC=spec; when killAfter is given, sends
-// SIGKILL after that many seconds unless it has finished.
-ChildRun start(const std::vector<std::string>& argv, const std::string& spec, const fs::path& outFile,
-          std::optional<double> killAfter = std::nullopt) {
-    std::vector<std::string> envText;
-    for (char** at = environ; *at; ++at)
-        if (!std::string(*at).starts_with("BRINDLE_CRASH_SYNC=")) envText.push_back(*at);
-    envText.push_back("BRINDLE_CRASH_SYNC=" + spec);
-    std::vector<char*> envp, args;
-    for (auto& item : envText) envp.push_back(item.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argvCopy = argv;
-    for (auto& item : argvCopy) args.push_back(item.data());
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ChildRun run;
-    if (spawned != 0) return run;
-    int wstatus = 0;
-    if (killAfter) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(*killAfter);
-        while (::waitpid(pid, &wstatus, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &wstatus, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    } else {
-        ::waitpid(pid, &wstatus, 0);
-    }
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    run.out = test::readFile(outFile);
-    return run;
+// Runs this program as the child syncing with spec; kills it after killAfter
+// seconds unless it has finished.
+int runChild(const std::vector<std::string>& argv, const std::string& spec, std::string* out = nullptr,
+             std::optional<double> killAfter = std::nullopt) {
+    test::ChildProcess child(argv, {{"BRINDLE_CRASH_SYNC", spec}});
+    int status = child.wait(killAfter);
+    if (out) *out = child.output();
+    return status;
 }
 
 // Every file under root, relative path -> content.
@@ -130,7 +87,7 @@ class Model {
 public:
     Model(fs::path local, fs::path drive, unsigned seed) : sides_{std::move(local), std::move(drive)}, random_(seed) {}
 
-    std::set<std::string> written;       // every version ever written
+    std::set<std::string> written;      // every version ever written
     std::set<std::string> mustSurvive;  // versions no edit has replaced
 
     void create(int side, const std::string& path) {
@@ -183,15 +140,14 @@ private:
 
 }  // namespace
 
-TEST(CrashSafety, KilledDriveSyncsLoseNothing) {
+TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
     ASSERT_FALSE(kRanAsChild);
     test::IsolatedHome home;  // the children's deletions go to its Trash
     test::TempDir dir;
     fs::path local = dir / "Larder", volume = dir / "USB", drive = volume / "Larder", stateDir = dir / "state";
     fs::create_directories(local);
     fs::create_directories(drive);
-    const fs::path self = fs::read_symlink("/proc/self/exe");
-    const fs::path out = dir / "child-out";
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
     auto spec = [&](double offset) {
         return local.string() + "|" + volume.string() + "|" + stateDir.string() + "|" + std::to_string(offset);
     };
@@ -207,23 +163,21 @@ TEST(CrashSafety, KilledDriveSyncsLoseNothing) {
     constexpr int kRounds = 12;
     int killed = 0;
     for (int round = 0; round < kRounds; ++round) {
-        ChildRun run;
+        int status;
         if (haveStrace && round % 2 == 1) {
             // Deterministic kill points: the Nth rename (a file moved into
             // place) or the Nth write (the state file and the hash cache).
             bool renames = round % 4 == 1;
-            std::string calls = renames ? "rename,renameat,renameat2" : "write,fsync";
-            size_t when = renames ? 1 + model.pick(40) : 1 + model.pick(4);
-            run = start({"/usr/bin/strace", "-f", "-o", "/dev/null", "-e",
-                         "inject=" + calls + ":signal=KILL:when=" + std::to_string(when), self.string()},
-                        spec(10), out);
+            int when = static_cast<int>(renames ? 1 + model.pick(40) : 1 + model.pick(4));
+            status = runChild(test::killedAtCall({self}, renames ? "rename,renameat,renameat2" : "write,fsync", when),
+                              spec(10));
         } else {
             // A random moment; the first sync of all the files takes longest.
             double after = round == 0 ? 0.3 + 0.1 * static_cast<double>(model.pick(10))
                                       : 0.02 + 0.01 * static_cast<double>(model.pick(40));
-            run = start({self.string()}, spec(10), out, after);
+            status = runChild({self}, spec(10), nullptr, after);
         }
-        killed += run.status == 128 + SIGKILL || run.status == 137;
+        killed += status == 128 + SIGKILL;
         model.work(0, 15, 5, 3);
         model.work(1, 15, 5, 3);
     }
@@ -231,8 +185,8 @@ TEST(CrashSafety, KilledDriveSyncsLoseNothing) {
 
     // A sync that is left to finish, an hour later by its clock, so the
     // temporary files of the killed runs count as abandoned.
-    ChildRun finished = start({self.string()}, spec(3600), out);
-    ASSERT_EQ(finished.status, 0) << finished.out;
+    std::string out;
+    ASSERT_EQ(runChild({self}, spec(3600), &out), 0) << out;
 
     auto localTree = treeOf(local), driveTree = treeOf(drive);
     EXPECT_EQ(localTree.size(), driveTree.size());
@@ -250,9 +204,8 @@ TEST(CrashSafety, KilledDriveSyncsLoseNothing) {
 
     // And then there is nothing left to do.
     std::string state = test::readFile(stateDir / "drive-drive-1.json");
-    ChildRun again = start({self.string()}, spec(3600), out);
-    EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.out, "events 0\n");
+    EXPECT_EQ(runChild({self}, spec(3600), &out), 0);
+    EXPECT_EQ(out, "events 0\n");
     EXPECT_TRUE(treeOf(local) == localTree);
     EXPECT_TRUE(treeOf(drive) == driveTree);
     EXPECT_EQ(test::readFile(stateDir / "drive-drive-1.json"), state);

@@ -1,10 +1,9 @@
-#include "threeway/SyncerFixture.h"
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "common/ConflictName.h"
 #include "common/DropboxHash.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
+#include "threeway/SyncerFixture.h"
 
 using namespace brindle;
 using namespace brindle::test;
@@ -13,7 +12,9 @@ using Call = FakeRemoteStore::Call;
 namespace {
 
 void setMtime(const fs::path& file, double seconds) {
-    timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)}};
+    timespec times[2] = {
+        {0, UTIME_OMIT},
+        {static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
@@ -25,15 +26,15 @@ double mtimeOf(const fs::path& file) {
 
 }  // namespace
 
-TEST_F(SyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
+TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     write("Notes/here.md", "from here");
     store->put("Photos/there.jpg", "from there", 100);
     EXPECT_EQ(sync(), "");
     EXPECT_EQ(store->content("Notes/here.md"), "from here");
     EXPECT_EQ(read("Photos/there.jpg"), "from there");
     // the newest first: the local file was just written, the remote one dates from 1970
-    EXPECT_EQ(syncer->events(), (std::vector<SyncEvent>{{"uploaded", "Notes/here.md", 9},
-                                                        {"downloaded", "Photos/there.jpg", 10}}));
+    EXPECT_EQ(syncer->events(),
+              (std::vector<SyncEvent>{{"uploaded", "Notes/here.md", 9}, {"downloaded", "Photos/there.jpg", 10}}));
     EXPECT_TRUE(syncer->changedLocal());
     EXPECT_EQ(logged("Uploaded Notes/here.md to Dropbox"), 1);
     EXPECT_EQ(logged("Downloaded Photos/there.jpg from Dropbox"), 1);
@@ -51,7 +52,7 @@ TEST_F(SyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     EXPECT_EQ(store->calls(Call::listAll), 1);  // the change feed from then on
 }
 
-TEST_F(SyncerTest, EditsAndDeletionsTravelBothWays) {
+TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWays) {
     write("a.txt", "a1");
     write("deep/down/b.txt", "b1");
     store->put("c.txt", "c1");
@@ -67,7 +68,7 @@ TEST_F(SyncerTest, EditsAndDeletionsTravelBothWays) {
     EXPECT_EQ(store->content("a.txt"), "a2 edited here");
     EXPECT_FALSE(store->content("deep/down/b.txt"));
     EXPECT_EQ(read("c.txt"), "c2 edited there");
-    EXPECT_FALSE(exists("old"));  // folders emptied by a deletion go with the file
+    EXPECT_FALSE(exists("old"));       // folders emptied by a deletion go with the file
     EXPECT_TRUE(exists("deep/down"));  // the user's own empty folders stay
     EXPECT_EQ(eventsOf("deleted"), 2);
     EXPECT_EQ(logged("Deleted deep/down/b.txt from Dropbox"), 1);
@@ -75,7 +76,7 @@ TEST_F(SyncerTest, EditsAndDeletionsTravelBothWays) {
     EXPECT_EQ(syncer->state().base.size(), 2u);
 }
 
-TEST_F(SyncerTest, FilesEqualOnBothSidesAreAdoptedWithoutTransfer) {
+TEST_F(DropboxSyncerTest, FilesEqualOnBothSidesAreAdoptedWithoutTransfer) {
     write("same.txt", "same");
     store->put("SAME.txt", "same");
     ASSERT_EQ(sync(), "");
@@ -83,7 +84,7 @@ TEST_F(SyncerTest, FilesEqualOnBothSidesAreAdoptedWithoutTransfer) {
     EXPECT_EQ(syncer->state().base.at("same.txt").path, "same.txt");
 }
 
-TEST_F(SyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
+TEST_F(DropboxSyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     write("Plans/budget.xlsx", "base");
     ASSERT_EQ(sync(), "");
     syncer->takeEvents();
@@ -91,7 +92,8 @@ TEST_F(SyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     store->put("Plans/budget.xlsx", "theirs");
     ASSERT_EQ(sync(), "");
 
-    std::string copy = "Plans/budget (conflict from Dropbox " + ConflictName::stamp(static_cast<time_t>(now())) + ").xlsx";
+    std::string copy =
+        "Plans/budget (conflict from Dropbox " + ConflictName::stamp(static_cast<time_t>(now())) + ").xlsx";
     EXPECT_EQ(read("Plans/budget.xlsx"), "ours, longer");
     EXPECT_EQ(read(copy), "theirs");
     // the pass after the conflict uploaded ours over theirs and the copy as a new file
@@ -106,7 +108,7 @@ TEST_F(SyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     EXPECT_EQ(syncer->events().size(), 3u);  // conflict and two uploads; nothing more happened
 }
 
-TEST_F(SyncerTest, ConflictCopyNamesCountUpAndNeverAddFolders) {
+TEST_F(DropboxSyncerTest, ConflictCopyNamesCountUpAndNeverAddFolders) {
     syncer = makeSyncer(store, "Backup/2024");
     std::string stamp = ConflictName::stamp(static_cast<time_t>(now()));
     write("notes", "ours");
@@ -118,7 +120,7 @@ TEST_F(SyncerTest, ConflictCopyNamesCountUpAndNeverAddFolders) {
     EXPECT_EQ(store->content("notes"), "ours");
 }
 
-TEST_F(SyncerTest, ConflictsThatKeepComingStopAfterThreePasses) {
+TEST_F(DropboxSyncerTest, ConflictsThatKeepComingStopAfterThreePasses) {
     // given another device that edits both copies of a.txt at every listing
     write("a.txt", "base");
     ASSERT_EQ(sync(), "");
@@ -131,29 +133,25 @@ TEST_F(SyncerTest, ConflictsThatKeepComingStopAfterThreePasses) {
     });
     write("a.txt", "first local edit");
     std::string error = sync();
-    EXPECT_NE(error.find("3 file(s) could not be synced; will retry. First: a.txt: it did not settle"), std::string::npos)
+    EXPECT_NE(error.find("3 file(s) could not be synced; will retry. First: a.txt: it did not settle"),
+              std::string::npos)
         << error;
     EXPECT_EQ(eventsOf("conflict"), 9);  // three starts in each of three passes, no fourth pass
 }
 
-TEST_F(SyncerTest, BusyFileWaitsUntilItHasSettled) {
+TEST_F(DropboxSyncerTest, BusyFileWaitsUntilItHasSettledButAFutureTimeIsNotBusy) {
     write("typing.md", "half a sentence");
     setMtime(folder / "typing.md", now() - 0.5);
+    write("from-camera.jpg", "pixels");  // a skewed clock must not hold a file forever
+    setMtime(folder / "from-camera.jpg", now() + 86400);
     ASSERT_EQ(sync(), "");
-    EXPECT_FALSE(store->content("typing.md"));
+    EXPECT_EQ(store->contents(), (std::map<std::string, std::string>{{"from-camera.jpg", "pixels"}}));
     ahead += 2;
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("typing.md"), "half a sentence");
 }
 
-TEST_F(SyncerTest, FileWithAModificationTimeFarAheadIsNotBusyForever) {
-    write("from-camera.jpg", "pixels");
-    setMtime(folder / "from-camera.jpg", now() + 86400);
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->content("from-camera.jpg"), "pixels");
-}
-
-TEST_F(SyncerTest, NamesDifferingOnlyByCaseSyncOneAndReportTheOtherEachSync) {
+TEST_F(DropboxSyncerTest, NamesDifferingOnlyByCaseSyncOneAndReportTheOtherEachSync) {
     write("README.md", "upper");
     write("Readme.md", "mixed");
     ASSERT_EQ(sync(), "");
@@ -164,7 +162,7 @@ TEST_F(SyncerTest, NamesDifferingOnlyByCaseSyncOneAndReportTheOtherEachSync) {
               2);
 }
 
-TEST_F(SyncerTest, ProgressCountsDownBatchByBatch) {
+TEST_F(DropboxSyncerTest, ProgressCountsDownBatchByBatch) {
     for (int i = 0; i < 40; ++i) write("f" + std::to_string(i) + ".txt", "x");
     std::vector<int> left;
     syncer->setProgress([&](int n) { left.push_back(n); });
@@ -173,7 +171,7 @@ TEST_F(SyncerTest, ProgressCountsDownBatchByBatch) {
     EXPECT_EQ(store->contents().size(), 40u);
 }
 
-TEST_F(SyncerTest, ParallelWorkersTransferEverything) {
+TEST_F(DropboxSyncerTest, ParallelWorkersTransferEverything) {
     syncer = makeSyncer(store, "Dropbox", std::nullopt, 6);
     for (int i = 0; i < 50; ++i) store->put("in/" + std::to_string(i), std::string(i, 'd'), i);
     for (int i = 0; i < 50; ++i) write("out/" + std::to_string(i), std::string(i, 'u'));
@@ -183,7 +181,7 @@ TEST_F(SyncerTest, ParallelWorkersTransferEverything) {
     EXPECT_EQ(syncer->events().size(), 100u);
 }
 
-TEST_F(SyncerTest, InterruptedDownloadLeavesNoTemporaryFile) {
+TEST_F(DropboxSyncerTest, InterruptedDownloadLeavesNoTemporaryFile) {
     store->put("big.bin", "the whole content");
     store->failDownloadMidway("big.bin", "connection reset");
     EXPECT_EQ(sync(), "1 file(s) could not be synced; will retry. First: big.bin: connection reset");
@@ -191,18 +189,20 @@ TEST_F(SyncerTest, InterruptedDownloadLeavesNoTemporaryFile) {
     EXPECT_EQ(syncer->errors(), std::vector<std::string>{"big.bin: connection reset"});
 }
 
-TEST_F(SyncerTest, DownloadNotMatchingItsHashIsNotSaved) {
+TEST_F(DropboxSyncerTest, DownloadNotMatchingItsHashIsNotSaved) {
     store->put("a.txt", "listed content");
     store->serveContent("a.txt", "something else");
-    EXPECT_EQ(sync(), "1 file(s) could not be synced; will retry. First: a.txt: a.txt changed while it was "
-                      "downloading; will retry");
+    EXPECT_EQ(sync(),
+              "1 file(s) could not be synced; will retry. First: a.txt: a.txt changed while it was "
+              "downloading; will retry");
     EXPECT_EQ(filesUnder(folder), std::vector<std::string>{});
 }
 
-TEST_F(SyncerTest, UploadStoredWithAnotherHashIsAnErrorAndRetried) {
+TEST_F(DropboxSyncerTest, UploadStoredWithAnotherHashIsAnErrorAndRetried) {
     write("a.txt", "local");
     store->reportHashAfterUpload("a.txt", std::string(64, '0'));
-    EXPECT_EQ(sync(), "1 file(s) could not be synced; will retry. First: a.txt: a.txt didn't arrive intact; will retry");
+    EXPECT_EQ(sync(),
+              "1 file(s) could not be synced; will retry. First: a.txt: a.txt didn't arrive intact; will retry");
     EXPECT_FALSE(syncer->state().base.count("a.txt"));
 
     store->reportHashAfterUpload("a.txt", DropboxHash::ofBytes("local"));
@@ -211,7 +211,7 @@ TEST_F(SyncerTest, UploadStoredWithAnotherHashIsAnErrorAndRetried) {
     EXPECT_TRUE(syncer->state().base.count("a.txt"));
 }
 
-TEST_F(SyncerTest, StoreFailuresBecomeErrorLinesAndTheRestSyncs) {
+TEST_F(DropboxSyncerTest, StoreFailuresBecomeErrorLinesAndTheRestSyncs) {
     write("ok.txt", "fine");
     write("refused.txt", "nope");
     store->fail(Call::upload, "too_many_write_operations", -1, "refused.txt");
@@ -223,7 +223,7 @@ TEST_F(SyncerTest, StoreFailuresBecomeErrorLinesAndTheRestSyncs) {
     EXPECT_EQ(sync(), "service unavailable");
 }
 
-TEST_F(SyncerTest, LocalEditDuringADownloadIsNeverOverwritten) {
+TEST_F(DropboxSyncerTest, LocalEditDuringADownloadIsNeverOverwritten) {
     write("a.txt", "v1");
     ASSERT_EQ(sync(), "");
     store->put("a.txt", "v2 from elsewhere");
@@ -236,7 +236,7 @@ TEST_F(SyncerTest, LocalEditDuringADownloadIsNeverOverwritten) {
     EXPECT_EQ(eventsOf("conflict"), 1);  // decided again: both sides had changed
 }
 
-TEST_F(SyncerTest, HostilePathsNeverLeaveTheFolder) {
+TEST_F(DropboxSyncerTest, HostilePathsNeverLeaveTheFolder) {
     fs::create_directories(dir / "outside");
     fs::create_symlink(dir / "outside", folder / "link");
     store->listRaw("../escape.txt", "../escape.txt", "x");
@@ -257,7 +257,7 @@ TEST_F(SyncerTest, HostilePathsNeverLeaveTheFolder) {
         EXPECT_NE(line.find("Refusing a path outside the folder: "), std::string::npos) << line;
 }
 
-TEST_F(SyncerTest, VanishedFolderIsRestoredNotDeletedRemotely) {
+TEST_F(DropboxSyncerTest, VanishedFolderIsRestoredNotDeletedRemotely) {
     for (auto name : {"a", "b", "c"}) write(name, name);
     ASSERT_EQ(sync(), "");
     fs::remove_all(folder);
@@ -273,7 +273,7 @@ TEST_F(SyncerTest, VanishedFolderIsRestoredNotDeletedRemotely) {
     EXPECT_EQ(filesUnder(folder).size(), 3u);
 }
 
-TEST_F(SyncerTest, TwoBasesAreFewEnoughToDeleteRemotely) {
+TEST_F(DropboxSyncerTest, TwoBasesAreFewEnoughToDeleteRemotely) {
     for (auto name : {"a", "b"}) write(name, name);
     ASSERT_EQ(sync(), "");
     for (auto name : {"a", "b"}) fs::remove(folder / name);
@@ -281,7 +281,7 @@ TEST_F(SyncerTest, TwoBasesAreFewEnoughToDeleteRemotely) {
     EXPECT_TRUE(store->contents().empty());
 }
 
-TEST_F(SyncerTest, EmptiedStoreGetsEverythingBackAndNothingDeletedHere) {
+TEST_F(DropboxSyncerTest, EmptiedStoreGetsEverythingBackAndNothingDeletedHere) {
     for (auto name : {"a", "b", "c"}) write(name, name);
     ASSERT_EQ(sync(), "");
     for (auto name : {"a", "b", "c"}) store->erase(name);
@@ -290,7 +290,7 @@ TEST_F(SyncerTest, EmptiedStoreGetsEverythingBackAndNothingDeletedHere) {
     EXPECT_EQ(store->contents().size(), 3u);
 }
 
-TEST_F(SyncerTest, AnotherAccountMergesWithoutDeleting) {
+TEST_F(DropboxSyncerTest, AnotherAccountMergesWithoutDeleting) {
     for (auto name : {"a", "b", "c"}) write(name, name);
     ASSERT_EQ(sync(), "");
     fs::remove(folder / "a");
@@ -303,7 +303,7 @@ TEST_F(SyncerTest, AnotherAccountMergesWithoutDeleting) {
     EXPECT_EQ(read("d"), "d");
 }
 
-TEST_F(SyncerTest, StateFileProblemsStartOverQuietly) {
+TEST_F(DropboxSyncerTest, StateFileProblemsAndCursorResetsStartOverQuietly) {
     write("a", "a");
     writeFile(stateFile, R"({"account":"","remote":{},"base":{}})");
     ASSERT_EQ(sync(), "");
@@ -319,19 +319,14 @@ TEST_F(SyncerTest, StateFileProblemsStartOverQuietly) {
     int listings = store->calls(Call::listAll);
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->calls(Call::listAll), listings + 1);
-}
-
-TEST_F(SyncerTest, CursorResetListsEverythingAgain) {
-    store->put("a", "a");
-    ASSERT_EQ(sync(), "");
-    store->resetCursor();
+    store->resetCursor();  // a store that resets its change feed is listed whole again
     store->put("b", "b");
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->calls(Call::listAll), 2);
+    EXPECT_EQ(store->calls(Call::listAll), listings + 2);
     EXPECT_EQ(read("b"), "b");
 }
 
-TEST_F(SyncerTest, AtMostTwoHundredEventsAreHeld) {
+TEST_F(DropboxSyncerTest, AtMostTwoHundredEventsAreHeld) {
     for (int i = 0; i < 201; ++i) store->put("f" + std::to_string(i), "x");
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(syncer->events().size(), kMaxHeldEvents);
@@ -339,7 +334,7 @@ TEST_F(SyncerTest, AtMostTwoHundredEventsAreHeld) {
     EXPECT_EQ(logged("Downloaded"), 201);
 }
 
-TEST_F(SyncerTest, OversizedFilesAreSkippedButNotDeletedRemotely) {
+TEST_F(DropboxSyncerTest, OversizedFilesAreSkippedButNotDeletedRemotely) {
     syncer = makeSyncer(store, "Dropbox", 1048576);
     write("movie.mov", "small for now");
     ASSERT_EQ(sync(), "");
@@ -351,7 +346,7 @@ TEST_F(SyncerTest, OversizedFilesAreSkippedButNotDeletedRemotely) {
     EXPECT_EQ(store->content("movie.mov"), "small for now");  // the store keeps its copy
 }
 
-TEST_F(SyncerTest, IgnoredNamesAndOurTemporaryFilesStayPut) {
+TEST_F(DropboxSyncerTest, IgnoredNamesAndOurTemporaryFilesStayPut) {
     write(".DS_Store", "x");
     write("draft.md~", "x");
     write(".Trash-1000/old.txt", "x");
@@ -365,7 +360,7 @@ TEST_F(SyncerTest, IgnoredNamesAndOurTemporaryFilesStayPut) {
     EXPECT_FALSE(exists(".brindle-tmp-123456789abc"));
 }
 
-TEST_F(SyncerTest, SameSizeEditRightAfterADownloadIsSeen) {
+TEST_F(DropboxSyncerTest, SameSizeEditRightAfterADownloadIsSeen) {
     // an edit within the same tick of the file system's clock as the download
     // would keep size and time, were the download not dated away from now
     store->put("a.txt", "from there");

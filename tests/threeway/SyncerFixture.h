@@ -1,9 +1,5 @@
 #pragma once
 
-#include "support/FakeRemoteStore.h"
-#include "support/TempDir.h"
-#include "threeway/DropboxSyncer.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +8,10 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "support/FakeRemoteStore.h"
+#include "support/TempDir.h"
+#include "threeway/DropboxSyncer.h"
 
 namespace brindle::test {
 
@@ -24,7 +24,7 @@ inline double realNow() {
 // A syncer over a temporary folder and a fake store, with its log lines
 // collected and a clock running `ahead` seconds in front of the real one, so
 // that files a test has just written are not taken for busy.
-class SyncerTest : public ::testing::Test {
+class DropboxSyncerTest : public ::testing::Test {
 protected:
     IsolatedHome home;  // deletions go to its Trash
     TempDir dir;

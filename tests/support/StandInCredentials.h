@@ -1,12 +1,12 @@
 #pragma once
 
-#include "devserver/DevServer.h"
-#include "devserver/DropboxService.h"
-#include "dropbox/DropboxCredentials.h"
-
 #include <atomic>
 #include <mutex>
 #include <optional>
+
+#include "devserver/DevServer.h"
+#include "devserver/DropboxService.h"
+#include "dropbox/DropboxCredentials.h"
 
 namespace brindle::test {
 
@@ -19,7 +19,8 @@ public:
     DropboxCredential get() override {
         std::lock_guard<std::mutex> guard(mutex_);
         ++fetches_;
-        if (!cached_) cached_ = DropboxCredential{server_.dropbox().issueToken(), server_.url(), server_.url(), "dbid:test"};
+        if (!cached_)
+            cached_ = DropboxCredential{server_.dropbox().issueToken(), server_.url(), server_.url(), "dbid:test"};
         return *cached_;
     }
     void dropCached() override {

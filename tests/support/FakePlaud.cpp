@@ -1,4 +1,4 @@
-#include "FakePlaud.h"
+#include "support/FakePlaud.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,0 +1,352 @@
+// Each headless mode of the real brindle program once: its exit status, its
+// output and its error line. The rules behind them are tested in the library
+// suites; these cases show that the program wires them up.
+#include <nlohmann/json.hpp>
+
+#include "devserver/BrindleService.h"
+#include "devserver/DevServer.h"
+#include "devserver/DropboxService.h"
+#include "devserver/PeopleService.h"
+#include "drives/DriveMarker.h"
+#include "service/Brindle.h"
+#include "service/Secrets.h"
+#include "support/Expect.h"
+#include "support/FakePlaud.h"
+#include "support/PeopleData.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+
+namespace brindle::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Env = std::map<std::string, std::string>;
+using Files = std::map<std::string, std::string>;  // relative path -> content
+using nlohmann::json;
+
+const char* kStick = "5a1d0c4e-0000-4000-8000-0000000000a1";
+
+Files filesIn(const fs::path& root) {
+    Files files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[entry.path().lexically_relative(root).generic_string()] = readFile(entry.path());
+    return files;
+}
+
+// The files of a bare repository's main branch.
+Files filesInRepository(const fs::path& bare) {
+    Files files;
+    if (runProgram({"/usr/bin/git", "-C", bare.string(), "rev-parse", "--verify", "-q", "main"}).status != 0)
+        return files;  // nothing pushed yet
+    std::string names = git(bare.string(), {"-c", "core.quotePath=false", "ls-tree", "-r", "--name-only", "main"});
+    for (size_t at = 0, end; (end = names.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string name = names.substr(at, end - at);
+        files[name] = git(bare.string(), {"show", "main:" + name});
+    }
+    return files;
+}
+
+void writeOld(const fs::path& path, const std::string& content) {
+    writeFile(path, content);
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(30));
+}
+
+void expectError(const ProgramResult& result, const std::string& message) {
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, EndsWith("error: " + message + "\n"));
+}
+
+// The program in an isolated home against the stand-in service, git kept
+// away from any system configuration.
+class ModesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Secrets::forgetCache();  // the cache outlives a test's home
+        server.start();
+    }
+    void TearDown() override { Secrets::forgetCache(); }
+
+    Env signedIn(Env more = {}) const {
+        more["BRINDLE_URL"] = server.url();
+        more["BRINDLE_TEST_ACCOUNT"] = json{{"server", server.url()}, {"device_token", "device-1"}}.dump();
+        return more;
+    }
+    // A new bare repository under the temporary folder; its file:// URL.
+    std::string bareRepository(const std::string& relative) const {
+        fs::create_directories(temp / relative);
+        git((temp / relative).string(), {"init", "-q", "--bare"});
+        return "file://" + (temp / relative).string();
+    }
+    // The stores of the account, all in the temporary folder.
+    Env larder(Env more = {}) const {
+        more["LARDER_FOLDER"] = folder.string();
+        more["LARDER_STATE_DIR"] = (temp / "state").string();
+        more["LARDER_GITHUB_BASE"] = "file://" + (temp / "github").string();
+        more["LARDER_VOLUMES"] = (temp / "volumes").string();
+        return signedIn(more);
+    }
+
+    IsolatedHome home;
+    TempDir temp;
+    fs::path folder = temp / "Larder";
+    devserver::DevServer server;
+    const Env gitEnv{{"GIT_CONFIG_NOSYSTEM", "1"}};
+};
+
+TEST_F(ModesTest, SyncOnceFolderPushesQuietlyWhileAnotherPassWaitsItsTurn) {
+    std::string remote = bareRepository("remote.git");
+    for (int i = 0; i < 50; ++i) writeFile(folder / ("f" + std::to_string(i)), "x");
+    const std::string state = (temp / "state.git").string();
+    writeFile(temp / "plain-file", "x");
+    for (const auto& operands :
+         std::vector<std::vector<std::string>>{{folder.string(), state, "", "Desk"},
+                                               {(temp / "plain-file").string(), state, remote, "Desk"},
+                                               {folder.string(), (folder / "state.git").string(), remote, "Desk"}}) {
+        std::vector<std::string> args{"--sync-once"};
+        args.insert(args.end(), operands.begin(), operands.end());
+        ProgramResult refused = runBrindle(args, gitEnv);
+        EXPECT_EQ(refused.status, 1) << operands[0];
+        EXPECT_THAT(refused.err, StartsWith("error: "));
+        EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    }
+    EXPECT_FALSE(fs::exists(state));
+    EXPECT_TRUE(filesInRepository(temp / "remote.git").empty());
+
+    // The tray and a command-line pass syncing the same folder at once.
+    const auto command = brindleCommand({"--sync-once", folder.string(), state, remote, "Desk"});
+    ChildProcess first(command, gitEnv), second(command, gitEnv);
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(second.wait(), 0);
+    EXPECT_EQ(first.output() + second.output(), "");
+    EXPECT_EQ(filesInRepository(temp / "remote.git").size(), 50u);
+}
+
+// GitHub (a bare repository), Dropbox and a plugged drive, with a second
+// drive registered but absent.
+TEST_F(ModesTest, SyncOnceBringsEveryStoreOfTheAccountToTheSameFiles) {
+    server.brindle().setStores({"github", "dropbox"});
+    server.brindle().setDrives({{kStick, "Stick"}, {"5a1d0c4e-0000-4000-8000-0000000000b2", "Travel"}});
+    bareRepository("github/demo/Larder.git");
+    fs::create_directories(temp / "volumes/STICK/Larder");
+    DriveMarker::write(temp / "volumes/STICK", kStick);
+    writeOld(folder / "Notes/Plan.md", "# Plan\n");
+    writeOld(folder / "Grüße.txt", "hallo\n");
+    writeOld(folder / "photo.bin", std::string(70000, 'p'));
+    auto expectEveryStoreHolds = [&](const Files& expected) {
+        EXPECT_EQ(filesIn(folder), expected);
+        EXPECT_EQ(filesInRepository(temp / "github/demo/Larder.git"), expected);
+        EXPECT_EQ(filesIn(server.dropbox().folder()), expected);
+        EXPECT_EQ(filesIn(temp / "volumes/STICK/Larder"), expected);
+    };
+
+    Files files = filesIn(folder);
+    ProgramResult first = runBrindle({"--sync-once"}, larder(gitEnv));
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "Up to date.\n");
+    expectEveryStoreHolds(files);
+    json closing = server.brindle().reports().back()["status"];
+    EXPECT_EQ(closing.size(), 4u);
+    EXPECT_EQ(closing[3], (json{{"store", "Travel"}, {"state", "waiting"}, {"detail", "not plugged in"}}));
+    EXPECT_EQ(server.brindle().drivesSeen(), (std::vector<std::string>{kStick}));
+
+    // Another computer changes the Dropbox folder between passes.
+    server.dropbox().writeFile("Notes/Plan.md", files["Notes/Plan.md"] = "# Plan\n\nedited through Dropbox\n");
+    server.dropbox().writeFile("Shopping.txt", files["Shopping.txt"] = "bread\n");
+    ASSERT_EQ(runBrindle({"--sync-once"}, larder(gitEnv)).status, 0);
+    expectEveryStoreHolds(files);
+
+    server.brindle().setStores({});
+    server.brindle().setDrives({});
+    server.brindle().setGitHubRepo(std::nullopt);
+    expectError(runBrindle({"--sync-once"}, larder(gitEnv)),
+                "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + server.url() + "/connections");
+}
+
+TEST_F(ModesTest, BrindleLoginShowsTheCodeFirstAndLogoutRevokes) {
+    const Env env{{"BRINDLE_URL", server.url() + "/"}, {"BRINDLE_LOGIN_PAUSE_SCALE", "0"}};
+    server.brindle().scriptPolls({"authorization_pending", "approve"});
+    server.brindle().holdPolls(true);
+    ChildProcess login(brindleCommand({"--brindle-login", "Test box"}), env);
+    // The first poll is held, so this line was flushed before any polling.
+    std::string first = login.readLine();
+    ASSERT_EQ(server.brindle().userCodes().size(), 1u);
+    EXPECT_EQ(first, "CODE " + server.brindle().userCodes()[0]);
+    std::string arguments = readFile("/proc/" + std::to_string(login.pid()) + "/cmdline");
+    server.brindle().holdPolls(false);
+    EXPECT_EQ(login.wait(), 0);
+    EXPECT_EQ(login.output(), "SIGNED_IN\nREPO demo/Larder\n");
+    EXPECT_EQ(runBrindle({"--brindle-status"}, env).out, "SIGNED_IN\n");
+
+    const std::string token = server.brindle().issuedTokens().at(0);
+    ProgramResult logout = runBrindle({"--brindle-logout"}, env);
+    EXPECT_EQ(logout.status, 0);
+    EXPECT_EQ(logout.out, "SIGNED_OUT\n");
+    EXPECT_EQ(server.brindle().revokedTokens(), std::vector<std::string>{token});
+    EXPECT_EQ(runBrindle({"--brindle-status"}, env).out, "SIGNED_OUT\n");
+    for (const std::string& seen : {arguments, logout.out, logout.err, readFile(home.logFile())})
+        EXPECT_THAT(seen, Not(HasSubstr(token)));
+
+    // Logging out never leaves a device signed in, even with the service down.
+    Brindle::storeAccount({"http://127.0.0.1:1", "device-token-1"});
+    EXPECT_EQ(runBrindle({"--brindle-logout"}, env).out, "SIGNED_OUT\n");
+    EXPECT_EQ(runBrindle({"--brindle-status"}, env).out, "SIGNED_OUT\n");
+
+    server.brindle().setGitHubRepo(std::nullopt);
+    server.brindle().scriptPolls({"approve"});
+    EXPECT_THAT(runBrindle({"--brindle-login", "Test box"}, env).out, EndsWith("SIGNED_IN\nREPO none\n"));
+    server.brindle().scriptPolls({"access_denied"});
+    ProgramResult denied = runBrindle({"--brindle-login", "Test box"}, env);
+    EXPECT_EQ(denied.status, 1);
+    EXPECT_THAT(denied.out, EndsWith("\nDENIED\n"));
+    server.brindle().scriptPolls({"server_error"});
+    expectError(runBrindle({"--brindle-login", "Test box"}, env), "Brindle sign-in failed (server_error).");
+}
+
+// Two Google accounts, one person in both.
+TEST_F(ModesTest, ContactsOnceCountsWhatItImported) {
+    server.brindle().setGoogleAccounts({{"one@gmail.com", ""}, {"two@gmail.com", "Work"}});
+    server.brindle().setGoogleToken("one@gmail.com", "google-one");
+    server.brindle().setGoogleToken("two@gmail.com", "google-two");
+    server.people().setConnections("google-one", peopleData("a", 3, 1));
+    server.people().setConnections("google-two", peopleData("b", 2, 1));
+    const fs::path contacts = temp / "Contacts";
+    Env env = signedIn({{"BRINDLE_PEOPLE_URL", server.url()}});
+
+    ProgramResult first = runBrindle({"--contacts-once", contacts.string()}, env);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "accounts 2, fetched 5, created 4, updated 0, unchanged 0\n");
+    EXPECT_EQ(runBrindle({"--contacts-once", contacts.string()}, env).out,
+              "accounts 2, fetched 5, created 0, updated 0, unchanged 4\n");
+
+    env.erase("BRINDLE_TEST_ACCOUNT");
+    expectError(runBrindle({"--contacts-once", contacts.string()}, env),
+                "Sign in to Brindle in Settings\u2026 to sync contacts.");
+
+    // A real sign-in retires the Google sign-ins that older versions kept.
+    for (const char* name : {"refresh:one@gmail.com", "client-id", "client-secret", "access"})
+        Secrets::set("old", name, "Larder Google");
+    Brindle::storeAccount({server.url(), "device-1"});
+    ASSERT_EQ(runBrindle({"--contacts-once", contacts.string()}, env).status, 0);
+    Secrets::forgetCache();
+    EXPECT_EQ(Secrets::accounts("Larder Google"), std::vector<std::string>{"access"});
+}
+
+TEST_F(ModesTest, PlaudOnceWritesNotesAndSaysHowToSignIn) {
+    FakePlaud plaud;
+    plaud.setRecent(hexID(1) + " Quotes\n" + hexID(2) + " Processing\n");
+    plaud.addRecording(hexID(1), "name: He said \"hi\"\ncreated_at: 2025-03-01\n", "Short summary.", "Hello.");
+    plaud.addRecording(hexID(2), "name: Later\ncreated_at: 2025-03-01\n", "", "");
+    const fs::path meetings = temp / "Meetings";
+    const Env env{{"LARDER_PLAUD", plaud.path()}};
+
+    // Days that are not a whole number leave the look-back to the notes.
+    ProgramResult run = runBrindle({"--plaud-once", meetings.string(), "three"}, env);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Wrote 2025-03-01-he-said-hi.md\nfound 2, written 1, already had 0, not ready 1\n");
+    EXPECT_EQ(plaud.calls().at(1), "recent --days 2");
+    EXPECT_THAT(readFile(meetings / "2025-03-01-he-said-hi.md"), HasSubstr("\n## Transcript\n\nHello.\n"));
+    EXPECT_EQ(runBrindle({"--plaud-once", meetings.string(), "3"}, env).out,
+              "found 2, written 0, already had 0, not ready 1\n");
+    EXPECT_THAT(plaud.calls(), ::testing::Contains("recent --days 3"));
+
+    plaud.signOut();
+    expectError(runBrindle({"--plaud-once", meetings.string()}, env),
+                "Not signed in to Plaud. Run `plaud login` in Terminal.");
+}
+
+TEST_F(ModesTest, MorselClipboardAddsTextButNeverASecret) {
+    TempDir board;
+    const Env env = signedIn({{"BRINDLE_TEST_PASTEBOARD", board.path().string()}});
+    writeFile(board / "public.utf8-plain-text", "\n  a note\t\n");
+    ProgramResult added = runBrindle({"--morsel-clipboard"}, env, 60);
+    EXPECT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out, "Added to your Morsels.\n");
+    ASSERT_EQ(server.brindle().morsels().size(), 1u);
+    EXPECT_EQ(json::parse(server.brindle().morsels()[0].body)["text"], "a note");
+
+    writeFile(board / "org.nspasteboard.ConcealedType", "");
+    expectError(runBrindle({"--morsel-clipboard"}, env, 60),
+                "That looks like a password or a one-time code, so it was not added to Morsels.");
+    EXPECT_EQ(server.brindle().morsels().size(), 1u);
+}
+
+// The account's repository is a local bare one, so the pass before the share
+// really pushes.
+TEST_F(ModesTest, ShareCopiesAnOutsideFileSyncsItAndShares) {
+    bareRepository("github/demo/Larder.git");
+    fs::create_directories(folder);
+    writeFile(temp / "outside/report.pdf", "%PDF");
+    const Env env = larder({{"BRINDLE_SHARE_ANSWER", ""}});
+    ProgramResult shared =
+        runBrindle({"--share", "Ann@Example.org; bob@x.org", (temp / "outside/report.pdf").string()}, env, 120);
+    EXPECT_EQ(shared.status, 0) << shared.err;
+    EXPECT_EQ(shared.out, "Copied report.pdf into your Larder (Shared/).\nShared with ann@example.org, bob@x.org\n");
+    EXPECT_EQ(server.brindle().shares().at(0),
+              (json{{"paths", {"Shared/report.pdf"}}, {"emails", {"ann@example.org", "bob@x.org"}}, {"note", ""}}));
+    EXPECT_EQ(filesInRepository(temp / "github/demo/Larder.git").count("Shared/report.pdf"), 1u);
+
+    expectError(runBrindle({"--share", " ,;\t", (temp / "outside/report.pdf").string()}, env, 120),
+                "Add at least one e-mail address to share with.");
+    EXPECT_EQ(server.brindle().shares().size(), 1u);
+}
+
+TEST_F(ModesTest, SharedFolderCheckOffersFilesAddedAfterItsFirstLook) {
+    auto addShared = [&](const std::string& name) { writeOld(folder / "Shared" / name, "content"); };
+    bareRepository("github/demo/Larder.git");
+    Env env = larder();
+    addShared("old.txt");
+    ProgramResult first = runBrindle({"--shared-folder-check"}, env, 60);
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "");
+    addShared("new.txt");
+    ProgramResult second = runBrindle({"--shared-folder-check"}, env, 60);
+    EXPECT_EQ(second.out, "NEW Shared/new.txt\n") << second.err;
+
+    env["BRINDLE_SHARE_ANSWER"] = " ; ";
+    expectError(runBrindle({"--shared-folder-check"}, env, 60), "BRINDLE_SHARE_ANSWER holds no e-mail address.");
+    addShared("later.txt");  // files listed once stay offered; only this one is new
+    env["BRINDLE_SHARE_ANSWER"] = "C@x.org";
+    EXPECT_EQ(runBrindle({"--shared-folder-check"}, env, 60).out, "SHARED Shared/later.txt\n");
+    EXPECT_EQ(server.brindle().shares().at(0)["emails"], json({"c@x.org"}));
+}
+
+// Given a share that the service refuses part-way, then the files not shared
+// are offered again on the next check.
+TEST_F(ModesTest, SharedFolderCheckOffersAgainWhatItCouldNotShare) {
+    bareRepository("github/demo/Larder.git");
+    Env env = larder();
+    runBrindle({"--shared-folder-check"}, env, 60);
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) writeOld(folder / "Shared" / name, "content");
+    devserver::Fault refused;
+    refused.status = 503;
+    server.injectEvery("/api/v1/shares", 2, {refused});
+    env["BRINDLE_SHARE_ANSWER"] = "ann@x.org";
+    ProgramResult failed = runBrindle({"--shared-folder-check"}, env, 60);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "SHARED Shared/a.txt\n");
+    server.clearFaults();
+    ProgramResult retried = runBrindle({"--shared-folder-check"}, env, 60);
+    EXPECT_EQ(retried.status, 0) << retried.err;
+    EXPECT_EQ(retried.out, "SHARED Shared/b.txt\nSHARED Shared/c.txt\n");
+}
+
+TEST_F(ModesTest, DriveAddMarksTheDriveAndRegistersItOnce) {
+    TempDir volume;
+    ProgramResult added = runBrindle({"--drive-add", volume.path().string(), "Blue Stick"}, signedIn());
+    ASSERT_EQ(added.status, 0) << added.err;
+    std::optional<std::string> id = DriveMarker::read(volume.path());
+    ASSERT_TRUE(id);
+    EXPECT_EQ(added.out, "Added \"Blue Stick\" " + *id + "\n");
+    EXPECT_TRUE(fs::is_directory(volume / "Larder"));
+    EXPECT_EQ(runBrindle({"--drive-add", volume.path().string(), "Blue Stick"}, signedIn()).out, added.out);
+    EXPECT_EQ(server.brindle().drives().size(), 1u);
+
+    TempDir other;
+    expectError(runBrindle({"--drive-add", other.path().string(), "Red"}, {{"BRINDLE_URL", server.url()}}),
+                "You're signed out of Brindle.");
+    EXPECT_FALSE(DriveMarker::read(other.path()));
+}
+
+}  // namespace
+}  // namespace brindle::test
