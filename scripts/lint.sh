@@ -22,7 +22,10 @@ if ! git clang-format --diff -q "$base" -- src tests bench >/tmp/brindle-format.
   status=1
 fi
 
-mapfile -t sources < <(git diff --name-only --diff-filter=AMR "$base" -- 'src/*.cpp' 'tests/*.cpp' 'bench/*.cpp')
+# Only sources the build compiles have compile commands (benchmarks are not
+# part of the test build).
+mapfile -t sources < <(git diff --name-only --diff-filter=AMR "$base" -- 'src/*.cpp' 'tests/*.cpp' 'bench/*.cpp' |
+  while read -r file; do grep -q "\"$root/$file\"" "$build/compile_commands.json" && echo "$file"; done)
 if ((${#sources[@]})); then
   echo "lint: clang-tidy on ${#sources[@]} changed files"
   if ! printf '%s\n' "${sources[@]}" |

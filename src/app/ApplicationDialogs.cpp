@@ -111,7 +111,7 @@ void Application::importLoft() {
         auto self = weak.lock();
         if (!self || chosen.empty()) return;
         std::shared_ptr<Integrations> integrations = self->integrations_;
-        fs::path folder = chosen.front();
+        const fs::path& folder = chosen.front();
         self->inBackground([integrations, folder]() -> std::function<void(Application&)> {
             try {
                 int count = integrations->importLoft(folder);

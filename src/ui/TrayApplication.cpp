@@ -21,11 +21,6 @@
 #include "ui/SingleInstance.h"
 #include "ui/TrayDesktop.h"
 
-// Resources of a static library are registered by hand, outside any namespace.
-static void initIcons() {
-    Q_INIT_RESOURCE(icons);
-}
-
 namespace brindle::ui::TrayApplication {
 
 namespace {
