@@ -25,7 +25,8 @@ const std::vector<Entry> kCountTwo{{"--sync-once", Modes::syncOnce},
 const std::vector<Entry> kCountThree{{"--plaud-once", Modes::plaudOnce},
                                      {"--contacts-once", Modes::contactsOnce},
                                      {"--brindle-login", Modes::brindleLogin},
-                                     {"--settings-snapshot", Modes::settingsSnapshot}};
+                                     {"--settings-snapshot", Modes::settingsSnapshot},
+                                     {"--confirm-deletions", Modes::confirmDeletions}};
 const std::vector<Entry> kCountFour{{"--drive-add", Modes::driveAdd}};
 const std::vector<Entry> kCountSix{{"--sync-once", Modes::syncOnceFolder}};
 // Tried for every count of four or more, after the count-specific mode.

@@ -21,6 +21,7 @@ int brindleLogin(const Args& args);       // --brindle-login NAME
 int plaudOnce(const Args& args);          // --plaud-once FOLDER [DAYS]
 int contactsOnce(const Args& args);       // --contacts-once FOLDER
 int settingsSnapshot(const Args& args);   // --settings-snapshot PATH [x]
+int confirmDeletions(const Args& args);   // --confirm-deletions LABEL
 int driveAdd(const Args& args);           // --drive-add FOLDER LABEL
 int share(const Args& args);              // --share RECIPIENTS FILE...
 
