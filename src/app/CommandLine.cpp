@@ -21,7 +21,8 @@ const std::vector<Entry> kCountTwo{{"--sync-once", Modes::syncOnce},
                                    {"--brindle-status", Modes::brindleStatus},
                                    {"--brindle-logout", Modes::brindleLogout},
                                    {"--help", Modes::help},
-                                   {"--version", Modes::version}};
+                                   {"--version", Modes::version},
+                                   {"--preview", Modes::preview}};
 const std::vector<Entry> kCountThree{{"--plaud-once", Modes::plaudOnce},
                                      {"--contacts-once", Modes::contactsOnce},
                                      {"--brindle-login", Modes::brindleLogin},

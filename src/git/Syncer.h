@@ -71,6 +71,12 @@ public:
     // The store name the deletion guard's answers are recorded under.
     static constexpr const char* kGuardName = "GitHub";
 
+    // What sync() would do, changing nothing, sorted: "upload PATH" and
+    // "delete in GitHub PATH" for the folder's changes, "download PATH" and
+    // "delete here PATH" for what the last fetch brought and is not merged
+    // yet (a preview does not fetch).
+    std::vector<std::string> preview() const;
+
     // Number and total size of the files in the last local commit; nothing
     // when there is no commit or git fails.
     std::optional<Totals> totals() const;

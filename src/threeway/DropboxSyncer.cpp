@@ -18,6 +18,7 @@
 #include <ctime>
 #include <future>
 #include <thread>
+#include <tuple>
 
 namespace brindle {
 
@@ -350,11 +351,7 @@ bool DropboxSyncer::pass(bool folderMissing) {
         refreshRemote();
         Scan scan = classify(walking.get(), now);
         if (first) {
-            std::lock_guard<std::mutex> guard(lock_);
-            size_t bases = state_.base.size();
-            localGone = folderMissing || accountUnknown_ ||
-                        (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
-            remoteGone = accountUnknown_ || (state_.remote.empty() && bases > kGoneBaseEntries);
+            std::tie(localGone, remoteGone) = goneSides(scan, folderMissing);
             first = false;
         }
         ignoreRules_ = IgnoreRules::load(folder_);
@@ -390,6 +387,15 @@ bool DropboxSyncer::pass(bool folderMissing) {
             if (stale || working >= kRefreshRatio * refreshCost) break;
         }
     }
+}
+
+std::pair<bool, bool> DropboxSyncer::goneSides(const Scan& scan, bool folderMissing) {
+    std::lock_guard<std::mutex> guard(lock_);
+    size_t bases = state_.base.size();
+    bool localGone =
+        folderMissing || accountUnknown_ || (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
+    bool remoteGone = accountUnknown_ || (state_.remote.empty() && bases > kGoneBaseEntries);
+    return {localGone, remoteGone};
 }
 
 std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bool localGone, bool remoteGone,

@@ -80,6 +80,14 @@ public:
     // Paths the folder's ignore rules match are left alone on both sides.
     void sync();
 
+    // What sync() would do now, changing nothing (no file, no state file, no
+    // write to the store): one line per action, sorted ("upload PATH",
+    // "download PATH", "delete here PATH", "delete in NAME PATH", "conflict
+    // copy PATH", "skip: too big PATH"). Throws as sync() does when the store
+    // cannot be listed. Leaves the in-memory state as the listing found it;
+    // the next sync() loads the state file again.
+    std::vector<std::string> preview();
+
     // Called on the syncing thread after each batch with the number of
     // actions still left. Set it before sync().
     void setProgress(std::function<void(int left)> onProgress);
@@ -137,6 +145,9 @@ private:
     void saveState();
     void flushFolder();
     bool pass(bool folderMissing);
+    // Whether the folder (first) and the store (second) count as vanished
+    // for this pass: then nothing is deleted on the other side.
+    std::pair<bool, bool> goneSides(const Scan& scan, bool folderMissing);
     std::vector<Action> decideAll(const Scan& scan, bool localGone, bool remoteGone, std::set<std::string>& done);
     bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
     bool perform(const Action& action);
