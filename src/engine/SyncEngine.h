@@ -36,6 +36,9 @@ struct SyncResult {
     std::exception_ptr failure;
     // Files that cannot be kept in step, "store: path: reason", on success too.
     std::vector<std::string> unsyncable{};
+    // Stores whose mass deletions were held back (with a failure): (store
+    // name, the failure's text).
+    std::vector<std::pair<std::string, std::string>> heldDeletions{};
 
     bool succeeded() const { return failure == nullptr; }
     // The failure's text, "" on success.

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/DeletionGuard.h"
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "drives/DriveMarker.h"
@@ -95,6 +96,17 @@ TEST_F(DriveSafeguardsTest, FewerThanTheFloorAreDeletedAtOnce) {
     test::ProgramResult result = brindle({"--sync-once"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(countFiles(folder), 20u);
+}
+
+TEST_F(DriveSafeguardsTest, KeepingThemPutsTheFilesBackOnTheDrive) {
+    syncedFiles(60);
+    removeFromDrive(55);
+    ASSERT_NE(brindle({"--sync-once"}).status, 0);
+    DeletionGuard::answer(temp / "state", "Stick", DeletionGuard::Answer::keepThem);
+    test::ProgramResult kept = brindle({"--sync-once"});
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(countFiles(drive), 60u);
+    EXPECT_EQ(countFiles(folder), 60u);
 }
 
 TEST_F(DriveSafeguardsTest, IgnoreRulesMatchGitAndNeverDelete) {
