@@ -347,6 +347,7 @@ bool DropboxSyncer::pass(bool folderMissing) {
         // side by side.
         double refreshStarted = steadySeconds();
         double now = clock_();
+        ignoreRules_ = IgnoreRules::load(folder_);
         auto walking = std::async(std::launch::async, [this, now] { return walkLocal(now); });
         refreshRemote();
         Scan scan = classify(walking.get(), now);
@@ -354,7 +355,6 @@ bool DropboxSyncer::pass(bool folderMissing) {
             std::tie(localGone, remoteGone) = goneSides(scan, folderMissing);
             first = false;
         }
-        ignoreRules_ = IgnoreRules::load(folder_);
         std::vector<Action> actions = decideAll(scan, localGone, remoteGone, done);
         if (guardDeletions(actions)) actions = decideAll(scan, localGone, remoteGone, done);
         if (actions.empty()) return again;

@@ -40,13 +40,13 @@ std::vector<std::string> DropboxSyncer::preview() {
     loadState();
     checkAccount();
     double now = clock_();
+    ignoreRules_ = IgnoreRules::load(folder_);
     // Temporary files are never removed here: a pass may be writing them.
     TreeWalk::Result found;
-    if (!folderMissing) found = TreeWalk::walk(folder_, now, std::numeric_limits<double>::infinity());
+    if (!folderMissing) found = TreeWalk::walk(folder_, now, std::numeric_limits<double>::infinity(), &ignoreRules_);
     refreshRemote();
     Scan scan = classify(std::move(found), now);
     auto [localGone, remoteGone] = goneSides(scan, folderMissing);
-    ignoreRules_ = IgnoreRules::load(folder_);
     std::set<std::string> done;
     std::vector<std::string> lines;
     for (const Action& action : decideAll(scan, localGone, remoteGone, done))
