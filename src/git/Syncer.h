@@ -146,6 +146,9 @@ private:
     std::vector<std::string> remoteDeletions(const std::string& ref) const;
     // Merges ref unless that would delete too many files; returns whether it did.
     bool mergeGuarded(const std::string& ref);
+    // The folder's changes against the last commit, as git sees them with
+    // the ignore rules as they are now: (path, whether it is gone).
+    std::vector<std::pair<std::string, bool>> localChanges() const;
 
     // Crash recovery (SyncerRecovery.cpp). Before a step that rewrites files
     // in the folder (merge, adopting the remote, restoring a deleted folder)

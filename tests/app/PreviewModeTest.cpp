@@ -1,6 +1,6 @@
-// `brindle --preview` over the stand-in's Dropbox and a plugged drive with
-// changes of every kind pending: each action is listed once, and nothing
-// anywhere changes.
+// `brindle --preview` over GitHub (a bare repository), the stand-in's Dropbox
+// and a plugged drive with changes of every kind pending: each action is
+// listed once, and nothing anywhere changes.
 
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
@@ -28,8 +28,8 @@ class PreviewMode : public ::testing::Test {
 protected:
     PreviewMode() {
         server.start();
-        server.brindle().setStores({"dropbox"});
-        server.brindle().setGitHubRepo(std::nullopt);
+        server.brindle().setStores({"github", "dropbox"});
+        test::git(temp.path().string(), {"init", "-q", "--bare", "github/demo/Larder.git"});
         server.brindle().setDrives({{kStickId, "Stick"}});
         fs::create_directories(drive);
         DriveMarker::write(temp / "volumes/STICK", kStickId);
@@ -41,6 +41,7 @@ protected:
                                          {"BRINDLE_URL", server.url()},
                                          {"LARDER_FOLDER", folder.string()},
                                          {"LARDER_STATE_DIR", (temp / "state").string()},
+                                         {"LARDER_GITHUB_BASE", "file://" + (temp / "github").string()},
                                          {"LARDER_VOLUMES", (temp / "volumes").string()}});
     }
     static void writeOld(const fs::path& path, const std::string& content) {
@@ -99,6 +100,11 @@ TEST_F(PreviewMode, ListsEveryPendingActionOnceAndChangesNothing) {
               "Dropbox: upload both.md\n"
               "Dropbox: upload edited.md\n"
               "Dropbox: upload new.md\n"
+              "GitHub: delete in GitHub gone-here.md\n"
+              "GitHub: skip: too big huge.bin\n"
+              "GitHub: upload both.md\n"
+              "GitHub: upload edited.md\n"
+              "GitHub: upload new.md\n"
               "Stick: conflict copy both.md\n"
               "Stick: delete here gone-stick.md\n"
               "Stick: delete in Stick gone-here.md\n"
@@ -106,13 +112,15 @@ TEST_F(PreviewMode, ListsEveryPendingActionOnceAndChangesNothing) {
               "Stick: upload huge.bin\n"
               "Stick: upload new.md\n"
               "Dropbox: 7 action(s)\n"
+              "GitHub: 5 action(s)\n"
               "Stick: 6 action(s)\n");
     EXPECT_EQ(everything(), before);
     std::vector<devserver::Recorded> requests = server.requests();
     for (size_t at = requestsBefore; at < requests.size(); ++at) {
         const std::string& path = requests[at].path;
         EXPECT_TRUE(path.starts_with("/2/files/list_folder") || path == "/api/v1/config" ||
-                    path == "/api/v1/larder/token" || (path == "/api/v1/drives" && requests[at].method == "GET"))
+                    path == "/api/v1/github/token" || path == "/api/v1/larder/token" ||
+                    (path == "/api/v1/drives" && requests[at].method == "GET"))
             << requests[at].method << " " << path;
     }
     EXPECT_EQ(brindle("--preview").out, preview.out) << "stable from run to run";
