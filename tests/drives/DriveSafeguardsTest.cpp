@@ -106,15 +106,22 @@ TEST_F(DriveSafeguardsTest, KeepingThemPutsTheFilesBackAndFewerThanTheFloorGoAtO
 }
 
 TEST_F(DriveSafeguardsTest, IgnoreRulesMatchGitAndNeverDelete) {
-    const std::string rules = "*.tmp\nbuild/\n!keep.tmp\n/only-root.txt\n**/cache/**\n";
-    const std::vector<std::string> paths{"a.tmp",       "sub/b.tmp",     "keep.tmp",          "build/out.o",
-                                         "sub/build/x", "only-root.txt", "sub/only-root.txt", "x/cache/y",
-                                         "notes.md"};
+    // Every kind of line git knows, checked path by path against git's own answer.
+    const std::string rules =
+        "*.tmp\nbuild/\n!keep.tmp\n/only-root.txt\n**/cache/**\ndocs/*.pdf\n# note\n\\#hash\nlogs/\n"
+        "!logs/keep.log\nsecret*\n!secret.pub\na/**/z\n*.o \n[ab].txt\n?.md\n";
+    const std::vector<std::string> paths{
+        "a.tmp",      "sub/b.tmp",  "keep.tmp",   "build/out.o",  "sub/build/x", "only-root.txt", "sub/only-root.txt",
+        "x/cache/y",  "notes.md",   "docs/a.pdf", "docs/s/a.pdf", "a.pdf",       "#hash",         "logs/keep.log",
+        "logs/other", "secret.key", "secret.pub", "x/secret",     "a/z",         "a/b/c/z",       "b/a/z",
+        "x.o",        "a.txt",      "c.txt",      "b.md",         "bb.md"};
     writeOld(folder / ".brindleignore", rules);
     for (const std::string& path : paths) writeOld(folder / path, path);
+    writeOld(drive / "from-stick.tmp", "stays on the stick");
     test::ProgramResult first = brindle({"--sync-once"});
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(test::readFile(drive / ".brindleignore"), rules);
+    EXPECT_FALSE(fs::exists(folder / "from-stick.tmp"));
 
     test::TempDir repo;
     test::git(repo.path().string(), {"init", "-q"});
