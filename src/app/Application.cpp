@@ -94,6 +94,7 @@ void Application::render(const EngineState& state, const std::vector<std::string
     publishMenu();
     if (state.kind == EngineState::Kind::needsSignIn) refreshAccountItems();
     if (state.kind == EngineState::Kind::synced) offerNewSharedFiles();
+    if (!state.heldDeletions.empty()) askAboutDeletions(state.heldDeletions);
 }
 
 void Application::updateIntegrationLines() {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,10 @@ private:
     void promptForRecipients(const std::string& title,
                              std::function<void(std::vector<std::string> emails, std::string note)> chosen);
     void askAboutSharing(const std::string& rel);
+    // One alert per store whose mass deletion waits, while none is open for
+    // it: "Delete Them Here Too" or "Keep Them", recorded for the store's
+    // next pass, which starts at once (ApplicationDeletions.cpp).
+    void askAboutDeletions(const std::vector<std::pair<std::string, std::string>>& held);
     void askInBox(const std::string& rel);
 
     MainLoop& loop_;
@@ -142,7 +147,8 @@ private:
     UserDefaults defaults_;
     Menu menu_;
     bool signingIn_ = false;
-    bool offering_ = false;  // a share-offer check is running
+    bool offering_ = false;                  // a share-offer check is running
+    std::set<std::string> askingDeletions_;  // stores whose deletion alert is open
 
     // Last member: destroyed first, waiting for work that may still post.
     BackgroundWork background_;

@@ -21,11 +21,13 @@ const std::vector<Entry> kCountTwo{{"--sync-once", Modes::syncOnce},
                                    {"--brindle-status", Modes::brindleStatus},
                                    {"--brindle-logout", Modes::brindleLogout},
                                    {"--help", Modes::help},
-                                   {"--version", Modes::version}};
+                                   {"--version", Modes::version},
+                                   {"--preview", Modes::preview}};
 const std::vector<Entry> kCountThree{{"--plaud-once", Modes::plaudOnce},
                                      {"--contacts-once", Modes::contactsOnce},
                                      {"--brindle-login", Modes::brindleLogin},
-                                     {"--settings-snapshot", Modes::settingsSnapshot}};
+                                     {"--settings-snapshot", Modes::settingsSnapshot},
+                                     {"--confirm-deletions", Modes::confirmDeletions}};
 const std::vector<Entry> kCountFour{{"--drive-add", Modes::driveAdd}};
 const std::vector<Entry> kCountSix{{"--sync-once", Modes::syncOnceFolder}};
 // Tried for every count of four or more, after the count-specific mode.

@@ -16,13 +16,15 @@ int syncOnceFolder(const Args& args);     // --sync-once FOLDER GITDIR REMOTE DE
 int morselClipboard(const Args& args);    // --morsel-clipboard
 int sharedFolderCheck(const Args& args);  // --shared-folder-check
 int brindleStatus(const Args& args);      // --brindle-status
-int brindleLogout(const Args& args);      // --brindle-logout
-int brindleLogin(const Args& args);       // --brindle-login NAME
-int plaudOnce(const Args& args);          // --plaud-once FOLDER [DAYS]
-int contactsOnce(const Args& args);       // --contacts-once FOLDER
-int settingsSnapshot(const Args& args);   // --settings-snapshot PATH [x]
-int driveAdd(const Args& args);           // --drive-add FOLDER LABEL
-int share(const Args& args);              // --share RECIPIENTS FILE...
+int brindleLogout(const Args& args);
+int preview(const Args& args);           // --preview      // --brindle-logout
+int brindleLogin(const Args& args);      // --brindle-login NAME
+int plaudOnce(const Args& args);         // --plaud-once FOLDER [DAYS]
+int contactsOnce(const Args& args);      // --contacts-once FOLDER
+int settingsSnapshot(const Args& args);  // --settings-snapshot PATH [x]
+int confirmDeletions(const Args& args);  // --confirm-deletions LABEL
+int driveAdd(const Args& args);          // --drive-add FOLDER LABEL
+int share(const Args& args);             // --share RECIPIENTS FILE...
 
 // No mode matched: the tray application.
 int startApplication(const Args& args);

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
+#include "common/Error.h"
+#include "common/Files.h"
 #include "drives/DriveMarker.h"
 #include "drives/DriveStore.h"
 #include "drives/Volumes.h"
 #include "dropbox/LarderAccess.h"
 #include "threeway/DropboxSyncer.h"
-#include "common/Error.h"
-#include "common/Files.h"
 
 namespace brindle {
 
@@ -88,7 +88,7 @@ std::shared_ptr<DropboxSyncer> DropboxDriveRuns::driveSyncer(const std::string& 
     // The same drive under a new label or at a new mount location gets a fresh
     // reconciler over the same state file.
     if (!syncer || syncer->name() != label || !store || store->root() != volume) {
-        auto drive = std::make_shared<DriveStore>(volume, id, stateDir_ / ("drive-" + id + "-hashes.json"));
+        auto drive = std::make_shared<DriveStore>(volume, id, cacheFile(id));
         syncer = std::make_shared<DropboxSyncer>(folder_, stateDir_ / ("drive-" + id + ".json"), drive, label,
                                                  std::nullopt, 1);
     }
@@ -105,6 +105,19 @@ std::vector<std::string> DropboxDriveRuns::skipped() const {
         files.insert(files.end(), more.begin(), more.end());
     }
     return files;
+}
+
+fs::path DropboxDriveRuns::cacheFile(const std::string& id) const {
+    const std::string name = "drive-" + id + "-hashes.json";
+    if (!cacheFolder_) return stateDir_ / name;
+    std::error_code ignored;
+    fs::copy_file(stateDir_ / name, *cacheFolder_ / name, fs::copy_options::overwrite_existing, ignored);
+    return *cacheFolder_ / name;
+}
+
+void DropboxDriveRuns::keepCachesIn(std::optional<fs::path> folder) {
+    cacheFolder_ = std::move(folder);
+    reset();
 }
 
 void DropboxDriveRuns::reset() {

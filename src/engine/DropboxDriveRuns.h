@@ -52,6 +52,10 @@ public:
     std::vector<std::string> skipped() const;
     // Forgets every cached reconciler (after a change of account).
     void reset();
+    // Drive hash caches are copied into folder and used there from now on,
+    // so that the state folder stays as it is (a preview); none: back to the
+    // state folder. Forgets the cached reconcilers.
+    void keepCachesIn(std::optional<std::filesystem::path> folder);
 
     // For tests: the pause of the Dropbox client between attempts (default:
     // a real sleep) and where its credentials come from.
@@ -69,11 +73,14 @@ private:
     std::shared_ptr<DropboxSyncer> dropboxSyncer(const Brindle::Account& account, StoreRun& run);
     std::shared_ptr<DropboxSyncer> driveSyncer(const std::string& id, const std::string& label,
                                                const std::filesystem::path& volume, StoreRun& run);
+    // Where drive id's hash cache is used (see keepCachesIn).
+    std::filesystem::path cacheFile(const std::string& id) const;
     // Points the syncer's progress at this pass's run.
     void followProgress(DropboxSyncer& syncer, StoreRun& run) const;
 
     const std::filesystem::path folder_;
     const std::filesystem::path stateDir_;
+    std::optional<std::filesystem::path> cacheFolder_;
     Progress progress_;
     std::function<void(const std::string&)> offerWebURL_;
     DropboxAPI::Pause pause_;

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace brindle {
 
@@ -21,6 +23,9 @@ struct EngineState {
     Kind kind = Kind::starting;
     Clock::time_point date{};
     std::string message;
+    // With error: the stores whose mass deletions wait for the user's word,
+    // each as (store name, what the pass found).
+    std::vector<std::pair<std::string, std::string>> heldDeletions{};
 
     static EngineState synced(Clock::time_point at) { return {Kind::synced, at, {}}; }
     static EngineState error(std::string text) { return {Kind::error, {}, std::move(text)}; }

@@ -45,6 +45,8 @@ public:
     virtual std::vector<std::string> skipped() const = 0;
     // Files the latest run could not keep in step, each with its reason.
     virtual std::vector<std::string> unsyncable() const { return {}; }
+    // What run() would do, changing nothing: one sorted line per action.
+    virtual std::vector<std::string> preview() { return {}; }
 
 private:
     std::string name_;
@@ -69,6 +71,7 @@ public:
         syncer_->sync();
         if (after_) after_(*syncer_);
     }
+    std::vector<std::string> preview() override { return prepare_(*this)->preview(); }
     std::vector<SyncEvent> takeEvents() override { return syncer_ ? syncer_->takeEvents() : std::vector<SyncEvent>{}; }
     std::optional<StoreTotals> totals() const override {
         if (!syncer_) return std::nullopt;

@@ -1,5 +1,7 @@
 #include "engine/SyncEngine.h"
 
+#include "common/DeletionsHeld.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -39,6 +41,16 @@ bool isGitHubError(const std::exception_ptr& error) {
         return true;
     } catch (...) {
         return false;
+    }
+}
+
+std::optional<std::pair<std::string, std::string>> heldDeletion(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const DeletionsHeld& held) {
+        return std::pair{held.store(), std::string(held.what())};
+    } catch (...) {
+        return std::nullopt;
     }
 }
 
@@ -248,6 +260,8 @@ SyncResult SyncEngine::combine(size_t runCount, const std::vector<RunFailure>& f
             message += runCount == 1 ? failure.description : failure.run->name() + ": " + failure.description;
         }
         result.failure = std::make_exception_ptr(Brindle::Failure(Brindle::Problem::other, message));
+        for (const auto& failure : failures)
+            if (auto held = heldDeletion(failure.error)) result.heldDeletions.push_back(std::move(*held));
         return result;
     }
     result.skipped = std::move(skipped);

@@ -36,6 +36,9 @@ struct SyncResult {
     std::exception_ptr failure;
     // Files that cannot be kept in step, "store: path: reason", on success too.
     std::vector<std::string> unsyncable{};
+    // Stores whose mass deletions were held back (with a failure): (store
+    // name, the failure's text).
+    std::vector<std::pair<std::string, std::string>> heldDeletions{};
 
     bool succeeded() const { return failure == nullptr; }
     // The failure's text, "" on success.
@@ -84,6 +87,21 @@ public:
     // already running. Any thread (on the sync queue it runs directly).
     SyncResult syncOnceExclusive();
 
+    // What one pass would do, changing nothing (no file, no state file, no
+    // write to a store, no report to the service): for every store of the
+    // account, one line per action prefixed with the store's name
+    // ("Stick: upload notes/a.md"), sorted, then one count line per store
+    // ("Stick: 3 action(s)", "Stick: not plugged in", or "Stick: could not
+    // look: <why>", which leaves complete false), sorted. The git store shows
+    // the folder's changes and what its last fetch brought. Throws what
+    // syncOnce() fails with before any store runs. Call it on the sync queue
+    // or with no pass running.
+    struct Preview {
+        std::vector<std::string> lines;
+        bool complete = true;
+    };
+    Preview preview();
+
     // Forgets the cached syncers, the token owner and the GitHub access cache
     // (on the sync queue, before any later pass). Any thread.
     void resetAccount();
@@ -127,6 +145,9 @@ public:
 
 private:
     SyncEngine(EngineConfig config, MainLoop* mainLoop);
+
+    // The runs a preview looks at (SyncPreview.cpp).
+    StoreRuns previewRuns(std::vector<std::string>& notPlugged);
 
     // Scheduling (on the main loop and the sync queue).
     void enqueue();

@@ -30,7 +30,7 @@ public:
         std::string name;
         std::optional<std::string> error;                   // the first failure's description
         std::optional<std::pair<int64_t, int64_t>> totals;  // files and bytes in the store
-        std::vector<std::string> unsyncable{};  // "path: reason" of files left out
+        std::vector<std::string> unsyncable{};              // "path: reason" of files left out
     };
 
     explicit SyncReporter(double progressSeconds, Clock clock = {});

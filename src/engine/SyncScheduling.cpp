@@ -86,7 +86,9 @@ SyncEngine::State SyncEngine::stateFor(const SyncResult& result, std::vector<std
     std::string text = result.description();
     Log::write("Sync error: " + text);
     skipped = allSkipped();
-    return State::error(text);
+    State state = State::error(text);
+    state.heldDeletions = result.heldDeletions;
+    return state;
 }
 
 void SyncEngine::publish(const State& state, std::vector<std::string> skipped) {

@@ -14,11 +14,12 @@
 
 #include "common/ConflictName.h"
 #include "common/Files.h"
+#include "common/IgnoreRules.h"
+#include "common/IgnoredNames.h"
 #include "common/Log.h"
+#include "common/PassLock.h"
 #include "common/Text.h"
 #include "git/SyncerSupport.h"
-#include "common/IgnoredNames.h"
-#include "common/PassLock.h"
 #include "service/GitHubError.h"
 
 namespace brindle {
@@ -78,8 +79,10 @@ void Syncer::emit(const std::string& kind, const std::string& path, long long by
 
 void Syncer::sync() {
     events_.clear();
+    held_.clear();
     createFolders(git_.gitDir());
     PassLock lock(git_.gitDir() / kPassLockName);
+    deletionAnswer_ = DeletionGuard::take(git_.gitDir().parent_path(), kGuardName);
     prepare();
 
     // The fetch only touches the remote-tracking side of the repository, so
@@ -111,6 +114,7 @@ void Syncer::sync() {
         }
     }
     pushLoop(after);
+    if (!held_.empty()) throw held_.front();
 }
 
 void Syncer::pushLoop(std::optional<std::string> remote) {
@@ -120,7 +124,7 @@ void Syncer::pushLoop(std::optional<std::string> remote) {
         if (remote) {
             if (!local) return adoptRemote(*remote);
             if (*remote != *local && !succeeds({"merge-base", "--is-ancestor", kRemoteRef, "HEAD"})) {
-                merge(kRemoteRef);
+                if (!mergeGuarded(kRemoteRef)) return;
                 local = resolve("HEAD");
             }
         }
@@ -266,6 +270,8 @@ void Syncer::writeExcludeFile() {
     createFolders(info);
     std::string content;
     for (const std::string& pattern : IgnoredNames::littered()) content += pattern + "\n";
+    // The user's rules go to git as written, so git itself applies them.
+    content += IgnoreRules::load(folder_).text();
     // Rewritten on every pass; skipping an identical write saves an fsync.
     if (Files::read(info / "exclude") == content) return;
     Files::writeAtomically(info / "exclude", content);
@@ -335,6 +341,7 @@ void Syncer::commitLocalChanges() {
     // Temporary files of an interrupted atomic write are never the user's.
     add.push_back(":(exclude,glob)**/.brindle-tmp-*");
     required(add);
+    guardLocalDeletions();
     if (succeeds({"diff", "--cached", "--quiet"})) return;
 
     std::vector<Record> records = parseRecords(required({"diff", "--cached", "--name-status", "-z"}).nulFields());

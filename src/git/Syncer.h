@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/DeletionGuard.h"
+#include "common/DeletionsHeld.h"
 #include "common/SyncEvent.h"
 #include "git/Git.h"
 
@@ -56,7 +58,24 @@ public:
     // another process runs a pass on the same repository directory, and for
     // up to a minute while a git left running by an interrupted pass ends.
     // Runs the fetch on a second thread of its own while it commits.
+    //
+    // A pass that would delete more files than DeletionGuard allows (removed
+    // from the folder, or by the merge of what the remote removed) leaves
+    // those deletions out (the local ones stay uncommitted, the remote's are
+    // not merged, so nothing is pushed), does the rest and throws
+    // DeletionsHeld, unless the answer recorded for kGuardName in the folder
+    // above the repository directory says otherwise (taken by this pass).
+    // The folder's ignore rules reach git through the repository's exclude file.
     void sync();
+
+    // The store name the deletion guard's answers are recorded under.
+    static constexpr const char* kGuardName = "GitHub";
+
+    // What sync() would do, changing nothing, sorted: "upload PATH" and
+    // "delete in GitHub PATH" for the folder's changes, "download PATH" and
+    // "delete here PATH" for what the last fetch brought and is not merged
+    // yet (a preview does not fetch).
+    std::vector<std::string> preview() const;
 
     // Number and total size of the files in the last local commit; nothing
     // when there is no commit or git fails.
@@ -117,6 +136,20 @@ private:
     void configureNewRepository();
     bool folderIsCaseInsensitive() const;
 
+    // The deletion guard (SyncerGuard.cpp).
+    long long knownFiles() const;  // files in HEAD
+    // Notes and logs a held deletion when gone of known needs an answer and
+    // none was given; returns whether it did.
+    bool holdDeletions(DeletionsHeld::Side side, long long gone, long long known);
+    // After staging: unstages (or restores) too many deletions.
+    void guardLocalDeletions();
+    std::vector<std::string> remoteDeletions(const std::string& ref) const;
+    // Merges ref unless that would delete too many files; returns whether it did.
+    bool mergeGuarded(const std::string& ref);
+    // The folder's changes against the last commit, as git sees them with
+    // the ignore rules as they are now: (path, whether it is gone).
+    std::vector<std::pair<std::string, bool>> localChanges() const;
+
     // Crash recovery (SyncerRecovery.cpp). Before a step that rewrites files
     // in the folder (merge, adopting the remote, restoring a deleted folder)
     // the syncer notes it in a file of its own inside the repository
@@ -142,6 +175,8 @@ private:
     std::vector<std::string> skippedFiles_;
     std::vector<SyncEvent> events_;
     std::function<std::time_t()> clock_;
+    DeletionGuard::Answer deletionAnswer_ = DeletionGuard::Answer::none;  // for this pass
+    std::vector<DeletionsHeld> held_;                                     // deletions held in this pass
 };
 
 }  // namespace brindle

@@ -6,18 +6,19 @@
 #include "threeway/StaleAction.h"
 
 #include "common/Files.h"
-#include "common/Text.h"
 #include "common/IgnoredNames.h"
 #include "common/PassLock.h"
+#include "common/Text.h"
 
-#include <algorithm>
-#include <atomic>
-#include <future>
-#include <chrono>
-#include <ctime>
-#include <thread>
 #include <fcntl.h>
 #include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <future>
+#include <thread>
+#include <tuple>
 
 namespace brindle {
 
@@ -72,8 +73,10 @@ void eraseTree(std::map<std::string, RemoteFile>& remote, const std::string& key
 
 void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries) {
     for (auto& entry : entries) {
-        if (entry.deleted) eraseTree(remote, entry.key);
-        else if (entry.file && !unwanted(*entry.file)) remote[entry.key] = std::move(*entry.file);
+        if (entry.deleted)
+            eraseTree(remote, entry.key);
+        else if (entry.file && !unwanted(*entry.file))
+            remote[entry.key] = std::move(*entry.file);
     }
 }
 
@@ -127,12 +130,24 @@ bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<Remot
 
 DropboxSyncer::DropboxSyncer(fs::path folder, fs::path stateFile, std::shared_ptr<RemoteStore> store, std::string name,
                              std::optional<int64_t> maxFileSize, int workers)
-    : folder_(std::move(folder)), stateFile_(std::move(stateFile)), store_(std::move(store)), name_(std::move(name)),
-      maxFileSize_(maxFileSize), workers_(workers < 2 ? 1 : workers), clock_(systemNow), log_(Log::write) {}
+    : folder_(std::move(folder)),
+      stateFile_(std::move(stateFile)),
+      store_(std::move(store)),
+      name_(std::move(name)),
+      maxFileSize_(maxFileSize),
+      workers_(workers < 2 ? 1 : workers),
+      clock_(systemNow),
+      log_(Log::write) {}
 
-void DropboxSyncer::setProgress(std::function<void(int)> onProgress) { onProgress_ = std::move(onProgress); }
-void DropboxSyncer::setClock(std::function<double()> clock) { clock_ = std::move(clock); }
-void DropboxSyncer::setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+void DropboxSyncer::setProgress(std::function<void(int)> onProgress) {
+    onProgress_ = std::move(onProgress);
+}
+void DropboxSyncer::setClock(std::function<double()> clock) {
+    clock_ = std::move(clock);
+}
+void DropboxSyncer::setLog(std::function<void(const std::string&)> log) {
+    log_ = std::move(log);
+}
 
 DropboxSyncer::Totals DropboxSyncer::totals() const {
     std::lock_guard<std::mutex> guard(lock_);
@@ -184,7 +199,9 @@ DropboxSyncer::State DropboxSyncer::state() const {
     return state_;
 }
 
-void DropboxSyncer::markStateChanged() { stateChanged_ = true; }
+void DropboxSyncer::markStateChanged() {
+    stateChanged_ = true;
+}
 
 void DropboxSyncer::sync() {
     {
@@ -202,6 +219,8 @@ void DropboxSyncer::sync() {
     if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
     PassLock passLock(stateFile_.parent_path() / kPassLockName, log_);
     loadState();
+    held_.clear();
+    deletionAnswer_ = DeletionGuard::take(stateFile_.parent_path(), name_);
     bool folderMissing = !fs::exists(fs::symlink_status(folder_, error));
     if (folderMissing) {
         fs::create_directories(folder_, error);
@@ -217,10 +236,11 @@ void DropboxSyncer::sync() {
         saveState();
     }
 
+    if (!held_.empty()) throw held_.front();
     std::lock_guard<std::mutex> guard(lock_);
     if (!errors_.empty())
-        throw DropboxFailure::message(std::to_string(errors_.size()) + " file(s) could not be synced; will retry. First: " +
-                                      errors_.front());
+        throw DropboxFailure::message(std::to_string(errors_.size()) +
+                                      " file(s) could not be synced; will retry. First: " + errors_.front());
 }
 
 void DropboxSyncer::loadState() {
@@ -317,7 +337,7 @@ void DropboxSyncer::refreshRemote() {
 }
 
 bool DropboxSyncer::pass(bool folderMissing) {
-    std::set<std::string> done;            // keys given up in this pass
+    std::set<std::string> done;           // keys given up in this pass
     std::map<std::string, int> attempts;  // starts per key in this pass
     bool again = false;
     bool first = true;
@@ -327,18 +347,16 @@ bool DropboxSyncer::pass(bool folderMissing) {
         // side by side.
         double refreshStarted = steadySeconds();
         double now = clock_();
+        ignoreRules_ = IgnoreRules::load(folder_);
         auto walking = std::async(std::launch::async, [this, now] { return walkLocal(now); });
         refreshRemote();
         Scan scan = classify(walking.get(), now);
         if (first) {
-            std::lock_guard<std::mutex> guard(lock_);
-            size_t bases = state_.base.size();
-            localGone = folderMissing || accountUnknown_ ||
-                        (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
-            remoteGone = accountUnknown_ || (state_.remote.empty() && bases > kGoneBaseEntries);
+            std::tie(localGone, remoteGone) = goneSides(scan, folderMissing);
             first = false;
         }
         std::vector<Action> actions = decideAll(scan, localGone, remoteGone, done);
+        if (guardDeletions(actions)) actions = decideAll(scan, localGone, remoteGone, done);
         if (actions.empty()) return again;
         std::stable_sort(actions.begin(), actions.end(), runsBefore);
         double refreshCost = steadySeconds() - refreshStarted;
@@ -371,8 +389,17 @@ bool DropboxSyncer::pass(bool folderMissing) {
     }
 }
 
+std::pair<bool, bool> DropboxSyncer::goneSides(const Scan& scan, bool folderMissing) {
+    std::lock_guard<std::mutex> guard(lock_);
+    size_t bases = state_.base.size();
+    bool localGone =
+        folderMissing || accountUnknown_ || (scan.local.empty() && bases > kGoneBaseEntries && scan.busy.empty());
+    bool remoteGone = accountUnknown_ || (state_.remote.empty() && bases > kGoneBaseEntries);
+    return {localGone, remoteGone};
+}
+
 std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bool localGone, bool remoteGone,
-                                                           std::set<std::string>& done) {
+                                                            std::set<std::string>& done) {
     // Walk the three sorted key sets together. No worker runs now, so the
     // maps change only through reconcile on this thread, and only at the key
     // just passed, which keeps the iterators valid.
@@ -398,6 +425,9 @@ std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bo
         if (base != baseEnd && base->first == key) recorded = &(base++)->second;
         if (remote != remoteEnd && remote->first == key) listed = &(remote++)->second;
         if ((!scan.busy.empty() && scan.busy.count(key)) || (!done.empty() && done.count(key))) continue;
+        // An ignored path stays as it is on both sides, and so does its base:
+        // a rule added for a synced file must not turn into its deletion.
+        if (ignoreRules_.ignores(file ? file->path : recorded ? recorded->path : listed->path)) continue;
         try {
             if (auto action = decide(key, file, recorded, listed, localGone, remoteGone))
                 actions.push_back(std::move(*action));
@@ -433,6 +463,35 @@ std::optional<DropboxSyncer::Action> DropboxSyncer::decide(const std::string& ke
     }
     if (!decision.logLine.empty()) log_(decision.logLine);
     return std::move(decision.action);
+}
+
+bool DropboxSyncer::guardDeletions(std::vector<Action>& actions) {
+    long long known = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        known = static_cast<long long>(state_.base.size());
+    }
+    bool dropped = false;
+    for (auto [kind, side] : {std::pair{Action::Kind::removeLocal, DeletionsHeld::Side::here},
+                              std::pair{Action::Kind::removeRemote, DeletionsHeld::Side::store}}) {
+        auto isKind = [kind](const Action& action) { return action.kind == kind; };
+        long long gone = std::count_if(actions.begin(), actions.end(), isKind);
+        if (!DeletionGuard::tooMany(gone, known) || deletionAnswer_ == DeletionGuard::Answer::deleteThem) continue;
+        if (deletionAnswer_ == DeletionGuard::Answer::keepThem) {
+            // Without their bases the files count as new where they are
+            // left, and are copied back to the side they vanished from.
+            std::lock_guard<std::mutex> guard(lock_);
+            for (const Action& action : actions)
+                if (isKind(action)) state_.base.erase(action.key);
+            markStateChanged();
+            dropped = true;
+        } else if (std::none_of(held_.begin(), held_.end(), [side](auto& held) { return held.side() == side; })) {
+            held_.emplace_back(name_, side, gone, known);
+            log_(held_.back().what());
+        }
+        std::erase_if(actions, isKind);
+    }
+    return dropped;
 }
 
 std::string DropboxSyncer::localHash(const std::string& key, const Local& local, const SyncBase* base) {
@@ -508,11 +567,16 @@ bool DropboxSyncer::run(const std::vector<Action>& batch, const Scan& scan, std:
 
 bool DropboxSyncer::perform(const Action& action) {
     switch (action.kind) {
-    case Action::Kind::download: return download(action.key, *action.remote, std::nullopt, true, action.local);
-    case Action::Kind::upload: return upload(action.key, *action.local, action.localHash, action.remote);
-    case Action::Kind::conflict: return conflict(action.key, *action.local, *action.remote);
-    case Action::Kind::removeRemote: return removeRemote(action.key, *action.remote);
-    case Action::Kind::removeLocal: return removeLocalFile(action.key, *action.local);
+        case Action::Kind::download:
+            return download(action.key, *action.remote, std::nullopt, true, action.local);
+        case Action::Kind::upload:
+            return upload(action.key, *action.local, action.localHash, action.remote);
+        case Action::Kind::conflict:
+            return conflict(action.key, *action.local, *action.remote);
+        case Action::Kind::removeRemote:
+            return removeRemote(action.key, *action.remote);
+        case Action::Kind::removeLocal:
+            return removeLocalFile(action.key, *action.local);
     }
     return false;
 }

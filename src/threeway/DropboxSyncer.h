@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/DeletionGuard.h"
+#include "common/DeletionsHeld.h"
+#include "common/IgnoreRules.h"
 #include "common/SyncEvent.h"
 #include "threeway/Reconcile.h"
 #include "threeway/RemoteStore.h"
@@ -70,7 +73,20 @@ public:
     // when the state file cannot be written or the folder cannot be created
     // or read, and DropboxFailure "N file(s) could not be synced; will retry.
     // First: <line>" when any file failed; the other files are still synced.
+    // When a pass would delete on one side more files than DeletionGuard
+    // allows, it deletes none of them there, does the rest and throws
+    // DeletionsHeld, unless the answer recorded for this store (taken by this
+    // run) says to delete them or to put them back where they vanished from.
+    // Paths the folder's ignore rules match are left alone on both sides.
     void sync();
+
+    // What sync() would do now, changing nothing (no file, no state file, no
+    // write to the store): one line per action, sorted ("upload PATH",
+    // "download PATH", "delete here PATH", "delete in NAME PATH", "conflict
+    // copy PATH", "skip: too big PATH"). Throws as sync() does when the store
+    // cannot be listed. Leaves the in-memory state as the listing found it;
+    // the next sync() loads the state file again.
+    std::vector<std::string> preview();
 
     // Called on the syncing thread after each batch with the number of
     // actions still left. Set it before sync().
@@ -129,6 +145,9 @@ private:
     void saveState();
     void flushFolder();
     bool pass(bool folderMissing);
+    // Whether the folder (first) and the store (second) count as vanished
+    // for this pass: then nothing is deleted on the other side.
+    std::pair<bool, bool> goneSides(const Scan& scan, bool folderMissing);
     std::vector<Action> decideAll(const Scan& scan, bool localGone, bool remoteGone, std::set<std::string>& done);
     bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
     bool perform(const Action& action);
@@ -136,6 +155,9 @@ private:
     std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
                                  const RemoteFile* remote, bool localGone, bool remoteGone);
     std::string localHash(const std::string& key, const Local& local, const SyncBase* base);
+    // Holds back mass deletions (see sync()); returns true when it dropped
+    // bases so that the files come back, and the pass must decide again.
+    bool guardDeletions(std::vector<Action>& actions);
 
     // the local scan (LocalScan.cpp): the walk touches only the file system
     // and may run beside the remote refresh; classify decides what counts.
@@ -174,6 +196,9 @@ private:
     // Touched only on the syncing thread.
     std::map<std::string, CachedHash> hashes_;
     std::set<std::string> warned_;  // folders already logged as unreadable in this sync()
+    IgnoreRules ignoreRules_;       // read again at each decision round
+    DeletionGuard::Answer deletionAnswer_ = DeletionGuard::Answer::none;  // for this sync()
+    std::vector<DeletionsHeld> held_;                                     // mass deletions held back in this sync()
 
     // Guards state_, stateChanged_, events_, errors_, changedLocal_,
     // unflushed_, skippedFiles_ and unsyncable_ against the worker threads and outside readers.

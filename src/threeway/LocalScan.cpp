@@ -26,7 +26,7 @@ bool recentlyChanged(double now, int64_t mtimeNs) {
 }  // namespace
 
 TreeWalk::Result DropboxSyncer::walkLocal(double now) const {
-    return TreeWalk::walk(folder_, now, kStaleTemporarySeconds);
+    return TreeWalk::walk(folder_, now, kStaleTemporarySeconds, &ignoreRules_);
 }
 
 DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) {

@@ -2,15 +2,16 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/IgnoreRules.h"
 #include "common/IgnoredNames.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace brindle::TreeWalk {
 
@@ -18,7 +19,8 @@ namespace {
 
 class Walker {
 public:
-    Walker(double now, double staleAfter) : now_(now), staleAfter_(staleAfter) {}
+    Walker(double now, double staleAfter, const IgnoreRules* rules)
+        : now_(now), staleAfter_(staleAfter), rules_(rules) {}
 
     Result result;
 
@@ -84,9 +86,11 @@ private:
     }
 
     void subfolder(int parent, const char* name, const std::string& prefix) {
+        if (rules_ && rules_->ignores(prefix + name, true)) return;
         int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
-            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) result.unreadable.push_back({prefix + name, errno});
+            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR)
+                result.unreadable.push_back({prefix + name, errno});
             return;
         }
         folder(fd, prefix + name + "/");
@@ -103,14 +107,15 @@ private:
 
     double now_;
     double staleAfter_;
+    const IgnoreRules* rules_;
 };
 
 }  // namespace
 
-Result walk(const std::filesystem::path& root, double now, double staleAfter) {
+Result walk(const std::filesystem::path& root, double now, double staleAfter, const IgnoreRules* rules) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(errno));
-    Walker walker(now, staleAfter);
+    Walker walker(now, staleAfter, rules);
     walker.folder(fd, "");
     // An incomplete listing of the root would make everything after the
     // failure look deleted.

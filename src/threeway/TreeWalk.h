@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace brindle {
+class IgnoreRules;
+}
+
 namespace brindle::TreeWalk {
 
 struct File {
@@ -33,6 +37,7 @@ struct Result {
 // when root itself cannot be listed completely (opening or reading it fails,
 // or an entry in it cannot be examined for any reason but "no such file").
 // Such a failure below the root lists that folder in `unreadable` instead.
-Result walk(const std::filesystem::path& root, double now, double staleAfter);
+// A folder that rules (when given) ignore is not entered.
+Result walk(const std::filesystem::path& root, double now, double staleAfter, const IgnoreRules* rules = nullptr);
 
 }  // namespace brindle::TreeWalk

@@ -48,6 +48,8 @@ int help(const Args& args) {
               << "  --brindle-login DEVICE-NAME              sign in to Brindle\n"
               << "  --brindle-logout                         sign out\n"
               << "  --brindle-status                         SIGNED_IN or SIGNED_OUT\n"
+              << "  --preview                                what one pass would do, changing nothing\n"
+              << "  --confirm-deletions LABEL                let the next pass of a store delete what it held back\n"
               << "  --drive-add FOLDER LABEL                 add a USB drive\n"
               << "  --plaud-once FOLDER [DAYS]               one Plaud import\n"
               << "  --contacts-once FOLDER                   one contacts import\n"
