@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "PeopleData.h"
+#include "support/PeopleData.h"
 #include "devserver/DevServer.h"
 #include "integrations/GoogleContactsClient.h"
 #include "integrations/IntegrationError.h"

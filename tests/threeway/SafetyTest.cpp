@@ -15,7 +15,7 @@ namespace {
 
 // The reconciler where a pass is interrupted, runs beside another process's
 // pass, or meets a folder it can only partly read.
-class SafetyTest : public SyncerTest {
+class SafetyTest : public DropboxSyncerTest {
 protected:
     std::vector<std::string> conflictCopies() {
         std::vector<std::string> copies;
