@@ -19,6 +19,7 @@ TEST_F(SignInFlowTest, ApprovalClosesTheWindowAndStoresTheSignInBeforeAnyMessage
     launchSigningIn();
     EXPECT_EQ(desktop.urls.at(0), server.url() + "/device?code=" + service().userCodes().at(0));
     EXPECT_NE(desktop.alerts[0].alert.informative.find(service().userCodes().at(0)), std::string::npos);
+    EXPECT_EQ(service().deviceNames(), std::vector<std::string>{"Test laptop"});
 
     service().approve();
     advance(2.0);  // the first poll, two seconds in, gets the approval
