@@ -29,20 +29,6 @@ TEST_F(ApplicationLaunchTest, TheFirstRunPromptAppearsOnlyWithoutSignInOrToken) 
     }
 }
 
-TEST_F(ApplicationLaunchTest, OnlyTheValueOneOfTheTestVariableStartsTheSignInWindow) {
-    ::setenv("BRINDLE_TEST_AUTOSIGNIN", "yes", 1);
-    launch();
-    EXPECT_EQ(desktop.messages(), std::vector<std::string>{"Welcome to Brindle"});
-    EXPECT_TRUE(service().userCodes().empty());
-    app.reset();
-
-    ::setenv("BRINDLE_TEST_AUTOSIGNIN", "1", 1);
-    desktop.alerts.clear();
-    launch();
-    EXPECT_EQ(desktop.messages(), std::vector<std::string>{"Sign in to Brindle"});
-    EXPECT_EQ(service().deviceNames(), std::vector<std::string>{"Test laptop"});
-}
-
 TEST_F(ApplicationLaunchTest, LaunchSetsUpTheMenuIconSharedFolderAndAFirstPass) {
     signIn();
     launch();

@@ -94,29 +94,4 @@ TEST(StatusViewTest, RendersEveryStateRowByRow) {
     }
 }
 
-TEST(StatusViewTest, TheMenuStartsWithItsItemsInOrder) {
-    Menu menu = Menu::initial("brindle.app");
-    std::vector<std::string> titles;
-    for (const MenuItem& item : menu.items) titles.push_back(item.separator ? "-" : item.title);
-    EXPECT_EQ(titles, (std::vector<std::string>{"Starting\u2026", "", "-", "Sync Now", "Open Larder Folder",
-                                                "Open Larder Online", "-", "Share a File\u2026",
-                                                "Send Clipboard to Morsels", "Morsels Hotkey (\u2303\u2325T)",
-                                                "Open Morsels Online", "Open Shared Larder Online", "-", "Connections",
-                                                "Settings\u2026", "-", "Quit Brindle"}));
-    EXPECT_TRUE(menu.find(MenuId::skippedLine)->hidden);
-    EXPECT_FALSE(menu.find(MenuId::drivesLine)->enabled);
-    EXPECT_EQ(menu.find(MenuId::openGoogleAccounts)->title, "Google Accounts on brindle.app\u2026");
-    EXPECT_EQ(menu.find(MenuId::connections)->submenu.size(), 15u);
-}
-
-TEST(StatusViewTest, TheSettingsWindowHidesTheTokenControlsWhenSignedIn) {
-    SettingsView in = SettingsView::make(true, true, "brindle.app", "1.0.0");
-    EXPECT_EQ(in.accountButton, "Sign Out of Brindle");
-    EXPECT_TRUE(in.tokenControlsHidden);
-    SettingsView out = SettingsView::make(false, false, "brindle.app", "1.0.0");
-    EXPECT_EQ(out.accountLabel, "You're not signed in. Sign in to use the account you made on brindle.app.");
-    EXPECT_EQ(out.accountButton, "Sign In to Brindle\u2026");
-    EXPECT_FALSE(out.tokenControlsHidden);
-}
-
 }  // namespace

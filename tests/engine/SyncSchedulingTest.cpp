@@ -133,16 +133,6 @@ TEST_F(SyncSchedulingTest, UnforcedPassesStartAtLeastSixtySecondsApart) {
     EXPECT_NEAR(passes.starts[1] - passes.starts[0], 60, 0.25);
 }
 
-TEST_F(SyncSchedulingTest, AWakeThirtySecondsAfterTheLastStartWaitsUntilSixty) {
-    passNow();
-    loop.advance(30);
-    request(5, false);
-    loop.advance(29.9);
-    EXPECT_EQ(loop.pendingTimers(), 1u);
-    loop.advance(0.2);
-    ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
-}
-
 TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWaiting) {
     passes.hold();
     request(0, true);

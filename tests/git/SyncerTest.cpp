@@ -120,21 +120,6 @@ TEST_F(GitSyncerTest, BothEditingAFileKeepsBothAsAConflictCopy) {
     EXPECT_EQ(a.files(), b.files());
 }
 
-TEST_F(GitSyncerTest, ConflictsInTheSameMinuteAreNumberedAndSlashesLeaveDeviceNames) {
-    a.write("todo", "base");
-    a.syncer->sync();
-    b.syncer->sync();
-    for (int round = 0; round < 2; ++round) {
-        b.write("todo", "B" + std::to_string(round));
-        b.syncer->sync();
-        a.write("todo", "A" + std::to_string(round));
-        a.syncer->sync();
-    }
-    EXPECT_EQ(a.read("todo (conflict from Lab-B " + stamp() + ")"), "B0");
-    EXPECT_EQ(a.read("todo (conflict from Lab-B " + stamp() + " 2)"), "B1");
-    EXPECT_EQ(a.read("todo"), "A1");
-}
-
 TEST_F(GitSyncerTest, AnEditBeatsADeleteInEitherDirection) {
     a.write("kept-by-a.txt", "base");
     a.write("kept-by-b.txt", "base");

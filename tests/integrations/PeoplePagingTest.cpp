@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 
-#include "support/PeopleData.h"
 #include "devserver/DevServer.h"
 #include "integrations/GoogleContactsClient.h"
 #include "integrations/IntegrationError.h"
+#include "support/PeopleData.h"
 #include "support/TempDir.h"
 
 namespace brindle {

@@ -189,13 +189,3 @@ TEST_F(SecretsTest, TestAccountFromTheEnvironmentWhenItIsComplete) {
         EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://stored.example", "stored"})) << ignored;
     }
 }
-
-TEST_F(SecretsTest, GitHubTokenIsItsOwnCachedItem) {
-    EXPECT_EQ(Keychain::token(), std::nullopt);
-    Keychain::setToken("ghp_1");
-    EXPECT_EQ(onDisk()["Larder"]["github-token"], "ghp_1");
-    std::filesystem::remove(Secrets::file());
-    EXPECT_EQ(Keychain::token(), "ghp_1");
-    Keychain::forgetCache();
-    EXPECT_EQ(Keychain::token(), std::nullopt);
-}

@@ -122,6 +122,13 @@ void ChildProcess::kill() {
     if (!status_) ::kill(-pid_, SIGKILL);
 }
 
+bool ChildProcess::finished() {
+    int wstatus = 0;
+    if (!status_ && ::waitpid(pid_, &wstatus, WNOHANG) == pid_)
+        status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return status_.has_value();
+}
+
 bool ChildProcess::readSome(int timeoutMs) {
     if (ended_) {
         std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));

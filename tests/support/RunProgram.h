@@ -51,6 +51,8 @@ public:
     // The next line of output without its newline; "" at the end of the
     // output or after a minute of silence.
     std::string readLine();
+    // Whether it has ended, without waiting.
+    bool finished();
     // Sends SIGKILL to the whole group.
     void kill();
     // Waits for the exit, killing the group first once killAfter seconds have

@@ -76,14 +76,6 @@ TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWays) {
     EXPECT_EQ(syncer->state().base.size(), 2u);
 }
 
-TEST_F(DropboxSyncerTest, FilesEqualOnBothSidesAreAdoptedWithoutTransfer) {
-    write("same.txt", "same");
-    store->put("SAME.txt", "same");
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->calls(Call::upload) + store->calls(Call::download), 0);
-    EXPECT_EQ(syncer->state().base.at("same.txt").path, "same.txt");
-}
-
 TEST_F(DropboxSyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     write("Plans/budget.xlsx", "base");
     ASSERT_EQ(sync(), "");
@@ -106,18 +98,6 @@ TEST_F(DropboxSyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     EXPECT_NEAR(mtimeOf(folder / copy), now() - 2, 1.0);
     EXPECT_EQ(sync(), "");
     EXPECT_EQ(syncer->events().size(), 3u);  // conflict and two uploads; nothing more happened
-}
-
-TEST_F(DropboxSyncerTest, ConflictCopyNamesCountUpAndNeverAddFolders) {
-    syncer = makeSyncer(store, "Backup/2024");
-    std::string stamp = ConflictName::stamp(static_cast<time_t>(now()));
-    write("notes", "ours");
-    write("notes (conflict from Backup-2024 " + stamp + ")", "an older copy");
-    store->put("notes", "theirs");
-    store->put("notes (conflict from Backup-2024 " + stamp + ")", "an older copy");
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(read("notes (conflict from Backup-2024 " + stamp + " 2)"), "theirs");
-    EXPECT_EQ(store->content("notes"), "ours");
 }
 
 TEST_F(DropboxSyncerTest, ConflictsThatKeepComingStopAfterThreePasses) {

@@ -63,15 +63,6 @@ TEST_F(TrayProgramTest, WithoutADisplayTheTrayGivesOneErrorLine) {
     EXPECT_EQ(result.out, "");
 }
 
-TEST_F(TrayProgramTest, HelpAndVersionAnswerWithoutStartingTheTray) {
-    test::ProgramResult help = runBrindle({"--help"}, kNoDisplay);
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--settings-snapshot PATH [x]"), std::string::npos);
-    test::ProgramResult version = runBrindle({"--version"}, kNoDisplay);
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("Brindle ", 0), 0u);
-}
-
 // Given a running tray (offscreen, so with no tray host), a second start
 // asks it for its settings window and leaves; SIGTERM then ends the first.
 TEST_F(TrayProgramTest, ASecondStartShowsTheFirstOnesSettingsInsteadOfStartingAgain) {
