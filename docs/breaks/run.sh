@@ -16,7 +16,7 @@ declare -A targets=(
 )
 for p in docs/breaks/[0-9]-*.patch; do
   name=$(basename "$p" .patch)
-  out=docs/breaks/$label-$name.log
+  out=$PWD/docs/breaks/$label-$name.log
   git apply "$p" || { echo "$name: apply failed" >> docs/breaks/$label-summary.txt; continue; }
   regex=""
   build=()

@@ -101,4 +101,18 @@ TEST_F(ApplicationLaunchTest, TheLoginSwitchTogglesAndReportsAFailure) {
     EXPECT_NE(desktop.last("The autostart folder can't be written."), nullptr);
 }
 
+TEST_F(ApplicationLaunchTest, OnlyTheValueOneOfTheTestVariableStartsTheSignInWindow) {
+    ::setenv("BRINDLE_TEST_AUTOSIGNIN", "yes", 1);
+    launch();
+    EXPECT_EQ(desktop.messages(), std::vector<std::string>{"Welcome to Brindle"});
+    EXPECT_TRUE(service().userCodes().empty());
+    app.reset();
+
+    ::setenv("BRINDLE_TEST_AUTOSIGNIN", "1", 1);
+    desktop.alerts.clear();
+    launch();
+    EXPECT_EQ(desktop.messages(), std::vector<std::string>{"Sign in to Brindle"});
+}
+
+
 }  // namespace

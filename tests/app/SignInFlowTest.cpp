@@ -119,4 +119,18 @@ TEST_F(SignInFlowTest, SigningOutForgetsAndRevokesAndWithoutASignInDoesNothing) 
     EXPECT_FALSE(desktop.settings.signedIn);
 }
 
+// The window's own poller: a slow_down answer waits five seconds longer.
+TEST_F(SignInFlowTest, SlowDownLengthensThePollIntervalByFiveSeconds) {
+    service().setCodeTiming(600, 1);
+    service().scriptPolls({"slow_down", "authorization_pending"});
+    launchSigningIn();
+    advance(1.0);
+    EXPECT_EQ(service().pollCount(), 1);
+    advance(5.8);
+    EXPECT_EQ(service().pollCount(), 1);
+    advance(0.3);
+    EXPECT_EQ(service().pollCount(), 2);
+}
+
+
 }  // namespace

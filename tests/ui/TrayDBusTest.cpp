@@ -276,6 +276,22 @@ TEST_F(TrayDBusTest, ANotificationAnsweredWithAnAddressSharesTheNewFile) {
     EXPECT_EQ(server.brindle().shares()[0]["emails"], nlohmann::json{"ann@example.org"});
 }
 
+// Given the clipboard holding a text, Control+Alt+T pressed on the X server
+// (by xdotool) reaches the tray's key grab, which sends the text to Morsels.
+TEST_F(TrayDBusTest, TheHotKeySendsTheClipboardToMorsels) {
+    if (!std::filesystem::exists("/usr/bin/xdotool") || !std::filesystem::exists("/usr/bin/xclip"))
+        GTEST_SKIP() << "no xdotool or xclip";
+    test::FakeStatusNotifierWatcher watcher(*bus);
+    startTray();
+    ASSERT_TRUE(pumpUntil([&] { return !watcher.items().isEmpty(); }));
+    std::string display = "DISPLAY=" + session.display();
+    // xclip stays in the background and serves the selection until it is replaced.
+    runServing({"/bin/sh", "-c", display + " sh -c 'printf \"buy oat milk\" | xclip -selection clipboard'"});
+    runServing({"/usr/bin/env", display, "/usr/bin/xdotool", "key", "ctrl+alt+t"});
+    ASSERT_TRUE(pumpUntil([&] { return !server.brindle().morsels().empty(); }));
+    EXPECT_NE(server.brindle().morsels().at(0).body.find("buy oat milk"), std::string::npos);
+}
+
 }  // namespace
 
 #include "TrayDBusTest.moc"
