@@ -139,7 +139,7 @@ private:
 
     // the local scan (LocalScan.cpp): the walk touches only the file system
     // and may run beside the remote refresh; classify decides what counts.
-    TreeWalk::Result walkLocal(double now) const;
+    TreeWalk::Result walkLocal(double now);
     Scan classify(TreeWalk::Result found, double now);
 
     // actions (SyncActions.cpp)
@@ -173,6 +173,8 @@ private:
 
     // Touched only on the syncing thread.
     std::map<std::string, CachedHash> hashes_;
+    // The folder's listings at the last walk, touched only by walkLocal.
+    TreeWalk::ListingCache listings_;
     std::set<std::string> warned_;  // folders already logged as unreadable in this sync()
 
     // Guards state_, stateChanged_, events_, errors_, changedLocal_,
