@@ -41,11 +41,13 @@ def tree_digest(root):
 
 def measure(argv, env):
     """Runs argv; returns (wall s, CPU s, peak RSS MB) of the child."""
-    start = time.monotonic()
-    child = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(child.pid, 0)
-    wall = time.monotonic() - start
-    error = child.stderr.read().decode(errors="replace")
+    with tempfile.TemporaryFile() as log:  # a pipe would fill up and stall a talkative child
+        start = time.monotonic()
+        child = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=log)
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.monotonic() - start
+        log.seek(0)
+        error = log.read().decode(errors="replace")
     child.returncode = os.waitstatus_to_exitcode(status)
     if child.returncode not in (0, 1):  # unison answers 1 for "nothing to do" in some versions
         sys.exit("%s failed (%d): %s" % (argv[0], child.returncode, error[-2000:]))
