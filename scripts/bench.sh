@@ -16,6 +16,15 @@ for program in "$folder"/bench/bench_*; do
   (cd "$root" && BRINDLE_BENCH_RESULTS="$root/bench/results" "$program")
 done
 
+# The whole-process comparison needs unison and rclone (scripts/bench-deps.sh);
+# BRINDLE_BENCH_SCALE shrinks its trees (1: the full sizes).
+if [[ $# -eq 0 || " $* " == *" whole_process "* ]] && command -v unison >/dev/null && command -v rclone >/dev/null; then
+  cmake --build "$folder" --target brindle brindle-devserver
+  echo "== whole_process"
+  BRINDLE_BENCH_RESULTS="$root/bench/results" python3 "$root/bench/whole_process.py" "$folder" \
+    --scale "${BRINDLE_BENCH_SCALE:-1}"
+fi
+
 # Gather every table into bench/RESULTS.md.
 {
   echo "# Benchmark results"

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/Text.h"
@@ -13,7 +14,17 @@ namespace {
 
 void usage() {
     std::cerr << "usage: brindle-devserver [--port N] [--data FOLDER] [--auto-approve] [--seed-token TOKEN]\n"
-                 "       [--stores PROVIDER,...] [--github-repo OWNER/NAME|none]\n";
+                 "       [--stores PROVIDER,...] [--github-repo OWNER/NAME|none] [--drives ID=LABEL,...]\n";
+}
+
+// "id=label,id=label" as (id, label) pairs; items without "=" are left out.
+std::vector<std::pair<std::string, std::string>> parseDrives(const std::string& text) {
+    std::vector<std::pair<std::string, std::string>> drives;
+    for (const std::string& item : brindle::Text::split(text, ',')) {
+        size_t equals = item.find('=');
+        if (equals != std::string::npos) drives.emplace_back(item.substr(0, equals), item.substr(equals + 1));
+    }
+    return drives;
 }
 
 }  // namespace
@@ -23,6 +34,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> seedTokens;    // device tokens accepted without a sign-in
     std::optional<std::string> stores;      // the account's providers, comma-separated
     std::optional<std::string> githubRepo;  // the connected repository, or "none"
+    std::optional<std::string> drives;      // the account's drives as id=label, comma-separated
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc)
@@ -37,6 +49,8 @@ int main(int argc, char** argv) {
             stores = argv[++i];
         else if (arg == "--github-repo" && i + 1 < argc)
             githubRepo = argv[++i];
+        else if (arg == "--drives" && i + 1 < argc)
+            drives = argv[++i];
         else {
             usage();
             return 2;
@@ -59,6 +73,7 @@ int main(int argc, char** argv) {
                 if (!name.empty()) providers.push_back(name);
             server.brindle().setStores(providers);
         }
+        if (drives) server.brindle().setDrives(parseDrives(*drives));
         if (githubRepo) server.brindle().setGitHubRepo(*githubRepo == "none" ? std::nullopt : githubRepo);
         server.start();
         std::cout << "LISTENING " << server.url() << std::endl;

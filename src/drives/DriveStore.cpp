@@ -143,7 +143,7 @@ RemoteListing DriveStore::listAll() {
         throw DropboxFailure::message(
             "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
     flush();
-    TreeWalk::Result found = TreeWalk::walk(larder(), clock_(), kStaleTemporarySeconds);
+    TreeWalk::Result found = TreeWalk::walk(larder(), clock_(), kStaleTemporarySeconds, &listings_);
     // Files in a folder we cannot read are not deleted: fail rather than
     // let them look that way.
     if (!found.unreadable.empty())

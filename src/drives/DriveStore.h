@@ -1,5 +1,6 @@
 #pragma once
 
+#include "threeway/ListingCache.h"
 #include "threeway/RemoteStore.h"
 
 #include <cstdint>
@@ -81,6 +82,7 @@ private:
     const std::filesystem::path cacheFile_;
     std::function<std::optional<int64_t>()> freeBytesOverride_;
     std::function<double()> clock_;
+    TreeWalk::ListingCache listings_;  // the drive's folders at the last listAll
 
     mutable std::mutex cacheLock_;  // guards cache_, cacheChanged_, lastSave_, unflushed_
     std::map<std::string, CacheEntry> cache_;

@@ -1,5 +1,7 @@
 #include "engine/Fingerprint.h"
 
+#include "common/FolderReader.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,28 +26,23 @@ uint64_t mix(uint64_t value) {
 
 struct Tally {
     uint64_t count = 0;
-    uint64_t sum = 0;  // order-free: readdir's order does not matter, so nothing is sorted
+    uint64_t sum = 0;  // order-free: the listing's order does not matter, so nothing is sorted
 };
 
 // Adds one entry per item below the open folder fd, whose path hashes to
 // folderHash. Takes ownership of fd.
 void tallyFolder(int fd, uint64_t folderHash, Tally& tally) {
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        ::close(fd);
-        return;
-    }
-    while (dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    FolderReader reader(fd);
+    FolderReader::Entry entry{};
+    while (reader.next(entry)) {
         // The path's hash chains the folder's hash with the name, so equal
         // names in different folders differ.
-        uint64_t pathHash = mix(folderHash ^ std::hash<std::string_view>{}(name));
-        bool isFolder = entry->d_type == DT_DIR;
+        uint64_t pathHash = mix(folderHash ^ std::hash<std::string_view>{}(entry.name));
+        bool isFolder = entry.type == DT_DIR;
         uint64_t size = 0, seconds = 0, nanoseconds = 0;
         if (!isFolder) {
             struct stat info {};
-            if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (::fstatat(reader.fd(), entry.name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
                 isFolder = S_ISDIR(info.st_mode);
                 size = isFolder ? 0 : static_cast<uint64_t>(info.st_size);
                 seconds = static_cast<uint64_t>(info.st_mtim.tv_sec);
@@ -55,11 +52,10 @@ void tallyFolder(int fd, uint64_t folderHash, Tally& tally) {
         tally.count += 1;
         tally.sum += mix(pathHash ^ mix(size ^ mix(seconds ^ mix(nanoseconds ^ (isFolder ? 1 : 0)))));
         if (isFolder) {
-            int child = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int child = ::openat(reader.fd(), entry.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child >= 0) tallyFolder(child, pathHash, tally);
         }
     }
-    ::closedir(dir);
 }
 
 }  // namespace

@@ -197,11 +197,14 @@ StoreRuns SyncEngine::planRuns(const std::optional<Brindle::Account>& account, s
 }
 
 std::vector<RunFailure> SyncEngine::sweep(const StoreRuns& runs) {
-    const size_t limit = runs.size() >= 2 ? 3 : 1;
+    // One run never sweeps again, so it needs no fingerprint at all; with
+    // several, the fingerprint after one sweep is the one before the next.
+    const bool several = runs.size() >= 2;
+    const size_t limit = several ? 3 : 1;
     std::vector<RunFailure> failures;
+    size_t before = several ? fingerprint(config_.folder) : 0;
     for (size_t round = 0; round < limit; ++round) {
         if (round > 0) pause_(kSweepPause);
-        size_t before = fingerprint(config_.folder);
         failures.clear();
         for (const auto& run : runs) {
             try {
@@ -218,7 +221,10 @@ std::vector<RunFailure> SyncEngine::sweep(const StoreRuns& runs) {
             }
             reporter_.collect(run->name(), run->takeEvents());
         }
-        if (fingerprint(config_.folder) == before) break;
+        if (!several) break;
+        size_t after = fingerprint(config_.folder);
+        if (after == before) break;
+        before = after;
     }
     return failures;
 }

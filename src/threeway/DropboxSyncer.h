@@ -161,7 +161,7 @@ private:
 
     // the local scan (LocalScan.cpp): the walk touches only the file system
     // and may run beside the remote refresh; classify decides what counts.
-    TreeWalk::Result walkLocal(double now) const;
+    TreeWalk::Result walkLocal(double now);
     Scan classify(TreeWalk::Result found, double now);
 
     // actions (SyncActions.cpp)
@@ -195,6 +195,8 @@ private:
 
     // Touched only on the syncing thread.
     std::map<std::string, CachedHash> hashes_;
+    // The folder's listings at the last walk, touched only by walkLocal.
+    TreeWalk::ListingCache listings_;
     std::set<std::string> warned_;  // folders already logged as unreadable in this sync()
     IgnoreRules ignoreRules_;       // read again at each decision round
     DeletionGuard::Answer deletionAnswer_ = DeletionGuard::Answer::none;  // for this sync()

@@ -25,8 +25,8 @@ bool recentlyChanged(double now, int64_t mtimeNs) {
 
 }  // namespace
 
-TreeWalk::Result DropboxSyncer::walkLocal(double now) const {
-    return TreeWalk::walk(folder_, now, kStaleTemporarySeconds, &ignoreRules_);
+TreeWalk::Result DropboxSyncer::walkLocal(double now) {
+    return TreeWalk::walk(folder_, now, kStaleTemporarySeconds, &listings_, &ignoreRules_);
 }
 
 DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) {

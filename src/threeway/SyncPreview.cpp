@@ -43,7 +43,8 @@ std::vector<std::string> DropboxSyncer::preview() {
     ignoreRules_ = IgnoreRules::load(folder_);
     // Temporary files are never removed here: a pass may be writing them.
     TreeWalk::Result found;
-    if (!folderMissing) found = TreeWalk::walk(folder_, now, std::numeric_limits<double>::infinity(), &ignoreRules_);
+    if (!folderMissing)
+        found = TreeWalk::walk(folder_, now, std::numeric_limits<double>::infinity(), nullptr, &ignoreRules_);
     refreshRemote();
     Scan scan = classify(std::move(found), now);
     auto [localGone, remoteGone] = goneSides(scan, folderMissing);

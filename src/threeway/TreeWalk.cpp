@@ -2,12 +2,14 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/FolderReader.h"
 #include "common/IgnoreRules.h"
 #include "common/IgnoredNames.h"
 
-#include <dirent.h>
+#include <dirent.h>  // DT_*
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -17,39 +19,74 @@ namespace brindle::TreeWalk {
 
 namespace {
 
+int64_t ctimeNs(const struct stat& info) {
+    return static_cast<int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
+}
+
+int64_t clockNs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
 class Walker {
 public:
-    Walker(double now, double staleAfter, const IgnoreRules* rules)
-        : now_(now), staleAfter_(staleAfter), rules_(rules) {}
+    Walker(double now, double staleAfter, ListingCache* cache, const IgnoreRules* rules)
+        : now_(now), staleAfter_(staleAfter), cache_(cache), rules_(rules) {}
 
     Result result;
+    // What the walk saw of each folder, for the cache (when it has one).
+    std::unordered_map<std::string, ListingCache::Folder> seen;
+    size_t reused = 0;
 
     // Lists the open folder fd (taken over) whose path is prefix.
     void folder(int fd, const std::string& prefix) {
-        DIR* dir = ::fdopendir(fd);
-        if (!dir) {
-            ::close(fd);
-            unreadable(prefix, errno);
+        struct stat info {};
+        if (!cache_ || ::fstat(fd, &info) != 0) {
+            read(fd, prefix, nullptr);
             return;
         }
-        while (true) {
-            errno = 0;
-            dirent* entry = ::readdir(dir);
-            if (!entry) {
-                if (errno != 0) unreadable(prefix, errno);
-                break;
-            }
-            const char* name = entry->d_name;
-            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-            item(::dirfd(dir), name, entry->d_type, prefix);
+        ListingCache::Folder record{info.st_dev, info.st_ino, Files::mtimeNs(info), ctimeNs(info), {}};
+        if (ListingCache::Folder* known = trusted(prefix, record)) {
+            ++reused;
+            for (const auto& [name, type] : known->names) item(fd, name.c_str(), type, prefix);
+            ::close(fd);
+            record.names = std::move(known->names);
+        } else {
+            read(fd, prefix, &record.names);
         }
-        ::closedir(dir);
+        seen[prefix] = std::move(record);
     }
 
     // errno of the first failure to list the root itself (0: none).
     int rootError = 0;
 
 private:
+    void read(int fd, const std::string& prefix, std::vector<std::pair<std::string, unsigned char>>* names) {
+        FolderReader reader(fd);
+        FolderReader::Entry entry{};
+        while (reader.next(entry)) {
+            if (names) names->emplace_back(entry.name, entry.type);
+            item(reader.fd(), entry.name, entry.type, prefix);
+        }
+        if (reader.error() != 0) unreadable(prefix, reader.error());
+    }
+
+    // The recorded names of the folder at prefix when nothing can have
+    // changed them since they were read: same folder, same times, and those
+    // times old enough at that read that a later change must have moved them.
+    ListingCache::Folder* trusted(const std::string& prefix, const ListingCache::Folder& now) {
+        auto known = cache_->folders.find(prefix);
+        if (known == cache_->folders.end()) return nullptr;
+        const ListingCache::Folder& was = known->second;
+        if (was.device != now.device || was.inode != now.inode || was.mtimeNs != now.mtimeNs ||
+            was.ctimeNs != now.ctimeNs)
+            return nullptr;
+        int64_t settled = cache_->walkStartNs - ListingCache::kGranularityNs;
+        if (was.mtimeNs >= settled || was.ctimeNs >= settled) return nullptr;
+        return &known->second;
+    }
+
     // A folder whose listing is incomplete: what it holds is unknown, never
     // absent. prefix is the folder's path with its trailing "/" ("" for root).
     void unreadable(const std::string& prefix, int error) {
@@ -107,16 +144,26 @@ private:
 
     double now_;
     double staleAfter_;
+    ListingCache* cache_;
     const IgnoreRules* rules_;
 };
 
 }  // namespace
 
-Result walk(const std::filesystem::path& root, double now, double staleAfter, const IgnoreRules* rules) {
+Result walk(const std::filesystem::path& root, double now, double staleAfter, ListingCache* cache,
+            const IgnoreRules* rules) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(errno));
-    Walker walker(now, staleAfter, rules);
+    int64_t start = clockNs();
+    Walker walker(now, staleAfter, cache, rules);
     walker.folder(fd, "");
+    if (cache) {
+        // Only a complete walk is worth trusting next time.
+        bool complete = walker.rootError == 0 && walker.result.unreadable.empty();
+        cache->folders = complete ? std::move(walker.seen) : decltype(walker.seen){};
+        cache->walkStartNs = start;
+        cache->reused = walker.reused;
+    }
     // An incomplete listing of the root would make everything after the
     // failure look deleted.
     if (walker.rootError != 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(walker.rootError));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "threeway/ListingCache.h"
+
 namespace brindle {
 class IgnoreRules;
 }
@@ -37,7 +39,10 @@ struct Result {
 // when root itself cannot be listed completely (opening or reading it fails,
 // or an entry in it cannot be examined for any reason but "no such file").
 // Such a failure below the root lists that folder in `unreadable` instead.
+// With a cache, folders it trusts are not read again (their items are still
+// examined), and a complete walk leaves what it saw in it for the next one.
 // A folder that rules (when given) ignore is not entered.
-Result walk(const std::filesystem::path& root, double now, double staleAfter, const IgnoreRules* rules = nullptr);
+Result walk(const std::filesystem::path& root, double now, double staleAfter, ListingCache* cache = nullptr,
+            const IgnoreRules* rules = nullptr);
 
 }  // namespace brindle::TreeWalk

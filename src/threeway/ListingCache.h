@@ -1,0 +1,37 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace brindle::TreeWalk {
+
+// The names each folder held at the last complete walk of one root, so that
+// the next walk can stat a folder's items without reading the folder again.
+// A folder's names are trusted only while its device, inode, modification
+// and change times are as recorded and it had last changed more than
+// kGranularityNs before that walk began; anything else reads it. Kept in
+// memory by the owner of the root across passes; one walk at a time.
+struct ListingCache {
+    // The coarsest clock of the file systems a Larder lives on (FAT keeps
+    // modification times to two seconds).
+    static constexpr int64_t kGranularityNs = 2'000'000'000;
+
+    struct Folder {
+        dev_t device = 0;
+        ino_t inode = 0;
+        int64_t mtimeNs = 0;
+        int64_t ctimeNs = 0;
+        std::vector<std::pair<std::string, unsigned char>> names;  // name, DT_* type
+    };
+
+    std::unordered_map<std::string, Folder> folders;  // by path with trailing "/" ("" for the root)
+    int64_t walkStartNs = 0;                          // when the walk that recorded folders began
+    size_t reused = 0;                                // folders the latest walk did not read
+};
+
+}  // namespace brindle::TreeWalk
