@@ -1,12 +1,13 @@
 #include "drives/DriveStore.h"
 
-#include "common/Files.h"
-#include "common/Text.h"
 #include "common/DropboxHash.h"
+#include "common/Files.h"
+#include "common/IsoDate.h"
+#include "common/Text.h"
 #include "threeway/DropboxFailure.h"
+#include "threeway/PathCase.h"
 #include "threeway/RecordJSON.h"
 #include "threeway/TreeWalk.h"
-#include "threeway/PathCase.h"
 
 #include <cerrno>
 #include <chrono>
@@ -31,10 +32,9 @@ constexpr double kStaleTemporarySeconds = 0;
 // Between listings, an upload rewrites the cache at most this often: a lost
 // entry only costs one rehash, rewriting a large cache per file costs much more.
 constexpr double kCacheSaveInterval = 5;
-
-double systemNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
+// A file's time is trusted for its hash once it is older than the coarsest
+// clock tick of the file systems drives use (FAT: two seconds).
+constexpr double kSettledSeconds = 2.0;
 
 DropboxFailure systemFailure(const std::string& prefix = "") {
     return DropboxFailure::message(prefix + std::strerror(errno));
@@ -108,7 +108,10 @@ std::vector<std::string> componentsOf(const std::string& path) {
 }  // namespace
 
 DriveStore::DriveStore(fs::path root, std::string driveID, fs::path cacheFile)
-    : root_(std::move(root)), driveID_(std::move(driveID)), cacheFile_(std::move(cacheFile)), clock_(systemNow) {
+    : root_(std::move(root)),
+      driveID_(std::move(driveID)),
+      cacheFile_(std::move(cacheFile)),
+      clock_(IsoDate::nowSeconds) {
     loadCache();
 }
 
@@ -147,36 +150,45 @@ RemoteListing DriveStore::listAll() {
     // Files in a folder we cannot read are not deleted: fail rather than
     // let them look that way.
     if (!found.unreadable.empty())
-        throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path + " on the drive: " +
-                                      std::strerror(found.unreadable.front().error));
-
+        throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path +
+                                      " on the drive: " + std::strerror(found.unreadable.front().error));
     RemoteListing listing;
     listing.cursor = "scan";
+    std::vector<std::pair<size_t, int64_t>> unhashed = entriesFrom(found, listing);
+    hashEntries(listing, unhashed);
+    forgetGone(listing);
+    saveCache();
+    return listing;
+}
+
+std::vector<std::pair<size_t, int64_t>> DriveStore::entriesFrom(TreeWalk::Result& found, RemoteListing& listing) {
     listing.entries.reserve(found.files.size());
     std::vector<std::pair<size_t, int64_t>> unhashed;  // entry index, mtimeNs
-    {
-        // The walk and the cache are both in path order: one pass over the
-        // two finds every cached hash.
-        std::lock_guard<std::mutex> guard(cacheLock_);
-        auto cached = cache_.begin();
-        for (auto& file : found.files) {
-            // The reconciler cannot take such a name, and the cache cannot hold it.
-            if (!Text::isValidUTF8(file.path)) {
-                listing.unsyncable.emplace_back(Text::lossyUTF8(file.path), "its name on the drive is not valid UTF-8");
-                continue;
-            }
-            while (cached != cache_.end() && cached->first < file.path) ++cached;
-            RemoteEntry entry;
-            entry.key = pathKey(file.path);
-            entry.file = RemoteFile{std::move(file.path), "", "", file.size, 0};
-            if (cached != cache_.end() && cached->first == entry.file->path && cached->second.size == file.size &&
-                cached->second.mtimeNs == file.mtimeNs)
-                entry.file->hash = cached->second.hash;
-            else
-                unhashed.emplace_back(listing.entries.size(), file.mtimeNs);
-            listing.entries.push_back(std::move(entry));
+    // The walk and the cache are both in path order: one pass over the two
+    // finds every cached hash.
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    auto cached = cache_.begin();
+    for (auto& file : found.files) {
+        // The reconciler cannot take such a name, and the cache cannot hold it.
+        if (!Text::isValidUTF8(file.path)) {
+            listing.unsyncable.emplace_back(Text::lossyUTF8(file.path), "its name on the drive is not valid UTF-8");
+            continue;
         }
+        while (cached != cache_.end() && cached->first < file.path) ++cached;
+        RemoteEntry entry;
+        entry.key = pathKey(file.path);
+        entry.file = RemoteFile{std::move(file.path), "", "", file.size, 0};
+        if (cached != cache_.end() && cached->first == entry.file->path && cached->second.size == file.size &&
+            cached->second.mtimeNs == file.mtimeNs)
+            entry.file->hash = cached->second.hash;
+        else
+            unhashed.emplace_back(listing.entries.size(), file.mtimeNs);
+        listing.entries.push_back(std::move(entry));
     }
+    return unhashed;
+}
+
+void DriveStore::hashEntries(RemoteListing& listing, const std::vector<std::pair<size_t, int64_t>>& unhashed) {
     for (const auto& [index, mtimeNs] : unhashed) {
         RemoteFile& file = *listing.entries[index].file;
         try {
@@ -184,28 +196,28 @@ RemoteListing DriveStore::listAll() {
         } catch (const std::exception& failure) {
             throw DropboxFailure::message(failure.what());
         }
-        // A file changed within the last second may change again within the
-        // same tick of the clock: hash it again next time.
-        if (clock_() - static_cast<double>(mtimeNs) / 1e9 >= 1.0)
+        // A file changed within the last tick of the drive's clock (two
+        // seconds on FAT) may change again without its time moving: hash it
+        // again next time.
+        if (clock_() - static_cast<double>(mtimeNs) / 1e9 >= kSettledSeconds)
             remember(file.path, CacheEntry{file.size, mtimeNs, file.hash});
     }
-    {
-        // Forget files that are gone: the listing and the cache are both in
-        // path order, so one walk over the two finds them.
-        std::lock_guard<std::mutex> guard(cacheLock_);
-        auto listed = listing.entries.begin();
-        for (auto it = cache_.begin(); it != cache_.end();) {
-            while (listed != listing.entries.end() && listed->file->path < it->first) ++listed;
-            if (listed != listing.entries.end() && listed->file->path == it->first) {
-                ++it;
-            } else {
-                it = cache_.erase(it);
-                cacheChanged_ = true;
-            }
+}
+
+void DriveStore::forgetGone(const RemoteListing& listing) {
+    // The listing and the cache are both in path order, so one walk over the
+    // two finds the files that are gone.
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    auto listed = listing.entries.begin();
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        while (listed != listing.entries.end() && listed->file->path < it->first) ++listed;
+        if (listed != listing.entries.end() && listed->file->path == it->first) {
+            ++it;
+        } else {
+            it = cache_.erase(it);
+            cacheChanged_ = true;
         }
     }
-    saveCache();
-    return listing;
 }
 
 RemoteListing DriveStore::listChanges(const std::string&) { throw DropboxFailure::reset(); }

@@ -2,6 +2,7 @@
 
 #include "threeway/ListingCache.h"
 #include "threeway/RemoteStore.h"
+#include "threeway/TreeWalk.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -73,6 +74,12 @@ public:
     void setClock(std::function<double()> clock);
 
 private:
+    // The steps of listAll: entries with their cached hashes (returns the
+    // entries still to hash, with their times), hashing those, and
+    // forgetting cached files that are gone.
+    std::vector<std::pair<size_t, int64_t>> entriesFrom(TreeWalk::Result& found, RemoteListing& listing);
+    void hashEntries(RemoteListing& listing, const std::vector<std::pair<size_t, int64_t>>& unhashed);
+    void forgetGone(const RemoteListing& listing);
     std::filesystem::path larder() const { return root_ / "Larder"; }
     void remember(const std::string& path, CacheEntry entry);
     void loadCache();

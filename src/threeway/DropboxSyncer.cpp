@@ -7,6 +7,7 @@
 
 #include "common/Files.h"
 #include "common/IgnoredNames.h"
+#include "common/IsoDate.h"
 #include "common/PassLock.h"
 #include "common/Text.h"
 
@@ -36,12 +37,6 @@ constexpr size_t kGoneBaseEntries = 2;
 // Every action re-checks its file before touching it, so a stale decision is
 // never acted on.
 constexpr double kRefreshRatio = 4.0;
-
-double systemNow() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 double steadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -136,7 +131,7 @@ DropboxSyncer::DropboxSyncer(fs::path folder, fs::path stateFile, std::shared_pt
       name_(std::move(name)),
       maxFileSize_(maxFileSize),
       workers_(workers < 2 ? 1 : workers),
-      clock_(systemNow),
+      clock_(IsoDate::nowSeconds),
       log_(Log::write) {}
 
 void DropboxSyncer::setProgress(std::function<void(int)> onProgress) {
