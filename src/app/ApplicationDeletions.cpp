@@ -13,7 +13,8 @@ constexpr const char* kKeepThem = "Keep Them";
 }  // namespace
 
 void Application::askAboutDeletions(const std::vector<std::pair<std::string, std::string>>& held) {
-    for (const auto& [store, message] : held) {
+    for (const auto& [heldStore, message] : held) {
+        const std::string& store = heldStore;
         if (!askingDeletions_.insert(store).second) continue;
         Alert alert;
         alert.message = message;

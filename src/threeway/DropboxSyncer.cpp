@@ -422,7 +422,8 @@ std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bo
         if ((!scan.busy.empty() && scan.busy.count(key)) || (!done.empty() && done.count(key))) continue;
         // An ignored path stays as it is on both sides, and so does its base:
         // a rule added for a synced file must not turn into its deletion.
-        if (ignoreRules_.ignores(file ? file->path : recorded ? recorded->path : listed->path)) continue;
+        const std::string& shown = file ? file->path : recorded ? recorded->path : listed ? listed->path : key;
+        if (ignoreRules_.ignores(shown)) continue;
         try {
             if (auto action = decide(key, file, recorded, listed, localGone, remoteGone))
                 actions.push_back(std::move(*action));
@@ -467,8 +468,10 @@ bool DropboxSyncer::guardDeletions(std::vector<Action>& actions) {
         known = static_cast<long long>(state_.base.size());
     }
     bool dropped = false;
-    for (auto [kind, side] : {std::pair{Action::Kind::removeLocal, DeletionsHeld::Side::here},
-                              std::pair{Action::Kind::removeRemote, DeletionsHeld::Side::store}}) {
+    for (auto [eachKind, eachSide] : {std::pair{Action::Kind::removeLocal, DeletionsHeld::Side::here},
+                                      std::pair{Action::Kind::removeRemote, DeletionsHeld::Side::store}}) {
+        const Action::Kind kind = eachKind;
+        const DeletionsHeld::Side side = eachSide;
         auto isKind = [kind](const Action& action) { return action.kind == kind; };
         long long gone = std::count_if(actions.begin(), actions.end(), isKind);
         if (!DeletionGuard::tooMany(gone, known) || deletionAnswer_ == DeletionGuard::Answer::deleteThem) continue;
