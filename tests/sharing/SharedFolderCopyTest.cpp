@@ -81,7 +81,7 @@ TEST(SharedFolderCopyTest, FullFileSystemGivesTheRealReasonAndLeavesNoTemporaryF
     test::TempDir larder, outside;
     if (::mount("tmpfs", larder.path().c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount a small file system here";
-    test::writeFile(outside / "big.bin", std::string(256 * 1024, 'x'));
+    test::writeFile(outside / "big.bin", std::string(size_t{256} * 1024, 'x'));
     std::string message;
     try {
         SharedFolder::place({outside / "big.bin"}, larder.path(), nullptr);
