@@ -6,8 +6,8 @@
 // from wait4. Also measures the content hash against OpenSSL's own SHA-256
 // figure. Writes threeway_drive.md to $BRINDLE_BENCH_RESULTS.
 
-#include "drives/DriveStore.h"
 #include "common/DropboxHash.h"
+#include "drives/DriveStore.h"
 #include "threeway/DropboxSyncer.h"
 
 #include <sys/resource.h>

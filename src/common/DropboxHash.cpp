@@ -5,12 +5,12 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace brindle::DropboxHash {
 
@@ -25,7 +25,9 @@ constexpr size_t kChunk = size_t{1024} * 1024;
 class Hasher {
 public:
     Hasher()
-        : sha256_(EVP_MD_fetch(nullptr, "SHA256", nullptr)), inner_(EVP_MD_CTX_new()), outer_(EVP_MD_CTX_new()),
+        : sha256_(EVP_MD_fetch(nullptr, "SHA256", nullptr)),
+          inner_(EVP_MD_CTX_new()),
+          outer_(EVP_MD_CTX_new()),
           chunk_(new unsigned char[kChunk]) {}
     ~Hasher() {
         EVP_MD_CTX_free(inner_);

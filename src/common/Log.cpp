@@ -2,10 +2,10 @@
 
 #include "common/Files.h"
 
-#include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <unistd.h>
+#include <ctime>
+#include <mutex>
 
 namespace brindle::Log {
 

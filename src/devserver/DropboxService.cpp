@@ -1,12 +1,12 @@
 #include "devserver/DropboxService.h"
 
+#include "common/DropboxHash.h"
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/IsoDate.h"
 #include "common/Text.h"
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
-#include "common/DropboxHash.h"
-#include "common/IsoDate.h"
 #include "threeway/RemoteStore.h"
 
 #include <httplib.h>

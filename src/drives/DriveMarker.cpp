@@ -3,10 +3,10 @@
 #include "common/Files.h"
 #include "common/IsoDate.h"
 
-#include <nlohmann/json.hpp>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 namespace brindle::DriveMarker {
 

@@ -1,9 +1,9 @@
 #include "dropbox/DropboxAPI.h"
 
 #include "common/Files.h"
-#include "common/Text.h"
 #include "common/IsoDate.h"
 #include "common/Log.h"
+#include "common/Text.h"
 #include "service/HTTP.h"
 #include "threeway/DropboxFailure.h"
 

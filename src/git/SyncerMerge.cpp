@@ -8,8 +8,8 @@
 
 #include "common/ConflictName.h"
 #include "common/Files.h"
-#include "common/Text.h"
 #include "common/Log.h"
+#include "common/Text.h"
 #include "git/Syncer.h"
 #include "git/SyncerSupport.h"
 

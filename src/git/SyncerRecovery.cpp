@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "common/Files.h"
-#include "common/Text.h"
 #include "common/Log.h"
+#include "common/Text.h"
 #include "git/Syncer.h"
 #include "git/SyncerSupport.h"
 

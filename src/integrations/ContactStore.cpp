@@ -2,8 +2,8 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
-#include "common/Text.h"
 #include "common/Log.h"
+#include "common/Text.h"
 #include "integrations/NoteText.h"
 
 namespace brindle {

@@ -1,7 +1,7 @@
 #include "integrations/ContactsSync.h"
 
-#include "common/IsoDate.h"
 #include "common/Files.h"
+#include "common/IsoDate.h"
 #include "common/Log.h"
 #include "integrations/ContactStore.h"
 #include "integrations/ContactsMerge.h"

@@ -4,8 +4,8 @@
 
 #include <ctime>
 
-#include "common/SerialQueue.h"
 #include "common/Log.h"
+#include "common/SerialQueue.h"
 #include "integrations/IntegrationError.h"
 
 namespace brindle {

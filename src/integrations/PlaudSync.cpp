@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "common/IsoDate.h"
 #include "common/Files.h"
-#include "common/Text.h"
+#include "common/IsoDate.h"
 #include "common/Log.h"
-#include "platform/Shell.h"
+#include "common/Text.h"
 #include "integrations/IntegrationError.h"
 #include "integrations/NoteText.h"
 #include "integrations/Pattern.h"
+#include "platform/Shell.h"
 
 namespace brindle {
 

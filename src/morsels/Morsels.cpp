@@ -1,7 +1,7 @@
 #include "morsels/Morsels.h"
 
-#include "common/Text.h"
 #include "common/Log.h"
+#include "common/Text.h"
 #include "morsels/FileURL.h"
 #include "morsels/PNG.h"
 #include "platform/Pasteboard.h"

@@ -5,9 +5,9 @@
 #include "common/Process.h"
 #include "common/Text.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <filesystem>
-#include <unistd.h>
 
 namespace brindle::Shell {
 

@@ -9,7 +9,6 @@
 #include <nlohmann/json_fwd.hpp>
 #include <utility>
 
-
 namespace brindle {
 
 // One file as a remote store describes it. hash is lower-case hex of the

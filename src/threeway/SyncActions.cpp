@@ -1,13 +1,13 @@
 #include "threeway/DropboxSyncer.h"
 
 #include "common/ConflictName.h"
+#include "common/DropboxHash.h"
 #include "common/Files.h"
 #include "common/Text.h"
-#include "common/DropboxHash.h"
-#include "threeway/DropboxFailure.h"
-#include "threeway/StaleAction.h"
 #include "common/Trash.h"
+#include "threeway/DropboxFailure.h"
 #include "threeway/PathCase.h"
+#include "threeway/StaleAction.h"
 
 #include <cerrno>
 #include <cmath>

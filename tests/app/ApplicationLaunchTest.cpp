@@ -114,5 +114,4 @@ TEST_F(ApplicationLaunchTest, OnlyTheValueOneOfTheTestVariableStartsTheSignInWin
     EXPECT_EQ(desktop.messages(), std::vector<std::string>{"Sign in to Brindle"});
 }
 
-
 }  // namespace

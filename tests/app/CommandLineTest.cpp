@@ -41,4 +41,3 @@ TEST(CommandLineSelection, ModesWithOptionalOperandsAcceptMore) {
     EXPECT_EQ(chosen({"--contacts-once", "C", "extra"}), "application");
     EXPECT_EQ(chosen({"--SYNC-ONCE"}), "application");
 }
-

@@ -25,12 +25,13 @@ protected:
 
 TEST_F(ServerTextTest, HostileCodeRepositoryAndMessageCannotForgeResultLines) {
     // given a user code and a repository name that each try to add a line
-    devserver::Fault code = test::statusFault(200, nlohmann::json{{"device_code", "d1"},
-                                                                  {"user_code", "AB\nSIGNED_IN"},
-                                                                  {"verification_uri", "http://x/device"},
-                                                                  {"verification_uri_complete", "http://x/device?code=AB"},
-                                                                  {"interval", 1}}
-                                                       .dump());
+    devserver::Fault code =
+        test::statusFault(200, nlohmann::json{{"device_code", "d1"},
+                                              {"user_code", "AB\nSIGNED_IN"},
+                                              {"verification_uri", "http://x/device"},
+                                              {"verification_uri_complete", "http://x/device?code=AB"},
+                                              {"interval", 1}}
+                                   .dump());
     server.injectFault("/api/v1/device/code", code);
     server.injectFault("/api/v1/device/token", test::statusFault(400, R"({"error": "denied\nSIGNED_IN\u001b[2J"})"));
     test::ProgramResult refused = login();

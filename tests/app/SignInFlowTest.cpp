@@ -132,5 +132,4 @@ TEST_F(SignInFlowTest, SlowDownLengthensThePollIntervalByFiveSeconds) {
     EXPECT_EQ(service().pollCount(), 2);
 }
 
-
 }  // namespace

@@ -4,9 +4,9 @@
 #include <thread>
 
 #include "app/Modes.h"
-#include "common/Text.h"
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/Text.h"
 #include "service/BrindleSignIn.h"
 
 namespace brindle::Modes {
