@@ -6,6 +6,7 @@
 #include "devserver/DevServer.h"
 #include "devserver/DropboxService.h"
 #include "drives/DriveMarker.h"
+#include "support/DriveProgram.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 
@@ -22,32 +23,12 @@ using devserver::DevServer;
 using nlohmann::json;
 using Files = std::map<std::string, std::string>;  // path under temp -> content
 
-const char* kStickId = "5a1d0c4e-0000-4000-8000-0000000000e9";
-
-class PreviewMode : public ::testing::Test {
+class PreviewMode : public test::DriveProgram {
 protected:
-    PreviewMode() {
-        server.start();
-        server.brindle().setStores({"github", "dropbox"});
+    PreviewMode() : DriveProgram({"github", "dropbox"}) {
         test::git(temp.path().string(), {"init", "-q", "--bare", "github/demo/Larder.git"});
-        server.brindle().setDrives({{kStickId, "Stick"}});
-        fs::create_directories(drive);
-        DriveMarker::write(temp / "volumes/STICK", kStickId);
     }
 
-    test::ProgramResult brindle(const std::string& mode) const {
-        json account = {{"server", server.url()}, {"device_token", "device-1"}};
-        return test::runBrindle({mode}, {{"BRINDLE_TEST_ACCOUNT", account.dump()},
-                                         {"BRINDLE_URL", server.url()},
-                                         {"LARDER_FOLDER", folder.string()},
-                                         {"LARDER_STATE_DIR", (temp / "state").string()},
-                                         {"LARDER_GITHUB_BASE", "file://" + (temp / "github").string()},
-                                         {"LARDER_VOLUMES", (temp / "volumes").string()}});
-    }
-    static void writeOld(const fs::path& path, const std::string& content) {
-        test::writeFile(path, content);
-        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(30));
-    }
     // Every file and folder under the test's folder (the Larder folder, the
     // drive, the state folder, the stand-in's data) with content and time.
     Files everything() const {
@@ -59,18 +40,12 @@ protected:
         }
         return files;
     }
-
-    test::IsolatedHome home;
-    test::TempDir temp;
-    fs::path folder = temp / "Larder";
-    fs::path drive = temp / "volumes/STICK/Larder";
-    DevServer server;
 };
 
 TEST_F(PreviewMode, ListsEveryPendingActionOnceAndChangesNothing) {
     for (auto name : {"edited.md", "gone-here.md", "gone-db.md", "gone-stick.md", "both.md"})
         writeOld(folder / name, "old");
-    ASSERT_EQ(brindle("--sync-once").status, 0);
+    ASSERT_EQ(brindle({"--sync-once"}).status, 0);
 
     writeOld(folder / "new.md", "new");
     writeOld(folder / "edited.md", "edited here");
@@ -90,7 +65,7 @@ TEST_F(PreviewMode, ListsEveryPendingActionOnceAndChangesNothing) {
 
     Files before = everything();
     size_t requestsBefore = server.requests().size();
-    test::ProgramResult preview = brindle("--preview");
+    test::ProgramResult preview = brindle({"--preview"});
     ASSERT_EQ(preview.status, 0) << preview.err;
     EXPECT_EQ(preview.out,
               "Dropbox: delete here gone-db.md\n"
@@ -123,7 +98,7 @@ TEST_F(PreviewMode, ListsEveryPendingActionOnceAndChangesNothing) {
                     (path == "/api/v1/drives" && requests[at].method == "GET"))
             << requests[at].method << " " << path;
     }
-    EXPECT_EQ(brindle("--preview").out, preview.out) << "stable from run to run";
+    EXPECT_EQ(brindle({"--preview"}).out, preview.out) << "stable from run to run";
 }
 
 }  // namespace

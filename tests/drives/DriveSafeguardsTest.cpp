@@ -10,6 +10,7 @@
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "drives/DriveMarker.h"
+#include "support/DriveProgram.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 
@@ -20,32 +21,8 @@ namespace fs = std::filesystem;
 using devserver::DevServer;
 using nlohmann::json;
 
-const char* kStickId = "5a1d0c4e-0000-4000-8000-0000000000d7";
-
-class DriveSafeguardsTest : public ::testing::Test {
+class DriveSafeguardsTest : public test::DriveProgram {
 protected:
-    DriveSafeguardsTest() {
-        server.start();
-        server.brindle().setStores({});
-        server.brindle().setGitHubRepo(std::nullopt);
-        server.brindle().setDrives({{kStickId, "Stick"}});
-        fs::create_directories(drive);
-        fs::create_directories(folder);
-        DriveMarker::write(temp / "volumes/STICK", kStickId);
-    }
-
-    test::ProgramResult brindle(const std::vector<std::string>& args) const {
-        json account = {{"server", server.url()}, {"device_token", "device-1"}};
-        return test::runBrindle(args, {{"BRINDLE_TEST_ACCOUNT", account.dump()},
-                                       {"BRINDLE_URL", server.url()},
-                                       {"LARDER_FOLDER", folder.string()},
-                                       {"LARDER_STATE_DIR", (temp / "state").string()},
-                                       {"LARDER_VOLUMES", (temp / "volumes").string()}});
-    }
-    static void writeOld(const fs::path& path, const std::string& content) {
-        test::writeFile(path, content);
-        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(30));
-    }
     static size_t countFiles(const fs::path& root) {
         size_t count = 0;
         for (const auto& entry : fs::recursive_directory_iterator(root)) count += entry.is_regular_file();
@@ -62,12 +39,6 @@ protected:
     void removeFromDrive(int count) {
         for (int i = 0; i < count; ++i) fs::remove(drive / ("d" + std::to_string(i % 7) + "/f" + std::to_string(i)));
     }
-
-    test::IsolatedHome home;
-    test::TempDir temp;
-    fs::path folder = temp / "Larder";
-    fs::path drive = temp / "volumes/STICK/Larder";
-    DevServer server;
 };
 
 TEST_F(DriveSafeguardsTest, MassDeletionWaitsForConfirmation) {

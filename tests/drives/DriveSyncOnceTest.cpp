@@ -13,6 +13,7 @@
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "drives/DriveMarker.h"
+#include "support/DriveProgram.h"
 #include "support/RunProgram.h"
 #include "support/ScratchMount.h"
 #include "support/TempDir.h"
@@ -25,41 +26,16 @@ using devserver::DevServer;
 using nlohmann::json;
 using Files = std::map<std::string, std::string>;  // relative path → content
 
-const char* kStick = "5a1d0c4e-0000-4000-8000-0000000000c3";
-
 size_t occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
 }
 
-class DriveSyncOnceTest : public ::testing::Test {
+class DriveSyncOnceTest : public test::DriveProgram {
 protected:
-    DriveSyncOnceTest() {
-        server.start();
-        server.brindle().setStores({});  // the drive alone
-        server.brindle().setGitHubRepo(std::nullopt);
-        server.brindle().setDrives({{kStick, "Stick"}});
-        fs::create_directories(drive);
-        fs::create_directories(folder);
-        DriveMarker::write(temp / "volumes/STICK", kStick);
-    }
+    test::ProgramResult syncOnce() const { return brindle({"--sync-once"}); }
 
-    std::map<std::string, std::string> env() const {
-        json account = {{"server", server.url()}, {"device_token", "device-1"}};
-        return {{"BRINDLE_TEST_ACCOUNT", account.dump()},
-                {"BRINDLE_URL", server.url()},
-                {"LARDER_FOLDER", folder.string()},
-                {"LARDER_STATE_DIR", (temp / "state").string()},
-                {"LARDER_VOLUMES", (temp / "volumes").string()}};
-    }
-    test::ProgramResult syncOnce() const { return test::runBrindle({"--sync-once"}, env()); }
-
-    // Files older than a second, so no pass waits for them to settle.
-    static void writeOld(const fs::path& path, const std::string& content) {
-        test::writeFile(path, content);
-        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(30));
-    }
     static Files filesIn(const fs::path& root) {
         Files files;
         for (const auto& entry : fs::recursive_directory_iterator(root))
@@ -97,12 +73,6 @@ protected:
             EXPECT_TRUE(!copy || content.starts_with("there ")) << path;
         }
     }
-
-    test::IsolatedHome home;
-    test::TempDir temp;
-    fs::path folder = temp / "Larder";
-    fs::path drive = temp / "volumes/STICK/Larder";
-    DevServer server;
 };
 
 TEST_F(DriveSyncOnceTest, KilledFirstSyncsThenCleanPassesMakeOneConflictCopyEach) {
