@@ -146,6 +146,8 @@ RemoteListing DriveStore::listAll() {
         throw DropboxFailure::message(
             "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
     flush();
+    fs::path listingFile = cacheFile_.parent_path() / ("drive-" + driveID_ + "-volume-listing");
+    if (listings_.folders.empty()) listings_ = TreeWalk::ListingCache::load(listingFile);
     TreeWalk::Result found = TreeWalk::walk(larder(), clock_(), kStaleTemporarySeconds, &listings_);
     // Files in a folder we cannot read are not deleted: fail rather than
     // let them look that way.
@@ -158,6 +160,7 @@ RemoteListing DriveStore::listAll() {
     hashEntries(listing, unhashed);
     forgetGone(listing);
     saveCache();
+    listings_.save(listingFile);
     return listing;
 }
 

@@ -214,6 +214,8 @@ void DropboxSyncer::sync() {
     if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
     PassLock passLock(stateFile_.parent_path() / kPassLockName, log_);
     loadState();
+    fs::path listingFile = stateFile_.parent_path() / (stateFile_.stem().string() + "-folder-listing");
+    if (listings_.folders.empty()) listings_ = TreeWalk::ListingCache::load(listingFile);
     held_.clear();
     deletionAnswer_ = DeletionGuard::take(stateFile_.parent_path(), name_);
     bool folderMissing = !fs::exists(fs::symlink_status(folder_, error));
@@ -230,6 +232,7 @@ void DropboxSyncer::sync() {
         again = pass(false);
         saveState();
     }
+    listings_.save(listingFile);
 
     if (!held_.empty()) throw held_.front();
     std::lock_guard<std::mutex> guard(lock_);

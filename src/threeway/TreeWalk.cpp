@@ -8,7 +8,9 @@
 
 #include <dirent.h>  // DT_*
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 #include <algorithm>
@@ -27,6 +29,39 @@ int64_t clockNs() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// A kernel (6.8 and later) gives every mount an id it never gives another.
+constexpr unsigned kStatxMountUnique = 0x4000U;
+
+// File systems whose folders change only through this kernel while mounted,
+// which updates a folder's times on every change of its names. Network and
+// user-space file systems may change behind its back.
+bool localFileSystem(int fd) {
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0) return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+        case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+        case XFS_SUPER_MAGIC:
+        case BTRFS_SUPER_MAGIC:
+        case TMPFS_MAGIC:
+        case F2FS_SUPER_MAGIC:
+        case MSDOS_SUPER_MAGIC:  // vfat
+        case 0x2011BAB0UL:       // exfat
+        case 0x7366746EUL:       // ntfs3
+        case OVERLAYFS_SUPER_MAGIC:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The id of the mount fd lies on, when the kernel never reuses them; 0 when
+// it may (two mounts, one after the other, could then look like one).
+uint64_t uniqueMount(int fd) {
+    struct statx info {};
+    if (::statx(fd, "", AT_EMPTY_PATH, kStatxMountUnique, &info) != 0) return 0;
+    return (info.stx_mask & kStatxMountUnique) ? info.stx_mnt_id : 0;
 }
 
 class Walker {
@@ -148,6 +183,20 @@ private:
     const IgnoreRules* rules_;
 };
 
+// Keeps what a walk saw for the next one. Only a complete walk is worth
+// trusting; one that read no folder and saw the same folders leaves the
+// cache as it was, apart from its start (the older start is the stricter).
+void record(ListingCache& cache, Walker& walker, int64_t start, uint64_t mount) {
+    bool complete = walker.rootError == 0 && walker.result.unreadable.empty();
+    bool same = complete && cache.mount == mount && walker.reused == walker.seen.size() &&
+                walker.seen.size() == cache.folders.size();
+    cache.changed = cache.changed || !same;
+    cache.folders = complete ? std::move(walker.seen) : decltype(walker.seen){};
+    if (!same) cache.walkStartNs = start;
+    cache.mount = mount;
+    cache.reused = walker.reused;
+}
+
 }  // namespace
 
 Result walk(const std::filesystem::path& root, double now, double staleAfter, ListingCache* cache,
@@ -155,15 +204,17 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(errno));
     int64_t start = clockNs();
-    Walker walker(now, staleAfter, cache, rules);
-    walker.folder(fd, "");
-    if (cache) {
-        // Only a complete walk is worth trusting next time.
-        bool complete = walker.rootError == 0 && walker.result.unreadable.empty();
-        cache->folders = complete ? std::move(walker.seen) : decltype(walker.seen){};
-        cache->walkStartNs = start;
-        cache->reused = walker.reused;
+    bool local = cache && localFileSystem(fd);
+    uint64_t mount = local ? uniqueMount(fd) : 0;
+    if (cache && (!local || mount != cache->mount)) {
+        // Another mount, or one that may change behind our back: nothing
+        // recorded says what its folders hold now.
+        cache->changed = cache->changed || !cache->folders.empty();
+        cache->folders.clear();
     }
+    Walker walker(now, staleAfter, local ? cache : nullptr, rules);
+    walker.folder(fd, "");
+    if (local) record(*cache, walker, start, mount);
     // An incomplete listing of the root would make everything after the
     // failure look deleted.
     if (walker.rootError != 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(walker.rootError));

@@ -56,6 +56,39 @@ TEST(TreeWalkTest, SettledFoldersAreNotReadAgainButTheirFilesAreStillExamined) {
     EXPECT_EQ(mtimeOf(second, "a/b/two"), 1'000'000'000'000'005);
 }
 
+TEST(TreeWalkTest, ASavedListingServesTheNextProcessOnlyWhileNothingIsInDoubt) {
+    test::TempDir root;
+    test::writeFile(root / "a/one", "1");
+    test::writeFile(root / "a/b/two", "22");
+    TreeWalk::ListingCache cache;
+    TreeWalk::Result first = TreeWalk::walk(root.path(), 0, 3600, &cache);
+    if (cache.mount == 0) GTEST_SKIP() << "this kernel does not tell mounts apart";
+    settle(cache);
+    test::TempDir state;
+    const fs::path file = state / "listing";
+    cache.save(file);
+
+    TreeWalk::ListingCache loaded = TreeWalk::ListingCache::load(file);
+    EXPECT_EQ(listed(TreeWalk::walk(root.path(), 0, 3600, &loaded)), listed(first));
+    EXPECT_EQ(loaded.reused, 3u);  // the root, a and a/b
+    // Nothing read, nothing to write.
+    fs::last_write_time(file, fs::file_time_type{});
+    loaded.save(file);
+    EXPECT_EQ(fs::last_write_time(file), fs::file_time_type{});
+
+    // Another mount of the same device may hold anything.
+    loaded.mount += 1;
+    loaded.folders.at("a/").names.clear();
+    EXPECT_EQ(listed(TreeWalk::walk(root.path(), 0, 3600, &loaded)), listed(first));
+    EXPECT_EQ(loaded.reused, 0u);
+
+    // A damaged file that still parses would hide a file, which then looks deleted.
+    std::string bytes = test::readFile(file);
+    bytes[bytes.find("two") + 1] = 'X';
+    test::writeFile(file, bytes);
+    EXPECT_TRUE(TreeWalk::ListingCache::load(file).folders.empty());
+}
+
 TEST(TreeWalkTest, LargeFoldersAreListedCompletely) {
     test::TempDir root;
     const std::string padding(150, 'n');  // many reads of the kernel's listing

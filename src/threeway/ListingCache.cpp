@@ -1,0 +1,141 @@
+#include "threeway/ListingCache.h"
+
+#include "common/Files.h"
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace brindle::TreeWalk {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Names may hold any byte but NUL, so every field ends with one. The last
+// line is a checksum of everything before it: a damaged file whose folders
+// still parsed would otherwise hide files, and a hidden file looks deleted.
+constexpr std::string_view kHeader = "brindle folder listing 1\n";
+
+uint64_t checksum(std::string_view bytes) {
+    uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+    for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211ULL;
+    return hash;
+}
+
+void field(std::string& out, uint64_t value) {
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+    out.push_back('\0');
+}
+
+// Reads the fields of a saved cache in order; any misfit makes ok() false.
+class Fields {
+public:
+    explicit Fields(std::string_view bytes) : rest_(bytes) {}
+
+    std::string_view text() {
+        size_t end = rest_.find('\0');
+        if (end == std::string_view::npos) {
+            ok_ = false;
+            return {};
+        }
+        std::string_view value = rest_.substr(0, end);
+        rest_.remove_prefix(end + 1);
+        return value;
+    }
+
+    template <typename T>
+    T number() {
+        std::string_view digits = text();
+        uint64_t value = 0;
+        auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) ok_ = false;
+        return static_cast<T>(value);
+    }
+
+    bool ok() const { return ok_; }
+    bool done() const { return rest_.empty(); }
+
+private:
+    std::string_view rest_;
+    bool ok_ = true;
+};
+
+bool readFolder(Fields& in, ListingCache& cache) {
+    std::string prefix(in.text());
+    ListingCache::Folder folder;
+    folder.device = in.number<dev_t>();
+    folder.inode = in.number<ino_t>();
+    folder.mtimeNs = in.number<int64_t>();
+    folder.ctimeNs = in.number<int64_t>();
+    auto count = in.number<size_t>();
+    for (size_t i = 0; i < count && in.ok(); ++i) {
+        std::string_view entry = in.text();
+        if (entry.size() < 2) return false;
+        folder.names.emplace_back(std::string(entry.substr(1)), static_cast<unsigned char>(entry[0]));
+    }
+    cache.folders.emplace(std::move(prefix), std::move(folder));
+    return in.ok();
+}
+
+std::string encode(const ListingCache& cache) {
+    std::string out(kHeader);
+    field(out, cache.mount);
+    field(out, static_cast<uint64_t>(cache.walkStartNs));
+    for (const auto& [prefix, folder] : cache.folders) {
+        out.append(prefix).push_back('\0');
+        for (uint64_t value : {static_cast<uint64_t>(folder.device), static_cast<uint64_t>(folder.inode),
+                               static_cast<uint64_t>(folder.mtimeNs), static_cast<uint64_t>(folder.ctimeNs),
+                               static_cast<uint64_t>(folder.names.size())})
+            field(out, value);
+        for (const auto& [name, type] : folder.names)
+            out.append(1, static_cast<char>(type)).append(name).push_back('\0');
+    }
+    field(out, checksum(out));
+    return out;
+}
+
+}  // namespace
+
+ListingCache ListingCache::load(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < kHeader.size() || bytes.compare(0, kHeader.size(), kHeader) != 0) return {};
+    // The checksum is the last field: digits and a NUL after the content.
+    size_t sumStart = bytes.find_last_of('\0', bytes.size() - 2);
+    if (bytes.back() != '\0' || sumStart == std::string::npos) return {};
+    std::string_view content(bytes.data(), sumStart + 1);
+    Fields sum(std::string_view(bytes).substr(sumStart + 1));
+    if (sum.number<uint64_t>() != checksum(content) || !sum.ok()) return {};
+
+    ListingCache cache;
+    Fields fields(content.substr(kHeader.size()));
+    cache.mount = fields.number<uint64_t>();
+    cache.walkStartNs = fields.number<int64_t>();
+    while (fields.ok() && !fields.done())
+        if (!readFolder(fields, cache)) return {};
+    if (!fields.ok() || cache.mount == 0) return {};
+    return cache;
+}
+
+void ListingCache::save(const fs::path& file) {
+    std::error_code error;
+    if (mount == 0 || folders.empty()) {
+        fs::remove(file, error);
+        changed = false;
+        return;
+    }
+    if (!changed) return;
+    try {
+        fs::create_directories(file.parent_path(), error);
+        Files::writeAtomically(file, encode(*this));
+        changed = false;
+    } catch (const std::exception&) {
+        // Kept as changed: the next walk tries again.
+    }
+}
+
+}  // namespace brindle::TreeWalk
