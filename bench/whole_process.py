@@ -151,6 +151,10 @@ def change_files(tool, count, turn):
         for rel in chosen:
             with open(os.path.join(side, rel), "wb") as out:
                 out.write(("changed %d %s\n" % (turn, rel)).encode() * 8)
+            # Written a few seconds ago: brindle leaves a file alone while it
+            # may still be being written (changed under a second ago).
+            settled = time.time() - 5 - turn
+            os.utime(os.path.join(side, rel), (settled, settled))
 
 
 def check_same(tool, expected):

@@ -46,6 +46,7 @@ public:
     std::string account() override;
     RemoteListing listAll() override;
     RemoteListing listChanges(const std::string& cursor) override;
+    bool listsChanges() const override { return false; }
     void download(const std::string& path, const std::filesystem::path& to) override;
     // Stores into the drive's existing folders whatever their letter case;
     // the record returned carries the path as stored.

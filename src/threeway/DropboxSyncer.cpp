@@ -340,15 +340,19 @@ bool DropboxSyncer::pass(bool folderMissing) {
     bool again = false;
     bool first = true;
     bool localGone = false, remoteGone = false;
+    // After a round that ran all its actions, the next one only confirms
+    // them: it looks at the keys they touched instead of both whole trees.
+    std::optional<Scan> settled;
+    std::set<std::string> touched;
     while (true) {
-        // The local walk and the remote listing are independent: run them
-        // side by side.
         double refreshStarted = steadySeconds();
         double now = clock_();
-        ignoreRules_ = IgnoreRules::load(folder_);
-        auto walking = std::async(std::launch::async, [this, now] { return walkLocal(now); });
-        refreshRemote();
-        Scan scan = classify(walking.get(), now);
+        std::optional<Scan> confirmed;
+        if (settled) confirmed = rescanTouched(std::move(*settled), touched, now);
+        settled.reset();
+        bool confirming = confirmed.has_value();
+        if (confirming && store_->listsChanges()) refreshRemote();
+        Scan scan = confirming ? std::move(*confirmed) : listBoth(now);
         if (first) {
             std::tie(localGone, remoteGone) = goneSides(scan, folderMissing);
             first = false;
@@ -356,35 +360,57 @@ bool DropboxSyncer::pass(bool folderMissing) {
         std::vector<Action> actions = decideAll(scan, localGone, remoteGone, done);
         if (guardDeletions(actions)) actions = decideAll(scan, localGone, remoteGone, done);
         if (actions.empty()) return again;
+        if (confirming) continue;  // something is left over: look at everything again
         std::stable_sort(actions.begin(), actions.end(), runsBefore);
         double refreshCost = steadySeconds() - refreshStarted;
-
-        double working = 0;
-        for (size_t at = 0; at < actions.size();) {
-            size_t end = std::min(actions.size(), at + kBatchSize);
-            std::vector<Action> batch;
-            for (; at < end; ++at) {
-                const Action& action = actions[at];
-                if (done.count(action.key)) continue;
-                if (++attempts[action.key] > kMaxStarts) {
-                    fail(action.key, scan.local, "it did not settle");
-                    done.insert(action.key);
-                    continue;
-                }
-                batch.push_back(action);
-            }
-            double started = steadySeconds();
-            bool stale = false;
-            bool resolved = run(batch, scan, done, stale);
-            // Conflicts settled in this batch are recorded at once, so a pass
-            // killed later does not settle them again.
-            if (resolved) saveState();
-            again = resolved || again;
-            working += steadySeconds() - started;
-            if (onProgress_) onProgress_(static_cast<int>(actions.size() - at));
-            if (stale || working >= kRefreshRatio * refreshCost) break;
+        if (runActions(actions, scan, done, attempts, refreshCost, again)) {
+            touched.clear();
+            for (const Action& action : actions) touched.insert(action.key);
+            settled = std::move(scan);
         }
     }
+}
+
+DropboxSyncer::Scan DropboxSyncer::listBoth(double now) {
+    // The local walk and the remote listing are independent: run them side
+    // by side.
+    ignoreRules_ = IgnoreRules::load(folder_);
+    auto walking = std::async(std::launch::async, [this, now] { return walkLocal(now); });
+    refreshRemote();
+    return classify(walking.get(), now);
+}
+
+bool DropboxSyncer::runActions(const std::vector<Action>& actions, const Scan& scan, std::set<std::string>& done,
+                               std::map<std::string, int>& attempts, double refreshCost, bool& again) {
+    double working = 0;
+    for (size_t at = 0; at < actions.size();) {
+        size_t end = std::min(actions.size(), at + kBatchSize);
+        std::vector<Action> batch;
+        for (; at < end; ++at) {
+            const Action& action = actions[at];
+            if (done.count(action.key)) continue;
+            if (++attempts[action.key] > kMaxStarts) {
+                fail(action.key, scan.local, "it did not settle");
+                done.insert(action.key);
+                continue;
+            }
+            batch.push_back(action);
+        }
+        double started = steadySeconds();
+        bool stale = false;
+        bool resolved = run(batch, scan, done, stale);
+        // Conflicts settled in this batch are recorded at once, so a pass
+        // killed later does not settle them again.
+        if (resolved) saveState();
+        again = resolved || again;
+        working += steadySeconds() - started;
+        if (onProgress_) onProgress_(static_cast<int>(actions.size() - at));
+        if (stale) return false;
+        // A long round looks at both sides again now and then, to pick up
+        // what changed meanwhile.
+        if (at < actions.size() && working >= kRefreshRatio * refreshCost) return false;
+    }
+    return true;
 }
 
 std::pair<bool, bool> DropboxSyncer::goneSides(const Scan& scan, bool folderMissing) {

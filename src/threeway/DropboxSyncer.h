@@ -145,6 +145,11 @@ private:
     void saveState();
     void flushFolder();
     bool pass(bool folderMissing);
+    Scan listBoth(double now);
+    // Runs the sorted actions in batches; true when all of them ran, false
+    // when the round stopped early to look at both sides again.
+    bool runActions(const std::vector<Action>& actions, const Scan& scan, std::set<std::string>& done,
+                    std::map<std::string, int>& attempts, double refreshCost, bool& again);
     // Whether the folder (first) and the store (second) count as vanished
     // for this pass: then nothing is deleted on the other side.
     std::pair<bool, bool> goneSides(const Scan& scan, bool folderMissing);
@@ -163,6 +168,10 @@ private:
     // and may run beside the remote refresh; classify decides what counts.
     TreeWalk::Result walkLocal(double now);
     Scan classify(TreeWalk::Result found, double now);
+    // The scan after a round that ran all its actions, without walking the
+    // folder again: only the files of the keys touched are examined afresh.
+    // Nothing when any of them is in doubt (then everything is looked at).
+    std::optional<Scan> rescanTouched(Scan scan, const std::set<std::string>& touched, double now);
 
     // actions (SyncActions.cpp)
     bool download(const std::string& key, const RemoteFile& remote, const std::optional<std::string>& destRel,

@@ -1,8 +1,12 @@
 #include "threeway/DropboxSyncer.h"
 
+#include "common/Files.h"
 #include "common/Text.h"
 #include "threeway/TreeWalk.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 
 namespace brindle {
@@ -84,6 +88,30 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
         log_("Skipping files over " + std::to_string(*maxFileSize_ / 1048576) + " MB: " + list);
     }
     skippedFiles_ = std::move(skipped);
+    return scan;
+}
+
+std::optional<DropboxSyncer::Scan> DropboxSyncer::rescanTouched(Scan scan, const std::set<std::string>& touched,
+                                                                double now) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const std::string& key : touched) {
+        // Where the action left the file: the recorded path after a transfer,
+        // the scanned one after a deletion here.
+        std::string path;
+        if (auto base = state_.base.find(key); base != state_.base.end())
+            path = base->second.path;
+        else if (auto local = scan.local.find(key); local != scan.local.end())
+            path = local->second.path;
+        scan.local.erase(key);
+        if (path.empty()) continue;
+        struct stat info {};
+        if (::lstat((folder_ / path).c_str(), &info) != 0) {
+            if (errno == ENOENT) continue;
+            return std::nullopt;
+        }
+        if (!S_ISREG(info.st_mode) || recentlyChanged(now, Files::mtimeNs(info))) return std::nullopt;
+        scan.local.emplace(key, Local{path, info.st_size, Files::mtimeNs(info)});
+    }
     return scan;
 }
 

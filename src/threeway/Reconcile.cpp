@@ -15,18 +15,18 @@ SyncAction make(Kind kind, const std::string& key, const Local* local, const std
     if (remote) action.remote = *remote;
     if (localHash) action.localHash = *localHash;
     switch (kind) {
-    case Kind::removeRemote:
-    case Kind::removeLocal:
-        action.group = 0;
-        action.order = 0;
-        break;
-    case Kind::upload:
-        action.order = -static_cast<double>(local->mtimeNs) / 1e9;
-        break;
-    case Kind::download:
-    case Kind::conflict:
-        action.order = -remote->modified;
-        break;
+        case Kind::removeRemote:
+        case Kind::removeLocal:
+            action.group = 0;
+            action.order = 0;
+            break;
+        case Kind::upload:
+            action.order = -static_cast<double>(local->mtimeNs) / 1e9;
+            break;
+        case Kind::download:
+        case Kind::conflict:
+            action.order = -remote->modified;
+            break;
     }
     return action;
 }
@@ -66,9 +66,12 @@ SyncDecision reconcileKey(const std::string& key, const Local* local, const std:
 
     bool localSame = same(lh, bh), remoteSame = same(rh, bh);
     if (local && remote) {
-        if (base && localSame) decision.action = make(Kind::download, key, local, lh, remote);
-        else if (base && remoteSame) decision.action = make(Kind::upload, key, local, lh, remote);
-        else decision.action = make(Kind::conflict, key, local, lh, remote);
+        if (base && localSame)
+            decision.action = make(Kind::download, key, local, lh, remote);
+        else if (base && remoteSame)
+            decision.action = make(Kind::upload, key, local, lh, remote);
+        else
+            decision.action = make(Kind::conflict, key, local, lh, remote);
     } else if (local) {
         if (!base) {
             decision.action = make(Kind::upload, key, local, lh, nullptr);

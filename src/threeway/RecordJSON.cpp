@@ -2,13 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <charconv>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <charconv>
+#include <cstring>
 
 namespace brindle::RecordJSON {
 
@@ -41,10 +41,14 @@ public:
     bool string(string_t& value) override {
         if (depth_ == 1 && !inArray_ && reader_.topString) reader_.topString(topKey_, value);
         if (inRecordField()) {
-            if (field_ == "path") setText(record_.path, Record::kPath, value);
-            else if (field_ == "hash") setText(record_.hash, Record::kHash, value);
-            else if (field_ == "rev") setText(record_.rev, Record::kRev, value);
-            else if (field_ == "size" || field_ == "mtimeNs" || field_ == "modified") return false;
+            if (field_ == "path")
+                setText(record_.path, Record::kPath, value);
+            else if (field_ == "hash")
+                setText(record_.hash, Record::kHash, value);
+            else if (field_ == "rev")
+                setText(record_.rev, Record::kRev, value);
+            else if (field_ == "size" || field_ == "mtimeNs" || field_ == "modified")
+                return false;
         }
         return scalarDone();
     }
@@ -97,10 +101,14 @@ private:
     }
     bool integer(int64_t value) {
         if (inRecordField()) {
-            if (field_ == "size") record_.size = value, record_.present |= Record::kSize;
-            else if (field_ == "mtimeNs") record_.mtimeNs = value, record_.present |= Record::kMtimeNs;
-            else if (field_ == "modified") record_.modified = static_cast<double>(value), record_.present |= Record::kModified;
-            else if (isKnownField()) return false;
+            if (field_ == "size")
+                record_.size = value, record_.present |= Record::kSize;
+            else if (field_ == "mtimeNs")
+                record_.mtimeNs = value, record_.present |= Record::kMtimeNs;
+            else if (field_ == "modified")
+                record_.modified = static_cast<double>(value), record_.present |= Record::kModified;
+            else if (isKnownField())
+                return false;
         }
         return scalarDone();
     }
@@ -194,10 +202,14 @@ private:
         if (next == '"') {
             std::string text;
             string(text);
-            if (field == "path") record.path = std::move(text), record.present |= Record::kPath;
-            else if (field == "hash") record.hash = std::move(text), record.present |= Record::kHash;
-            else if (field == "rev") record.rev = std::move(text), record.present |= Record::kRev;
-            else if (field == "size" || field == "mtimeNs" || field == "modified") throw Unusual();
+            if (field == "path")
+                record.path = std::move(text), record.present |= Record::kPath;
+            else if (field == "hash")
+                record.hash = std::move(text), record.present |= Record::kHash;
+            else if (field == "rev")
+                record.rev = std::move(text), record.present |= Record::kRev;
+            else if (field == "size" || field == "mtimeNs" || field == "modified")
+                throw Unusual();
             return true;
         }
         if (next == '-' || (next >= '0' && next <= '9')) {
@@ -208,8 +220,10 @@ private:
                 int64_t number = 0;
                 auto parsed = std::from_chars(start, at_, number);
                 if (!whole || parsed.ptr != at_ || parsed.ec != std::errc()) throw Unusual();
-                if (field == "size") record.size = number, record.present |= Record::kSize;
-                else record.mtimeNs = number, record.present |= Record::kMtimeNs;
+                if (field == "size")
+                    record.size = number, record.present |= Record::kSize;
+                else
+                    record.mtimeNs = number, record.present |= Record::kMtimeNs;
             } else if (field == "modified") {
                 double number = 0;
                 auto parsed = std::from_chars(start, at_, number);
@@ -261,15 +275,32 @@ private:
             }
             ++at_;  // the backslash
             switch (take()) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            default: throw Unusual();
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                default:
+                    throw Unusual();
             }
         }
         if (!plain && !validUTF8(out)) throw Unusual();
@@ -361,21 +392,35 @@ void appendString(std::string& out, std::string_view text) {
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-            if (byte < 0x20) {
-                out += "\\u00";
-                out += kDigits[byte >> 4];
-                out += kDigits[byte & 15];
-            } else {
-                out += c;
-            }
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            default:
+                if (byte < 0x20) {
+                    out += "\\u00";
+                    out += kDigits[byte >> 4];
+                    out += kDigits[byte & 15];
+                } else {
+                    out += c;
+                }
         }
     }
     out += '"';

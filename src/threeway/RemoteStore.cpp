@@ -1,15 +1,15 @@
 #include "threeway/RemoteStore.h"
 
-#include <nlohmann/json.hpp>
 #include <utf8proc.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 
 namespace brindle {
 
 void to_json(nlohmann::json& json, const RemoteFile& file) {
-    json = nlohmann::json{{"path", file.path}, {"hash", file.hash}, {"rev", file.rev}, {"size", file.size},
-                          {"modified", file.modified}};
+    json = nlohmann::json{
+        {"path", file.path}, {"hash", file.hash}, {"rev", file.rev}, {"size", file.size}, {"modified", file.modified}};
 }
 
 void from_json(const nlohmann::json& json, RemoteFile& file) {
@@ -38,9 +38,8 @@ std::string pathKey(const std::string& displayPath) {
     // NFC first, then a full case fold of each code point to lower case.
     utf8proc_uint8_t* mapped = nullptr;
     auto options = static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE);
-    utf8proc_ssize_t length =
-        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(displayPath.data()),
-                     static_cast<utf8proc_ssize_t>(displayPath.size()), &mapped, options);
+    utf8proc_ssize_t length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(displayPath.data()),
+                                           static_cast<utf8proc_ssize_t>(displayPath.size()), &mapped, options);
     if (length < 0) {
         // Not valid UTF-8: lower-case the ASCII letters and keep the rest.
         std::string key = displayPath;

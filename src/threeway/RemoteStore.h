@@ -73,6 +73,10 @@ public:
     virtual RemoteListing listAll() = 0;
     // What changed since cursor, in the store's order, and the next cursor.
     virtual RemoteListing listChanges(const std::string& cursor) = 0;
+    // Whether listChanges is cheaper than listAll. A store that can only
+    // list everything is not listed again to confirm the reconciler's own
+    // actions: their results are what it recorded.
+    virtual bool listsChanges() const { return true; }
     // Writes the content of the remote file at path to the local file `to`.
     virtual void download(const std::string& path, const std::filesystem::path& to) = 0;
     // Stores the content of from at path: as a new file without updateRev,

@@ -9,12 +9,12 @@
 #include "threeway/PathCase.h"
 #include "threeway/StaleAction.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
 
 namespace brindle {
 
@@ -27,7 +27,8 @@ namespace {
 void requireUnchanged(const fs::path& file, const std::string& rel, const std::optional<Local>& expected) {
     struct stat info {};
     bool exists = ::lstat(file.c_str(), &info) == 0;
-    if (!exists && errno != ENOENT) throw DropboxFailure::message(std::string("Couldn't check it: ") + std::strerror(errno));
+    if (!exists && errno != ENOENT)
+        throw DropboxFailure::message(std::string("Couldn't check it: ") + std::strerror(errno));
     bool same = expected ? exists && S_ISREG(info.st_mode) && info.st_size == expected->size &&
                                Files::mtimeNs(info) == expected->mtimeNs
                          : !exists;
@@ -230,9 +231,12 @@ void DropboxSyncer::fail(const std::string& key, const std::map<std::string, Loc
                          const std::string& message) {
     std::lock_guard<std::mutex> guard(lock_);
     std::string path = key;
-    if (auto found = local.find(key); found != local.end()) path = found->second.path;
-    else if (auto remote = state_.remote.find(key); remote != state_.remote.end()) path = remote->second.path;
-    else if (auto base = state_.base.find(key); base != state_.base.end()) path = base->second.path;
+    if (auto found = local.find(key); found != local.end())
+        path = found->second.path;
+    else if (auto remote = state_.remote.find(key); remote != state_.remote.end())
+        path = remote->second.path;
+    else if (auto base = state_.base.find(key); base != state_.base.end())
+        path = base->second.path;
     errors_.push_back(path + ": " + message);
 }
 

@@ -4,12 +4,12 @@
 #include "common/Files.h"
 #include "threeway/RecordJSON.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace brindle {
 
@@ -49,8 +49,10 @@ std::optional<SyncState> SyncState::decode(std::string_view bytes) {
     bool haveAccount = false;
     RecordJSON::Reader reader;
     reader.topString = [&](const std::string& key, const std::string& value) {
-        if (key == "account") state.account = value, haveAccount = true;
-        else if (key == "cursor") state.cursor = value;
+        if (key == "account")
+            state.account = value, haveAccount = true;
+        else if (key == "cursor")
+            state.cursor = value;
     };
     reader.record = [&](const std::string& section, const std::string& key, Record&& record) {
         if (section == "remote") {

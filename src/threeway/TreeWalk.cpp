@@ -66,43 +66,55 @@ uint64_t uniqueMount(int fd) {
 
 class Walker {
 public:
-    Walker(double now, double staleAfter, ListingCache* cache, const IgnoreRules* rules)
-        : now_(now), staleAfter_(staleAfter), cache_(cache), rules_(rules) {}
+    Walker(int root, double now, double staleAfter, ListingCache* cache, const IgnoreRules* rules)
+        : root_(root), now_(now), staleAfter_(staleAfter), cache_(cache), rules_(rules) {}
 
     Result result;
     // What the walk saw of each folder, for the cache (when it has one).
     std::unordered_map<std::string, ListingCache::Folder> seen;
     size_t reused = 0;
+    // errno of the first failure to list the root itself (0: none).
+    int rootError = 0;
 
-    // Lists the open folder fd (taken over) whose path is prefix.
-    void folder(int fd, const std::string& prefix) {
+    void walkRoot() {
         struct stat info {};
-        if (!cache_ || ::fstat(fd, &info) != 0) {
-            read(fd, prefix, nullptr);
+        if (!cache_ || ::fstat(root_, &info) != 0) {
+            read(::dup(root_), "", nullptr);
             return;
         }
+        folder(info, "", [this] { return ::dup(root_); });
+    }
+
+private:
+    using Names = std::vector<std::pair<std::string, unsigned char>>;
+
+    // The folder at prefix, whose own stat is info: its recorded names when
+    // they can be trusted (each item then examined by its path from the
+    // root, with no folder opened), else read afresh from open() (taken over).
+    template <typename Open>
+    void folder(const struct stat& info, const std::string& prefix, Open open) {
         ListingCache::Folder record{info.st_dev, info.st_ino, Files::mtimeNs(info), ctimeNs(info), {}};
         if (ListingCache::Folder* known = trusted(prefix, record)) {
             ++reused;
-            for (const auto& [name, type] : known->names) item(fd, name.c_str(), type, prefix);
-            ::close(fd);
+            for (const auto& [name, type] : known->names) item(root_, true, name.c_str(), type, prefix);
             record.names = std::move(known->names);
         } else {
+            int fd = open();
+            if (fd < 0) {
+                if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) unreadable(prefix, errno);
+                return;
+            }
             read(fd, prefix, &record.names);
         }
         seen[prefix] = std::move(record);
     }
 
-    // errno of the first failure to list the root itself (0: none).
-    int rootError = 0;
-
-private:
-    void read(int fd, const std::string& prefix, std::vector<std::pair<std::string, unsigned char>>* names) {
+    void read(int fd, const std::string& prefix, Names* names) {
         FolderReader reader(fd);
         FolderReader::Entry entry{};
         while (reader.next(entry)) {
             if (names) names->emplace_back(entry.name, entry.type);
-            item(reader.fd(), entry.name, entry.type, prefix);
+            item(reader.fd(), false, entry.name, entry.type, prefix);
         }
         if (reader.error() != 0) unreadable(prefix, reader.error());
     }
@@ -134,38 +146,50 @@ private:
             result.unreadable.push_back({path, error});
     }
 
-    void item(int parent, const char* name, unsigned char type, const std::string& prefix) {
+    // The item name in the folder at prefix; parent is that folder, or the
+    // root when fromRoot (then the item is reached by its whole path).
+    void item(int parent, bool fromRoot, const char* name, unsigned char type, const std::string& prefix) {
         if (IgnoredNames::matches(name)) {
-            if (IgnoredNames::isTemporary(name)) removeIfStale(parent, name);
+            if (IgnoredNames::isTemporary(name)) removeIfStale(parent, fromRoot ? (prefix + name).c_str() : name);
             return;
         }
         if (type == DT_LNK) return;
-        if (type == DT_DIR) {
-            subfolder(parent, name, prefix);
+        std::string path = prefix + name;
+        const char* at = fromRoot ? path.c_str() : name;
+        if (type == DT_DIR && !cache_) {
+            subfolder(parent, at, path);
             return;
         }
         struct stat info {};
-        if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (::fstatat(parent, at, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             // Gone meanwhile is fine; any other failure (no search permission,
             // a failing drive) leaves the folder's content unknown.
             if (errno != ENOENT) unreadable(prefix, errno);
             return;
         }
-        if (S_ISDIR(info.st_mode))
-            subfolder(parent, name, prefix);
-        else if (S_ISREG(info.st_mode))
-            result.files.push_back({prefix + name, info.st_size, Files::mtimeNs(info)});
+        if (S_ISDIR(info.st_mode)) {
+            if (!cache_)
+                subfolder(parent, at, path);
+            else if (!rules_ || !rules_->ignores(path, true))
+                folder(info, path + "/", [&] { return openFolder(parent, at); });
+        } else if (S_ISREG(info.st_mode)) {
+            result.files.push_back({std::move(path), info.st_size, Files::mtimeNs(info)});
+        }
     }
 
-    void subfolder(int parent, const char* name, const std::string& prefix) {
-        if (rules_ && rules_->ignores(prefix + name, true)) return;
-        int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // Without a cache a folder needs no stat of its own: open and read it.
+    void subfolder(int parent, const char* at, const std::string& path) {
+        if (rules_ && rules_->ignores(path, true)) return;
+        int fd = openFolder(parent, at);
         if (fd < 0) {
-            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR)
-                result.unreadable.push_back({prefix + name, errno});
+            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) result.unreadable.push_back({path, errno});
             return;
         }
-        folder(fd, prefix + name + "/");
+        read(fd, path + "/", nullptr);
+    }
+
+    static int openFolder(int parent, const char* at) {
+        return ::openat(parent, at, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
 
     // A temporary file that nothing has written to for a long time belongs
@@ -177,6 +201,7 @@ private:
             ::unlinkat(parent, name, 0);
     }
 
+    int root_;
     double now_;
     double staleAfter_;
     ListingCache* cache_;
@@ -212,8 +237,9 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
         cache->changed = cache->changed || !cache->folders.empty();
         cache->folders.clear();
     }
-    Walker walker(now, staleAfter, local ? cache : nullptr, rules);
-    walker.folder(fd, "");
+    Walker walker(fd, now, staleAfter, local ? cache : nullptr, rules);
+    walker.walkRoot();
+    ::close(fd);
     if (local) record(*cache, walker, start, mount);
     // An incomplete listing of the root would make everything after the
     // failure look deleted.
