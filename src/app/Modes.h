@@ -1,7 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace brindle {
+class Pasteboard;
+}
 
 // The headless modes of the command line. Each gets the whole argument list
 // (program name first), writes its result lines to standard output and returns
@@ -16,15 +21,15 @@ int syncOnceFolder(const Args& args);     // --sync-once FOLDER GITDIR REMOTE DE
 int morselClipboard(const Args& args);    // --morsel-clipboard
 int sharedFolderCheck(const Args& args);  // --shared-folder-check
 int brindleStatus(const Args& args);      // --brindle-status
-int brindleLogout(const Args& args);
-int preview(const Args& args);           // --preview      // --brindle-logout
-int brindleLogin(const Args& args);      // --brindle-login NAME
-int plaudOnce(const Args& args);         // --plaud-once FOLDER [DAYS]
-int contactsOnce(const Args& args);      // --contacts-once FOLDER
-int settingsSnapshot(const Args& args);  // --settings-snapshot PATH [x]
-int confirmDeletions(const Args& args);  // --confirm-deletions LABEL
-int driveAdd(const Args& args);          // --drive-add FOLDER LABEL
-int share(const Args& args);             // --share RECIPIENTS FILE...
+int brindleLogout(const Args& args);      // --brindle-logout
+int preview(const Args& args);            // --preview
+int brindleLogin(const Args& args);       // --brindle-login NAME
+int plaudOnce(const Args& args);          // --plaud-once FOLDER [DAYS]
+int contactsOnce(const Args& args);       // --contacts-once FOLDER
+int settingsSnapshot(const Args& args);   // --settings-snapshot PATH [x]
+int confirmDeletions(const Args& args);   // --confirm-deletions LABEL
+int driveAdd(const Args& args);           // --drive-add FOLDER LABEL
+int share(const Args& args);              // --share RECIPIENTS FILE...
 
 // No mode matched: the tray application.
 int startApplication(const Args& args);
@@ -35,6 +40,10 @@ int version(const Args& args);  // --version
 // snapshot; without it those two say that this build has no windows.
 using ModeFunction = int (*)(const Args&);
 void installDesktop(ModeFunction application, ModeFunction snapshot);
+// How --morsel-clipboard opens the system clipboard; without one it reads as
+// empty, with a line on standard error.
+using PasteboardOpener = std::unique_ptr<Pasteboard> (*)();
+void installSystemPasteboard(PasteboardOpener open);
 
 // Thrown by a mode that this build does not contain yet.
 [[noreturn]] void notInThisBuild(const std::string& mode);

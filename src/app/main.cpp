@@ -1,8 +1,6 @@
 #include "app/CommandLine.h"
+#include "app/DesktopHandOff.h"
 #include "common/Log.h"
-#ifdef BRINDLE_HAVE_UI
-#include "ui/TrayApplication.h"
-#endif
 
 #include <clocale>
 #include <csignal>
@@ -13,10 +11,8 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     // A closed pipe shows up as a write error where it happens, not as a kill.
     std::signal(SIGPIPE, SIG_IGN);
-    brindle::Log::prepareDefaultFolder();
-#ifdef BRINDLE_HAVE_UI
-    brindle::ui::TrayApplication::install();
-#endif
     std::vector<std::string> args(argv, argv + argc);
+    if (brindle::DesktopHandOff::needed(args)) brindle::DesktopHandOff::run(argv);
+    brindle::Log::prepareDefaultFolder();
     return brindle::CommandLine::run(args);
 }

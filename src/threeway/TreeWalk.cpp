@@ -94,18 +94,20 @@ private:
     template <typename Open>
     void folder(const struct stat& info, const std::string& prefix, Open open) {
         ListingCache::Folder record{info.st_dev, info.st_ino, Files::mtimeNs(info), ctimeNs(info), {}};
-        if (ListingCache::Folder* known = trusted(prefix, record)) {
+        if (trusted(prefix, record)) {
             ++reused;
-            for (const auto& [name, type] : known->names) item(root_, true, name.c_str(), type, prefix);
-            record.names = std::move(known->names);
-        } else {
-            int fd = open();
-            if (fd < 0) {
-                if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) unreadable(prefix, errno);
-                return;
-            }
-            read(fd, prefix, &record.names);
+            // The record moves over as it is, without copying its path or names.
+            auto node = cache_->folders.extract(prefix);
+            for (const auto& [name, type] : node.mapped().names) item(root_, true, name.c_str(), type, prefix);
+            seen.insert(std::move(node));
+            return;
         }
+        int fd = open();
+        if (fd < 0) {
+            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) unreadable(prefix, errno);
+            return;
+        }
+        read(fd, prefix, &record.names);
         seen[prefix] = std::move(record);
     }
 
@@ -119,19 +121,18 @@ private:
         if (reader.error() != 0) unreadable(prefix, reader.error());
     }
 
-    // The recorded names of the folder at prefix when nothing can have
-    // changed them since they were read: same folder, same times, and those
+    // Whether the recorded names of the folder at prefix hold, as nothing can
+    // have changed them since they were read: same folder, same times, and those
     // times old enough at that read that a later change must have moved them.
-    ListingCache::Folder* trusted(const std::string& prefix, const ListingCache::Folder& now) {
+    bool trusted(const std::string& prefix, const ListingCache::Folder& now) const {
         auto known = cache_->folders.find(prefix);
-        if (known == cache_->folders.end()) return nullptr;
+        if (known == cache_->folders.end()) return false;
         const ListingCache::Folder& was = known->second;
         if (was.device != now.device || was.inode != now.inode || was.mtimeNs != now.mtimeNs ||
             was.ctimeNs != now.ctimeNs)
-            return nullptr;
+            return false;
         int64_t settled = cache_->walkStartNs - ListingCache::kGranularityNs;
-        if (was.mtimeNs >= settled || was.ctimeNs >= settled) return nullptr;
-        return &known->second;
+        return was.mtimeNs < settled && was.ctimeNs < settled;
     }
 
     // A folder whose listing is incomplete: what it holds is unknown, never
@@ -211,10 +212,9 @@ private:
 // Keeps what a walk saw for the next one. Only a complete walk is worth
 // trusting; one that read no folder and saw the same folders leaves the
 // cache as it was, apart from its start (the older start is the stricter).
-void record(ListingCache& cache, Walker& walker, int64_t start, uint64_t mount) {
+void record(ListingCache& cache, Walker& walker, size_t known, int64_t start, uint64_t mount) {
     bool complete = walker.rootError == 0 && walker.result.unreadable.empty();
-    bool same = complete && cache.mount == mount && walker.reused == walker.seen.size() &&
-                walker.seen.size() == cache.folders.size();
+    bool same = complete && cache.mount == mount && walker.reused == walker.seen.size() && walker.seen.size() == known;
     cache.changed = cache.changed || !same;
     cache.folders = complete ? std::move(walker.seen) : decltype(walker.seen){};
     if (!same) cache.walkStartNs = start;
@@ -237,10 +237,12 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
         cache->changed = cache->changed || !cache->folders.empty();
         cache->folders.clear();
     }
+    // The walk moves the folders it trusts out of the cache as it goes.
+    size_t known = cache ? cache->folders.size() : 0;
     Walker walker(fd, now, staleAfter, local ? cache : nullptr, rules);
     walker.walkRoot();
     ::close(fd);
-    if (local) record(*cache, walker, start, mount);
+    if (local) record(*cache, walker, known, start, mount);
     // An incomplete listing of the root would make everything after the
     // failure look deleted.
     if (walker.rootError != 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(walker.rootError));

@@ -10,11 +10,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 
 #include "app/Application.h"
 #include "app/Modes.h"
 #include "common/Files.h"
 #include "common/Log.h"
+#include "platform/qt/SystemPasteboard.h"
 #include "service/Brindle.h"
 #include "ui/QtMainLoop.h"
 #include "ui/SettingsWindow.h"
@@ -118,6 +120,11 @@ int settingsSnapshot(const std::vector<std::string>& args) {
 
 void install() {
     Modes::installDesktop(run, settingsSnapshot);
+    Modes::installSystemPasteboard([]() -> std::unique_ptr<Pasteboard> {
+        auto system = std::make_unique<SystemPasteboard>();
+        if (!system->unavailable().empty()) std::cerr << system->unavailable() << std::endl;
+        return system;
+    });
 }
 
 }  // namespace brindle::ui::TrayApplication

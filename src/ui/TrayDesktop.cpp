@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QUrl>
+#include <optional>
 
 #include "app/Application.h"
+#include "common/Files.h"
 #include "common/Text.h"
 #include "platform/qt/SystemPasteboard.h"
 #include "ui/AutostartEntry.h"
@@ -117,7 +119,10 @@ bool TrayDesktop::opensAtLogin() {
 }
 
 void TrayDesktop::setOpensAtLogin(bool on) {
-    AutostartEntry::setEnabled(on, QApplication::applicationFilePath().toStdString());
+    // The program the user starts (`brindle`), which hands over to this one.
+    std::optional<std::string> launcher = Files::env("BRINDLE_LAUNCHER");
+    AutostartEntry::setEnabled(
+        on, launcher && !launcher->empty() ? *launcher : QApplication::applicationFilePath().toStdString());
 }
 
 int TrayDesktop::registerHotKey() {

@@ -4,10 +4,6 @@
 #include "platform/NamedPasteboard.h"
 #include "service/Brindle.h"
 
-#ifdef BRINDLE_HAVE_QT
-#include "platform/qt/SystemPasteboard.h"
-#endif
-
 #include <iostream>
 #include <memory>
 
@@ -22,23 +18,24 @@ public:
     std::optional<std::string> data(const std::string&) override { return std::nullopt; }
 };
 
+PasteboardOpener systemPasteboard = nullptr;
+
 // The pasteboard BRINDLE_TEST_PASTEBOARD names, else the system clipboard.
 // When the system clipboard cannot be read, says why on standard error; it
 // then reads as empty.
 std::unique_ptr<Pasteboard> openPasteboard() {
     if (std::optional<std::string> named = Files::env("BRINDLE_TEST_PASTEBOARD"); named && !named->empty())
         return std::make_unique<NamedPasteboard>(*named);
-#ifdef BRINDLE_HAVE_QT
-    auto system = std::make_unique<SystemPasteboard>();
-    if (!system->unavailable().empty()) std::cerr << system->unavailable() << std::endl;
-    return system;
-#else
+    if (systemPasteboard) return systemPasteboard();
     std::cerr << "This build of Brindle can't read the system clipboard." << std::endl;
     return std::make_unique<NoSystemPasteboard>();
-#endif
 }
 
 }  // namespace
+
+void installSystemPasteboard(PasteboardOpener open) {
+    systemPasteboard = open;
+}
 
 int morselClipboard(const Args&) {
     std::optional<Brindle::Account> account = Brindle::account();
