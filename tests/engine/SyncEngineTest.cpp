@@ -27,13 +27,11 @@ protected:
     void SetUp() override {
         Keychain::forgetCache();
         server.start();
-        fs::create_directories(remotes);
-        env.set("BRINDLE_TEST_ACCOUNT", account());
+        env.set("BRINDLE_TEST_ACCOUNT", json{{"server", server.url()}, {"device_token", "device-1"}}.dump());
         env.set("BRINDLE_GITHUB_API_URL", server.url());
     }
     void TearDown() override { Keychain::forgetCache(); }
 
-    std::string account() const { return json{{"server", server.url()}, {"device_token", "device-1"}}.dump(); }
     fs::path bare(const std::string& repo) {
         fs::path path = remotes / (repo + ".git");
         fs::create_directories(path);
@@ -52,7 +50,9 @@ protected:
         return engine;
     }
     std::vector<json> reports() { return server.brindle().reports(); }
-    static std::string failureText(const SyncResult& result) { return result.description(); }
+    std::string files(const fs::path& repo) {
+        return test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"});
+    }
     template <typename Failure>
     static std::optional<Failure> failureAs(const SyncResult& result) {
         try {
@@ -79,7 +79,7 @@ TEST_F(SyncEngineTest, AccountPassPushesTheFolderAndReportsOpeningAndClosing) {
     auto engine = makeEngine();
     SyncResult result = engine->syncOnce();
     ASSERT_TRUE(result.succeeded()) << result.description();
-    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "notes.md\nsub/list.txt\n");
+    EXPECT_EQ(files(repo), "notes.md\nsub/list.txt\n");
     EXPECT_EQ(engine->storeNames(), std::vector<std::string>{"GitHub"});
     EXPECT_EQ(engine->larderWebURL(), "https://github.com/demo/Larder");
 
@@ -92,26 +92,9 @@ TEST_F(SyncEngineTest, AccountPassPushesTheFolderAndReportsOpeningAndClosing) {
     EXPECT_TRUE(pauses.empty());  // one store never sweeps twice
 }
 
-TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderWithoutReports) {
-    env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
-    fs::path repo = bare("octo/Larder");
-    Keychain::setToken("ghp-dev-token");
-    test::writeFile(folder / "todo.txt", "x");
-    auto engine = makeEngine();
-    SyncResult result = engine->syncOnce();
-    ASSERT_TRUE(result.succeeded()) << result.description();
-    EXPECT_EQ(server.github().creations().size(), 1u);
-    EXPECT_EQ(server.github().creations()[0]["name"], "Larder");
-    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "todo.txt\n");
-    EXPECT_EQ(engine->larderWebURL(), "https://github.com/octo/Larder");
-    EXPECT_TRUE(server.requestsTo("/api/v1/sync/report").empty());
-    EXPECT_TRUE(server.requestsTo("/api/v1/config").empty());
-
-    Keychain::setToken("");  // an empty token counts as none
-    EXPECT_TRUE(failureAs<NeedsSignIn>(engine->syncOnce()));
-}
-
-TEST_F(SyncEngineTest, GitHubErrorDropsTheCachedSyncer) {
+// With a token of the user's own: the owner's Larder, no reports; the
+// syncer and owner stay cached until a GitHub error or a new account.
+TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderAndAGitHubErrorDropsTheCachedSyncer) {
     env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
     fs::path repo = bare("octo/Larder");
     Keychain::setToken("ghp-dev-token");
@@ -119,27 +102,30 @@ TEST_F(SyncEngineTest, GitHubErrorDropsTheCachedSyncer) {
     auto engine = makeEngine();
     ASSERT_TRUE(engine->syncOnce().succeeded());
     ASSERT_TRUE(engine->syncOnce().succeeded());
-    EXPECT_EQ(server.requestsTo("/user").size(), 1u);  // the syncer and owner are cached
+    EXPECT_EQ(server.github().creations().at(0)["name"], "Larder");
+    EXPECT_EQ(files(repo), "a.txt\n");
+    EXPECT_EQ(engine->larderWebURL(), "https://github.com/octo/Larder");
+    EXPECT_TRUE(server.requestsTo("/api/v1/sync/report").empty());
+    EXPECT_TRUE(server.requestsTo("/api/v1/config").empty());
+    EXPECT_EQ(server.requestsTo("/user").size(), 1u);
 
-    // The remote refuses every push: the syncer gives up with a GitHubError.
-    test::writeFile(repo / "hooks" / "pre-receive", "#!/bin/sh\nexit 1\n");
+    test::writeFile(repo / "hooks" / "pre-receive", "#!/bin/sh\nexit 1\n");  // the remote refuses every push
     fs::permissions(repo / "hooks" / "pre-receive", fs::perms::owner_all);
     test::writeFile(folder / "b.txt", "2");
-    SyncResult refused = engine->syncOnce();
-    EXPECT_EQ(failureText(refused), "Could not push after several attempts; will retry.");
-
+    EXPECT_EQ(engine->syncOnce().description(), "Could not push after several attempts; will retry.");
     fs::remove(repo / "hooks" / "pre-receive");
     ASSERT_TRUE(engine->syncOnce().succeeded());
     EXPECT_EQ(server.requestsTo("/user").size(), 2u);  // looked the owner up again
-    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "a.txt\nb.txt\n");
-
-    // Signing in or setting a token resets the account: the next pass starts afresh.
-    engine->resetAccount();
+    EXPECT_EQ(files(repo), "a.txt\nb.txt\n");
+    engine->resetAccount();  // signing in or setting a token starts afresh
     ASSERT_TRUE(engine->syncOnceExclusive().succeeded());
     EXPECT_EQ(server.requestsTo("/user").size(), 3u);
+
+    Keychain::setToken("");  // an empty token counts as none
+    EXPECT_TRUE(failureAs<NeedsSignIn>(engine->syncOnce()));
 }
 
-TEST_F(SyncEngineTest, ServiceFailuresEndThePassWithTheirOwnMeaning) {
+TEST_F(SyncEngineTest, ServiceFailuresEndThePassWithTheirOwnMeaningAndAreReported) {
     auto engine = makeEngine();
     server.brindle().setStores({});
     server.brindle().setGitHubRepo(std::nullopt);
@@ -159,15 +145,15 @@ TEST_F(SyncEngineTest, ServiceFailuresEndThePassWithTheirOwnMeaning) {
     failure = failureAs<Brindle::Failure>(engine->syncOnce());
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->problem(), Brindle::Problem::signedOut);
-}
 
-TEST_F(SyncEngineTest, ADisabledLarderFailsTheGitHubRunAndReportsItsError) {
-    bare("demo/Larder");
+    // A disabled Larder fails the GitHub run, which reports the error.
+    server.brindle().setAcceptAnyToken(true);
+    server.brindle().setStores({"github"});
+    server.brindle().setGitHubRepo("demo/Larder");
     server.brindle().setLarderDisabled(true);
-    auto engine = makeEngine();
-    SyncResult result = engine->syncOnce();
+    bare("demo/Larder");
     std::string text = "Syncing is turned off for your account. Turn it on at " + server.url() + "/dashboard";
-    EXPECT_EQ(failureText(result), text);
+    EXPECT_EQ(engine->syncOnce().description(), text);
     auto sent = reports();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1]["status"], json::array({{{"store", "GitHub"}, {"state", "error"}, {"detail", text}}}));

@@ -168,31 +168,23 @@ TEST_F(SyncSchedulingTest, OutcomesArePublishedAsTheMenuShowsThem) {
     passes.result = SyncResult{{"big.mov"}, nullptr};
     passNow();
     ASSERT_EQ(published.size(), 2u);
-    EXPECT_EQ(published[0].first.kind, Kind::syncing);
-    EXPECT_TRUE(published[0].second.empty());
+    EXPECT_EQ(published[0], (std::pair{EngineState::syncing(), std::vector<std::string>{}}));
     EXPECT_EQ(published[1].first.kind, Kind::synced);
     EXPECT_EQ(published[1].second, std::vector<std::string>{"big.mov"});
-
-    passes.result = SyncResult{{}, std::make_exception_ptr(Brindle::Failure::signedOut())};
+    const std::pair<std::exception_ptr, EngineState> failures[] = {
+        {std::make_exception_ptr(Brindle::Failure::signedOut()), EngineState::needsSignIn()},
+        {std::make_exception_ptr(Brindle::Failure(Brindle::Problem::noStore, "connect")), EngineState::needsStore()},
+        {std::make_exception_ptr(NeedsSignIn()), EngineState::needsSignIn()},
+        {std::make_exception_ptr(Error("git push failed: denied")), EngineState::error("git push failed: denied")},
+    };
+    for (const auto& [failure, state] : failures) {
+        passes.result = SyncResult{{}, failure};
+        passNow();
+        EXPECT_EQ(published.back().first, state);
+    }
+    engine->setPassRunner({});  // the real pass: without account or token, it needs a sign-in
     passNow();
-    EXPECT_EQ(published.back().first, EngineState::needsSignIn());
-    passes.result = SyncResult{{}, std::make_exception_ptr(Brindle::Failure(Brindle::Problem::noStore, "connect"))};
-    passNow();
-    EXPECT_EQ(published.back().first, EngineState::needsStore());
-    passes.result = SyncResult{{}, std::make_exception_ptr(NeedsSignIn())};
-    passNow();
-    EXPECT_EQ(published.back().first, EngineState::needsSignIn());
-    passes.result = SyncResult{{}, std::make_exception_ptr(Error("git push failed: denied"))};
-    passNow();
-    EXPECT_EQ(published.back().first, EngineState::error("git push failed: denied"));
-}
-
-TEST_F(SyncSchedulingTest, WithoutAccountOrTokenEveryPassNeedsSignIn) {
-    engine->setPassRunner({});  // the real pass
-    passNow();
-    ASSERT_EQ(published.size(), 2u);
-    EXPECT_EQ(published[1].first, EngineState::needsSignIn());
-    EXPECT_TRUE(published[1].second.empty());
+    EXPECT_EQ(published.back(), (std::pair{EngineState::needsSignIn(), std::vector<std::string>{}}));
 }
 
 TEST_F(SyncSchedulingTest, ReleasingTheEngineCancelsItsPendingRequest) {
