@@ -12,25 +12,19 @@ protected:
         std::filesystem::create_directories(path);
         return path;
     }
+    std::string said(const std::string& message) { return desktop.last(message)->alert.informative; }
 };
 
-TEST_F(ApplicationDialogsTest, AddingADriveSignedOutAsksToSignInFirst) {
-    volume("KINGSTON");
-    launch();
-    app->addDrive();
-    settle();
-    EXPECT_EQ(desktop.messages(), (std::vector<std::string>{"Welcome to Brindle", "Sign in first"}));
-    EXPECT_TRUE(service().drives().empty());
-}
-
-TEST_F(ApplicationDialogsTest, ADriveAlreadyAddedIsNotOffered) {
+TEST_F(ApplicationDialogsTest, ADriveIsOfferedOnlySignedInAndNotYetAdded) {
     DriveMarker::write(volume("KINGSTON"), "aaaaaaaa-0000-4000-8000-000000000001");
-    service().setDrives({{"aaaaaaaa-0000-4000-8000-000000000001", "KINGSTON"}});
-    signIn();
     launch();
     app->addDrive();
     settle();
-    EXPECT_EQ(desktop.messages(), std::vector<std::string>{"No drive found"});
+    signIn();
+    service().setDrives({{"aaaaaaaa-0000-4000-8000-000000000001", "KINGSTON"}});
+    app->addDrive();
+    settle();
+    EXPECT_EQ(desktop.messages(), (std::vector<std::string>{"Welcome to Brindle", "Sign in first", "No drive found"}));
 }
 
 TEST_F(ApplicationDialogsTest, AClearedNameRegistersTheVolumeNameAndASyncFollowsTheAlert) {
@@ -47,33 +41,30 @@ TEST_F(ApplicationDialogsTest, AClearedNameRegistersTheVolumeNameAndASyncFollows
     EXPECT_EQ(ask->alert.fields.at(1).value, "KINGSTON");
     ASSERT_EQ(service().drives().size(), 1u);
     EXPECT_EQ(service().drives()[0].second, "KINGSTON");
-    EXPECT_EQ(desktop.last("Drive added")->alert.informative.rfind("\"KINGSTON\" is part of your Larder now.", 0), 0u);
+    EXPECT_TRUE(said("Drive added").starts_with("\"KINGSTON\" is part of your Larder now."));
     EXPECT_EQ(passes, 1);  // the sync waits for the alert to be dismissed
-
     desktop.answerOpen("Drive added", 0);
     EXPECT_TRUE(passesReach(2));
 }
 
 TEST_F(ApplicationDialogsTest, ADriveWithFilesAsksFirstAndCancellingAddsNothing) {
-    std::filesystem::path first = volume("A-EMPTY");
-    std::filesystem::path second = volume("B-FULL");
-    for (int i = 0; i < 12; ++i) test::writeFile(second / "Larder" / ("f" + std::to_string(i)), "x");
+    std::filesystem::path empty = volume("A-EMPTY");
+    for (int i = 0; i < 12; ++i) test::writeFile(volume("B-FULL") / "Larder" / ("f" + std::to_string(i)), "x");
     signIn();
     launch();
     desktop.script("Add a USB Drive", 0, {"B-FULL", "Travel"}, 1);
     desktop.script("This drive already has a Larder", 1);
     app->addDrive();
     settle();
-    EXPECT_EQ(desktop.last("This drive already has a Larder")->alert.informative,
+    EXPECT_EQ(said("This drive already has a Larder"),
               "Its \"Larder\" folder holds 12 file(s). They will be merged with your Larder, and nothing is deleted.");
     EXPECT_TRUE(service().drives().empty());
-
     desktop.script("Add a USB Drive", 0, {"A-EMPTY", "Travel"}, 0);
     app->addDrive();
     settle();
     EXPECT_EQ(desktop.messages().back(), "Drive added");
     EXPECT_EQ(service().drives().at(0).second, "Travel");
-    EXPECT_TRUE(DriveMarker::read(first));
+    EXPECT_TRUE(DriveMarker::read(empty));
 }
 
 TEST_F(ApplicationDialogsTest, ALoftCheckoutWhoseFilesAllExistReportsNothingCopied) {
@@ -85,15 +76,12 @@ TEST_F(ApplicationDialogsTest, ALoftCheckoutWhoseFilesAllExistReportsNothingCopi
     app->importLoft();
     settle();
     EXPECT_EQ(desktop.choosers.at(0).start, home.path() / "Documents" / "GitHub" / "loft");
-    EXPECT_EQ(desktop.last("Loft imported")->alert.informative,
-              "0 file(s) copied into your Larder folder. They'll sync to GitHub shortly.");
+    EXPECT_EQ(said("Loft imported"), "0 file(s) copied into your Larder folder. They'll sync to GitHub shortly.");
     EXPECT_EQ(test::readFile(folder() / "Meetings" / "standup.md"), "mine");
-
     desktop.scriptChooser({home.path()});
     app->importLoft();
     settle();
-    EXPECT_EQ(desktop.last("Import failed")->alert.informative,
-              "That folder doesn't look like a loft checkout (no meetings folder).");
+    EXPECT_EQ(said("Import failed"), "That folder doesn't look like a loft checkout (no meetings folder).");
 }
 
 }  // namespace

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <memory>
 #include <thread>
 
 #include "app/Application.h"
@@ -14,6 +11,7 @@
 #include "service/Brindle.h"
 #include "service/Keychain.h"
 #include "service/Secrets.h"
+#include "support/ScopedEnv.h"
 #include "support/ScriptedDesktop.h"
 #include "support/TempDir.h"
 #include "support/TestMainLoop.h"
@@ -25,20 +23,14 @@ namespace brindle::test {
 class ApplicationFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::unsetenv("BRINDLE_TEST_ACCOUNT");
-        ::unsetenv("BRINDLE_TEST_AUTOSIGNIN");
-        Secrets::forgetCache();
-        Keychain::forgetCache();
+        TearDown();
         server.start();
         service().setAcceptAnyToken(true);
-        ::setenv("BRINDLE_URL", server.url().c_str(), 1);
-        ::setenv("LARDER_VOLUMES", (home.path() / "volumes").c_str(), 1);
+        env.set("BRINDLE_URL", server.url());
+        env.set("LARDER_VOLUMES", (home.path() / "volumes").string());
     }
     void TearDown() override {
         app.reset();
-        ::unsetenv("BRINDLE_URL");
-        ::unsetenv("LARDER_VOLUMES");
-        ::unsetenv("BRINDLE_TEST_AUTOSIGNIN");
         Secrets::forgetCache();
         Keychain::forgetCache();
     }
@@ -104,6 +96,7 @@ protected:
     }
 
     IsolatedHome home;
+    ScopedEnv env{{{"BRINDLE_TEST_ACCOUNT", std::nullopt}, {"BRINDLE_TEST_AUTOSIGNIN", std::nullopt}}};
     devserver::DevServer server;
     TestMainLoop loop;
     ScriptedDesktop desktop{loop, home.path() / "pasteboard"};

@@ -3,6 +3,8 @@
 // suites; these cases show that the program wires them up.
 #include <nlohmann/json.hpp>
 
+#include <fstream>
+
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "devserver/DropboxService.h"
@@ -87,9 +89,20 @@ protected:
         return signedIn(more);
     }
 
+    // GitHub (a bare repository), Dropbox and a plugged drive "Stick", with a
+    // second drive registered but absent.
+    void threeStores() {
+        server.brindle().setStores({"github", "dropbox"});
+        server.brindle().setDrives({{kStick, "Stick"}, {"5a1d0c4e-0000-4000-8000-0000000000b2", "Travel"}});
+        bareRepository("github/demo/Larder.git");
+        fs::create_directories(drive);
+        DriveMarker::write(temp / "volumes/STICK", kStick);
+    }
+
     IsolatedHome home;
     TempDir temp;
     fs::path folder = temp / "Larder";
+    fs::path drive = temp / "volumes/STICK/Larder";
     devserver::DevServer server;
     const Env gitEnv{{"GIT_CONFIG_NOSYSTEM", "1"}};
 };
@@ -122,14 +135,8 @@ TEST_F(ModesTest, SyncOnceFolderPushesQuietlyWhileAnotherPassWaitsItsTurn) {
     EXPECT_EQ(filesInRepository(temp / "remote.git").size(), 50u);
 }
 
-// GitHub (a bare repository), Dropbox and a plugged drive, with a second
-// drive registered but absent.
 TEST_F(ModesTest, SyncOnceBringsEveryStoreOfTheAccountToTheSameFiles) {
-    server.brindle().setStores({"github", "dropbox"});
-    server.brindle().setDrives({{kStick, "Stick"}, {"5a1d0c4e-0000-4000-8000-0000000000b2", "Travel"}});
-    bareRepository("github/demo/Larder.git");
-    fs::create_directories(temp / "volumes/STICK/Larder");
-    DriveMarker::write(temp / "volumes/STICK", kStick);
+    threeStores();
     writeOld(folder / "Notes/Plan.md", "# Plan\n");
     writeOld(folder / "Grüße.txt", "hallo\n");
     writeOld(folder / "photo.bin", std::string(70000, 'p'));
@@ -137,7 +144,7 @@ TEST_F(ModesTest, SyncOnceBringsEveryStoreOfTheAccountToTheSameFiles) {
         EXPECT_EQ(filesIn(folder), expected);
         EXPECT_EQ(filesInRepository(temp / "github/demo/Larder.git"), expected);
         EXPECT_EQ(filesIn(server.dropbox().folder()), expected);
-        EXPECT_EQ(filesIn(temp / "volumes/STICK/Larder"), expected);
+        EXPECT_EQ(filesIn(drive), expected);
     };
 
     Files files = filesIn(folder);
@@ -199,8 +206,23 @@ TEST_F(ModesTest, BrindleLoginShowsTheCodeFirstAndLogoutRevokes) {
     ProgramResult denied = runBrindle({"--brindle-login", "Test box"}, env);
     EXPECT_EQ(denied.status, 1);
     EXPECT_THAT(denied.out, EndsWith("\nDENIED\n"));
-    server.brindle().scriptPolls({"server_error"});
-    expectError(runBrindle({"--brindle-login", "Test box"}, env), "Brindle sign-in failed (server_error).");
+
+    // Texts from the service reach the output only as harmless single lines.
+    server.brindle().setGitHubRepo("demo/Larder\nREPO none");
+    server.brindle().scriptPolls({"approve"});
+    EXPECT_THAT(runBrindle({"--brindle-login", "Test box"}, env).out,
+                EndsWith("SIGNED_IN\nREPO demo/Larder REPO none\n"));
+    json code{{"device_code", "d1"},
+              {"user_code", "AB\nSIGNED_IN"},
+              {"verification_uri", "http://x/device"},
+              {"verification_uri_complete", "http://x/device?code=AB"},
+              {"interval", 1}};
+    server.injectFault("/api/v1/device/code", {devserver::Fault::Kind::Status, 200, code.dump(), {}});
+    server.injectFault("/api/v1/device/token",
+                       {devserver::Fault::Kind::Status, 400, R"({"error": "denied\nSIGNED_IN\u001b[2J"})", {}});
+    ProgramResult hostile = runBrindle({"--brindle-login", "Test box"}, env);
+    EXPECT_EQ(hostile.out, "CODE AB SIGNED_IN\n");
+    expectError(hostile, "Brindle sign-in failed (denied SIGNED_IN\uFFFD[2J).");
 }
 
 // Two Google accounts, one person in both.
@@ -329,6 +351,56 @@ TEST_F(ModesTest, SharedFolderCheckOffersAgainWhatItCouldNotShare) {
     ProgramResult retried = runBrindle({"--shared-folder-check"}, env, 60);
     EXPECT_EQ(retried.status, 0) << retried.err;
     EXPECT_EQ(retried.out, "SHARED Shared/b.txt\nSHARED Shared/c.txt\n");
+}
+
+// Changes of every kind pending on three stores: each action is listed once,
+// and nothing anywhere changes.
+TEST_F(ModesTest, PreviewListsEveryPendingActionOnceAndChangesNothing) {
+    threeStores();
+    server.brindle().setDrives({{kStick, "Stick"}});
+    for (auto name : {"edited.md", "gone-here.md", "gone-db.md", "gone-stick.md", "both.md"})
+        writeOld(folder / name, "old");
+    ASSERT_EQ(runBrindle({"--sync-once"}, larder(gitEnv)).status, 0);
+    writeOld(folder / "new.md", "new");
+    writeOld(folder / "edited.md", "edited here");
+    fs::remove(folder / "gone-here.md");
+    server.dropbox().deleteFile("gone-db.md");
+    server.dropbox().writeFile("from-db.md", "db");
+    fs::remove(drive / "gone-stick.md");
+    writeOld(folder / "both.md", "here");
+    writeOld(drive / "both.md", "on the stick");
+    std::ofstream(folder / "huge.bin").seekp(100 * 1048576LL).put('x');  // over Dropbox's limit, sparse
+    fs::last_write_time(folder / "huge.bin", fs::file_time_type::clock::now() - std::chrono::seconds(30));
+    auto everything = [&] {  // with modification times
+        Files files;
+        for (const auto& entry : fs::recursive_directory_iterator(temp.path()))
+            files[entry.path().string()] = std::to_string(entry.last_write_time().time_since_epoch().count()) +
+                                           (entry.is_regular_file() ? readFile(entry.path()) : "/");
+        return files;
+    };
+    Files before = everything();
+    size_t requestsBefore = server.requests().size();
+
+    ProgramResult preview = runBrindle({"--preview"}, larder(gitEnv));
+    ASSERT_EQ(preview.status, 0) << preview.err;
+    EXPECT_EQ(preview.out,
+              "Dropbox: delete here gone-db.md\nDropbox: delete in Dropbox gone-here.md\nDropbox: download from-db.md\n"
+              "Dropbox: skip: too big huge.bin\nDropbox: upload both.md\nDropbox: upload edited.md\n"
+              "Dropbox: upload new.md\nGitHub: delete in GitHub gone-here.md\nGitHub: skip: too big huge.bin\n"
+              "GitHub: upload both.md\nGitHub: upload edited.md\nGitHub: upload new.md\n"
+              "Stick: conflict copy both.md\nStick: delete here gone-stick.md\nStick: delete in Stick gone-here.md\n"
+              "Stick: upload edited.md\nStick: upload huge.bin\nStick: upload new.md\n"
+              "Dropbox: 7 action(s)\nGitHub: 5 action(s)\nStick: 6 action(s)\n");
+    EXPECT_EQ(everything(), before);
+    std::vector<devserver::Recorded> requests = server.requests();
+    for (size_t at = requestsBefore; at < requests.size(); ++at) {
+        const std::string& path = requests[at].path;
+        EXPECT_TRUE(path.starts_with("/2/files/list_folder") || path == "/api/v1/config" ||
+                    path == "/api/v1/github/token" || path == "/api/v1/larder/token" ||
+                    (path == "/api/v1/drives" && requests[at].method == "GET"))
+            << requests[at].method << " " << path;
+    }
+    EXPECT_EQ(runBrindle({"--preview"}, larder(gitEnv)).out, preview.out) << "stable from run to run";
 }
 
 TEST_F(ModesTest, DriveAddMarksTheDriveAndRegistersItOnce) {
