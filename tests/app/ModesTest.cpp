@@ -86,6 +86,7 @@ protected:
         more["LARDER_STATE_DIR"] = (temp / "state").string();
         more["LARDER_GITHUB_BASE"] = "file://" + (temp / "github").string();
         more["LARDER_VOLUMES"] = (temp / "volumes").string();
+        more.insert(gitEnv.begin(), gitEnv.end());
         return signedIn(more);
     }
 
@@ -148,7 +149,7 @@ TEST_F(ModesTest, SyncOnceBringsEveryStoreOfTheAccountToTheSameFiles) {
     };
 
     Files files = filesIn(folder);
-    ProgramResult first = runBrindle({"--sync-once"}, larder(gitEnv));
+    ProgramResult first = runBrindle({"--sync-once"}, larder());
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(first.out, "Up to date.\n");
     expectEveryStoreHolds(files);
@@ -160,13 +161,13 @@ TEST_F(ModesTest, SyncOnceBringsEveryStoreOfTheAccountToTheSameFiles) {
     // Another computer changes the Dropbox folder between passes.
     server.dropbox().writeFile("Notes/Plan.md", files["Notes/Plan.md"] = "# Plan\n\nedited through Dropbox\n");
     server.dropbox().writeFile("Shopping.txt", files["Shopping.txt"] = "bread\n");
-    ASSERT_EQ(runBrindle({"--sync-once"}, larder(gitEnv)).status, 0);
+    ASSERT_EQ(runBrindle({"--sync-once"}, larder()).status, 0);
     expectEveryStoreHolds(files);
 
     server.brindle().setStores({});
     server.brindle().setDrives({});
     server.brindle().setGitHubRepo(std::nullopt);
-    expectError(runBrindle({"--sync-once"}, larder(gitEnv)),
+    expectError(runBrindle({"--sync-once"}, larder()),
                 "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + server.url() + "/connections");
 }
 
@@ -313,42 +314,34 @@ TEST_F(ModesTest, ShareCopiesAnOutsideFileSyncsItAndShares) {
     EXPECT_EQ(server.brindle().shares().size(), 1u);
 }
 
-TEST_F(ModesTest, SharedFolderCheckOffersFilesAddedAfterItsFirstLook) {
+// Files added after the first look are offered; given a share that the
+// service refuses part-way, the files not shared are offered again.
+TEST_F(ModesTest, SharedFolderCheckOffersNewFilesAndAgainWhatItCouldNotShare) {
     auto addShared = [&](const std::string& name) { writeOld(folder / "Shared" / name, "content"); };
+    auto check = [&](const Env& env) { return runBrindle({"--shared-folder-check"}, env, 60); };
     bareRepository("github/demo/Larder.git");
     Env env = larder();
     addShared("old.txt");
-    ProgramResult first = runBrindle({"--shared-folder-check"}, env, 60);
+    ProgramResult first = check(env);
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(first.out, "");
     addShared("new.txt");
-    ProgramResult second = runBrindle({"--shared-folder-check"}, env, 60);
-    EXPECT_EQ(second.out, "NEW Shared/new.txt\n") << second.err;
+    EXPECT_EQ(check(env).out, "NEW Shared/new.txt\n");
 
     env["BRINDLE_SHARE_ANSWER"] = " ; ";
-    expectError(runBrindle({"--shared-folder-check"}, env, 60), "BRINDLE_SHARE_ANSWER holds no e-mail address.");
+    expectError(check(env), "BRINDLE_SHARE_ANSWER holds no e-mail address.");
     addShared("later.txt");  // files listed once stay offered; only this one is new
     env["BRINDLE_SHARE_ANSWER"] = "C@x.org";
-    EXPECT_EQ(runBrindle({"--shared-folder-check"}, env, 60).out, "SHARED Shared/later.txt\n");
+    EXPECT_EQ(check(env).out, "SHARED Shared/later.txt\n");
     EXPECT_EQ(server.brindle().shares().at(0)["emails"], json({"c@x.org"}));
-}
 
-// Given a share that the service refuses part-way, then the files not shared
-// are offered again on the next check.
-TEST_F(ModesTest, SharedFolderCheckOffersAgainWhatItCouldNotShare) {
-    bareRepository("github/demo/Larder.git");
-    Env env = larder();
-    runBrindle({"--shared-folder-check"}, env, 60);
-    for (const char* name : {"a.txt", "b.txt", "c.txt"}) writeOld(folder / "Shared" / name, "content");
-    devserver::Fault refused;
-    refused.status = 503;
-    server.injectEvery("/api/v1/shares", 2, {refused});
-    env["BRINDLE_SHARE_ANSWER"] = "ann@x.org";
-    ProgramResult failed = runBrindle({"--shared-folder-check"}, env, 60);
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) addShared(name);
+    server.injectEvery("/api/v1/shares", 2, {devserver::Fault{devserver::Fault::Kind::Status, 503, "", {}}});
+    ProgramResult failed = check(env);
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.out, "SHARED Shared/a.txt\n");
     server.clearFaults();
-    ProgramResult retried = runBrindle({"--shared-folder-check"}, env, 60);
+    ProgramResult retried = check(env);
     EXPECT_EQ(retried.status, 0) << retried.err;
     EXPECT_EQ(retried.out, "SHARED Shared/b.txt\nSHARED Shared/c.txt\n");
 }
@@ -360,7 +353,7 @@ TEST_F(ModesTest, PreviewListsEveryPendingActionOnceAndChangesNothing) {
     server.brindle().setDrives({{kStick, "Stick"}});
     for (auto name : {"edited.md", "gone-here.md", "gone-db.md", "gone-stick.md", "both.md"})
         writeOld(folder / name, "old");
-    ASSERT_EQ(runBrindle({"--sync-once"}, larder(gitEnv)).status, 0);
+    ASSERT_EQ(runBrindle({"--sync-once"}, larder()).status, 0);
     writeOld(folder / "new.md", "new");
     writeOld(folder / "edited.md", "edited here");
     fs::remove(folder / "gone-here.md");
@@ -381,7 +374,7 @@ TEST_F(ModesTest, PreviewListsEveryPendingActionOnceAndChangesNothing) {
     Files before = everything();
     size_t requestsBefore = server.requests().size();
 
-    ProgramResult preview = runBrindle({"--preview"}, larder(gitEnv));
+    ProgramResult preview = runBrindle({"--preview"}, larder());
     ASSERT_EQ(preview.status, 0) << preview.err;
     EXPECT_EQ(preview.out,
               "Dropbox: delete here gone-db.md\nDropbox: delete in Dropbox gone-here.md\nDropbox: download from-db.md\n"
@@ -400,7 +393,7 @@ TEST_F(ModesTest, PreviewListsEveryPendingActionOnceAndChangesNothing) {
                     (path == "/api/v1/drives" && requests[at].method == "GET"))
             << requests[at].method << " " << path;
     }
-    EXPECT_EQ(runBrindle({"--preview"}, larder(gitEnv)).out, preview.out) << "stable from run to run";
+    EXPECT_EQ(runBrindle({"--preview"}, larder()).out, preview.out) << "stable from run to run";
 }
 
 TEST_F(ModesTest, DriveAddMarksTheDriveAndRegistersItOnce) {

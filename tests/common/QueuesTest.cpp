@@ -5,7 +5,6 @@
 
 #include "common/RunLoop.h"
 #include "common/SerialQueue.h"
-#include "support/TestMainLoop.h"
 
 using namespace brindle;
 
@@ -38,14 +37,4 @@ TEST(RunLoop, TimersFireInOrderAndCancelledOnesDoNot) {
     loop.cancel(cancelled);
     loop.run();
     EXPECT_EQ(fired, (std::vector<int>{1, 2}));
-}
-
-TEST(TestMainLoop, AdvanceRunsDueTimersOnVirtualTime) {
-    test::TestMainLoop loop;
-    std::vector<double> times;
-    double start = loop.now();
-    loop.every(10, [&] { times.push_back(loop.now() - start); });
-    loop.after(15, [&] { loop.post([&] { times.push_back(-1); }); });
-    loop.advance(35);
-    EXPECT_EQ(times, (std::vector<double>{10, -1, 20, 30}));
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/Fingerprint.h"
-#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace brindle {
@@ -11,23 +10,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(EngineConfigTest, EnvironmentOverridesEachSettingAndTheComputerNameIsThePrettyOne) {
-    test::IsolatedHome home;
-    test::ScopedEnv set({{"LARDER_FOLDER", "/tmp/elsewhere/Larder"},
-                         {"LARDER_STATE_DIR", "/tmp/elsewhere/state"},
-                         {"BRINDLE_PROGRESS_SECONDS", "0.25"}});
-    EngineConfig config = EngineConfig::fromEnvironment();
-    EXPECT_EQ(config.folder, "/tmp/elsewhere/Larder");
-    EXPECT_EQ(config.stateDir, "/tmp/elsewhere/state");
-    EXPECT_EQ(config.progressSeconds, 0.25);
+TEST(EngineConfigTest, UnreadableProgressSecondsAreFiveAndTheComputerNameIsThePrettyOne) {
+    test::TempDir home;
     for (const char* unreadable : {"soon", "3x", "-1"}) EXPECT_EQ(progressSecondsFrom(unreadable), 5.0);
-
-    test::writeFile(home.path() / "machine-info", "CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ada's \\\"Laptop\\\"\"\n");
-    EXPECT_EQ(computerName(home.path() / "machine-info"), "Ada's \"Laptop\"");
-    test::writeFile(home.path() / "empty-name", "PRETTY_HOSTNAME=\n");
-    std::string host = computerName(home.path() / "missing");
+    EXPECT_EQ(progressSecondsFrom("0.25"), 0.25);
+    test::writeFile(home / "machine-info", "CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ada's \\\"Laptop\\\"\"\n");
+    EXPECT_EQ(computerName(home / "machine-info"), "Ada's \"Laptop\"");
+    test::writeFile(home / "empty-name", "PRETTY_HOSTNAME=\n");
+    std::string host = computerName(home / "missing");
     EXPECT_FALSE(host.empty());
-    EXPECT_EQ(computerName(home.path() / "empty-name"), host);
+    EXPECT_EQ(computerName(home / "empty-name"), host);
 }
 
 TEST(FingerprintTest, ChangesWithEveryKindOfEditButNotBeyondALink) {

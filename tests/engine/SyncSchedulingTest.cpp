@@ -17,41 +17,31 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = EngineState::Kind;
 
-// Stands in for the pass: records when each one starts (virtual time) and can
-// hold a pass until the test lets it go.
-class Passes {
-public:
-    explicit Passes(test::TestMainLoop& loop) : loop_(loop) {}
-
+// Stands in for the pass: records when each one starts (virtual time); while
+// held, passes wait until the test lets them go.
+struct Passes {
     SyncResult run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        starts.push_back(loop_.now());
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return !held_; });
+        std::unique_lock<std::mutex> lock(mutex);
+        starts.push_back(loop.now());
+        changed.wait(lock, [this] { return !held; });
         return result;
     }
-    void hold() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        held_ = true;
-    }
-    void release() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        held_ = false;
-        changed_.notify_all();
+    void hold(bool on) {
+        std::lock_guard<std::mutex> guard(mutex);
+        held = on;
+        changed.notify_all();
     }
     size_t started() {
-        std::lock_guard<std::mutex> guard(mutex_);
+        std::lock_guard<std::mutex> guard(mutex);
         return starts.size();
     }
 
+    test::TestMainLoop& loop;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
     std::vector<double> starts;  // read after the passes of interest started
     SyncResult result;
-
-private:
-    test::TestMainLoop& loop_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool held_ = false;
 };
 
 class SyncSchedulingTest : public ::testing::Test {
@@ -107,7 +97,7 @@ protected:
     std::shared_ptr<SyncEngine> engine;
 };
 
-TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLast) {
+TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLastUnlessTheEngineGoes) {
     for (int i = 0; i < 10; ++i) {
         request(2, false);
         loop.advance(0.1);
@@ -119,6 +109,10 @@ TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLas
     loop.advance(0.1);
     EXPECT_EQ(loop.pendingTimers(), 0u);
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
+    EXPECT_EQ(passes.started(), 1u);
+    request(2, false);
+    engine.reset();  // releasing the engine cancels its pending request
+    loop.advance(5);
     EXPECT_EQ(passes.started(), 1u);
 }
 
@@ -134,7 +128,7 @@ TEST_F(SyncSchedulingTest, UnforcedPassesStartAtLeastSixtySecondsApart) {
 }
 
 TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWaiting) {
-    passes.hold();
+    passes.hold(true);
     request(0, true);
     loop.advance(0.02);
     ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
@@ -144,7 +138,7 @@ TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWait
     request(0, true);  // and again: one is already waiting, nothing more
     loop.advance(0.02);
     EXPECT_EQ(loop.pendingTimers(), 0u);
-    passes.release();
+    passes.hold(false);
     ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
     // Anything still queued would run before this pass on the same queue.
     engine->syncOnceExclusive();
@@ -152,13 +146,13 @@ TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWait
 }
 
 TEST_F(SyncSchedulingTest, ARequestMadeWhileAPassRunsIsNotLost) {
-    passes.hold();
+    passes.hold(true);
     request(0, true);
     loop.advance(0.02);
     ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
     // A folder event during the pass (its start was just now): waits out the gap.
     request(2, false);
-    passes.release();
+    passes.hold(false);
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
     loop.advance(61);
     ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
@@ -185,13 +179,6 @@ TEST_F(SyncSchedulingTest, OutcomesArePublishedAsTheMenuShowsThem) {
     engine->setPassRunner({});  // the real pass: without account or token, it needs a sign-in
     passNow();
     EXPECT_EQ(published.back(), (std::pair{EngineState::needsSignIn(), std::vector<std::string>{}}));
-}
-
-TEST_F(SyncSchedulingTest, ReleasingTheEngineCancelsItsPendingRequest) {
-    request(2, false);
-    engine.reset();
-    loop.advance(5);
-    EXPECT_EQ(passes.started(), 0u);
 }
 
 }  // namespace

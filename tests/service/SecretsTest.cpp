@@ -20,6 +20,10 @@ protected:
         return info.st_mode & 0777;
     }
     json onDisk() const { return json::parse(test::readFile(Secrets::file())); }
+    static bool exitedCleanly(pid_t child) {
+        int status = 0;
+        return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
 };
 
 }  // namespace
@@ -66,7 +70,7 @@ TEST_F(SecretsTest, TheFileIsPrivateAndWiderPermissionsAreTightened) {
     EXPECT_NE(log.find(file.string() + " was open to other users; tightened it to 0600"), std::string::npos) << log;
 }
 
-TEST_F(SecretsTest, ChangesKeepOtherItemsAndAccountsAreSorted) {
+TEST_F(SecretsTest, ChangesKeepOtherItemsAccountsAreSortedAndADamagedFileIsKeptAside) {
     test::writeFile(Secrets::file(),
                     R"({"Larder Google": {"z@x.org": "1", "a@x.org": "2", "bad": 5}, "Other": {"k": "v"}})");
     Secrets::set("3", "m@x.org", "Larder Google");
@@ -76,15 +80,13 @@ TEST_F(SecretsTest, ChangesKeepOtherItemsAndAccountsAreSorted) {
     EXPECT_EQ(onDisk()["Other"]["k"], "v");
     Secrets::remove("k", "Other");
     EXPECT_FALSE(onDisk().contains("Other"));
-}
 
-TEST_F(SecretsTest, ADamagedFileIsKeptAsideNotOverwritten) {
-    test::writeFile(Secrets::file(), "{\"Svc\": {\"a\": ");
+    test::writeFile(Secrets::file(), "{\"Svc\": {\"a\": ");  // damaged: kept aside, not overwritten
     Secrets::set("v", "b", "Svc");
     EXPECT_EQ(onDisk(), (json{{"Svc", {{"b", "v"}}}}));
     int kept = 0;
     for (const auto& entry : std::filesystem::directory_iterator(Secrets::file().parent_path()))
-        if (test::readFile(entry.path()) == "{\"Svc\": {\"a\": ") ++kept;
+        kept += test::readFile(entry.path()) == "{\"Svc\": {\"a\": ";
     EXPECT_EQ(kept, 1);
 }
 
@@ -108,11 +110,7 @@ TEST_F(SecretsTest, TwoProcessesWritingAtOnceLoseNothing) {
     }
     ::close(start[0]);
     ::close(start[1]);  // both writers start now
-    for (pid_t child : writers) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    for (pid_t child : writers) EXPECT_TRUE(exitedCleanly(child));
     EXPECT_EQ(Secrets::accounts("Svc").size(), 2u * kItems);
 }
 

@@ -13,7 +13,6 @@
 #include "ui/AlertDialog.h"
 #include "ui/MenuView.h"
 #include "ui/SettingsWindow.h"
-#include "ui/TrayDesktop.h"
 
 using namespace brindle;
 using namespace brindle::ui;
@@ -122,15 +121,6 @@ TEST_F(TrayWidgetsTest, AnAlertReportsItsButtonAndFieldsOnceAndADismissalNever) 
     auto* closed = new AlertDialog(alert, [&](const AlertAnswer& answer) { answers.push_back(answer); });
     closed->dismiss();
     EXPECT_EQ(answers.size(), 1u);
-}
-
-TEST_F(TrayWidgetsTest, EverySymbolHasAnIconAndUnknownOnesFallBack) {
-    TrayDesktop::registerIcons();
-    for (const char* symbol : {"externaldrive", "externaldrive.badge.icloud", "externaldrive.badge.checkmark",
-                               "externaldrive.badge.exclamationmark", "arrow.triangle.2.circlepath"}) {
-        EXPECT_FALSE(TrayDesktop::icon(symbol).pixmap(22, 22).isNull()) << symbol;
-    }
-    EXPECT_FALSE(TrayDesktop::icon("no.such.symbol").pixmap(22, 22).isNull());
 }
 
 }  // namespace
