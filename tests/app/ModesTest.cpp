@@ -54,6 +54,11 @@ void writeOld(const fs::path& path, const std::string& content) {
     fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(30));
 }
 
+// "status output", with standard error after a failure.
+std::string ran(const ProgramResult& result) {
+    return std::to_string(result.status) + " " + result.out + (result.status ? result.err : "");
+}
+
 void expectError(const ProgramResult& result, const std::string& message) {
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err, EndsWith("error: " + message + "\n"));
@@ -149,9 +154,7 @@ TEST_F(ModesTest, SyncOnceBringsEveryStoreOfTheAccountToTheSameFiles) {
     };
 
     Files files = filesIn(folder);
-    ProgramResult first = runBrindle({"--sync-once"}, larder());
-    ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.out, "Up to date.\n");
+    ASSERT_EQ(ran(runBrindle({"--sync-once"}, larder())), "0 Up to date.\n");
     expectEveryStoreHolds(files);
     json closing = server.brindle().reports().back()["status"];
     EXPECT_EQ(closing.size(), 4u);
@@ -188,8 +191,7 @@ TEST_F(ModesTest, BrindleLoginShowsTheCodeFirstAndLogoutRevokes) {
 
     const std::string token = server.brindle().issuedTokens().at(0);
     ProgramResult logout = runBrindle({"--brindle-logout"}, env);
-    EXPECT_EQ(logout.status, 0);
-    EXPECT_EQ(logout.out, "SIGNED_OUT\n");
+    EXPECT_EQ(ran(logout), "0 SIGNED_OUT\n");
     EXPECT_EQ(server.brindle().revokedTokens(), std::vector<std::string>{token});
     EXPECT_EQ(runBrindle({"--brindle-status"}, env).out, "SIGNED_OUT\n");
     for (const std::string& seen : {arguments, logout.out, logout.err, readFile(home.logFile())})
@@ -204,9 +206,8 @@ TEST_F(ModesTest, BrindleLoginShowsTheCodeFirstAndLogoutRevokes) {
     server.brindle().scriptPolls({"approve"});
     EXPECT_THAT(runBrindle({"--brindle-login", "Test box"}, env).out, EndsWith("SIGNED_IN\nREPO none\n"));
     server.brindle().scriptPolls({"access_denied"});
-    ProgramResult denied = runBrindle({"--brindle-login", "Test box"}, env);
-    EXPECT_EQ(denied.status, 1);
-    EXPECT_THAT(denied.out, EndsWith("\nDENIED\n"));
+    EXPECT_THAT(ran(runBrindle({"--brindle-login", "Test box"}, env)),
+                ::testing::AllOf(StartsWith("1 "), HasSubstr("\nDENIED\n")));
 
     // Texts from the service reach the output only as harmless single lines.
     server.brindle().setGitHubRepo("demo/Larder\nREPO none");
@@ -236,11 +237,9 @@ TEST_F(ModesTest, ContactsOnceCountsWhatItImported) {
     const fs::path contacts = temp / "Contacts";
     Env env = signedIn({{"BRINDLE_PEOPLE_URL", server.url()}});
 
-    ProgramResult first = runBrindle({"--contacts-once", contacts.string()}, env);
-    ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.out, "accounts 2, fetched 5, created 4, updated 0, unchanged 0\n");
-    EXPECT_EQ(runBrindle({"--contacts-once", contacts.string()}, env).out,
-              "accounts 2, fetched 5, created 0, updated 0, unchanged 4\n");
+    auto contactsOnce = [&] { return ran(runBrindle({"--contacts-once", contacts.string()}, env)); };
+    EXPECT_EQ(contactsOnce(), "0 accounts 2, fetched 5, created 4, updated 0, unchanged 0\n");
+    EXPECT_EQ(contactsOnce(), "0 accounts 2, fetched 5, created 0, updated 0, unchanged 4\n");
 
     env.erase("BRINDLE_TEST_ACCOUNT");
     expectError(runBrindle({"--contacts-once", contacts.string()}, env),
@@ -250,7 +249,7 @@ TEST_F(ModesTest, ContactsOnceCountsWhatItImported) {
     for (const char* name : {"refresh:one@gmail.com", "client-id", "client-secret", "access"})
         Secrets::set("old", name, "Larder Google");
     Brindle::storeAccount({server.url(), "device-1"});
-    ASSERT_EQ(runBrindle({"--contacts-once", contacts.string()}, env).status, 0);
+    ASSERT_EQ(contactsOnce().front(), '0');
     Secrets::forgetCache();
     EXPECT_EQ(Secrets::accounts("Larder Google"), std::vector<std::string>{"access"});
 }
@@ -264,9 +263,8 @@ TEST_F(ModesTest, PlaudOnceWritesNotesAndSaysHowToSignIn) {
     const Env env{{"LARDER_PLAUD", plaud.path()}};
 
     // Days that are not a whole number leave the look-back to the notes.
-    ProgramResult run = runBrindle({"--plaud-once", meetings.string(), "three"}, env);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Wrote 2025-03-01-he-said-hi.md\nfound 2, written 1, already had 0, not ready 1\n");
+    EXPECT_EQ(ran(runBrindle({"--plaud-once", meetings.string(), "three"}, env)),
+              "0 Wrote 2025-03-01-he-said-hi.md\nfound 2, written 1, already had 0, not ready 1\n");
     EXPECT_EQ(plaud.calls().at(1), "recent --days 2");
     EXPECT_THAT(readFile(meetings / "2025-03-01-he-said-hi.md"), HasSubstr("\n## Transcript\n\nHello.\n"));
     EXPECT_EQ(runBrindle({"--plaud-once", meetings.string(), "3"}, env).out,
@@ -282,9 +280,7 @@ TEST_F(ModesTest, MorselClipboardAddsTextButNeverASecret) {
     TempDir board;
     const Env env = signedIn({{"BRINDLE_TEST_PASTEBOARD", board.path().string()}});
     writeFile(board / "public.utf8-plain-text", "\n  a note\t\n");
-    ProgramResult added = runBrindle({"--morsel-clipboard"}, env, 60);
-    EXPECT_EQ(added.status, 0) << added.err;
-    EXPECT_EQ(added.out, "Added to your Morsels.\n");
+    EXPECT_EQ(ran(runBrindle({"--morsel-clipboard"}, env, 60)), "0 Added to your Morsels.\n");
     ASSERT_EQ(server.brindle().morsels().size(), 1u);
     EXPECT_EQ(json::parse(server.brindle().morsels()[0].body)["text"], "a note");
 
@@ -301,10 +297,9 @@ TEST_F(ModesTest, ShareCopiesAnOutsideFileSyncsItAndShares) {
     fs::create_directories(folder);
     writeFile(temp / "outside/report.pdf", "%PDF");
     const Env env = larder({{"BRINDLE_SHARE_ANSWER", ""}});
-    ProgramResult shared =
-        runBrindle({"--share", "Ann@Example.org; bob@x.org", (temp / "outside/report.pdf").string()}, env, 120);
-    EXPECT_EQ(shared.status, 0) << shared.err;
-    EXPECT_EQ(shared.out, "Copied report.pdf into your Larder (Shared/).\nShared with ann@example.org, bob@x.org\n");
+    EXPECT_EQ(
+        ran(runBrindle({"--share", "Ann@Example.org; bob@x.org", (temp / "outside/report.pdf").string()}, env, 120)),
+        "0 Copied report.pdf into your Larder (Shared/).\nShared with ann@example.org, bob@x.org\n");
     EXPECT_EQ(server.brindle().shares().at(0),
               (json{{"paths", {"Shared/report.pdf"}}, {"emails", {"ann@example.org", "bob@x.org"}}, {"note", ""}}));
     EXPECT_EQ(filesInRepository(temp / "github/demo/Larder.git").count("Shared/report.pdf"), 1u);
@@ -322,11 +317,9 @@ TEST_F(ModesTest, SharedFolderCheckOffersNewFilesAndAgainWhatItCouldNotShare) {
     bareRepository("github/demo/Larder.git");
     Env env = larder();
     addShared("old.txt");
-    ProgramResult first = check(env);
-    EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.out, "");
+    EXPECT_EQ(ran(check(env)), "0 ");
     addShared("new.txt");
-    EXPECT_EQ(check(env).out, "NEW Shared/new.txt\n");
+    EXPECT_EQ(ran(check(env)), "0 NEW Shared/new.txt\n");
 
     env["BRINDLE_SHARE_ANSWER"] = " ; ";
     expectError(check(env), "BRINDLE_SHARE_ANSWER holds no e-mail address.");
@@ -337,13 +330,9 @@ TEST_F(ModesTest, SharedFolderCheckOffersNewFilesAndAgainWhatItCouldNotShare) {
 
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) addShared(name);
     server.injectEvery("/api/v1/shares", 2, {devserver::Fault{devserver::Fault::Kind::Status, 503, "", {}}});
-    ProgramResult failed = check(env);
-    EXPECT_EQ(failed.status, 1);
-    EXPECT_EQ(failed.out, "SHARED Shared/a.txt\n");
+    EXPECT_THAT(ran(check(env)), StartsWith("1 SHARED Shared/a.txt\n"));
     server.clearFaults();
-    ProgramResult retried = check(env);
-    EXPECT_EQ(retried.status, 0) << retried.err;
-    EXPECT_EQ(retried.out, "SHARED Shared/b.txt\nSHARED Shared/c.txt\n");
+    EXPECT_EQ(ran(check(env)), "0 SHARED Shared/b.txt\nSHARED Shared/c.txt\n");
 }
 
 // Changes of every kind pending on three stores: each action is listed once,
@@ -374,16 +363,16 @@ TEST_F(ModesTest, PreviewListsEveryPendingActionOnceAndChangesNothing) {
     Files before = everything();
     size_t requestsBefore = server.requests().size();
 
-    ProgramResult preview = runBrindle({"--preview"}, larder());
-    ASSERT_EQ(preview.status, 0) << preview.err;
-    EXPECT_EQ(preview.out,
-              "Dropbox: delete here gone-db.md\nDropbox: delete in Dropbox gone-here.md\nDropbox: download from-db.md\n"
-              "Dropbox: skip: too big huge.bin\nDropbox: upload both.md\nDropbox: upload edited.md\n"
-              "Dropbox: upload new.md\nGitHub: delete in GitHub gone-here.md\nGitHub: skip: too big huge.bin\n"
-              "GitHub: upload both.md\nGitHub: upload edited.md\nGitHub: upload new.md\n"
-              "Stick: conflict copy both.md\nStick: delete here gone-stick.md\nStick: delete in Stick gone-here.md\n"
-              "Stick: upload edited.md\nStick: upload huge.bin\nStick: upload new.md\n"
-              "Dropbox: 7 action(s)\nGitHub: 5 action(s)\nStick: 6 action(s)\n");
+    std::string preview = ran(runBrindle({"--preview"}, larder()));
+    EXPECT_EQ(
+        preview,
+        "0 Dropbox: delete here gone-db.md\nDropbox: delete in Dropbox gone-here.md\nDropbox: download from-db.md\n"
+        "Dropbox: skip: too big huge.bin\nDropbox: upload both.md\nDropbox: upload edited.md\n"
+        "Dropbox: upload new.md\nGitHub: delete in GitHub gone-here.md\nGitHub: skip: too big huge.bin\n"
+        "GitHub: upload both.md\nGitHub: upload edited.md\nGitHub: upload new.md\n"
+        "Stick: conflict copy both.md\nStick: delete here gone-stick.md\nStick: delete in Stick gone-here.md\n"
+        "Stick: upload edited.md\nStick: upload huge.bin\nStick: upload new.md\n"
+        "Dropbox: 7 action(s)\nGitHub: 5 action(s)\nStick: 6 action(s)\n");
     EXPECT_EQ(everything(), before);
     std::vector<devserver::Recorded> requests = server.requests();
     for (size_t at = requestsBefore; at < requests.size(); ++at) {
@@ -393,18 +382,16 @@ TEST_F(ModesTest, PreviewListsEveryPendingActionOnceAndChangesNothing) {
                     (path == "/api/v1/drives" && requests[at].method == "GET"))
             << requests[at].method << " " << path;
     }
-    EXPECT_EQ(runBrindle({"--preview"}, larder()).out, preview.out) << "stable from run to run";
+    EXPECT_EQ(ran(runBrindle({"--preview"}, larder())), preview) << "stable from run to run";
 }
 
 TEST_F(ModesTest, DriveAddMarksTheDriveAndRegistersItOnce) {
     TempDir volume;
-    ProgramResult added = runBrindle({"--drive-add", volume.path().string(), "Blue Stick"}, signedIn());
-    ASSERT_EQ(added.status, 0) << added.err;
-    std::optional<std::string> id = DriveMarker::read(volume.path());
-    ASSERT_TRUE(id);
-    EXPECT_EQ(added.out, "Added \"Blue Stick\" " + *id + "\n");
+    auto add = [&] { return ran(runBrindle({"--drive-add", volume.path().string(), "Blue Stick"}, signedIn())); };
+    std::string added = add();
+    EXPECT_EQ(added, "0 Added \"Blue Stick\" " + DriveMarker::read(volume.path()).value_or("?") + "\n");
     EXPECT_TRUE(fs::is_directory(volume / "Larder"));
-    EXPECT_EQ(runBrindle({"--drive-add", volume.path().string(), "Blue Stick"}, signedIn()).out, added.out);
+    EXPECT_EQ(add(), added);
     EXPECT_EQ(server.brindle().drives().size(), 1u);
 
     TempDir other;
