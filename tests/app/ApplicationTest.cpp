@@ -23,7 +23,7 @@ namespace brindle::test {
 namespace {
 
 // The application on the test main loop with a scripted desktop, against the
-// stand-in service; passes of the engine only count themselves.
+// stand-in service; a pass of the engine is counted and runs `pass`.
 class ApplicationFixture : public ::testing::Test {
 protected:
     void SetUp() override {

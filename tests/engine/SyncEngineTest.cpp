@@ -38,13 +38,7 @@ protected:
         return path;
     }
     std::shared_ptr<SyncEngine> makeEngine() {
-        EngineConfig config;
-        config.folder = folder;
-        config.stateDir = home.path() / "state";
-        config.deviceName = "Test Box";
-        config.progressSeconds = 5;
-        config.remoteBase = "file://" + remotes.string();
-        auto engine = SyncEngine::create(config);
+        auto engine = SyncEngine::create({folder, home.path() / "state", "Test Box", 5, "file://" + remotes.string()});
         engine->setPause([this](double seconds) { pauses.push_back(seconds); });
         return engine;
     }

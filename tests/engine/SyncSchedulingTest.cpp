@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -48,11 +49,8 @@ class SyncSchedulingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Keychain::forgetCache();
-        env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
-        EngineConfig config;
-        config.folder = home.path() / "Larder";
-        config.stateDir = home.path() / "state";
-        config.deviceName = "Test Box";
+        EngineConfig config{
+            .folder = home.path() / "Larder", .stateDir = home.path() / "state", .deviceName = "Test Box"};
         engine = SyncEngine::create(config, &loop);
         engine->setPassRunner([this] { return passes.run(); });
         engine->setOnChange([this](const EngineState& state, const std::vector<std::string>& skipped) {
@@ -63,18 +61,14 @@ protected:
     // Serves the main loop (without moving its clock) until done() holds.
     template <typename Done>
     bool serveUntil(Done done) {
-        auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            loop.drain();
-            if (done()) return true;
-            std::this_thread::sleep_for(1ms);
-        }
+        for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(1ms))
+            if (loop.drain(), done()) return true;
         return false;
     }
     size_t ended() {
-        size_t count = 0;
-        for (const auto& [state, skipped] : published) count += state.kind != Kind::syncing;
-        return count;
+        return std::count_if(published.begin(), published.end(),
+                             [](auto& each) { return each.first.kind != Kind::syncing; });
     }
     // A request made on the main loop, as the menu makes it.
     void request(double after, bool force) {
@@ -90,7 +84,7 @@ protected:
     }
 
     test::IsolatedHome home;
-    test::ScopedEnv env;
+    test::ScopedEnv env{"BRINDLE_TEST_ACCOUNT", std::nullopt};
     test::TestMainLoop loop;
     Passes passes{loop};
     std::vector<std::pair<EngineState, std::vector<std::string>>> published;
