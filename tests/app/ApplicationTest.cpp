@@ -88,15 +88,20 @@ protected:
             settle();
         }
     }
-    // Waits (briefly, in real time) for the engine's queue to run passes.
-    bool passesReach(int count) {
-        for (int i = 0; i < 400 && passes.load() < count; ++i) {
-            loop.advance(0.02);  // the engine never starts a pass sooner
+    // Serves the loop in small steps (the engine never starts a pass sooner)
+    // until done() holds, briefly in real time: passes run on another thread.
+    template <typename Done>
+    bool eventually(Done done) {
+        for (int i = 0; i < 400 && !done(); ++i) {
+            loop.advance(0.02);
             settle();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         settle();
-        return passes.load() >= count;
+        return done();
+    }
+    bool passesReach(int count) {
+        return eventually([&] { return passes.load() >= count; });
     }
 
     IsolatedHome home;
@@ -133,9 +138,8 @@ TEST_F(ApplicationLaunchTest, LaunchSetsUpTheMenuIconSharedFolderAndPassesFollow
     EXPECT_TRUE(std::filesystem::is_directory(folder() / "Shared"));
     EXPECT_TRUE(desktop.hotKeyRegistered);
     EXPECT_TRUE(desktop.menu.find(MenuId::toggleMorselHotkey)->checked);
-    ASSERT_TRUE(passesReach(1));
+    ASSERT_TRUE(eventually([&] { return desktop.icons.back() == kIconSynced; }));  // the first pass ended
     EXPECT_TRUE(desktop.menu.find(MenuId::statusLine)->title.starts_with("Up to date \u2014 last synced "));
-    EXPECT_EQ(desktop.icons.back(), kIconSynced);
     app->trigger(MenuId::syncNow);  // forced: not held back by the 60-second spacing
     EXPECT_TRUE(passesReach(2));
     advance(60.0, 5.0);
@@ -466,8 +470,7 @@ TEST_F(ApplicationDeletionsTest, EachAnswerIsRecordedForTheStoreAndAPassFollows)
         desktop.alerts.clear();
         signIn();
         launch();
-        ASSERT_TRUE(passesReach(1));
-        ASSERT_NE(desktop.last(message), nullptr);
+        ASSERT_TRUE(eventually([&] { return desktop.last(message) != nullptr; }));  // after the first pass
         EXPECT_EQ(desktop.last(message)->alert.buttons,
                   (std::vector<std::string>{"Delete Them Here Too", "Keep Them"}));
         desktop.answerOpen(message, button);
