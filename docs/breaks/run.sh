@@ -13,6 +13,8 @@ declare -A targets=(
   [4-secret-lock]="service"
   [5-report-field]="engine"
   [6-retry-count]="dropbox"
+  [7-morsel-text-limit]="morsels"
+  [8-share-retries]="sharing"
 )
 for p in docs/breaks/[0-9]-*.patch; do
   name=$(basename "$p" .patch)

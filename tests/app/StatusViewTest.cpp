@@ -1,97 +1,65 @@
-#include <gtest/gtest.h>
-
-#include "app/MenuModel.h"
-#include "app/SettingsView.h"
 #include "app/StatusView.h"
+
+#include <gtest/gtest.h>
 
 using namespace brindle;
 
 namespace {
 
 using State = EngineState;
+using Strings = std::vector<std::string>;
 
-std::string fixedTime(State::Clock::time_point) {
-    return "9:41 AM";
+// "status | icon | skipped line (or hidden) | drives line"
+std::string rendered(const State& state, const Strings& skipped, const Strings& stores, const Strings& drives) {
+    StatusView view = StatusView::render(state, skipped, stores, drives, "brindle.app",
+                                         [](State::Clock::time_point) { return std::string("9:41 AM"); });
+    return view.statusTitle + " | " + view.icon.value_or("none") + " | " +
+           (view.skippedHidden ? "hidden" : view.skippedTitle) + " | " + view.drivesTitle;
 }
 
 TEST(StatusViewTest, RendersEveryStateRowByRow) {
-    const std::string longError(200, 'e');
+    const std::string none = " | USB drives: none added", synced = kIconSynced, problem = kIconProblem;
     struct Row {
         State state;
-        std::vector<std::string> skipped, stores, drives;
-        std::string status;
-        std::optional<std::string> icon;
-        std::string skippedTitle;
-        bool skippedHidden;
-        std::string drivesTitle;
+        Strings skipped, stores, drives;
+        std::string expected;
     };
-    const std::vector<Row> rows{
+    const Row rows[] = {
         {State::synced({}),
          {},
          {"GitHub"},
          {},
-         "Up to date \u2014 last synced 9:41 AM",
-         kIconSynced,
-         "",
-         true,
-         "USB drives: none added"},
+         "Up to date \u2014 last synced 9:41 AM | " + synced + " | hidden" + none},
         {State::synced({}),
          {"big.mov"},
          {"GitHub", "Dropbox", "Travel"},
          {"Travel: synced", "Spare: not plugged in"},
-         "Up to date on GitHub and Dropbox and Travel \u2014 last synced 9:41 AM",
-         kIconSynced,
-         "Not synced (too big): big.mov",
-         false,
-         "USB drive Travel: synced \u00b7 Spare: not plugged in"},
-        {State::error(longError),
+         "Up to date on GitHub and Dropbox and Travel \u2014 last synced 9:41 AM | " + synced +
+             " | Not synced (too big): big.mov | USB drive Travel: synced \u00b7 Spare: not plugged in"},
+        {State::error(std::string(200, 'e')),
          {"a", "b", "c"},
          {},
          {},
-         "Error: " + std::string(80, 'e'),
-         kIconProblem,
-         "3 files too big to sync",
-         false,
-         "USB drives: none added"},
+         "Error: " + std::string(80, 'e') + " | " + problem + " | 3 files too big to sync" + none},
         {State::error("\u00e9t\u00e9 " + std::string(100, 'x')),
          {},
          {},
-         {},
-         "Error: \u00e9t\u00e9 " + std::string(76, 'x'),
-         kIconProblem,
-         "",
-         true,
-         "USB drives: none added"},
-        {State::starting(), {}, {}, {}, "Starting\u2026", std::nullopt, "", true, "USB drives: none added"},
-        {State::syncing(), {}, {}, {}, "Syncing\u2026", kIconSyncing, "", true, "USB drives: none added"},
+         {},  // cut at whole characters
+         "Error: \u00e9t\u00e9 " + std::string(76, 'x') + " | " + problem + " | hidden" + none},
+        {State::starting(), {}, {}, {}, "Starting\u2026 | none | hidden" + none},
+        {State::syncing(), {}, {}, {}, "Syncing\u2026 | " + std::string(kIconSyncing) + " | hidden" + none},
         {State::needsSignIn(),
          {},
          {},
          {},
-         "Not signed in \u2014 choose Sign In to Brindle\u2026",
-         kIconProblem,
-         "",
-         true,
-         "USB drives: none added"},
+         "Not signed in \u2014 choose Sign In to Brindle\u2026 | " + problem + " | hidden" + none},
         {State::needsStore(),
          {},
          {},
          {},
-         "Connect GitHub or Dropbox on brindle.app to start syncing",
-         kIconProblem,
-         "",
-         true,
-         "USB drives: none added"},
+         "Connect GitHub or Dropbox on brindle.app to start syncing | " + problem + " | hidden" + none},
     };
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
-        StatusView view = StatusView::render(row.state, row.skipped, row.stores, row.drives, "brindle.app", fixedTime);
-        EXPECT_EQ(view.statusTitle, row.status) << "row " << i;
-        EXPECT_EQ(view.icon, row.icon) << "row " << i;
-        EXPECT_EQ(view.skippedTitle, row.skippedTitle) << "row " << i;
-        EXPECT_EQ(view.skippedHidden, row.skippedHidden) << "row " << i;
-        EXPECT_EQ(view.drivesTitle, row.drivesTitle) << "row " << i;
-    }
+    for (const Row& row : rows) EXPECT_EQ(rendered(row.state, row.skipped, row.stores, row.drives), row.expected);
 }
 
 }  // namespace

@@ -5,29 +5,39 @@
 
 using namespace brindle;
 
-TEST(Text, LossyUTF8ReplacesEachBadByteAndKeepsGoodSequences) {
-    EXPECT_EQ(Text::lossyUTF8("Gr\xC3\xBC\xC3\x9F"
-                              "e"),
-              "Gr\xC3\xBC\xC3\x9F"
-              "e");
-    EXPECT_EQ(Text::lossyUTF8("a\xFF"
-                              "b"),
-              "a\xEF\xBF\xBD"
-              "b");
-    // a cut-off sequence at the end and an overlong encoding of "/"
-    EXPECT_EQ(Text::lossyUTF8("x\xE2\x82"), "x\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(Text::lossyUTF8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+TEST(Text, EachFunctionOverItsEdgeCases) {
+    struct Case {
+        std::string (*function)(const std::string&);
+        std::string given, expected;
+    };
+    auto lossy = [](const std::string& text) { return Text::lossyUTF8(text); };
+    auto trim = [](const std::string& text) { return Text::trim(text); };
+    auto trimUnicode = [](const std::string& text) { return Text::trimUnicode(text); };
+    auto printable = [](const std::string& text) { return Text::printable(text); };
+    auto base64 = [](const std::string& text) { return Text::base64(text); };
+    auto grouped = [](const std::string& text) { return Text::grouped(std::stoll(text)); };
+    const Case cases[] = {
+        {lossy, "Gr\u00FC\u00DFe", "Gr\u00FC\u00DFe"},
+        {lossy, "a\xFF-", "a\uFFFD-"},
+        {lossy, "x\xE2\x82", "x\uFFFD\uFFFD"},  // cut off at the end
+        {lossy, "\xC0\xAF", "\uFFFD\uFFFD"},    // an overlong "/"
+        {trim, " \n\tx y\r\n", "x y"},
+        {trim, "\n\n", ""},
+        {trimUnicode, " \t\r\n plain \n", "plain"},
+        {trimUnicode, "\u00A0\u00A0\u3000", ""},
+        {trimUnicode, "\u2003ann@x.org\u202F\u2028\u2029\u0085", "ann@x.org"},
+        {trimUnicode, "\xFF a\u00A0b \u200B\u00A0", "\xFF a\u00A0b \u200B"},  // zero-width is not white space
+        {printable, "x\nSIGNED_IN", "x SIGNED_IN"},
+        {printable, "a\r\n\tb", "a   b"},
+        {printable, "\x1B[2Jwiped\x07", "\uFFFD[2Jwiped\uFFFD"},
+        {printable, "del\x7F c1\u0085 caf\u00E9 bad\xFF", "del\uFFFD c1\uFFFD caf\u00E9 bad\uFFFD"},
+        {base64, "x-access-token:abc", "eC1hY2Nlc3MtdG9rZW46YWJj"},
+        {base64, "a", "YQ=="},
+        {grouped, "999", "999"},
+        {grouped, "1234567", "1,234,567"},
+    };
+    for (const Case& each : cases) EXPECT_EQ(each.function(each.given), each.expected) << each.given;
     EXPECT_FALSE(Text::isValidUTF8("\xED\xA0\x80"));  // a lone surrogate
-}
-
-TEST(Text, TrimBase64AndGrouping) {
-    EXPECT_EQ(Text::trim(" \n\tx y\r\n"), "x y");
-    EXPECT_EQ(Text::trim("\n\n"), "");
-    EXPECT_EQ(Text::base64("x-access-token:abc"), "eC1hY2Nlc3MtdG9rZW46YWJj");
-    EXPECT_EQ(Text::base64("a"), "YQ==");
-    EXPECT_EQ(Text::grouped(1234), "1,234");
-    EXPECT_EQ(Text::grouped(999), "999");
-    EXPECT_EQ(Text::grouped(1234567), "1,234,567");
 }
 
 TEST(IsoDate, WholeSecondsByDefaultFractionsWhenAsked) {

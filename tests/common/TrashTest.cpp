@@ -26,6 +26,7 @@ protected:
     test::IsolatedHome home;
     test::TempDir dir;
     fs::path trash = home.path() / ".local/share/Trash";
+    test::ScratchMount volume{dir / "volume", 1 << 20};
 };
 
 TEST_F(TrashTest, HomeTrashKeepsTheFileWithWhereItCameFromAndWhen) {
@@ -46,7 +47,6 @@ TEST_F(TrashTest, HomeTrashKeepsTheFileWithWhereItCameFromAndWhen) {
 }
 
 TEST_F(TrashTest, OtherFileSystemUsesItsOwnTrashAtItsTop) {
-    test::ScratchMount volume(dir / "volume", 1 << 20);
     if (!volume.mounted()) GTEST_SKIP() << volume.why();
     test::writeFile(volume.path() / "Larder/x.md", "x");
     Trash::Outcome outcome = Trash::put(volume.path() / "Larder/x.md");
@@ -58,7 +58,6 @@ TEST_F(TrashTest, OtherFileSystemUsesItsOwnTrashAtItsTop) {
 }
 
 TEST_F(TrashTest, NoUsableTrashLeavesTheFileInPlace) {
-    test::ScratchMount volume(dir / "volume", 1 << 20);
     if (!volume.mounted()) GTEST_SKIP() << volume.why();
     test::writeFile(volume.path() / "x.md", "x");
     // a trash folder that is a link could lead anywhere

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "devserver/DropboxService.h"
@@ -19,12 +17,15 @@ namespace {
 namespace fs = std::filesystem;
 using devserver::DevServer;
 
+constexpr const char* kStick = "aaaaaaaa-0000-4000-8000-000000000001";
+constexpr const char* kTwin = "cccccccc-0000-4000-8000-000000000003";
+
 class DropboxDriveRunsTest : public ::testing::Test {
 protected:
     DropboxDriveRunsTest() {
         server.start();
         account = {server.url(), "device-1"};
-        plug("STICK", "aaaaaaaa-0000-4000-8000-000000000001");
+        plug("STICK", kStick);
         writeOld(folder / "notes.txt", "hello");
         runs.setPause([](double) {});
         runs.setCredentialsMaker([this](const Brindle::Account&) {
@@ -37,16 +38,14 @@ protected:
         fs::create_directories(temp / "volumes" / name / "Larder");
         DriveMarker::write(temp / "volumes" / name, id);
     }
-    // Files older than a second, so the reconciler does not wait for them to settle.
     static void writeOld(const fs::path& path, const std::string& content) {
         test::writeFile(path, content);
         fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(10));
     }
     StoreRuns plan(std::vector<std::string>& notPlugged) {
         StoreRuns planned;
-        runs.addDriveRuns(
-            {{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"}, {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}},
-            account, planned, notPlugged);
+        runs.addDriveRuns({{kStick, "Stick"}, {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}}, account, planned,
+                          notPlugged);
         return planned;
     }
 
@@ -62,20 +61,35 @@ protected:
                           [this](StoreRun& run, long long left) { progress.emplace_back(run.name(), left); }, nullptr};
 };
 
-TEST_F(DropboxDriveRunsTest, PluggedDrivesRunAndOthersWait) {
+// Given two drives with one label, a drive labelled like another store and
+// one not plugged in, then each plugged one runs with its own events.
+TEST_F(DropboxDriveRunsTest, PluggedDrivesRunWithTheirOwnEventsAndOthersWait) {
+    plug("TWIN", kTwin);
+    plug("FAKE", "dddddddd-0000-4000-8000-000000000004");
+    writeOld(temp / "volumes/TWIN/Larder/twin.txt", "twin");
+    StoreRuns planned;
     std::vector<std::string> notPlugged;
-    StoreRuns planned = plan(notPlugged);
-    ASSERT_EQ(planned.size(), 1u);
-    EXPECT_EQ(planned[0]->name(), "Stick");
+    runs.addDriveRuns({{kStick, "Stick"},
+                       {kTwin, "Stick"},
+                       {"dddddddd-0000-4000-8000-000000000004", "Dropbox"},
+                       {"bbbbbbbb-0000-4000-8000-000000000002", "Travel"}},
+                      account, planned, notPlugged);
+    ASSERT_EQ(planned.size(), 3u);
     EXPECT_EQ(notPlugged, (std::vector<std::string>{"Travel"}));
-
     planned[0]->run();
+    planned[1]->run();
     EXPECT_EQ(test::readFile(temp / "volumes/STICK/Larder/notes.txt"), "hello");
-    EXPECT_TRUE(fs::exists(temp / "state/drive-aaaaaaaa-0000-4000-8000-000000000001.json"));
-    EXPECT_EQ(server.brindle().drivesSeen(), (std::vector<std::string>{"aaaaaaaa-0000-4000-8000-000000000001"}));
-    EXPECT_EQ(planned[0]->takeEvents().size(), 1u);
+    EXPECT_TRUE(fs::exists(temp / ("state/drive-" + std::string(kStick) + ".json")));
+    EXPECT_EQ(server.brindle().drivesSeen(), (std::vector<std::string>{kStick, kTwin}));
+    EXPECT_EQ(planned[0]->takeEvents().size(), 1u);  // notes.txt uploaded
+    EXPECT_EQ(planned[1]->takeEvents().size(), 2u);  // notes.txt uploaded, twin.txt downloaded
+    EXPECT_TRUE(planned[2]->takeEvents().empty());   // not run yet
     EXPECT_EQ(planned[0]->totals()->files, 1);
     EXPECT_FALSE(progress.empty());
+    std::vector<RunFailure> failures{{planned[1].get(), nullptr, "x"}};
+    EXPECT_EQ(SyncEngine::driveLinesFor(planned, failures, notPlugged),
+              (std::vector<std::string>{"Travel: not plugged in", "Stick: up to date", "Stick: error",
+                                        "Dropbox: up to date"}));
 }
 
 TEST_F(DropboxDriveRunsTest, AFailedDriveRunIsNotReportedSeen) {
@@ -84,30 +98,6 @@ TEST_F(DropboxDriveRunsTest, AFailedDriveRunIsNotReportedSeen) {
     EXPECT_THROW(plan(notPlugged)[0]->run(), std::exception);
     EXPECT_TRUE(server.brindle().drivesSeen().empty());
     EXPECT_TRUE(fs::exists(folder / "notes.txt"));
-}
-
-// Given two drives with one label and a drive labelled like another store,
-// then each run reports its own events.
-TEST_F(DropboxDriveRunsTest, RunsWithOneNameKeepTheirOwnEvents) {
-    plug("TWIN", "cccccccc-0000-4000-8000-000000000003");
-    plug("FAKE", "dddddddd-0000-4000-8000-000000000004");
-    writeOld(temp / "volumes/TWIN/Larder/twin.txt", "twin");
-    StoreRuns planned;
-    std::vector<std::string> notPlugged;
-    runs.addDriveRuns({{"aaaaaaaa-0000-4000-8000-000000000001", "Stick"},
-                       {"cccccccc-0000-4000-8000-000000000003", "Stick"},
-                       {"dddddddd-0000-4000-8000-000000000004", "Dropbox"}},
-                      account, planned, notPlugged);
-    ASSERT_EQ(planned.size(), 3u);
-    planned[0]->run();
-    planned[1]->run();
-    EXPECT_EQ(planned[0]->takeEvents().size(), 1u);  // notes.txt uploaded
-    EXPECT_EQ(planned[1]->takeEvents().size(), 2u);  // notes.txt uploaded, twin.txt downloaded
-    EXPECT_TRUE(planned[2]->takeEvents().empty());   // not run yet
-    std::vector<RunFailure> failures{{planned[1].get(), nullptr, "x"}};
-    EXPECT_EQ(SyncEngine::driveLinesFor(planned, failures, {"Travel"}),
-              (std::vector<std::string>{"Travel: not plugged in", "Stick: up to date", "Stick: error",
-                                        "Dropbox: up to date"}));
 }
 
 TEST_F(DropboxDriveRunsTest, ReconcilersFollowMountLabelAndAccount) {

@@ -1,14 +1,13 @@
+#include "engine/SyncEngine.h"
+
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "devserver/GitHubService.h"
-#include "engine/SyncEngine.h"
 #include "service/BrindleFailure.h"
-#include "service/GitHubError.h"
 #include "service/Keychain.h"
 #include "support/RunProgram.h"
 #include "support/ScopedEnv.h"
@@ -27,13 +26,11 @@ protected:
     void SetUp() override {
         Keychain::forgetCache();
         server.start();
-        fs::create_directories(remotes);
-        env.set("BRINDLE_TEST_ACCOUNT", account());
+        env.set("BRINDLE_TEST_ACCOUNT", json{{"server", server.url()}, {"device_token", "device-1"}}.dump());
         env.set("BRINDLE_GITHUB_API_URL", server.url());
     }
     void TearDown() override { Keychain::forgetCache(); }
 
-    std::string account() const { return json{{"server", server.url()}, {"device_token", "device-1"}}.dump(); }
     fs::path bare(const std::string& repo) {
         fs::path path = remotes / (repo + ".git");
         fs::create_directories(path);
@@ -41,24 +38,20 @@ protected:
         return path;
     }
     std::shared_ptr<SyncEngine> makeEngine() {
-        EngineConfig config;
-        config.folder = folder;
-        config.stateDir = home.path() / "state";
-        config.deviceName = "Test Box";
-        config.progressSeconds = 5;
-        config.remoteBase = "file://" + remotes.string();
-        auto engine = SyncEngine::create(config);
+        auto engine = SyncEngine::create({folder, home.path() / "state", "Test Box", 5, "file://" + remotes.string()});
         engine->setPause([this](double seconds) { pauses.push_back(seconds); });
         return engine;
     }
     std::vector<json> reports() { return server.brindle().reports(); }
-    static std::string failureText(const SyncResult& result) { return result.description(); }
-    template <typename Failure>
-    static std::optional<Failure> failureAs(const SyncResult& result) {
+    std::string files(const fs::path& repo) {
+        return test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"});
+    }
+    // The problem of the Brindle::Failure a pass ended with; none for any other ending.
+    static std::optional<Brindle::Problem> problemOf(const SyncResult& result) {
         try {
             if (result.failure) std::rethrow_exception(result.failure);
-        } catch (const Failure& failure) {
-            return failure;
+        } catch (const Brindle::Failure& failure) {
+            return failure.problem();
         } catch (...) {
         }
         return std::nullopt;
@@ -79,7 +72,7 @@ TEST_F(SyncEngineTest, AccountPassPushesTheFolderAndReportsOpeningAndClosing) {
     auto engine = makeEngine();
     SyncResult result = engine->syncOnce();
     ASSERT_TRUE(result.succeeded()) << result.description();
-    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "notes.md\nsub/list.txt\n");
+    EXPECT_EQ(files(repo), "notes.md\nsub/list.txt\n");
     EXPECT_EQ(engine->storeNames(), std::vector<std::string>{"GitHub"});
     EXPECT_EQ(engine->larderWebURL(), "https://github.com/demo/Larder");
 
@@ -92,26 +85,9 @@ TEST_F(SyncEngineTest, AccountPassPushesTheFolderAndReportsOpeningAndClosing) {
     EXPECT_TRUE(pauses.empty());  // one store never sweeps twice
 }
 
-TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderWithoutReports) {
-    env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
-    fs::path repo = bare("octo/Larder");
-    Keychain::setToken("ghp-dev-token");
-    test::writeFile(folder / "todo.txt", "x");
-    auto engine = makeEngine();
-    SyncResult result = engine->syncOnce();
-    ASSERT_TRUE(result.succeeded()) << result.description();
-    EXPECT_EQ(server.github().creations().size(), 1u);
-    EXPECT_EQ(server.github().creations()[0]["name"], "Larder");
-    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "todo.txt\n");
-    EXPECT_EQ(engine->larderWebURL(), "https://github.com/octo/Larder");
-    EXPECT_TRUE(server.requestsTo("/api/v1/sync/report").empty());
-    EXPECT_TRUE(server.requestsTo("/api/v1/config").empty());
-
-    Keychain::setToken("");  // an empty token counts as none
-    EXPECT_TRUE(failureAs<NeedsSignIn>(engine->syncOnce()));
-}
-
-TEST_F(SyncEngineTest, GitHubErrorDropsTheCachedSyncer) {
+// With a token of the user's own: the owner's Larder, no reports; the
+// syncer and owner stay cached until a GitHub error or a new account.
+TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderAndAGitHubErrorDropsTheCachedSyncer) {
     env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
     fs::path repo = bare("octo/Larder");
     Keychain::setToken("ghp-dev-token");
@@ -119,55 +95,53 @@ TEST_F(SyncEngineTest, GitHubErrorDropsTheCachedSyncer) {
     auto engine = makeEngine();
     ASSERT_TRUE(engine->syncOnce().succeeded());
     ASSERT_TRUE(engine->syncOnce().succeeded());
-    EXPECT_EQ(server.requestsTo("/user").size(), 1u);  // the syncer and owner are cached
+    EXPECT_EQ(server.github().creations().at(0)["name"], "Larder");
+    EXPECT_EQ(files(repo), "a.txt\n");
+    EXPECT_EQ(engine->larderWebURL(), "https://github.com/octo/Larder");
+    EXPECT_TRUE(server.requestsTo("/api/v1/sync/report").empty());
+    EXPECT_TRUE(server.requestsTo("/api/v1/config").empty());
+    EXPECT_EQ(server.requestsTo("/user").size(), 1u);
 
-    // The remote refuses every push: the syncer gives up with a GitHubError.
-    test::writeFile(repo / "hooks" / "pre-receive", "#!/bin/sh\nexit 1\n");
+    test::writeFile(repo / "hooks" / "pre-receive", "#!/bin/sh\nexit 1\n");  // the remote refuses every push
     fs::permissions(repo / "hooks" / "pre-receive", fs::perms::owner_all);
     test::writeFile(folder / "b.txt", "2");
-    SyncResult refused = engine->syncOnce();
-    EXPECT_EQ(failureText(refused), "Could not push after several attempts; will retry.");
-
+    EXPECT_EQ(engine->syncOnce().description(), "Could not push after several attempts; will retry.");
     fs::remove(repo / "hooks" / "pre-receive");
     ASSERT_TRUE(engine->syncOnce().succeeded());
     EXPECT_EQ(server.requestsTo("/user").size(), 2u);  // looked the owner up again
-    EXPECT_EQ(test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"}), "a.txt\nb.txt\n");
-
-    // Signing in or setting a token resets the account: the next pass starts afresh.
-    engine->resetAccount();
+    EXPECT_EQ(files(repo), "a.txt\nb.txt\n");
+    engine->resetAccount();  // signing in or setting a token starts afresh
     ASSERT_TRUE(engine->syncOnceExclusive().succeeded());
     EXPECT_EQ(server.requestsTo("/user").size(), 3u);
+
+    Keychain::setToken("");  // an empty token counts as none
+    EXPECT_EQ(engine->syncOnce().description(), NeedsSignIn().what());
 }
 
-TEST_F(SyncEngineTest, ServiceFailuresEndThePassWithTheirOwnMeaning) {
+TEST_F(SyncEngineTest, ServiceFailuresEndThePassWithTheirOwnMeaningAndAreReported) {
     auto engine = makeEngine();
     server.brindle().setStores({});
     server.brindle().setGitHubRepo(std::nullopt);
     SyncResult noStore = engine->syncOnce();
-    auto failure = failureAs<Brindle::Failure>(noStore);
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->problem(), Brindle::Problem::noStore);
-    EXPECT_EQ(failure->message(),
+    EXPECT_EQ(problemOf(noStore), Brindle::Problem::noStore);
+    EXPECT_EQ(noStore.description(),
               "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + server.url() + "/connections");
-    EXPECT_TRUE(reports().empty());
 
     server.brindle().setStores({"carrier-pigeon"});  // a store this program does not know: nothing to do
     EXPECT_TRUE(engine->syncOnce().succeeded());
     EXPECT_TRUE(reports().empty());
 
     server.brindle().setAcceptAnyToken(false);
-    failure = failureAs<Brindle::Failure>(engine->syncOnce());
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->problem(), Brindle::Problem::signedOut);
-}
+    EXPECT_EQ(problemOf(engine->syncOnce()), Brindle::Problem::signedOut);
 
-TEST_F(SyncEngineTest, ADisabledLarderFailsTheGitHubRunAndReportsItsError) {
-    bare("demo/Larder");
+    // A disabled Larder fails the GitHub run, which reports the error.
+    server.brindle().setAcceptAnyToken(true);
+    server.brindle().setStores({"github"});
+    server.brindle().setGitHubRepo("demo/Larder");
     server.brindle().setLarderDisabled(true);
-    auto engine = makeEngine();
-    SyncResult result = engine->syncOnce();
+    bare("demo/Larder");
     std::string text = "Syncing is turned off for your account. Turn it on at " + server.url() + "/dashboard";
-    EXPECT_EQ(failureText(result), text);
+    EXPECT_EQ(engine->syncOnce().description(), text);
     auto sent = reports();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1]["status"], json::array({{{"store", "GitHub"}, {"state", "error"}, {"detail", text}}}));
@@ -180,43 +154,30 @@ StoreRuns runsOf(Runs&&... runs) {
     return list;
 }
 
-TEST_F(SyncEngineTest, SweepsRepeatOnlyWhileSeveralRunsKeepChangingTheFolder) {
+// Sweeps repeat only while several runs keep changing the folder; failures
+// of the last sweep alone are combined.
+TEST_F(SyncEngineTest, SweepsRepeatWhileSeveralRunsChangeTheFolderAndTheLastOnesFailuresCount) {
     auto engine = makeEngine();
     fs::create_directories(folder);
     int writes = 0;
     auto changing = [&] {
-        return std::make_unique<ActionRun>("Dropbox",
-                                           [&] { test::writeFile(folder / ("n" + std::to_string(writes++)), "x"); });
+        return std::make_unique<ActionRun>("Dropbox", [&] {
+            test::writeFile(folder / ("n" + std::to_string(writes)), "x");
+            if (writes++ == 0) throw Error("first sweep only");
+        });
     };
     auto quiet = [] { return std::make_unique<ActionRun>("Stick", [] {}); };
-
-    engine->sweep(runsOf(changing(), quiet()));
+    StoreRuns first = runsOf(changing(), std::make_unique<ActionRun>("Stick", [] { throw Error("gone"); }));
+    auto failures = engine->sweep(first);
     EXPECT_EQ(writes, 3);
     EXPECT_EQ(pauses, (std::vector<double>{1.2, 1.2}));
-
-    pauses.clear();
-    engine->sweep(runsOf(changing()));
-    EXPECT_EQ(writes, 4);  // a single store never gets a second sweep
-    EXPECT_TRUE(pauses.empty());
-
-    engine->sweep(runsOf(quiet(), quiet()));
-    EXPECT_TRUE(pauses.empty());  // nothing changed: one sweep
-}
-
-TEST_F(SyncEngineTest, FailuresOfTheLastSweepAreCombined) {
-    auto engine = makeEngine();
-    fs::create_directories(folder);
-    int runs = 0;
-    StoreRuns sweepRuns =
-        runsOf(std::make_unique<ActionRun>("Dropbox",
-                                           [&] {
-                                               test::writeFile(folder / ("n" + std::to_string(runs)), "x");
-                                               if (runs++ == 0) throw Error("first sweep only");
-                                           }),
-               std::make_unique<ActionRun>("Stick", [] { throw Error("drive unplugged mid-way"); }));
-    auto failures = engine->sweep(sweepRuns);
     ASSERT_EQ(failures.size(), 1u);  // the first sweep's Dropbox failure is forgotten
     EXPECT_EQ(failures[0].run->name(), "Stick");
+    pauses.clear();
+    engine->sweep(runsOf(changing()));
+    engine->sweep(runsOf(quiet(), quiet()));
+    EXPECT_EQ(writes, 4);  // a single store never gets a second sweep, nor an unchanged folder
+    EXPECT_TRUE(pauses.empty());
 
     ActionRun gitHub("GitHub", [] {}), dropbox("Dropbox", [] {}), stick("Stick", [] {});
     std::vector<RunFailure> both{{&gitHub, std::make_exception_ptr(Error("a")), "a"},
@@ -224,9 +185,7 @@ TEST_F(SyncEngineTest, FailuresOfTheLastSweepAreCombined) {
     EXPECT_EQ(SyncEngine::combine(2, both, {}).description(), "GitHub: a; Dropbox: b");
     EXPECT_EQ(SyncEngine::combine(1, {both[0]}, {}).description(), "a");
     both.push_back({&stick, std::make_exception_ptr(Brindle::Failure::signedOut()), "signed out"});
-    auto signedOut = failureAs<Brindle::Failure>(SyncEngine::combine(3, both, {}));
-    ASSERT_TRUE(signedOut);
-    EXPECT_EQ(signedOut->problem(), Brindle::Problem::signedOut);
+    EXPECT_EQ(problemOf(SyncEngine::combine(3, both, {})), Brindle::Problem::signedOut);
     SyncResult fine = SyncEngine::combine(2, {}, {"huge.iso"});
     EXPECT_TRUE(fine.succeeded());
     EXPECT_EQ(fine.skipped, std::vector<std::string>{"huge.iso"});

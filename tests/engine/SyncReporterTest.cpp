@@ -36,15 +36,13 @@ TEST_F(SyncReporterTest, FlushSendsChunksOfTwoHundredWithStatusesOnTheLast) {
     json statuses = json::array({{{"store", "GitHub"}, {"state", "synced"}}});
     reporter.flush(statuses);
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[0].events.size(), 200u);
-    EXPECT_TRUE(sent[0].status.empty());
-    EXPECT_EQ(sent[1].events.size(), 200u);
-    EXPECT_TRUE(sent[1].status.empty());
-    EXPECT_EQ(sent[2].events.size(), 50u);
-    EXPECT_EQ(sent[2].status, statuses);
-    // Order kept across chunks.
-    EXPECT_EQ(sent[1].events[0]["path"], "file200");
-    EXPECT_EQ(sent[2].events[49], (json{{"store", "GitHub"}, {"kind", "uploaded"}, {"path", "file449"}, {"bytes", 449}}));
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sent[i].events.size(), i < 2 ? 200u : 50u);
+        EXPECT_EQ(sent[i].status, i < 2 ? json::array() : statuses);
+    }
+    EXPECT_EQ(sent[1].events[0]["path"], "file200");  // order kept across chunks
+    EXPECT_EQ(sent[2].events[49],
+              (json{{"store", "GitHub"}, {"kind", "uploaded"}, {"path", "file449"}, {"bytes", 449}}));
     EXPECT_EQ(reporter.unsentCount(), 0u);
 }
 
@@ -69,7 +67,7 @@ TEST_F(SyncReporterTest, OpeningListsRunsThenDrivesNotPluggedIn) {
     EXPECT_TRUE(sent.empty());
 }
 
-TEST_F(SyncReporterTest, ProgressIsRateLimitedAndCarriesDrainedEvents) {
+TEST_F(SyncReporterTest, ProgressIsRateLimitedCarriesDrainedEventsAndANewPassStartsAfresh) {
     begin();
     reporter.collect("GitHub", uploads(2));
     int drains = 0;
@@ -89,16 +87,13 @@ TEST_F(SyncReporterTest, ProgressIsRateLimitedAndCarriesDrainedEvents) {
     reporter.progress("Dropbox", 0, drain);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].status[0]["detail"], "");
-}
 
-TEST_F(SyncReporterTest, BeginForgetsTheLastPass) {
-    begin();
     reporter.collect("GitHub", uploads(5));
-    reporter.progress("GitHub", 3, {});
-    begin();
+    begin();  // a new pass forgets the last one's events and sends its first progress at once
     EXPECT_EQ(reporter.unsentCount(), 0u);
-    reporter.progress("GitHub", 3, {});  // the first progress of a pass always goes out
-    EXPECT_EQ(sent.size(), 2u);
+    reporter.progress("GitHub", 1, {});
+    EXPECT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[2].status[0]["detail"], "1 file to go");
 }
 
 TEST(SyncReporterStatusTest, ClosingStatusesCarryErrorsCutToTwoHundredFiftyCharactersAndTotals) {
@@ -117,18 +112,10 @@ TEST(SyncReporterStatusTest, ClosingStatusesCarryErrorsCutToTwoHundredFiftyChara
     EXPECT_EQ(statuses[2], (json{{"store", "Stick"}, {"state", "waiting"}, {"detail", "not plugged in"}}));
 }
 
-TEST(SyncReporterStatusTest, FilesToGoReadsNaturally) {
+TEST(SyncReporterStatusTest, FilesToGoReadsNaturallyAndPathsThatAreNotUTF8StillEncode) {
     std::setlocale(LC_NUMERIC, "C");
-    EXPECT_EQ(filesToGo(1), "1 file to go");
-    EXPECT_EQ(filesToGo(2), "2 files to go");
-    EXPECT_EQ(filesToGo(1234), "1,234 files to go");
-    EXPECT_EQ(filesToGo(1234567), "1,234,567 files to go");
-    EXPECT_EQ(filesToGo(0), "");
-}
-
-TEST(SyncReporterStatusTest, EventPathsThatAreNotUTF8StillEncode) {
-    json events = SyncReporter::body({{"GitHub", SyncEvent{"uploaded", "caf\xe9.txt", 1}}});
-    EXPECT_NO_THROW(events.dump());
+    EXPECT_EQ(filesToGo(2) + filesToGo(1234567) + filesToGo(0), "2 files to go1,234,567 files to go");
+    EXPECT_NO_THROW(SyncReporter::body({{"GitHub", SyncEvent{"uploaded", "caf\xe9.txt", 1}}}).dump());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -17,52 +18,39 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = EngineState::Kind;
 
-// Stands in for the pass: records when each one starts (virtual time) and can
-// hold a pass until the test lets it go.
-class Passes {
-public:
-    explicit Passes(test::TestMainLoop& loop) : loop_(loop) {}
-
+// Stands in for the pass: records when each one starts (virtual time); while
+// held, passes wait until the test lets them go.
+struct Passes {
     SyncResult run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        starts.push_back(loop_.now());
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return !held_; });
+        std::unique_lock<std::mutex> lock(mutex);
+        starts.push_back(loop.now());
+        changed.wait(lock, [this] { return !held; });
         return result;
     }
-    void hold() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        held_ = true;
-    }
-    void release() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        held_ = false;
-        changed_.notify_all();
+    void hold(bool on) {
+        std::lock_guard<std::mutex> guard(mutex);
+        held = on;
+        changed.notify_all();
     }
     size_t started() {
-        std::lock_guard<std::mutex> guard(mutex_);
+        std::lock_guard<std::mutex> guard(mutex);
         return starts.size();
     }
 
+    test::TestMainLoop& loop;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
     std::vector<double> starts;  // read after the passes of interest started
     SyncResult result;
-
-private:
-    test::TestMainLoop& loop_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool held_ = false;
 };
 
 class SyncSchedulingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Keychain::forgetCache();
-        env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
-        EngineConfig config;
-        config.folder = home.path() / "Larder";
-        config.stateDir = home.path() / "state";
-        config.deviceName = "Test Box";
+        EngineConfig config{
+            .folder = home.path() / "Larder", .stateDir = home.path() / "state", .deviceName = "Test Box"};
         engine = SyncEngine::create(config, &loop);
         engine->setPassRunner([this] { return passes.run(); });
         engine->setOnChange([this](const EngineState& state, const std::vector<std::string>& skipped) {
@@ -73,18 +61,14 @@ protected:
     // Serves the main loop (without moving its clock) until done() holds.
     template <typename Done>
     bool serveUntil(Done done) {
-        auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            loop.drain();
-            if (done()) return true;
-            std::this_thread::sleep_for(1ms);
-        }
+        for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(1ms))
+            if (loop.drain(), done()) return true;
         return false;
     }
     size_t ended() {
-        size_t count = 0;
-        for (const auto& [state, skipped] : published) count += state.kind != Kind::syncing;
-        return count;
+        return std::count_if(published.begin(), published.end(),
+                             [](auto& each) { return each.first.kind != Kind::syncing; });
     }
     // A request made on the main loop, as the menu makes it.
     void request(double after, bool force) {
@@ -100,14 +84,14 @@ protected:
     }
 
     test::IsolatedHome home;
-    test::ScopedEnv env;
+    test::ScopedEnv env{"BRINDLE_TEST_ACCOUNT", std::nullopt};
     test::TestMainLoop loop;
     Passes passes{loop};
     std::vector<std::pair<EngineState, std::vector<std::string>>> published;
     std::shared_ptr<SyncEngine> engine;
 };
 
-TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLast) {
+TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLastUnlessTheEngineGoes) {
     for (int i = 0; i < 10; ++i) {
         request(2, false);
         loop.advance(0.1);
@@ -119,6 +103,10 @@ TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLas
     loop.advance(0.1);
     EXPECT_EQ(loop.pendingTimers(), 0u);
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
+    EXPECT_EQ(passes.started(), 1u);
+    request(2, false);
+    engine.reset();  // releasing the engine cancels its pending request
+    loop.advance(5);
     EXPECT_EQ(passes.started(), 1u);
 }
 
@@ -134,7 +122,7 @@ TEST_F(SyncSchedulingTest, UnforcedPassesStartAtLeastSixtySecondsApart) {
 }
 
 TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWaiting) {
-    passes.hold();
+    passes.hold(true);
     request(0, true);
     loop.advance(0.02);
     ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
@@ -144,7 +132,7 @@ TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWait
     request(0, true);  // and again: one is already waiting, nothing more
     loop.advance(0.02);
     EXPECT_EQ(loop.pendingTimers(), 0u);
-    passes.release();
+    passes.hold(false);
     ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
     // Anything still queued would run before this pass on the same queue.
     engine->syncOnceExclusive();
@@ -152,13 +140,13 @@ TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWait
 }
 
 TEST_F(SyncSchedulingTest, ARequestMadeWhileAPassRunsIsNotLost) {
-    passes.hold();
+    passes.hold(true);
     request(0, true);
     loop.advance(0.02);
     ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
     // A folder event during the pass (its start was just now): waits out the gap.
     request(2, false);
-    passes.release();
+    passes.hold(false);
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
     loop.advance(61);
     ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
@@ -168,38 +156,23 @@ TEST_F(SyncSchedulingTest, OutcomesArePublishedAsTheMenuShowsThem) {
     passes.result = SyncResult{{"big.mov"}, nullptr};
     passNow();
     ASSERT_EQ(published.size(), 2u);
-    EXPECT_EQ(published[0].first.kind, Kind::syncing);
-    EXPECT_TRUE(published[0].second.empty());
+    EXPECT_EQ(published[0], (std::pair{EngineState::syncing(), std::vector<std::string>{}}));
     EXPECT_EQ(published[1].first.kind, Kind::synced);
     EXPECT_EQ(published[1].second, std::vector<std::string>{"big.mov"});
-
-    passes.result = SyncResult{{}, std::make_exception_ptr(Brindle::Failure::signedOut())};
+    const std::pair<std::exception_ptr, EngineState> failures[] = {
+        {std::make_exception_ptr(Brindle::Failure::signedOut()), EngineState::needsSignIn()},
+        {std::make_exception_ptr(Brindle::Failure(Brindle::Problem::noStore, "connect")), EngineState::needsStore()},
+        {std::make_exception_ptr(NeedsSignIn()), EngineState::needsSignIn()},
+        {std::make_exception_ptr(Error("git push failed: denied")), EngineState::error("git push failed: denied")},
+    };
+    for (const auto& [failure, state] : failures) {
+        passes.result = SyncResult{{}, failure};
+        passNow();
+        EXPECT_EQ(published.back().first, state);
+    }
+    engine->setPassRunner({});  // the real pass: without account or token, it needs a sign-in
     passNow();
-    EXPECT_EQ(published.back().first, EngineState::needsSignIn());
-    passes.result = SyncResult{{}, std::make_exception_ptr(Brindle::Failure(Brindle::Problem::noStore, "connect"))};
-    passNow();
-    EXPECT_EQ(published.back().first, EngineState::needsStore());
-    passes.result = SyncResult{{}, std::make_exception_ptr(NeedsSignIn())};
-    passNow();
-    EXPECT_EQ(published.back().first, EngineState::needsSignIn());
-    passes.result = SyncResult{{}, std::make_exception_ptr(Error("git push failed: denied"))};
-    passNow();
-    EXPECT_EQ(published.back().first, EngineState::error("git push failed: denied"));
-}
-
-TEST_F(SyncSchedulingTest, WithoutAccountOrTokenEveryPassNeedsSignIn) {
-    engine->setPassRunner({});  // the real pass
-    passNow();
-    ASSERT_EQ(published.size(), 2u);
-    EXPECT_EQ(published[1].first, EngineState::needsSignIn());
-    EXPECT_TRUE(published[1].second.empty());
-}
-
-TEST_F(SyncSchedulingTest, ReleasingTheEngineCancelsItsPendingRequest) {
-    request(2, false);
-    engine.reset();
-    loop.advance(5);
-    EXPECT_EQ(passes.started(), 0u);
+    EXPECT_EQ(published.back(), (std::pair{EngineState::needsSignIn(), std::vector<std::string>{}}));
 }
 
 }  // namespace

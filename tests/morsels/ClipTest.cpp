@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/stat.h>
+#include <tiffio.h>
 
-#include "Pictures.h"
 #include "morsels/Morsels.h"
 #include "platform/NamedPasteboard.h"
 #include "support/Expect.h"
@@ -10,16 +11,52 @@
 namespace brindle {
 namespace {
 
+using Board = std::map<std::string, std::string>;  // pasteboard type -> data
+
+// A small RGB TIFF made with libtiff.
+std::string makeTIFF(const std::filesystem::path& path, uint32_t width, uint32_t height) {
+    TIFF* image = TIFFOpen(path.c_str(), "w");
+    const std::pair<int, int> fields[] = {{TIFFTAG_SAMPLESPERPIXEL, 3},
+                                          {TIFFTAG_BITSPERSAMPLE, 8},
+                                          {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB},
+                                          {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG},
+                                          {TIFFTAG_COMPRESSION, COMPRESSION_LZW}};
+    for (auto [tag, value] : fields) TIFFSetField(image, tag, value);
+    TIFFSetField(image, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(image, TIFFTAG_IMAGELENGTH, height);
+    std::vector<uint8_t> row(width * 3, 200);
+    for (uint32_t y = 0; y < height; ++y) TIFFWriteScanline(image, row.data(), y, 0);
+    TIFFClose(image);
+    return test::readFile(path);
+}
+
+// The size of a PNG that libpng decodes, (0, 0) when it does not.
+std::pair<uint32_t, uint32_t> pngSize(const std::string& png) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return {0, 0};
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {0, 0};
+    return {image.width, image.height};
+}
+
 // What a copy on the clipboard becomes, and what is refused.
 class ClipTest : public ::testing::Test {
 protected:
-    void put(const std::string& type, const std::string& data) { test::writeFile(board_ / type, data); }
-    Morsels::Clip capture() {
+    void SetUp() override {
+        test::writeFile(files_ / "max.bin", std::string(5242880, 'z'));
+        test::writeFile(files_ / "over.bin", std::string(5242881, 'z'));
+        ASSERT_EQ(::mkfifo((files_ / "pipe").c_str(), 0600), 0);
+    }
+    Morsels::Clip capture(const Board& board) {
+        std::filesystem::remove_all(board_.path());
+        for (const auto& [type, data] : board) test::writeFile(board_ / type, data);
         NamedPasteboard pasteboard(board_.path());
         return Morsels::clip(pasteboard);
     }
-    std::string refusal() {
-        return test::failureText<Morsels::Problem>([&] { capture(); });
+    std::string refusal(const Board& board) {
+        return test::failureText<Morsels::Problem>([&] { capture(board); });
     }
     std::string fileURL(const std::string& name) { return "file://" + (files_ / name).string(); }
 
@@ -27,79 +64,45 @@ protected:
     test::TempDir files_;
 };
 
-const std::string kUnreadable = "That file couldn't be read.";
-
-TEST_F(ClipTest, SecretMarkersWinBeforeAnythingIsRead) {
-    put("public.file-url", fileURL("missing.txt"));
-    put("x-kde-passwordManagerHint", "other");
-    EXPECT_EQ(refusal(), kUnreadable);
-    put("x-kde-passwordManagerHint", "secret\n");
-    EXPECT_EQ(refusal(), "That looks like a password or a one-time code, so it was not added to Morsels.");
+TEST_F(ClipTest, EveryRefusalWithWhatTriggersIt) {
+    const std::string unreadable = "That file couldn't be read.";
+    const std::string text(20478, 'a');
+    const std::pair<Board, std::string> rows[] = {
+        {{{"public.file-url", fileURL("missing")}, {"x-kde-passwordManagerHint", "other"}}, unreadable},
+        {{{"public.file-url", fileURL("missing")}, {"x-kde-passwordManagerHint", "secret\n"}},
+         "That looks like a password or a one-time code, so it was not added to Morsels."},
+        {{{"public.file-url", fileURL("pipe")}}, unreadable},  // would block for ever
+        {{{"public.file-url", "file://" + files_.path().string()}}, unreadable},
+        {{{"public.file-url", "file://host/etc/hostname"}}, unreadable},
+        {{{"public.file-url", "file://localhost/bad%zzescape"}},
+         "The clipboard holds a file address that isn't a valid file URL: file://localhost/bad%zzescape"},
+        {{{"public.file-url", "not a url"}, {"public.utf8-plain-text", "fallback"}},
+         "The clipboard holds a file address that isn't a URL: not a url"},
+        {{{"public.file-url", fileURL("over.bin")}}, "That file is too big for a morsel (over 5 MB)."},
+        {{{"public.utf8-plain-text", "\u00A0\u00A0\u3000"}}, "The clipboard is empty."},
+        {{{"public.utf8-plain-text", "\n  " + text + "\u00E9a\t\n"}},
+         "That is too long for a morsel (over 20 KB). Save it as a file instead."},
+        {{{"public.utf8-plain-text", "  \n"}, {"public.tiff", "II*"}}, "The clipboard is empty."},
+        {{{"public.png", std::string(5242881, 'p')}}, "That picture is too big for a morsel (over 5 MB)."},
+    };
+    for (const auto& [board, expected] : rows) EXPECT_EQ(refusal(board), expected) << board.begin()->second;
 }
 
-TEST_F(ClipTest, CopiedFileBeatsTextUpToTheSizeLimit) {
-    test::writeFile(files_ / "big.bin", std::string(5242880, 'z'));
-    put("public.file-url", "https://example.org/page\n" + fileURL("big.bin") + "\n" + fileURL("missing"));
-    put("public.utf8-plain-text", "some text");
-    Morsels::Clip clip = capture();
-    EXPECT_EQ(clip.name, "big.bin");
-    EXPECT_EQ(clip.data.size(), 5242880u);
-    test::writeFile(files_ / "big.bin", std::string(5242881, 'z'));
-    EXPECT_EQ(refusal(), "That file is too big for a morsel (over 5 MB).");
-}
-
-TEST_F(ClipTest, TextIsTrimmedOfUnicodeWhiteSpace) {
-    put("public.utf8-plain-text", "\u00A0\u2003note to self\u00A0\n");
-    EXPECT_EQ(capture().text, "note to self");
-    put("public.utf8-plain-text", "\u00A0\u00A0\u3000");  // nothing to send
-    EXPECT_EQ(refusal(), "The clipboard is empty.");
-}
-
-TEST_F(ClipTest, OnlyRegularLocalFilesAreRead) {
-    // A pipe would block for ever; a folder or another host's file cannot be read.
-    ASSERT_EQ(::mkfifo((files_ / "pipe").c_str(), 0600), 0);
-    for (const std::string& url :
-         {fileURL("pipe"), "file://" + files_.path().string(), std::string("file://host/etc/hostname")}) {
-        put("public.file-url", url);
-        EXPECT_EQ(refusal(), kUnreadable) << url;
-    }
-    put("public.file-url", "file://localhost/bad%zzescape");
-    EXPECT_EQ(refusal(),
-              "The clipboard holds a file address that isn't a valid file URL: file://localhost/bad%zzescape");
-}
-
-TEST_F(ClipTest, TrimmedTextUpToTwentyKilobytes) {
-    std::string text = std::string(20478, 'a') + "\xC3\xA9";  // exactly 20,480 bytes
-    put("public.utf8-plain-text", "\n  " + text + "\t\n");
-    Morsels::Clip clip = capture();
+TEST_F(ClipTest, FilesBeatTextAndTextAndPicturesAreTakenUpToTheLimits) {
+    Morsels::Clip file =
+        capture({{"public.file-url", "https://example.org/page\n" + fileURL("max.bin") + "\n" + fileURL("missing")},
+                 {"public.utf8-plain-text", "some text"}});
+    EXPECT_EQ(file.name, "max.bin");
+    EXPECT_EQ(file.data.size(), 5242880u);
+    EXPECT_EQ(capture({{"public.utf8-plain-text", "\u00A0\u2003note to self\u00A0\n"}}).text, "note to self");
+    const std::string text = std::string(20478, 'a') + "\xC3\xA9";  // exactly 20,480 bytes
+    Morsels::Clip clip = capture({{"public.utf8-plain-text", "\n  " + text + "\t\n"}});
     EXPECT_EQ(clip.kind, Morsels::Clip::Kind::text);
     EXPECT_EQ(clip.text, text);
-    put("public.utf8-plain-text", "\n  " + text + "a\t\n");
-    EXPECT_EQ(refusal(), "That is too long for a morsel (over 20 KB). Save it as a file instead.");
-}
 
-TEST_F(ClipTest, FileAddressesThatAreNotURLsAreRefusedClearly) {
-    put("public.utf8-plain-text", "fallback");
-    put("public.file-url", "not a url");
-    EXPECT_EQ(refusal(), "The clipboard holds a file address that isn't a URL: not a url");
-}
-
-TEST_F(ClipTest, TIFFPictureBecomesAPNG) {
-    put("public.tiff", test::makeTIFF(4, 3));
-    Morsels::Clip clip = capture();
-    EXPECT_EQ(clip.name, "Clipboard picture.png");
-    std::optional<test::DecodedPNG> png = test::decodePNG(clip.data);
-    ASSERT_TRUE(png);
-    EXPECT_EQ(png->width, 4u);
-    EXPECT_EQ(png->height, 3u);
-}
-
-TEST_F(ClipTest, PicturesNeedValidDataWithinTheLimit) {
-    put("public.utf8-plain-text", "  \n");
-    put("public.tiff", "II*");  // not a TIFF that decodes
-    EXPECT_EQ(refusal(), "The clipboard is empty.");
-    put("public.png", std::string(5242881, 'p'));
-    EXPECT_EQ(refusal(), "That picture is too big for a morsel (over 5 MB).");
+    Morsels::Clip picture = capture({{"public.tiff", makeTIFF(files_ / "picture.tiff", 4, 3)}});
+    EXPECT_EQ(picture.name, "Clipboard picture.png");
+    EXPECT_EQ(pngSize(picture.data), std::pair(4u, 3u));
 }
 
 }  // namespace

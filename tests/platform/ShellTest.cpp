@@ -1,72 +1,56 @@
+#include "platform/Shell.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
-
-#include "platform/Shell.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 using namespace brindle;
 
-TEST(ShellRun, SilentCommandGivesEmptyOutputAndItsStatus) {
-    Shell::Result result = Shell::run("/bin/sh", {"-c", "exit 3"}, {}, 10);
-    EXPECT_EQ(result.status, 3);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "");
-}
-
-TEST(ShellRun, MissingProgramGivesMinusOneAndTheLaunchError) {
-    Shell::Result result = Shell::run("/no/such/program", {}, {}, 10);
-    EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("No such file"), std::string::npos) << result.err;
-}
-
-TEST(ShellRun, TimeOutTerminatesAndKeepsEarlierOutput) {
-    auto started = std::chrono::steady_clock::now();
-    Shell::Result result = Shell::run("/bin/sh", {"-c", "echo before; sleep 30"}, {}, 0.3);
-    EXPECT_NE(result.status, 0);
-    EXPECT_EQ(result.out, "before\n");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
-}
-
-TEST(ShellRun, InvalidUTF8IsReplacedNotDropped) {
-    Shell::Result result = Shell::run("/usr/bin/printf", {"a\\377b"}, {}, 10);
-    EXPECT_EQ(result.out,
-              "a\xEF\xBF\xBD"
-              "b");
-}
-
-TEST(ShellRun, BothPipesDrainWhileTheChildWrites) {
-    // given a child that fills stderr far beyond a pipe buffer before writing stdout
-    Shell::Result result = Shell::run("/bin/sh", {"-c", "head -c 1000000 /dev/zero >&2; echo done"}, {}, 30);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "done\n");
-    EXPECT_EQ(result.err.size(), 1000000u);
-}
-
-TEST(ShellRun, EnvironmentIsLaidOverTheInheritedOne) {
+TEST(ShellRun, StatusOutputAndErrorsOfEveryKindOfEnding) {
+    struct Case {
+        const char* program;
+        std::vector<std::string> args;
+        double timeout;
+        std::optional<int> status;  // none: any failure
+        std::string out, err;       // err: a part of standard error, "" for none at all
+    };
     test::ScopedEnv keep("BRINDLE_SHELL_TEST_KEEP", "kept");
-    Shell::Result result =
-        Shell::run("/bin/sh", {"-c", "echo $BRINDLE_SHELL_TEST_KEEP:$PATH"}, {{"PATH", "/bin:/usr/bin"}}, 10);
-    EXPECT_EQ(result.out, "kept:/bin:/usr/bin\n");
+    const Case cases[] = {
+        {"/bin/sh", {"-c", "exit 3"}, 10, 3, "", ""},
+        {"/no/such/program", {}, 10, -1, "", "No such file"},
+        {"/bin/sh", {"-c", "echo before; sleep 30"}, 0.3, std::nullopt, "before\n", ""},  // killed, output kept
+        {"/usr/bin/printf", {"a\\377b"}, 10, 0, "a\uFFFDb", ""},
+        {"/bin/sh", {"-c", "echo $BRINDLE_SHELL_TEST_KEEP:$PATH"}, 10, 0, "kept:/bin:/usr/bin\n", ""},
+    };
+    for (const Case& each : cases) {
+        Shell::Result result = Shell::run(each.program, each.args, {{"PATH", "/bin:/usr/bin"}}, each.timeout);
+        if (each.status)
+            EXPECT_EQ(result.status, *each.status) << each.program;
+        else
+            EXPECT_NE(result.status, 0);
+        EXPECT_EQ(result.out, each.out) << each.program;
+        if (!each.status || !each.err.empty())
+            EXPECT_NE(result.err.find(each.err), std::string::npos) << result.err;
+        else
+            EXPECT_EQ(result.err, "") << each.program;
+    }
+    // A child filling standard error far beyond a pipe's buffer before writing its output.
+    Shell::Result both = Shell::run("/bin/sh", {"-c", "head -c 1000000 /dev/zero >&2; echo done"}, {}, 30);
+    EXPECT_EQ(both.out, "done\n");
+    EXPECT_EQ(both.err.size(), 1000000u);
 }
 
-TEST(ShellPath, ToolFoldersFixedFoldersThenInheritedPathWhole) {
+TEST(ShellFind, ToolFoldersFirstThenTheLoginShell) {
     test::ScopedEnv path("PATH", "/usr/bin:/bin");
     EXPECT_EQ(Shell::path({std::string("/opt/homebrew/bin/plaud"), std::nullopt}),
               "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/bin:/bin");
-}
-
-TEST(ShellFind, PrefersNpmGlobalAndFallsBackToTheLoginShell) {
     test::IsolatedHome home;
-    auto makeTool = [](const std::filesystem::path& path) {
-        test::writeFile(path, "#!/bin/sh\n");
-        ::chmod(path.c_str(), 0755);
-    };
-    makeTool(home.path() / ".npm-global/bin/brindle-tool-x");
-    makeTool(home.path() / ".local/bin/brindle-tool-x");
+    for (const char* folder : {".npm-global/bin", ".local/bin"}) {
+        test::writeFile(home.path() / folder / "brindle-tool-x", "#!/bin/sh\n");
+        ::chmod((home.path() / folder / "brindle-tool-x").c_str(), 0755);
+    }
     EXPECT_EQ(Shell::find("brindle-tool-x"), (home.path() / ".npm-global/bin/brindle-tool-x").string());
     EXPECT_EQ(Shell::find("sh").value_or("").front(), '/');
     EXPECT_EQ(Shell::find("brindle-no-such-tool-anywhere"), std::nullopt);

@@ -1,5 +1,7 @@
 #ifdef BRINDLE_HAVE_QT
 
+#include "platform/qt/SystemPasteboard.h"
+
 #include <gtest/gtest.h>
 
 #include <QClipboard>
@@ -7,11 +9,8 @@
 #include <QImage>
 #include <QMimeData>
 #include <QUrl>
-#include <algorithm>
-#include <optional>
 
 #include "morsels/Morsels.h"
-#include "platform/qt/SystemPasteboard.h"
 #include "support/ScopedEnv.h"
 
 namespace brindle {
@@ -23,37 +22,34 @@ bool holds(const std::vector<std::string>& types, const std::string& type) {
 
 // Qt's offscreen platform keeps a clipboard inside the process, so the MIME
 // mapping can be checked without a display.
-class SystemPasteboardTest : public ::testing::Test {
-protected:
-    test::ScopedEnv platform_{"QT_QPA_PLATFORM", "offscreen"};
-    SystemPasteboard pasteboard_;
-};
+TEST(SystemPasteboardTest, MimeTypesImagesAndSecretMarkersReadUnderPasteboardIdentifiers) {
+    test::ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+    SystemPasteboard pasteboard;
+    ASSERT_EQ(pasteboard.unavailable(), "");
+    auto copy = [](auto fill) {
+        auto* mime = new QMimeData;
+        fill(*mime);
+        QGuiApplication::clipboard()->setMimeData(mime);
+    };
+    copy([](QMimeData& mime) {
+        mime.setText("hunter2");
+        mime.setUrls({QUrl::fromLocalFile("/tmp/a\"b c.txt")});
+    });
+    EXPECT_TRUE(holds(pasteboard.types(), Pasteboard::kPlainText));
+    EXPECT_EQ(pasteboard.data(Pasteboard::kPlainText), "hunter2");
+    EXPECT_EQ(pasteboard.urls(), (std::vector<std::string>{"file:///tmp/a%22b%20c.txt"}));
 
-TEST_F(SystemPasteboardTest, MimeTypesReadUnderPasteboardIdentifiers) {
-    ASSERT_EQ(pasteboard_.unavailable(), "");
-    auto* mime = new QMimeData;
-    mime->setText("hunter2");
-    mime->setUrls({QUrl::fromLocalFile("/tmp/a\"b c.txt")});
-    QGuiApplication::clipboard()->setMimeData(mime);
-    EXPECT_TRUE(holds(pasteboard_.types(), Pasteboard::kPlainText));
-    EXPECT_EQ(pasteboard_.data(Pasteboard::kPlainText), "hunter2");
-    EXPECT_EQ(pasteboard_.urls(), (std::vector<std::string>{"file:///tmp/a%22b%20c.txt"}));
+    copy([](QMimeData& mime) {
+        mime.setText("hunter2");
+        mime.setData("x-kde-passwordManagerHint", "secret");
+    });
+    EXPECT_THROW(Morsels::clip(pasteboard), Morsels::Problem);
 
-    mime = new QMimeData;
-    mime->setText("hunter2");
-    mime->setData("x-kde-passwordManagerHint", "secret");
-    QGuiApplication::clipboard()->setMimeData(mime);
-    EXPECT_THROW(Morsels::clip(pasteboard_), Morsels::Problem);
-}
-
-TEST_F(SystemPasteboardTest, ImagesAreOfferedAsPNG) {
     QImage image(3, 2, QImage::Format_RGB32);
     image.fill(Qt::red);
-    auto* mime = new QMimeData;
-    mime->setImageData(image);
-    QGuiApplication::clipboard()->setMimeData(mime);
-    ASSERT_TRUE(holds(pasteboard_.types(), Pasteboard::kPNG));
-    Morsels::Clip clip = Morsels::clip(pasteboard_);
+    copy([&](QMimeData& mime) { mime.setImageData(image); });
+    ASSERT_TRUE(holds(pasteboard.types(), Pasteboard::kPNG));
+    Morsels::Clip clip = Morsels::clip(pasteboard);
     EXPECT_EQ(clip.name, "Clipboard picture.png");
     EXPECT_EQ(clip.data.substr(0, 4), "\x89PNG");
 }

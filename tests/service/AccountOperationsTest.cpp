@@ -4,128 +4,74 @@ using namespace brindle;
 using Brindle::Problem;
 using nlohmann::json;
 using test::failureOf;
-using test::statusFault;
 
 using AccountOperationsTest = test::ServiceFixture;
 
-namespace {
-
-// Serves config as the next config answer.
-void serveConfig(devserver::DevServer& server, const json& config) {
-    server.injectFault("/api/v1/config", statusFault(200, config.dump()));
-}
-
-}  // namespace
-
 TEST_F(AccountOperationsTest, StoreListFollowsTheFirstRuleThatApplies) {
-    struct Case {
-        json config;
-        std::vector<std::string> stores;
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {R"({"larder": {"stores": [{"provider": "dropbox"}, {}, {"provider": "github"}]}})", {"dropbox", "github"}},
+        {R"({"larder": {"stores": [], "connected": true, "provider": "dropbox"}})", {"dropbox"}},
+        {R"({"larder": {"stores": [{}], "connected": true, "provider": "dropbox"}})", {}},
+        {R"({"larder": {"connected": false}, "connections": {"github": {"connected": true}}})", {"github"}},
+        {R"({"larder": "nonsense", "connections": {"github": {"connected": "yes"}}})", {}},
     };
-    const std::vector<Case> cases{
-        {{{"larder", {{"stores", {{{"provider", "dropbox"}}, json::object(), {{"provider", "github"}}}}}}},
-         {"dropbox", "github"}},
-        {{{"larder", {{"stores", json::array()}, {"connected", true}, {"provider", "dropbox"}}}}, {"dropbox"}},
-        {{{"larder", {{"stores", {json::object()}}, {"connected", true}, {"provider", "dropbox"}}}}, {}},
-        {{{"larder", {{"connected", false}, {"provider", "dropbox"}}},
-          {"connections", {{"github", {{"connected", true}}}}}},
-         {"github"}},
-        {{{"larder", "nonsense"}, {"connections", {{"github", {{"connected", "yes"}}}}}}, {}},
-    };
-    for (const Case& each : cases) {
-        serveConfig(server, each.config);
-        EXPECT_EQ(Brindle::stores(account), each.stores) << each.config.dump();
+    for (const auto& [config, stores] : cases) {
+        answer("/api/v1/config", 200, config);
+        EXPECT_EQ(Brindle::stores(account), stores) << config;
     }
 }
 
-TEST_F(AccountOperationsTest, ConfigReadsDrivesAndGoogleAccounts) {
-    const std::string id = "0c6e2d9a-1f3b-4c5d-8e7f-a0b1c2d3e4f5";
-    // an id that is not a lower-case UUID would name files outside the state folder
-    serveConfig(server, {{"drives",
-                          {{{"drive_id", id}, {"label", "Blue"}},
-                           {{"drive_id", "d2"}},
-                           "x",
-                           {{"drive_id", "../../evil"}, {"label", "Evil"}},
-                           {{"drive_id", "0C6E2D9A-1F3B-4C5D-8E7F-A0B1C2D3E4F5"}, {"label", "Upper"}}}}});
-    Brindle::LarderConfig config = Brindle::larderConfig(account);
-    EXPECT_EQ(config.drives, (std::vector<Brindle::Drive>{{id, "Blue"}}));
-
-    serveConfig(server, {{"connections",
-                          {{"google_accounts", {{{"account", "a@x.org"}, {"label", "Work"}}, {{"label", "none"}}}},
-                           {"google", {"ignored@x.org"}}}}});
+// A drive id that is not a lower-case UUID would name files outside the state folder.
+TEST_F(AccountOperationsTest, ConfigReadsSafeDriveIdsAndGoogleAccountsFromTheAccountsOwnServer) {
+    const std::string id = "0c6e2d9a-1f3b-4c5d-8e7f-a0b1c2d3e4f5", upper = "0C6E2D9A-1F3B-4C5D-8E7F-A0B1C2D3E4F5";
+    answer("/api/v1/config", 200,
+           R"({"drives": [{"drive_id": ")" + id + R"(", "label": "Blue"}, {"drive_id": "d2"}, "x",
+               {"drive_id": "../../evil", "label": "Evil"}, {"drive_id": ")" +
+               upper + R"(", "label": "Upper"}]})");
+    env.set("BRINDLE_URL", "http://127.0.0.1:1");  // dead: the account's server answers
+    EXPECT_EQ(Brindle::larderConfig(account).drives, (std::vector<Brindle::Drive>{{id, "Blue"}}));
+    answer("/api/v1/config", 200,
+           R"({"connections": {"google_accounts": [{"account": "a@x.org", "label": "Work"}, {"label": "none"}],
+                                "google": ["ignored@x.org"]}})");
     EXPECT_EQ(Brindle::googleAccounts(account), (std::vector<Brindle::GoogleAccount>{{"a@x.org", "Work"}}));
-    serveConfig(server, {{"connections", {{"google", {"b@x.org", 7}}}}});
+    answer("/api/v1/config", 200, R"({"connections": {"google": ["b@x.org", 7]}})");
     EXPECT_EQ(Brindle::googleAccounts(account), (std::vector<Brindle::GoogleAccount>{{"b@x.org", ""}}));
 }
 
-TEST_F(AccountOperationsTest, ConfigStatusRules) {
-    server.injectFault("/api/v1/config", statusFault(401, ""), 3);
-    for (auto call : {+[](const Brindle::Account& a) { Brindle::stores(a); },
-                      +[](const Brindle::Account& a) { Brindle::larderConfig(a); },
-                      +[](const Brindle::Account& a) { Brindle::googleAccounts(a); }}) {
-        Brindle::Failure failure = failureOf([&] { call(account); });
-        EXPECT_EQ(failure.problem(), Problem::signedOut);
-        EXPECT_STREQ(failure.what(), "You're signed out of Brindle. Choose Sign In to Brindle\u2026 from the menu.");
-    }
-    server.injectFault("/api/v1/config", statusFault(502, "<html/>"));
-    Brindle::Failure failure = failureOf([&] { Brindle::larderConfig(account); });
-    EXPECT_EQ(failure.problem(), Problem::other);
-    EXPECT_STREQ(failure.what(), "Brindle couldn't be reached (HTTP 502).");
-}
-
-TEST_F(AccountOperationsTest, ConnectedRepoFailsOnlyWhenSignedOut) {
+TEST_F(AccountOperationsTest, StatusRulesOfConfigTheConnectedRepositoryAndGoogleTokens) {
+    answer("/api/v1/config", 401);
+    EXPECT_STREQ(failureOf([&] { Brindle::stores(account); }).what(),
+                 "You're signed out of Brindle. Choose Sign In to Brindle\u2026 from the menu.");
+    answer("/api/v1/config", 502, "<html/>");
+    EXPECT_EQ(failureOf([&] { Brindle::larderConfig(account); }).message(), "Brindle couldn't be reached (HTTP 502).");
     EXPECT_EQ(Brindle::connectedRepo(account), "demo/Larder");
-    server.injectFault(
-        "/api/v1/config",
-        statusFault(500, json{{"connections", {{"github", {{"connected", true}, {"repo", "a/b"}}}}}}.dump()));
+    answer("/api/v1/config", 500, json{{"connections", {{"github", {{"connected", true}, {"repo", "a/b"}}}}}}.dump());
     EXPECT_EQ(Brindle::connectedRepo(account), "a/b");
-    server.injectFault("/api/v1/config", statusFault(500, "oops"));
+    answer("/api/v1/config", 500, "oops");
     EXPECT_EQ(Brindle::connectedRepo(account), std::nullopt);
-    service().setGitHubRepo(std::nullopt);
-    EXPECT_EQ(Brindle::connectedRepo(account), std::nullopt);
-    server.injectFault("/api/v1/config", statusFault(401, ""));
+    answer("/api/v1/config", 401);
     EXPECT_EQ(failureOf([&] { Brindle::connectedRepo(account); }).problem(), Problem::signedOut);
-}
 
-TEST_F(AccountOperationsTest, GoogleTokenAndItsMessages) {
     service().setGoogleToken("a@x.org", "ya29.token");
     EXPECT_EQ(Brindle::googleToken("a@x.org", account), "ya29.token");
-    EXPECT_EQ(nlohmann::json::parse(server.requestsTo("/api/v1/google/token").at(0).body),
-              (json{{"account", "a@x.org"}}));
-
+    EXPECT_EQ(json::parse(server.requestsTo("/api/v1/google/token").at(0).body), (json{{"account", "a@x.org"}}));
     service().setGoogleError("a@x.org", "google_needs_reconnect");
-    EXPECT_STREQ(failureOf([&] { Brindle::googleToken("a@x.org", account); }).what(),
-                 "Google needs you to reconnect a@x.org. Do that on brindle.app/connections.");
-    EXPECT_STREQ(failureOf([&] { Brindle::googleToken("b@x.org", account); }).what(),
-                 "b@x.org isn't connected any more. Connect it on brindle.app/connections.");
-    server.injectFault("/api/v1/google/token", statusFault(200, "{\"token\": 5}"));
-    EXPECT_STREQ(failureOf([&] { Brindle::googleToken("a@x.org", account); }).what(),
-                 "Brindle couldn't get access to a@x.org (HTTP 200).");
-    server.injectFault("/api/v1/google/token", statusFault(401, ""));
-    EXPECT_EQ(failureOf([&] { Brindle::googleToken("a@x.org", account); }).problem(), Problem::signedOut);
-}
-
-TEST_F(AccountOperationsTest, OperationsAddressTheAccountsOwnServer) {
-    // The default server is dead; the account's server answers.
-    env.set("BRINDLE_URL", "http://127.0.0.1:1");
-    EXPECT_NO_THROW(Brindle::larderConfig(account));
-    EXPECT_NO_THROW(Brindle::googleAccounts(account));
-    EXPECT_EQ(server.requestsTo("/api/v1/config").size(), 2u);
+    auto message = [&](const std::string& who) {
+        return failureOf([&] { Brindle::googleToken(who, account); }).message();
+    };
+    EXPECT_EQ(message("a@x.org"), "Google needs you to reconnect a@x.org. Do that on brindle.app/connections.");
+    EXPECT_EQ(message("b@x.org"), "b@x.org isn't connected any more. Connect it on brindle.app/connections.");
+    answer("/api/v1/google/token", 200, "{\"token\": 5}");
+    EXPECT_EQ(message("a@x.org"), "Brindle couldn't get access to a@x.org (HTTP 200).");
 }
 
 TEST_F(AccountOperationsTest, ReportsSendBothListsAndNeverThrow) {
     Brindle::report(account, {}, {});
     EXPECT_TRUE(server.requests().empty());
-
     json event{{"store", "GitHub"}, {"kind", "uploaded"}, {"path", "a.txt"}, {"bytes", 3}};
     Brindle::report(account, {event}, {});
-    Brindle::report(account, {}, {{{"store", "GitHub"}, {"state", "syncing"}}});
-    auto reports = service().reports();
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0], (json{{"events", {event}}, {"status", json::array()}}));
-    EXPECT_EQ(reports[1]["status"][0]["state"], "syncing");
-
-    server.injectFault("/api/v1/sync/report", statusFault(500, ""));
+    EXPECT_EQ(service().reports(), std::vector<json>{(json{{"events", {event}}, {"status", json::array()}})});
+    answer("/api/v1/sync/report", 500);
     EXPECT_NO_THROW(Brindle::report(account, {event}, {}));
     EXPECT_NO_THROW(Brindle::report({"http://127.0.0.1:1", "t"}, {event}, {}));
     EXPECT_NO_THROW(Brindle::report(account, {{{"path", std::string("\xff")}}}, {}));

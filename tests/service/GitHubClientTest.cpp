@@ -1,71 +1,47 @@
-#include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
-
-#include "devserver/DevServer.h"
-#include "devserver/GitHubService.h"
 #include "service/GitHub.h"
+
+#include "ServiceFixture.h"
+#include "devserver/GitHubService.h"
 #include "service/HTTP.h"
-#include "support/Expect.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
 
 using namespace brindle;
 using nlohmann::json;
 
 namespace {
 
-class GitHubClientTest : public ::testing::Test {
+class GitHubClientTest : public test::ServiceFixture {
 protected:
     void SetUp() override {
-        server.start();
+        test::ServiceFixture::SetUp();
         env.set("BRINDLE_GITHUB_API_URL", server.url() + "/");
         server.github().setUser("octo", "ghp-good");
     }
-
     template <typename Call>
     std::string messageOf(Call call) {
         return test::failureText<GitHubError>(call);
     }
-    devserver::Fault fault(int status, const std::string& body) {
-        devserver::Fault answer;
-        answer.status = status;
-        answer.body = body;
-        return answer;
-    }
-
-    test::IsolatedHome home;
-    test::ScopedEnv env;
-    devserver::DevServer server;
 };
 
 }  // namespace
 
-TEST_F(GitHubClientTest, CurrentUserSendsTheRESTHeaders) {
+TEST_F(GitHubClientTest, CurrentUserSendsTheRESTHeadersAndSaysWhatFailed) {
     EXPECT_EQ(GitHub::currentUser("ghp-good"), "octo");
     auto sent = server.requestsTo("/user").at(0);
     EXPECT_EQ(sent.header("Authorization"), "Bearer ghp-good");
     EXPECT_EQ(sent.header("Accept"), "application/vnd.github+json");
     EXPECT_EQ(sent.header("X-GitHub-Api-Version"), "2022-11-28");
-}
 
-TEST_F(GitHubClientTest, CurrentUserFailures) {
     EXPECT_EQ(messageOf([] { GitHub::currentUser("revoked"); }),
               "GitHub rejected the token (401). Set a new one from the menu.");
-    server.injectFault("/user", fault(200, R"({"login": "octo"})"));
+    answer("/user", 200, R"({"login": "octo"})");
     EXPECT_EQ(messageOf([] { GitHub::currentUser("ghp-good"); }), "Could not read GitHub user (HTTP 200).");
-    server.injectFault("/user", fault(503, "<html/>"));
+    answer("/user", 503, "<html/>");
     EXPECT_EQ(messageOf([] { GitHub::currentUser("ghp-good"); }), "Could not read GitHub user (HTTP 503).");
+    env.set("BRINDLE_GITHUB_API_URL", "http://127.0.0.1:1");
+    EXPECT_THROW(GitHub::currentUser("ghp-good"), HTTP::TransportError);
 }
 
-TEST_F(GitHubClientTest, AnExistingRepoIsOnlyChecked) {
-    server.github().addRepo("octo/Larder");
-    GitHub::ensureRepo("octo", "Larder", "ghp-good");
-    EXPECT_EQ(server.requestsTo("/repos/octo/Larder").size(), 1u);
-    EXPECT_TRUE(server.requestsTo("/user/repos").empty());
-}
-
-TEST_F(GitHubClientTest, AMissingRepoIsCreatedPrivateAndLogged) {
+TEST_F(GitHubClientTest, AMissingRepoIsCreatedPrivateAndLoggedAnExistingOneOnlyChecked) {
     ::testing::internal::CaptureStderr();
     GitHub::ensureRepo("octo", "Larder", "ghp-good");
     std::string log = ::testing::internal::GetCapturedStderr();
@@ -75,22 +51,20 @@ TEST_F(GitHubClientTest, AMissingRepoIsCreatedPrivateAndLogged) {
                     {"description", "Synced by the Brindle app from ~/Desktop/Larder"}}));
     EXPECT_EQ(server.github().repos(), std::vector<std::string>{"octo/Larder"});
     EXPECT_NE(log.find("Created GitHub repo octo/Larder"), std::string::npos) << log;
+    GitHub::ensureRepo("octo", "Larder", "ghp-good");
+    EXPECT_EQ(server.requestsTo("/user/repos").size(), 1u);
 }
 
 TEST_F(GitHubClientTest, RepoFailuresSayWhatWentWrong) {
-    server.injectFault("/repos/", fault(500, ""));
+    answer("/repos/", 500);
     EXPECT_EQ(messageOf([] { GitHub::ensureRepo("octo", "Larder", "ghp-good"); }), "Could not check repo (HTTP 500).");
     EXPECT_TRUE(server.requestsTo("/user/repos").empty());
-
-    server.injectFault("/user/repos", fault(403, R"({"message": "Resource not accessible by personal access token"})"));
+    answer("/user/repos", 403, R"({"message": "Resource not accessible by personal access token"})");
     EXPECT_EQ(messageOf([] { GitHub::ensureRepo("octo", "Larder", "ghp-good"); }),
               "Could not create repo Larder: Resource not accessible by personal access token. Make sure the token "
               "has the 'repo' scope.");
-    server.injectFault("/user/repos", fault(502, "bad gateway"));
+    answer("/user/repos", 502, "bad gateway");
     EXPECT_EQ(messageOf([] { GitHub::ensureRepo("octo", "Larder", "ghp-good"); }),
               "Could not create repo Larder: HTTP 502. Make sure the token has the 'repo' scope.");
     EXPECT_THROW(GitHub::ensureRepo("octo", "Larder", "x"), GitHubError);
-
-    env.set("BRINDLE_GITHUB_API_URL", "http://127.0.0.1:1");
-    EXPECT_THROW(GitHub::currentUser("ghp-good"), HTTP::TransportError);
 }

@@ -1,45 +1,34 @@
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <nlohmann/json.hpp>
-
-#include "service/Brindle.h"
-#include "service/Keychain.h"
-#include "service/Secrets.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
+#include "ServiceFixture.h"
 
 using namespace brindle;
 using nlohmann::json;
 
 namespace {
 
-class SecretsTest : public ::testing::Test {
+class SecretsTest : public test::ServiceFixture {
 protected:
-    void SetUp() override {
-        Secrets::forgetCache();
-        Keychain::forgetCache();
-    }
-
     static unsigned modeOf(const std::filesystem::path& path) {
         struct stat info {};
         ::stat(path.c_str(), &info);
         return info.st_mode & 0777;
     }
     json onDisk() const { return json::parse(test::readFile(Secrets::file())); }
-
-    test::IsolatedHome home;
-    test::ScopedEnv env{{{"BRINDLE_TEST_ACCOUNT", std::nullopt}, {"LARDER_KEYCHAIN_SUFFIX", std::nullopt}}};
+    static bool exitedCleanly(pid_t child) {
+        int status = 0;
+        return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
 };
 
 }  // namespace
 
-TEST_F(SecretsTest, AnyBytesRoundTripThroughTheFile) {
+TEST_F(SecretsTest, AnyBytesRoundTripThroughTheFileAndReadsAreCached) {
     const std::string binary("\xff\x00\x01 token", 9);
     const std::string text = "Zürich \u2026 token";
     Secrets::set(binary, "raw", "Svc");
@@ -52,6 +41,15 @@ TEST_F(SecretsTest, AnyBytesRoundTripThroughTheFile) {
     EXPECT_EQ(Secrets::get("missing", "Svc"), std::nullopt);
     EXPECT_EQ(onDisk()["Svc"]["text"], text);
     EXPECT_TRUE(onDisk()["Svc"]["raw"].contains("base64"));
+
+    // Reads and misses are cached until the process starts again.
+    EXPECT_EQ(Secrets::get("b", "Svc"), std::nullopt);
+    test::writeFile(Secrets::file(), R"({"Svc": {"b": "from elsewhere"}})");
+    EXPECT_EQ(Secrets::get("text", "Svc"), text);
+    EXPECT_EQ(Secrets::get("b", "Svc"), std::nullopt);
+    Secrets::forgetCache();
+    EXPECT_EQ(Secrets::get("text", "Svc"), std::nullopt);
+    EXPECT_EQ(Secrets::get("b", "Svc"), "from elsewhere");
 }
 
 TEST_F(SecretsTest, TheFileIsPrivateAndWiderPermissionsAreTightened) {
@@ -72,19 +70,7 @@ TEST_F(SecretsTest, TheFileIsPrivateAndWiderPermissionsAreTightened) {
     EXPECT_NE(log.find(file.string() + " was open to other users; tightened it to 0600"), std::string::npos) << log;
 }
 
-TEST_F(SecretsTest, ReadsAndMissesAreCachedUntilTheProcessStartsAgain) {
-    Secrets::set("v", "a", "Svc");
-    EXPECT_EQ(Secrets::get("b", "Svc"), std::nullopt);
-    // Another program replaces the file behind our back.
-    test::writeFile(Secrets::file(), R"({"Svc": {"b": "from elsewhere"}})");
-    EXPECT_EQ(Secrets::get("a", "Svc"), "v");
-    EXPECT_EQ(Secrets::get("b", "Svc"), std::nullopt);
-    Secrets::forgetCache();
-    EXPECT_EQ(Secrets::get("a", "Svc"), std::nullopt);
-    EXPECT_EQ(Secrets::get("b", "Svc"), "from elsewhere");
-}
-
-TEST_F(SecretsTest, ChangesKeepOtherItemsAndAccountsAreSorted) {
+TEST_F(SecretsTest, ChangesKeepOtherItemsAccountsAreSortedAndADamagedFileIsKeptAside) {
     test::writeFile(Secrets::file(),
                     R"({"Larder Google": {"z@x.org": "1", "a@x.org": "2", "bad": 5}, "Other": {"k": "v"}})");
     Secrets::set("3", "m@x.org", "Larder Google");
@@ -94,15 +80,13 @@ TEST_F(SecretsTest, ChangesKeepOtherItemsAndAccountsAreSorted) {
     EXPECT_EQ(onDisk()["Other"]["k"], "v");
     Secrets::remove("k", "Other");
     EXPECT_FALSE(onDisk().contains("Other"));
-}
 
-TEST_F(SecretsTest, ADamagedFileIsKeptAsideNotOverwritten) {
-    test::writeFile(Secrets::file(), "{\"Svc\": {\"a\": ");
+    test::writeFile(Secrets::file(), "{\"Svc\": {\"a\": ");  // damaged: kept aside, not overwritten
     Secrets::set("v", "b", "Svc");
     EXPECT_EQ(onDisk(), (json{{"Svc", {{"b", "v"}}}}));
     int kept = 0;
     for (const auto& entry : std::filesystem::directory_iterator(Secrets::file().parent_path()))
-        if (test::readFile(entry.path()) == "{\"Svc\": {\"a\": ") ++kept;
+        kept += test::readFile(entry.path()) == "{\"Svc\": {\"a\": ";
     EXPECT_EQ(kept, 1);
 }
 
@@ -126,11 +110,7 @@ TEST_F(SecretsTest, TwoProcessesWritingAtOnceLoseNothing) {
     }
     ::close(start[0]);
     ::close(start[1]);  // both writers start now
-    for (pid_t child : writers) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    for (pid_t child : writers) EXPECT_TRUE(exitedCleanly(child));
     EXPECT_EQ(Secrets::accounts("Svc").size(), 2u * kItems);
 }
 
@@ -163,7 +143,7 @@ TEST_F(SecretsTest, AWriterWaitsWhileAnotherProcessHoldsTheLock) {
     EXPECT_EQ(Secrets::get("second", "Svc"), "v");
 }
 
-TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
+TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedServiceOrACompleteTestVariable) {
     env.set("LARDER_KEYCHAIN_SUFFIX", "-test");
     EXPECT_EQ(Brindle::accountService(), "Larder Brindle-test");
     Secrets::set("tok", "device-token", "Larder Brindle-test");
@@ -177,9 +157,7 @@ TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
     Brindle::forgetAccount();
     EXPECT_EQ(Brindle::account(), std::nullopt);
     EXPECT_FALSE(onDisk().contains("Larder Brindle-test"));
-}
 
-TEST_F(SecretsTest, TestAccountFromTheEnvironmentWhenItIsComplete) {
     Brindle::storeAccount({"https://stored.example", "stored"});
     env.set("BRINDLE_TEST_ACCOUNT", R"({"server": "https://env.example", "device_token": "env"})");
     EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://env.example", "env"}));

@@ -7,18 +7,17 @@
 #include "service/Brindle.h"
 #include "service/Keychain.h"
 #include "service/Secrets.h"
+#include "support/Expect.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace brindle::test {
 
-// An isolated home, an empty secret cache and the stand-in service on
-// loopback; `account` is a device signed in to it.
+// An isolated home, empty secret caches and the stand-in service on loopback;
+// `account` is a device signed in to it.
 class ServiceFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
-        env.set("LARDER_KEYCHAIN_SUFFIX", std::nullopt);
         Secrets::forgetCache();
         Keychain::forgetCache();
         server.start();
@@ -30,34 +29,28 @@ protected:
         Keychain::forgetCache();
     }
     devserver::BrindleService& service() { return server.brindle(); }
+    // The next answer of path: status and body.
+    void answer(const std::string& path, int status, const std::string& body = "", int times = 1) {
+        server.injectFault(path, devserver::Fault{devserver::Fault::Kind::Status, status, body, {}}, times);
+    }
 
     IsolatedHome home;
-    ScopedEnv env;
+    ScopedEnv env{{{"BRINDLE_TEST_ACCOUNT", std::nullopt}, {"LARDER_KEYCHAIN_SUFFIX", std::nullopt}}};
     devserver::DevServer server;
     Brindle::Account account;
 };
 
-// Runs body and returns the Brindle::Failure it threw; fails the test when it
-// threw nothing or something else.
+// The Brindle::Failure that body throws; fails the test on anything else.
 template <typename Body>
 Brindle::Failure failureOf(Body body) {
     try {
         body();
     } catch (const Brindle::Failure& failure) {
         return failure;
-    } catch (const std::exception& other) {
-        ADD_FAILURE() << "threw another error: " << other.what();
-        return Brindle::Failure(Brindle::Problem::other, "");
+    } catch (...) {
     }
-    ADD_FAILURE() << "threw nothing";
+    ADD_FAILURE() << "threw no Brindle::Failure";
     return Brindle::Failure(Brindle::Problem::other, "");
-}
-
-inline devserver::Fault statusFault(int status, const std::string& body) {
-    devserver::Fault fault;
-    fault.status = status;
-    fault.body = body;
-    return fault;
 }
 
 }  // namespace brindle::test

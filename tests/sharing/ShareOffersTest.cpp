@@ -1,11 +1,12 @@
 #include "sharing/ShareOffers.h"
-#include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/TempDir.h"
 
 namespace brindle {
 namespace {
@@ -13,58 +14,70 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;
 using Keys = std::vector<std::string>;
+using std::chrono::milliseconds;
 
-// Files carry real modification times set with utimensat; the checker's clock
-// is the test's, so "2 seconds ago" needs no waiting. The end-to-end runs of
-// "--shared-folder-check" cover the baseline, left-out names and bad state.
+constexpr time_t kBase = 1773835200;
+
+// Files in "Shared" with modification times set by utimensat; the checker
+// runs on the test's clock, so "3 seconds later" needs no waiting.
 class ShareOffersTest : public ::testing::Test {
 protected:
-    void add(const std::string& relative, int secondsAgo = 60) {
+    void add(const std::string& relative, time_t written = kBase - 60, long nanoseconds = 0) {
         fs::path path = larder_ / "Shared" / relative;
         test::writeFile(path, "data");
-        struct timespec times[2] = {{0, UTIME_OMIT}, {Clock::to_time_t(now_) - secondsAgo, 0}};
+        struct timespec times[2] = {{0, UTIME_OMIT}, {written, nanoseconds}};
         ::utimensat(AT_FDCWD, path.c_str(), times, 0);
     }
+    nlohmann::json state() const { return nlohmann::json::parse(test::readFile(state_)); }
 
+    test::IsolatedHome home_;
     test::TempDir larder_;
-    test::TempDir stateDir_;
-    fs::path state_ = stateDir_ / "nested/shared-offered.json";
-    Clock::time_point now_ = Clock::now();
+    fs::path state_ = larder_ / "state/nested/shared-offered.json";
+    Clock::time_point now_ = Clock::from_time_t(kBase);
     ShareOffers offers_{larder_ / "Shared", state_, [this] { return now_; }};
 };
 
-TEST_F(ShareOffersTest, FilesStillBeingWrittenWaitForTheNextCheck) {
+TEST_F(ShareOffersTest, FilesSettleForThreeSecondsCountingFractions) {
     offers_.check();
-    add("fresh.txt", 2);
-    EXPECT_TRUE(offers_.check().empty());
-    now_ += std::chrono::seconds(1);
-    EXPECT_EQ(offers_.check(), (Keys{"Shared/fresh.txt"}));
+    add("late.txt", kBase, 900'000'000);
+    now_ = Clock::from_time_t(kBase) + milliseconds(3400);
+    EXPECT_EQ(offers_.check(), Keys{}) << "only 2.5 seconds after it was written";
+    now_ = Clock::from_time_t(kBase) + milliseconds(3900);
+    EXPECT_EQ(offers_.check(), Keys{"Shared/late.txt"});
 }
 
 TEST_F(ShareOffersTest, ChangedFilesComeBackAndRemovedOnesAreRemembered) {
     add("a.txt");
     offers_.check();
-    add("a.txt", 30);  // touched
+    add("a.txt", kBase - 30);  // touched
     add("b.txt");
     EXPECT_EQ(offers_.check(), (Keys{"Shared/a.txt", "Shared/b.txt"}));
     fs::remove(larder_ / "Shared/a.txt");
     EXPECT_TRUE(offers_.check().empty());
-    EXPECT_TRUE(nlohmann::json::parse(test::readFile(state_)).contains("Shared/a.txt"));
+    EXPECT_TRUE(state().contains("Shared/a.txt"));
 }
 
-TEST_F(ShareOffersTest, StateOfTheWrongShapeIsABaseline) {
-    add("a.txt");
-    test::writeFile(state_, R"({"Shared/a.txt": 5})");
-    EXPECT_TRUE(offers_.check().empty());
-    EXPECT_EQ(nlohmann::json::parse(test::readFile(state_))["Shared/a.txt"],
-              "4:" + std::to_string(Clock::to_time_t(now_) - 60));
-}
-
-TEST_F(ShareOffersTest, LinkedSharedFolderGivesTheSameKeys) {
+TEST_F(ShareOffersTest, StateOfTheWrongShapeIsABaselineAndALinkedFolderGivesTheSameKeys) {
     add("x/a.txt");
+    test::writeFile(state_, R"({"Shared/x/a.txt": 5})");
+    EXPECT_TRUE(offers_.check().empty());
+    EXPECT_EQ(state()["Shared/x/a.txt"], "4:" + std::to_string(kBase - 60));
     fs::create_directory_symlink(larder_ / "Shared", larder_ / "alias");
     ShareOffers linked(larder_ / "alias", state_, [this] { return now_; });
     EXPECT_EQ(linked.signatures().begin()->first, "Shared/x/a.txt");
+}
+
+TEST_F(ShareOffersTest, NameThatIsNotUTF8IsLeftOutAndOffersGoOn) {
+    add("bad\xff.txt");
+    add("good.txt");
+    EXPECT_EQ(offers_.check(), Keys{});  // the baseline
+    add("new.txt");
+    ::testing::internal::CaptureStderr();  // where the log's lines also go
+    EXPECT_EQ(offers_.check(), Keys{"Shared/new.txt"});
+    std::string logged = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(offers_.check(), Keys{});
+    EXPECT_NE(logged.find("Share offers: left out bad\xEF\xBF\xBD.txt: its name is not valid UTF-8"), std::string::npos)
+        << logged;
 }
 
 }  // namespace

@@ -1,24 +1,63 @@
-#include "sharing/BrindleShares.h"
+// Copies into "Shared": dates, links, and file systems that fail or lack hard links.
 #include "sharing/SharedFolder.h"
-#include "support/TempDir.h"
-
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/Error.h"
+#include "support/Expect.h"
+#include "support/ScratchMount.h"
+#include "support/TempDir.h"
 
 namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;
+using Names = std::vector<std::string>;
 
-TEST(SplitEmailsTest, SplitsTrimsLowersAndDropsRepeats) {
-    EXPECT_EQ(Brindle::splitEmails({"Ann@Example.COM, bob@x.org;ann@example.com", "\tÉLODIE@x.fr\n\nbob@x.org ;"}),
-              (std::vector<std::string>{"ann@example.com", "bob@x.org", "élodie@x.fr"}));
-    // no-break spaces around an address, as pasted from a web page or a mail client
-    EXPECT_EQ(Brindle::splitEmails({"\u00A0Ann@example.com\u00A0", "ann@example.com\u202F"}),
-              std::vector<std::string>{"ann@example.com"});
+// place() in a child process in which each listed system call fails with its
+// errno, as on a file system that lacks it; the shared path or the error.
+std::string placeRefusing(const std::vector<std::pair<long, int>>& refused, const fs::path& file,
+                          const fs::path& root) {
+    int ends[2];
+    if (::pipe(ends) != 0) return "no pipe";
+    if (::fork() == 0) {
+        std::vector<sock_filter> program{BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+        for (auto [call, error] : refused) {
+            program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(call), 0, 1));
+            program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<__u32>(error)));
+        }
+        program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter))
+            ::_exit(1);
+        std::string outcome;
+        std::string failure = test::failureText([&] { outcome = SharedFolder::place({file}, root, nullptr).at(0); });
+        if (outcome.empty()) outcome = failure;
+        ::_exit(::write(ends[1], outcome.data(), outcome.size()) < 0);
+    }
+    ::close(ends[1]);
+    std::string outcome;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) outcome.append(buffer, got);
+    ::close(ends[0]);
+    ::wait(nullptr);
+    return outcome;
+}
+
+Names namesIn(const fs::path& folder) {
+    Names names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 time_t modified(const fs::path& path) {
@@ -27,34 +66,47 @@ time_t modified(const fs::path& path) {
     return info.st_mtim.tv_sec;
 }
 
-void setModified(const fs::path& path, time_t when) {
-    struct timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
-// Copying into "Shared" (the end-to-end runs of "--share" cover names,
-// links into the folder and refusals).
-TEST(SharedFolderTest, CopiesKeepOldDatesButAreNeverNewerThanAMinuteAgo) {
+TEST(SharedFolderTest, CopiesKeepOldDatesButAreNeverNewerThanAMinuteAgoAndLinksShareACopy) {
     test::TempDir root, outside;
     const Clock::time_point now = Clock::now();
     const time_t seconds = Clock::to_time_t(now);
-    test::writeFile(outside / "old.txt", "old");
-    test::writeFile(outside / "new.txt", "new");
-    setModified(outside / "old.txt", seconds - 600);
-    setModified(outside / "new.txt", seconds);
-    SharedFolder::place({outside / "old.txt", outside / "new.txt"}, root.path(), {}, now);
+    for (auto [name, written] : {std::pair{"old.txt", seconds - 600}, std::pair{"new.txt", seconds}}) {
+        test::writeFile(outside / name, name);
+        struct timespec times[2] = {{0, UTIME_OMIT}, {written, 0}};
+        ::utimensat(AT_FDCWD, (outside / name).c_str(), times, 0);
+    }
+    fs::create_symlink(outside / "old.txt", root / "link.txt");
+    EXPECT_EQ(SharedFolder::place({outside / "old.txt", outside / "new.txt", root / "link.txt"}, root.path(), {}, now),
+              (Names{"Shared/old.txt", "Shared/new.txt", "Shared/link.txt"}));
     EXPECT_EQ(modified(root / "Shared/old.txt"), seconds - 600);
     EXPECT_EQ(modified(root / "Shared/new.txt"), seconds - 60);
-    // Only the two copies: no temporary file is left behind.
-    EXPECT_EQ(std::distance(fs::directory_iterator(root / "Shared"), fs::directory_iterator()), 2);
+    EXPECT_FALSE(fs::is_symlink(root / "Shared/link.txt"));
+    EXPECT_EQ(namesIn(root / "Shared"), (Names{"link.txt", "new.txt", "old.txt"}));  // no temporary file left
 }
 
-TEST(SharedFolderTest, LinkInsideTheFolderToAnOutsideFileSharesACopy) {
-    test::TempDir root, outside;
-    test::writeFile(outside / "secret.txt", "x");
-    fs::create_symlink(outside / "secret.txt", root / "link.txt");
-    EXPECT_EQ(SharedFolder::place({root / "link.txt"}, root.path(), {}), (std::vector<std::string>{"Shared/link.txt"}));
-    EXPECT_FALSE(fs::is_symlink(root / "Shared/link.txt"));
+TEST(SharedFolderTest, WithoutHardLinksACopyStillNeverReplacesAFile) {
+    const std::vector<std::pair<long, int>> vfat{{SYS_link, EPERM}, {SYS_linkat, EPERM}};
+    std::vector<std::pair<long, int>> fuse = vfat;  // nor a rename that refuses to replace
+    fuse.push_back({SYS_renameat2, EINVAL});
+    for (const auto& refused : {vfat, fuse}) {
+        test::TempDir larder, outside;
+        test::writeFile(larder / "Shared/report.pdf", "already shared");
+        test::writeFile(outside / "report.pdf", "new report");
+        EXPECT_EQ(placeRefusing(refused, outside / "report.pdf", larder.path()), "Shared/report (2).pdf");
+        EXPECT_EQ(test::readFile(larder / "Shared/report.pdf"), "already shared");
+        EXPECT_EQ(test::readFile(larder / "Shared/report (2).pdf"), "new report");
+        EXPECT_EQ(namesIn(larder / "Shared"), (Names{"report (2).pdf", "report.pdf"}));
+    }
+}
+
+TEST(SharedFolderTest, FullFileSystemGivesTheRealReasonAndLeavesNoTemporaryFile) {
+    test::TempDir outside, temp;
+    test::ScratchMount larder(temp / "larder", 64 * 1024);
+    if (!larder.mounted()) GTEST_SKIP() << larder.why();
+    test::writeFile(outside / "big.bin", std::string(size_t{256} * 1024, 'x'));
+    EXPECT_EQ(test::failureText<Error>([&] { SharedFolder::place({outside / "big.bin"}, larder.path(), nullptr); }),
+              "Couldn't copy big.bin into your Larder: No space left on device");
+    EXPECT_EQ(namesIn(larder.path() / "Shared"), Names{});
 }
 
 }  // namespace

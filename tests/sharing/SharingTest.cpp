@@ -1,19 +1,22 @@
-#include "devserver/BrindleService.h"
-#include "devserver/DevServer.h"
 #include "sharing/Sharing.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
+
+#include "devserver/BrindleService.h"
+#include "devserver/DevServer.h"
+#include "sharing/BrindleShares.h"
+#include "support/TempDir.h"
 
 namespace brindle {
 namespace {
 
-namespace fs = std::filesystem;
 using devserver::Fault;
-using nlohmann::json;
+using Strings = std::vector<std::string>;
 
-const Fault kNotFound{Fault::Kind::Status, 404, R"({"error":"not_found","message":"Shared/a.txt isn't in your Larder yet."})", {}};
+const Fault kNotFound{
+    Fault::Kind::Status, 404, R"({"error":"not_found","message":"Shared/a.txt isn't in your Larder yet."})", {}};
 
 // The sharing flow in-process against the stand-in, with a wait that only
 // counts, so the retries take no real time.
@@ -24,70 +27,64 @@ protected:
         account_ = {server_.url(), "tok"};
         test::writeFile(outside_ / "a.txt", "a");
     }
-    Brindle::ShareOutcome share(const std::vector<std::string>& emails = {"Ann@X.org"}) {
+    Brindle::ShareOutcome share() {
         return Sharing::share(
-            {outside_ / "a.txt"}, emails, "see this", root_, account_, [this] { steps_.push_back("sync"); },
-            [this](double seconds) { waits_.push_back(seconds); },
+            {outside_ / "a.txt"}, {"Ann@X.org"}, "see this", home_ / "Larder", account_,
+            [this] { steps_.push_back("sync"); }, [this](double seconds) { waits_.push_back(seconds); },
             [this](const std::string& line) { steps_.push_back(line); });
+    }
+    // The code and text of the ShareFailure that share() throws.
+    std::string refusal() {
+        try {
+            share();
+        } catch (const Brindle::ShareFailure& failure) {
+            return failure.code() + ": " + failure.what();
+        }
+        return "shared";
     }
 
     devserver::DevServer server_;
-    Brindle::Account account_;  // on the stand-in once it listens
-    test::TempDir home_;
-    fs::path root_ = home_ / "Larder";
-    test::TempDir outside_;
+    Brindle::Account account_;
+    test::TempDir home_, outside_;
     std::vector<double> waits_;
-    std::vector<std::string> steps_;
+    Strings steps_;
 };
 
-TEST_F(SharingTest, CopiesSyncsThenSharesWithTheNote) {
-    share();
-    EXPECT_EQ(steps_, (std::vector<std::string>{"Copied a.txt into your Larder (Shared/).", "sync"}));
-    EXPECT_EQ(server_.brindle().shares().at(0)["note"], "see this");
-}
-
-TEST_F(SharingTest, NotFoundIsRetriedFourTimesFifteenSecondsApart) {
+TEST_F(SharingTest, CopiesSyncsThenSharesRetryingNotFoundFourTimesFifteenSecondsApart) {
     server_.injectFault("/api/v1/shares", kNotFound, 4);
-    EXPECT_EQ(share().shared, (std::vector<std::string>{"ann@x.org"}));
+    EXPECT_EQ(share().shared, Strings{"ann@x.org"});
+    EXPECT_EQ(steps_, (Strings{"Copied a.txt into your Larder (Shared/).", "sync"}));
+    EXPECT_EQ(server_.brindle().shares().at(0)["note"], "see this");
     EXPECT_EQ(waits_, (std::vector<double>{15, 15, 15, 15}));
-    EXPECT_EQ(std::count(steps_.begin(), steps_.end(), "sync"), 1);
 
     waits_.clear();
     server_.clearRequests();
     server_.injectFault("/api/v1/shares", kNotFound, 5);
-    try {
-        share();
-        ADD_FAILURE() << "shared";
-    } catch (const Brindle::ShareFailure& failure) {
-        EXPECT_EQ(failure.code(), "not_found");
-        EXPECT_EQ(std::string(failure.what()), "Shared/a.txt isn't in your Larder yet.");
-    }
+    EXPECT_EQ(refusal(), "not_found: Shared/a.txt isn't in your Larder yet.");
     EXPECT_EQ(waits_.size(), 4u);
     EXPECT_EQ(server_.requestsTo("/api/v1/shares").size(), 5u);
 }
 
-TEST_F(SharingTest, OtherRefusalsAreNotRetried) {
+TEST_F(SharingTest, OtherRefusalsAreNotRetriedAndAnswersAreReadLeniently) {
     server_.injectFault("/api/v1/shares", Fault{Fault::Kind::Status, 500, "<html>oops</html>", {}});
-    try {
-        share();
-        ADD_FAILURE() << "shared";
-    } catch (const Brindle::ShareFailure& failure) {
-        EXPECT_EQ(failure.code(), "");
-        EXPECT_EQ(std::string(failure.what()), "Brindle couldn't share that (HTTP 500).");
-    }
+    EXPECT_EQ(refusal(), ": Brindle couldn't share that (HTTP 500).");
     server_.injectFault("/api/v1/shares", Fault{Fault::Kind::Status, 401, "{}", {}});
     EXPECT_THROW(share(), Brindle::Failure);
     EXPECT_TRUE(waits_.empty());
-}
 
-TEST_F(SharingTest, AnswerFieldsAreReadLeniently) {
-    server_.injectFault("/api/v1/shares", Fault{Fault::Kind::Status, 200, R"({"result":{"email_failed":["b@y.org", 3]}})", {}});
+    server_.injectFault("/api/v1/shares",
+                        Fault{Fault::Kind::Status, 200, R"({"result":{"email_failed":["b@y.org", 3]}})", {}});
     Brindle::ShareOutcome outcome = Brindle::share(account_, {"x"}, {"a@x.org", "b@y.org"}, "");
-    EXPECT_EQ(outcome.shared, (std::vector<std::string>{"a@x.org", "b@y.org"}));
-    EXPECT_EQ(outcome.emailFailed, (std::vector<std::string>{"b@y.org"}));
+    EXPECT_EQ(outcome.shared, (Strings{"a@x.org", "b@y.org"}));
+    EXPECT_EQ(outcome.emailFailed, Strings{"b@y.org"});
 }
 
-TEST(OutcomeTextTest, NamesFilesAddressesAndFailedEmails) {
+TEST(SharingTextTest, AddressesAreSplitTrimmedAndLoweredAndTheOutcomeNamesFailedEmails) {
+    EXPECT_EQ(Brindle::splitEmails({"Ann@Example.COM, bob@x.org;ann@example.com", "\tÉLODIE@x.fr\n\nbob@x.org ;"}),
+              (Strings{"ann@example.com", "bob@x.org", "élodie@x.fr"}));
+    // no-break spaces around an address, as pasted from a web page or a mail client
+    EXPECT_EQ(Brindle::splitEmails({"\u00A0Ann@example.com\u00A0", "ann@example.com\u202F"}),
+              Strings{"ann@example.com"});
     EXPECT_EQ(Sharing::outcomeText({"a.pdf", "b.txt"}, {{"ann@x.org", "bob@y.org"}, {}}, "https://s"),
               "\u201Ca.pdf, b.txt\u201D is shared with ann@x.org, bob@y.org. They were emailed a link that works for "
               "3 days.");

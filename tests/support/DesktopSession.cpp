@@ -2,7 +2,6 @@
 
 #include <sys/wait.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -11,7 +10,6 @@
 #include "support/TempDir.h"
 
 namespace brindle::test {
-
 namespace {
 
 // The output of a shell command line, trimmed of its last line break.
@@ -43,10 +41,6 @@ void stop(pid_t pid, const std::filesystem::path& lock = {}) {
 }
 
 }  // namespace
-
-DesktopSession::DesktopSession(bool withX) {
-    ok_ = startBus() && (!withX || startX());
-}
 
 DesktopSession::~DesktopSession() {
     stop(xPid_,

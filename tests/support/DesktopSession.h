@@ -12,7 +12,7 @@ namespace brindle::test {
 // missing or does not start; the test then skips.
 class DesktopSession {
 public:
-    explicit DesktopSession(bool withX);
+    explicit DesktopSession(bool withX) { ok_ = startBus() && (!withX || startX()); }
     ~DesktopSession();
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
@@ -26,10 +26,8 @@ private:
     bool startX();
 
     bool ok_ = false;
-    std::string bus_;
-    std::string display_;
-    pid_t busPid_ = 0;
-    pid_t xPid_ = 0;
+    std::string bus_, display_;
+    pid_t busPid_ = 0, xPid_ = 0;
 };
 
 }  // namespace brindle::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -8,21 +9,35 @@
 namespace brindle::test {
 
 // Sets environment variables (or unsets those given no value) for the life of
-// the object, then puts back what was there before.
+// the object, then puts back what was there before, newest first.
 class ScopedEnv {
 public:
     using Values = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
-    explicit ScopedEnv(const Values& values = {});
+    explicit ScopedEnv(const Values& values = {}) {
+        for (const auto& [name, value] : values) set(name, value);
+    }
     ScopedEnv(const std::string& name, const std::optional<std::string>& value) : ScopedEnv(Values{{name, value}}) {}
-    ~ScopedEnv();
+    ~ScopedEnv() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) put(it->first, it->second);
+    }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
     // Sets one more variable, restored with the others.
-    void set(const std::string& name, const std::optional<std::string>& value);
+    void set(const std::string& name, const std::optional<std::string>& value) {
+        const char* old = std::getenv(name.c_str());
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        put(name, value);
+    }
 
 private:
+    static void put(const std::string& name, const std::optional<std::string>& value) {
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
     Values saved_;
 };
 

@@ -7,49 +7,29 @@
 
 namespace brindle::test {
 
-namespace {
-
-std::filesystem::path created(std::filesystem::path folder) {
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
-}  // namespace
-
 ScriptedDesktop::ScriptedDesktop(MainLoop& loop, std::filesystem::path pasteboardFolder)
-    : loop_(loop), pasteboard_(created(std::move(pasteboardFolder))) {}
-
-void ScriptedDesktop::script(const std::string& message, int button, std::vector<std::string> texts, int selected) {
-    script_.push_back({message, {button, std::move(texts), selected}});
-}
-
-void ScriptedDesktop::scriptChooser(std::vector<std::filesystem::path> chosen) {
-    chooserScript_.push_back(std::move(chosen));
-}
+    : loop_(loop), pasteboard_((std::filesystem::create_directories(pasteboardFolder), pasteboardFolder)) {}
 
 Desktop::AlertId ScriptedDesktop::showAlert(const Alert& alert, Answered answered) {
-    Shown shown{nextId_++, alert, true, Brindle::account().has_value(), std::move(answered)};
-    alerts.push_back(shown);
-    auto found = std::find_if(script_.begin(), script_.end(),
-                              [&](const Scripted& each) { return each.message == alert.message; });
+    alerts.push_back({nextId_++, alert, true, Brindle::account().has_value(), std::move(answered)});
+    AlertId id = alerts.back().id;
+    auto found =
+        std::find_if(script_.begin(), script_.end(), [&](auto& each) { return each.message == alert.message; });
     if (found != script_.end()) {
         AlertAnswer answer = found->answer;
         script_.erase(found);
         deliver(alerts.back(), answer);
     }
-    return shown.id;
+    return id;
 }
 
 void ScriptedDesktop::deliver(Shown& shown, AlertAnswer answer) {
-    AlertId id = shown.id;
-    loop_.post([this, id, answer] {
+    loop_.post([this, id = shown.id, answer] {
         for (Shown& each : alerts) {
             if (each.id != id || !each.open) continue;
             each.open = false;
-            // The answer may show the next alert and move this one.
-            Answered answered = each.answered;
-            answered(answer);
-            return;
+            Answered answered = each.answered;  // the answer may show the next alert and move this one
+            return answered(answer);
         }
     });
 }
@@ -87,28 +67,9 @@ const ScriptedDesktop::Shown* ScriptedDesktop::last(const std::string& message) 
     return nullptr;
 }
 
-std::vector<const ScriptedDesktop::Shown*> ScriptedDesktop::open() const {
-    std::vector<const Shown*> out;
-    for (const Shown& each : alerts)
-        if (each.open) out.push_back(&each);
-    return out;
-}
-
 void ScriptedDesktop::setOpensAtLogin(bool on) {
     if (!loginFailure.empty()) throw Error(loginFailure);
     loginItem = on;
-}
-
-int ScriptedDesktop::registerHotKey() {
-    if (hotKeyStatus != 0) return hotKeyStatus;
-    if (!hotKeyRegistered) ++hotKeyRegistrations;
-    hotKeyRegistered = true;
-    return 0;
-}
-
-void ScriptedDesktop::showSettings(const SettingsView& view) {
-    settings = view;
-    ++settingsShown;
 }
 
 }  // namespace brindle::test

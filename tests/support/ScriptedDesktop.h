@@ -2,7 +2,6 @@
 
 #include <deque>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,51 +28,45 @@ public:
     ScriptedDesktop(MainLoop& loop, std::filesystem::path pasteboardFolder);
 
     // Answers the next alert with this message.
-    void script(const std::string& message, int button, std::vector<std::string> texts = {}, int selected = 0);
+    void script(const std::string& message, int button, std::vector<std::string> texts = {}, int selected = 0) {
+        script_.push_back({message, {button, std::move(texts), selected}});
+    }
     // Answers the next file or folder chooser (nothing: cancelled).
-    void scriptChooser(std::vector<std::filesystem::path> chosen);
+    void scriptChooser(std::vector<std::filesystem::path> chosen) { chooserScript_.push_back(std::move(chosen)); }
     // Answers an alert that is still open.
     void answerOpen(const std::string& message, int button, std::vector<std::string> texts = {});
 
     std::vector<std::string> messages() const;
     const Shown* last(const std::string& message) const;
-    std::vector<const Shown*> open() const;
 
     void activate() override {}
     AlertId showAlert(const Alert& alert, Answered answered) override;
     void closeAlert(AlertId alert) override;
     void choose(const FileChooser& chooser, Chosen chosen) override;
     void openURL(const std::string& url) override { urls.push_back(url); }
-    void openPath(const std::filesystem::path& path) override { paths.push_back(path); }
+    void openPath(const std::filesystem::path&) override {}
     bool notificationsAvailable() override { return notificationServer; }
     void postNotification(const Notification& notification) override { notifications.push_back(notification); }
     bool opensAtLogin() override { return loginItem; }
     void setOpensAtLogin(bool on) override;
-    int registerHotKey() override;
+    int registerHotKey() override { return hotKeyStatus ? hotKeyStatus : (hotKeyRegistered = true, 0); }
     void unregisterHotKey() override { hotKeyRegistered = false; }
     void setIcon(const std::string& symbol) override { icons.push_back(symbol); }
     void setMenu(const Menu& shown) override { menu = shown; }
-    void showSettings(const SettingsView& view) override;
+    void showSettings(const SettingsView& view) override { settings = view; }
     void refreshSettings(const SettingsView& view) override { settings = view; }
     Pasteboard& pasteboard() override { return pasteboard_; }
-    void quit() override { quitRequested = true; }
+    void quit() override {}
 
     std::vector<Shown> alerts;
     std::vector<FileChooser> choosers;
-    std::vector<std::string> urls;
-    std::vector<std::filesystem::path> paths;
+    std::vector<std::string> urls, icons;
     std::vector<Notification> notifications;
-    std::vector<std::string> icons;
     Menu menu;
     SettingsView settings;
-    int settingsShown = 0;
-    bool notificationServer = false;
-    bool loginItem = false;
+    bool notificationServer = false, loginItem = false, hotKeyRegistered = false;
     std::string loginFailure;  // setOpensAtLogin throws this when set
     int hotKeyStatus = 0;      // what registerHotKey returns
-    bool hotKeyRegistered = false;
-    int hotKeyRegistrations = 0;
-    bool quitRequested = false;
 
 private:
     struct Scripted {

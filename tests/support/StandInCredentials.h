@@ -11,14 +11,13 @@
 namespace brindle::test {
 
 // Credentials taken straight from the stand-in's Dropbox service (no Brindle
-// service in between), counting how often the client fetched and dropped them.
+// service in between), counting how often the client dropped them.
 class StandInCredentials final : public DropboxCredentials {
 public:
     explicit StandInCredentials(devserver::DevServer& server) : server_(server) {}
 
     DropboxCredential get() override {
         std::lock_guard<std::mutex> guard(mutex_);
-        ++fetches_;
         if (!cached_)
             cached_ = DropboxCredential{server_.dropbox().issueToken(), server_.url(), server_.url(), "dbid:test"};
         return *cached_;
@@ -34,7 +33,6 @@ private:
     devserver::DevServer& server_;
     std::mutex mutex_;
     std::optional<DropboxCredential> cached_;
-    int fetches_ = 0;
     std::atomic<int> drops_{0};
 };
 

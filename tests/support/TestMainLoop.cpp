@@ -1,5 +1,7 @@
 #include "support/TestMainLoop.h"
 
+#include <algorithm>
+
 namespace brindle::test {
 
 void TestMainLoop::post(Task task) {
@@ -7,15 +9,10 @@ void TestMainLoop::post(Task task) {
     tasks_.push_back(std::move(task));
 }
 
-MainLoop::TimerId TestMainLoop::after(double seconds, Task task) { return addTimer(seconds, 0, std::move(task)); }
-
-MainLoop::TimerId TestMainLoop::every(double seconds, Task task) { return addTimer(seconds, seconds, std::move(task)); }
-
 MainLoop::TimerId TestMainLoop::addTimer(double seconds, double period, Task task) {
     std::lock_guard<std::mutex> guard(mutex_);
-    TimerId id = nextId_++;
-    timers_[id] = Timer{now_ + seconds, period, std::move(task)};
-    return id;
+    timers_[nextId_] = Timer{now_ + seconds, period, std::move(task)};
+    return nextId_++;
 }
 
 void TestMainLoop::cancel(TimerId timer) {
@@ -34,8 +31,7 @@ size_t TestMainLoop::pendingTimers() const {
 }
 
 void TestMainLoop::drain() {
-    while (true) {
-        std::vector<Task> batch;
+    for (std::vector<Task> batch;; batch.clear()) {
         {
             std::lock_guard<std::mutex> guard(mutex_);
             batch.swap(tasks_);
@@ -45,33 +41,30 @@ void TestMainLoop::drain() {
     }
 }
 
-void TestMainLoop::advance(double seconds) {
-    double target;
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        target = now_ + seconds;
+MainLoop::Task TestMainLoop::takeDue(double target) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto earliest = std::min_element(timers_.begin(), timers_.end(),
+                                     [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
+    if (earliest == timers_.end() || earliest->second.due > target) {
+        now_ = target;
+        return {};
     }
+    now_ = std::max(now_, earliest->second.due);
+    Task task = earliest->second.task;
+    if (earliest->second.period > 0)
+        earliest->second.due += earliest->second.period;
+    else
+        timers_.erase(earliest);
+    return task;
+}
+
+void TestMainLoop::advance(double seconds) {
+    const double target = now() + seconds;
     drain();
-    while (true) {
-        Task task;
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            auto earliest = timers_.end();
-            for (auto it = timers_.begin(); it != timers_.end(); ++it)
-                if (earliest == timers_.end() || it->second.due < earliest->second.due) earliest = it;
-            if (earliest == timers_.end() || earliest->second.due > target) {
-                now_ = target;
-                break;
-            }
-            now_ = std::max(now_, earliest->second.due);
-            task = earliest->second.task;
-            if (earliest->second.period > 0) earliest->second.due += earliest->second.period;
-            else timers_.erase(earliest);
-        }
+    while (Task task = takeDue(target)) {
         task();
         drain();
     }
-    drain();
 }
 
 }  // namespace brindle::test

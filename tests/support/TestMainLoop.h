@@ -1,11 +1,10 @@
 #pragma once
 
-#include "common/MainLoop.h"
-
-#include <algorithm>
 #include <map>
 #include <mutex>
 #include <vector>
+
+#include "common/MainLoop.h"
 
 namespace brindle::test {
 
@@ -15,8 +14,8 @@ namespace brindle::test {
 class TestMainLoop final : public MainLoop {
 public:
     void post(Task task) override;
-    TimerId after(double seconds, Task task) override;
-    TimerId every(double seconds, Task task) override;
+    TimerId after(double seconds, Task task) override { return addTimer(seconds, 0, std::move(task)); }
+    TimerId every(double seconds, Task task) override { return addTimer(seconds, seconds, std::move(task)); }
     void cancel(TimerId timer) override;
     double now() const override;
 
@@ -25,16 +24,17 @@ public:
     // Moves the clock forward by seconds, running every timer that falls due
     // (in order of due time) and the tasks they post.
     void advance(double seconds);
-    // Number of timers still pending.
     size_t pendingTimers() const;
 
 private:
     struct Timer {
-        double due = 0;
-        double period = 0;
+        double due = 0, period = 0;
         Task task;
     };
     TimerId addTimer(double seconds, double period, Task task);
+    // Takes the earliest timer due by target off the list (or puts it back
+    // one period later); moves the clock to it. Nothing when none is due.
+    Task takeDue(double target);
 
     mutable std::mutex mutex_;  // guards everything below
     double now_ = 1000.0;

@@ -1,16 +1,11 @@
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <chrono>
 #include <csignal>
 #include <thread>
 
 #include "devserver/DevServer.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 using namespace brindle;
 using test::readFile;
@@ -21,76 +16,50 @@ namespace {
 const std::map<std::string, std::string> kNoDisplay{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
 
 bool isPNG(const std::string& bytes) {
-    return bytes.rfind("\x89PNG\r\n\x1a\n", 0) == 0;
+    return bytes.starts_with("\x89PNG\r\n\x1a\n");
 }
 
-// Polls (in short real steps, up to about 30 seconds) until done() holds.
-template <typename Check>
-bool eventually(Check done) {
-    for (int i = 0; i < 600; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return done();
-}
-
-class TrayProgramTest : public ::testing::Test {
-protected:
+TEST(TrayProgramTest, WithoutADisplayTheSnapshotDrawsBothAccountStatesAndTheTrayGivesOneErrorLine) {
     test::IsolatedHome home;
-};
-
-TEST_F(TrayProgramTest, TheSnapshotDrawsBothAccountStatesWithoutADisplay) {
     std::filesystem::path out = home.path() / "out.png", in = home.path() / "in.png";
     EXPECT_EQ(runBrindle({"--settings-snapshot", out.string()}, kNoDisplay).status, 0);
     EXPECT_EQ(runBrindle({"--settings-snapshot", in.string(), "x"}, kNoDisplay).status, 0);
-    EXPECT_TRUE(isPNG(readFile(out)));
-    EXPECT_TRUE(isPNG(readFile(in)));
+    EXPECT_TRUE(isPNG(readFile(out)) && isPNG(readFile(in)));
     EXPECT_NE(readFile(out), readFile(in));  // the token controls show only when signed out
-}
+    std::filesystem::path unwritable = home.path() / "missing" / "out.png";
+    EXPECT_EQ(runBrindle({"--settings-snapshot", unwritable.string()}, kNoDisplay).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(unwritable.parent_path()));
 
-TEST_F(TrayProgramTest, ASnapshotThatCannotBeWrittenLeavesNothingAndSaysSo) {
-    std::filesystem::path target = home.path() / "missing" / "out.png";
-    test::ProgramResult result = runBrindle({"--settings-snapshot", target.string()}, kNoDisplay);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_FALSE(std::filesystem::exists(target.parent_path()));
-}
-
-TEST_F(TrayProgramTest, WithoutADisplayTheTrayGivesOneErrorLine) {
-    test::ProgramResult result = runBrindle({}, kNoDisplay, 60);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
+    test::ProgramResult tray = runBrindle({}, kNoDisplay, 60);
+    EXPECT_EQ(tray.status, 1);
+    EXPECT_EQ(tray.err,
               "error: no display to show the tray icon on (DISPLAY is not set); the command-line modes still work.\n");
-    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(tray.out, "");
 }
 
 // Given a running tray (offscreen, so with no tray host), a second start
 // asks it for its settings window and leaves; SIGTERM then ends the first.
-TEST_F(TrayProgramTest, ASecondStartShowsTheFirstOnesSettingsInsteadOfStartingAgain) {
+TEST(TrayProgramTest, ASecondStartShowsTheFirstOnesSettingsInsteadOfStartingAgain) {
+    test::IsolatedHome home;
     devserver::DevServer server;
     server.start();
     std::filesystem::path runtime = home.path() / "run";
     std::filesystem::create_directories(runtime);
-    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::setenv("BRINDLE_URL", server.url().c_str(), 1);
-    ::setenv("LARDER_FOLDER", (home.path() / "Larder").c_str(), 1);
-    const char* argv[] = {BRINDLE_BIN, nullptr};
-    pid_t first = 0;
-    ASSERT_EQ(::posix_spawn(&first, BRINDLE_BIN, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    bool listening = eventually([&] { return std::filesystem::exists(runtime / "brindle.socket"); });
-
-    test::ProgramResult second = runBrindle({}, {}, 60);
-    bool shown =
-        eventually([&] { return readFile(home.logFile()).find("Brindle was started again") != std::string::npos; });
-    ::kill(first, SIGTERM);
-    int status = -1;
-    ::waitpid(first, &status, 0);
-    for (const char* name : {"XDG_RUNTIME_DIR", "QT_QPA_PLATFORM", "BRINDLE_URL", "LARDER_FOLDER"}) ::unsetenv(name);
-
-    EXPECT_TRUE(listening);
-    EXPECT_EQ(second.status, 0);
-    EXPECT_TRUE(shown);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::map<std::string, std::string> env{{"XDG_RUNTIME_DIR", runtime.string()},
+                                                 {"QT_QPA_PLATFORM", "offscreen"},
+                                                 {"BRINDLE_URL", server.url()},
+                                                 {"LARDER_FOLDER", (home.path() / "Larder").string()}};
+    test::ChildProcess first(test::brindleCommand({}), env);
+    auto eventually = [](auto done) {  // in short real steps, up to about 30 seconds
+        for (int i = 0; i < 600 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return done();
+    };
+    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(runtime / "brindle.socket"); }));
+    EXPECT_EQ(runBrindle({}, env, 60).status, 0);
+    EXPECT_TRUE(
+        eventually([&] { return readFile(home.logFile()).find("Brindle was started again") != std::string::npos; }));
+    ::kill(first.pid(), SIGTERM);
+    EXPECT_EQ(first.wait(), 0);
     std::string log = readFile(home.logFile());
     size_t noTray = log.find("No system tray");
     EXPECT_NE(noTray, std::string::npos);
