@@ -1,9 +1,10 @@
+#include "drives/DriveRegistration.h"
+
 #include <regex>
 
 #include "devserver/BrindleService.h"
 #include "devserver/DevServer.h"
 #include "drives/DriveMarker.h"
-#include "drives/DriveRegistration.h"
 #include "support/Expect.h"
 #include "support/TempDir.h"
 
@@ -15,11 +16,8 @@ using devserver::Fault;
 
 class DriveRegistrationTest : public ::testing::Test {
 protected:
-    DriveRegistrationTest() {
-        server.start();
-        account = {server.url(), "device-1"};
-    }
-
+    DriveRegistrationTest() { server.start(); }
+    std::string add() { return DriveRegistration::registerDrive(volume.path(), "Blue", {server.url(), "device-1"}); }
     std::vector<std::string> registeredIds() {
         std::vector<std::string> ids;
         for (const auto& [id, label] : server.brindle().drives()) ids.push_back(id);
@@ -28,16 +26,15 @@ protected:
 
     test::TempDir volume;
     devserver::DevServer server;
-    Brindle::Account account;
 };
 
 TEST_F(DriveRegistrationTest, MarksCreatesAndRegistersOnceThenReusesTheIdentifier) {
-    std::string id = DriveRegistration::registerDrive(volume.path(), "Blue", account);
+    std::string id = add();
     EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")));
     EXPECT_EQ(DriveMarker::read(volume.path()), id);
     EXPECT_TRUE(fs::is_directory(volume / "Larder"));
     std::string marker = test::readFile(volume / ".brindle-larder");
-    EXPECT_EQ(DriveRegistration::registerDrive(volume.path(), "Blue", account), id);
+    EXPECT_EQ(add(), id);
     EXPECT_EQ(test::readFile(volume / ".brindle-larder"), marker);  // not rewritten
     EXPECT_EQ(registeredIds(), (std::vector<std::string>{id}));
     EXPECT_EQ(server.requestsTo("/api/v1/drives").size(), 2u);
@@ -45,33 +42,29 @@ TEST_F(DriveRegistrationTest, MarksCreatesAndRegistersOnceThenReusesTheIdentifie
 
 TEST_F(DriveRegistrationTest, ServiceRefusalsKeepTheMarkerForTheNextAttempt) {
     server.injectFault("/api/v1/drives", {Fault::Kind::Status, 409, R"({"error":"too_many_drives"})", {}});
-    EXPECT_THROW_WITH(DriveRegistration::registerDrive(volume.path(), "Blue", account), std::exception,
+    EXPECT_THROW_WITH(add(), std::exception,
                       "You already have the most drives Brindle can keep. Remove one on the Connections page first.");
     std::optional<std::string> marked = DriveMarker::read(volume.path());
     server.injectFault("/api/v1/drives", {Fault::Kind::Status, 409, R"({"error":"other"})", {}});
-    EXPECT_THROW_WITH(DriveRegistration::registerDrive(volume.path(), "Blue", account), std::exception,
-                      "Brindle couldn't add the drive (HTTP 409).");
-    std::string id = DriveRegistration::registerDrive(volume.path(), "Blue", account);
-    EXPECT_EQ(marked, id);
-    EXPECT_EQ(registeredIds(), (std::vector<std::string>{id}));
+    EXPECT_THROW_WITH(add(), std::exception, "Brindle couldn't add the drive (HTTP 409).");
+    EXPECT_EQ(marked, add());
+    EXPECT_EQ(registeredIds(), (std::vector<std::string>{*marked}));
 }
 
 // Given a marker that cannot be written (a folder in its place, which stops
 // root as well as a read-only volume would), then nothing is registered.
 TEST_F(DriveRegistrationTest, UnwritableMarkerFailsWithoutAsking) {
     fs::create_directories(volume / ".brindle-larder");
-    EXPECT_THROW(DriveRegistration::registerDrive(volume.path(), "Blue", account), Error);
+    EXPECT_THROW(add(), Error);
     EXPECT_TRUE(server.requestsTo("/api/v1/drives").empty());
     EXPECT_FALSE(fs::exists(volume / "Larder"));
 }
 
 TEST_F(DriveRegistrationTest, ExistingFilesCountsFilesInNestedFoldersOnly) {
     EXPECT_EQ(DriveRegistration::existingFiles(volume.path()), 0);
-    test::writeFile(volume / "Larder/a.txt", "a");
-    test::writeFile(volume / "Larder/.hidden", "h");
-    test::writeFile(volume / "Larder/deep/er/b.txt", "b");
+    for (auto path : {"Larder/a.txt", "Larder/.hidden", "Larder/deep/er/b.txt", "outside.txt"})
+        test::writeFile(volume / path, "x");
     fs::create_directories(volume / "Larder/empty");
-    test::writeFile(volume / "outside.txt", "not counted");
     EXPECT_EQ(DriveRegistration::existingFiles(volume.path()), 3);
 }
 

@@ -1,79 +1,51 @@
 // The safeguards of `brindle --sync-once` over a folder and a drive: a mass
 // deletion waits for the user's word, and ignore rules keep paths out of the
 // sync without ever deleting them.
-
-#include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
-
 #include "common/DeletionGuard.h"
-#include "devserver/BrindleService.h"
-#include "devserver/DevServer.h"
-#include "drives/DriveMarker.h"
 #include "support/DriveProgram.h"
-#include "support/RunProgram.h"
-#include "support/TempDir.h"
+#include "support/Expect.h"
 
-namespace brindle {
+namespace brindle::test {
 namespace {
 
 namespace fs = std::filesystem;
-using devserver::DevServer;
-using nlohmann::json;
 
-class DriveSafeguardsTest : public test::DriveProgram {
+class DriveSafeguardsTest : public DriveProgram {
 protected:
-    static size_t countFiles(const fs::path& root) {
-        size_t count = 0;
-        for (const auto& entry : fs::recursive_directory_iterator(root)) count += entry.is_regular_file();
-        return count;
+    static std::string name(int i) { return "d" + std::to_string(i % 7) + "/f" + std::to_string(i); }
+    void removeFromDrive(int from, int count) {
+        for (int i = from; i < from + count; ++i) fs::remove(drive / name(i));
     }
-    // files f0..f(count-1) synced to both sides
-    void syncedFiles(int count) {
-        for (int i = 0; i < count; ++i)
-            writeOld(folder / ("d" + std::to_string(i % 7) + "/f" + std::to_string(i)), "x");
-        test::ProgramResult first = brindle({"--sync-once"});
-        ASSERT_EQ(first.status, 0) << first.err;
-        ASSERT_EQ(countFiles(drive), static_cast<size_t>(count));
-    }
-    void removeFromDrive(int count) {
-        for (int i = 0; i < count; ++i) fs::remove(drive / ("d" + std::to_string(i % 7) + "/f" + std::to_string(i)));
+    void expectCounts(size_t here, size_t there) {
+        EXPECT_EQ(filesIn(folder).size(), here);
+        EXPECT_EQ(filesIn(drive).size(), there);
     }
 };
 
-TEST_F(DriveSafeguardsTest, MassDeletionWaitsForConfirmation) {
-    syncedFiles(2000);
-    removeFromDrive(1200);
+TEST_F(DriveSafeguardsTest, MassDeletionWaitsForTheUsersWordAndFewerThanTheFloorGoAtOnce) {
+    for (int i = 0; i < 1100; ++i) writeOld(folder / name(i), "x");
+    ASSERT_EQ(brindle({"--sync-once"}).status, 0);
+    removeFromDrive(0, 1060);
     writeOld(drive / "new.md", "the rest of the pass still runs");
-
-    test::ProgramResult held = brindle({"--sync-once"});
+    ProgramResult held = brindle({"--sync-once"});
     EXPECT_NE(held.status, 0);
-    EXPECT_NE(held.err.find("1,200 of 2,000 files are gone from Stick; nothing was deleted here."), std::string::npos)
-        << held.err;
-    EXPECT_EQ(countFiles(folder), 2001u);
-    EXPECT_EQ(test::readFile(folder / "new.md"), "the rest of the pass still runs");
-    EXPECT_NE(brindle({"--sync-once"}).status, 0) << "held again until confirmed";
-
-    ASSERT_EQ(brindle({"--confirm-deletions", "Stick"}).status, 0);
-    test::ProgramResult confirmed = brindle({"--sync-once"});
-    ASSERT_EQ(confirmed.status, 0) << confirmed.err;
-    EXPECT_EQ(countFiles(folder), 801u);
-    EXPECT_EQ(countFiles(drive), 801u);
-}
-
-TEST_F(DriveSafeguardsTest, KeepingThemPutsTheFilesBackAndFewerThanTheFloorGoAtOnce) {
-    syncedFiles(60);
-    removeFromDrive(55);
-    ASSERT_NE(brindle({"--sync-once"}).status, 0);
+    EXPECT_THAT(held.err, HasSubstr("1,060 of 1,100 files are gone from Stick; nothing was deleted here."));
+    EXPECT_EQ(readFile(folder / "new.md"), "the rest of the pass still runs");
+    expectCounts(1101, 41);
+    EXPECT_NE(brindle({"--sync-once"}).status, 0) << "held again until answered";
     DeletionGuard::answer(temp / "state", "Stick", DeletionGuard::Answer::keepThem);
-    test::ProgramResult kept = brindle({"--sync-once"});
-    ASSERT_EQ(kept.status, 0) << kept.err;
-    EXPECT_EQ(countFiles(drive), 60u);
+    ASSERT_EQ(brindle({"--sync-once"}).status, 0);
+    expectCounts(1101, 1101);  // put back on the drive
 
-    removeFromDrive(40);
-    test::ProgramResult few = brindle({"--sync-once"});
-    ASSERT_EQ(few.status, 0) << few.err;
-    EXPECT_EQ(countFiles(folder), 20u);
+    removeFromDrive(0, 1060);
+    ASSERT_NE(brindle({"--sync-once"}).status, 0);
+    ASSERT_EQ(brindle({"--confirm-deletions", "Stick"}).status, 0);
+    ProgramResult confirmed = brindle({"--sync-once"});
+    ASSERT_EQ(confirmed.status, 0) << confirmed.err;
+    expectCounts(41, 41);
+    removeFromDrive(1060, 30);  // most of what is left, but no more than the floor
+    ASSERT_EQ(brindle({"--sync-once"}).status, 0);
+    expectCounts(11, 11);
 }
 
 TEST_F(DriveSafeguardsTest, IgnoreRulesMatchGitAndNeverDelete) {
@@ -89,29 +61,25 @@ TEST_F(DriveSafeguardsTest, IgnoreRulesMatchGitAndNeverDelete) {
     writeOld(folder / ".brindleignore", rules);
     for (const std::string& path : paths) writeOld(folder / path, path);
     writeOld(drive / "from-stick.tmp", "stays on the stick");
-    test::ProgramResult first = brindle({"--sync-once"});
-    ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(test::readFile(drive / ".brindleignore"), rules);
+    ASSERT_EQ(brindle({"--sync-once"}).status, 0);
+    EXPECT_EQ(readFile(drive / ".brindleignore"), rules);
     EXPECT_FALSE(fs::exists(folder / "from-stick.tmp"));
+    TempDir repo;
+    git(repo.path().string(), {"init", "-q"});
+    writeFile(repo / ".gitignore", rules);
+    for (const std::string& path : paths)
+        EXPECT_EQ(fs::exists(drive / path),
+                  runProgram({"/usr/bin/git", "-C", repo.path().string(), "check-ignore", "-q", path}).status != 0)
+            << path;
 
-    test::TempDir repo;
-    test::git(repo.path().string(), {"init", "-q"});
-    test::writeFile(repo / ".gitignore", rules);
-    for (const std::string& path : paths) {
-        bool ignored =
-            test::runProgram({"/usr/bin/git", "-C", repo.path().string(), "check-ignore", "-q", path}).status == 0;
-        EXPECT_EQ(fs::exists(drive / path), !ignored) << path;
-    }
-
-    // A rule for a file already on both sides leaves it on both, even when
-    // one side then deletes it.
+    // A rule for a file already on both sides leaves it on both, even when one side then deletes it.
     writeOld(folder / ".brindleignore", rules + "notes.md\n");
     ASSERT_EQ(brindle({"--sync-once"}).status, 0);
     EXPECT_TRUE(fs::exists(drive / "notes.md"));
     fs::remove(drive / "notes.md");
     ASSERT_EQ(brindle({"--sync-once"}).status, 0);
-    EXPECT_EQ(test::readFile(folder / "notes.md"), "notes.md");
+    EXPECT_EQ(readFile(folder / "notes.md"), "notes.md");
 }
 
 }  // namespace
-}  // namespace brindle
+}  // namespace brindle::test

@@ -1,9 +1,8 @@
+#include "drives/Volumes.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "drives/DriveMarker.h"
-#include "drives/Volumes.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -12,51 +11,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class VolumesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(a / "zeta");
-        fs::create_directories(a / "Alpha");
-        fs::create_directories(a / ".hidden");
-        test::writeFile(a / "file.txt", "not a volume");
-        fs::create_directories(b / "beta");
-        env.set("LARDER_VOLUMES", a.string() + "::" + b.string() + ":");
-    }
-
-    test::ScopedEnv env;
+TEST(VolumesTest, ListsEachParentSortedLeavingOutHiddenFilesAndTheUsersOwnDrives) {
     test::TempDir temp;
-    fs::path a = temp / "a";
-    fs::path b = temp / "b";
-};
-
-TEST_F(VolumesTest, ListsEachParentSortedAndSkipsHiddenAndFiles) {
+    fs::path a = temp / "a", b = temp / "b";
+    for (auto folder : {a / "zeta", a / "Alpha", a / ".hidden", b / "beta"}) fs::create_directories(folder);
+    test::writeFile(a / "file.txt", "not a volume");
+    test::ScopedEnv env("LARDER_VOLUMES", a.string() + "::" + b.string() + ":");
     EXPECT_EQ(Volumes::mounted(), (std::vector<fs::path>{a / "Alpha", a / "zeta", b / "beta"}));
-    env.set("LARDER_VOLUMES", (temp / "missing").string());
-    EXPECT_TRUE(Volumes::mounted().empty());
-}
-
-TEST_F(VolumesTest, CandidatesLeaveOutTheUsersOwnDrives) {
     DriveMarker::write(a / "Alpha", "11111111-1111-1111-1111-111111111111");
     DriveMarker::write(a / "zeta", "22222222-2222-2222-2222-222222222222");  // registered elsewhere, or removed
     EXPECT_EQ(Volumes::candidates({"11111111-1111-1111-1111-111111111111"}),
               (std::vector<fs::path>{a / "zeta", b / "beta"}));
-}
-
-TEST_F(VolumesTest, MarkerReadsOnlyATextIdentifier) {
-    DriveMarker::write(b / "beta", "33333333-3333-3333-3333-333333333333");
-    EXPECT_EQ(DriveMarker::read(b / "beta"), "33333333-3333-3333-3333-333333333333");
-    for (std::string bad : {R"({"drive_id": 42})", "[\"drive_id\"]", "{broken", R"({"v": 1})"}) {
-        test::writeFile(a / "zeta" / ".brindle-larder", bad);
-        EXPECT_FALSE(DriveMarker::read(a / "zeta").has_value()) << bad;
-    }
-    EXPECT_FALSE(DriveMarker::read(a / "Alpha").has_value());
+    env.set("LARDER_VOLUMES", (temp / "missing").string());
+    EXPECT_TRUE(Volumes::mounted().empty());
 }
 
 // Given a fake kernel device tree, then internal disks and the root are
 // system volumes, USB and removable disks are not.
 TEST(VolumeKindTest, TellsInternalDisksFromUSBDrives) {
-    test::TempDir sys;
-    test::TempDir stick, usbDisk, internal;
+    test::TempDir sys, stick, usbDisk, internal;
     auto disk = [&](const std::string& place, const std::string& name, const std::string& removable) {
         fs::path folder = sys / ("devices/" + place + "/block/" + name);
         test::writeFile(folder / "removable", removable + "\n");
@@ -72,13 +45,11 @@ TEST(VolumeKindTest, TellsInternalDisksFromUSBDrives) {
     };
     std::string mountinfo = "30 1 8:1 / / rw - ext4 /dev/sda2 rw\n" + line(stick.path(), "/dev/sdb1") +
                             line(usbDisk.path(), "/dev/sdc1") + line(internal.path(), "/dev/sda1");
-
     EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), mountinfo, sys.path()));
     EXPECT_FALSE(Volumes::isSystemVolume(usbDisk.path(), mountinfo, sys.path()));
     EXPECT_TRUE(Volumes::isSystemVolume(internal.path(), mountinfo, sys.path()));
     EXPECT_TRUE(Volumes::isSystemVolume("/", mountinfo, sys.path()));
-    std::string unknown = line(stick.path(), "server:/export");
-    EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), unknown, sys.path()));
+    EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), line(stick.path(), "server:/export"), sys.path()));
 }
 
 }  // namespace
