@@ -54,7 +54,7 @@ TEST(DriveCaseTest, UploadsGoIntoTheDrivesFoldersAsTheyAreCased) {
     DriveStore drive(dir / "USB", kID, dir / "hashes.json");
     EXPECT_EQ(drive.upload("notes/new.md", dir / "new.md", std::nullopt).path, "Notes/new.md");
     EXPECT_EQ(filesIn(dir / "USB/Larder"),
-              (std::map<std::string, std::string>{{"Notes/new.md", "new"}, {"Notes/old.md", "old"}}));
+              (Tree{{"Notes/new.md", "new"}, {"Notes/old.md", "old"}}));
 }
 
 TEST(DriveFullTest, UploadThatRunsOutOfSpaceKeepsTheOldFileAndNoTemporary) {
@@ -67,7 +67,7 @@ TEST(DriveFullTest, UploadThatRunsOutOfSpaceKeepsTheOldFileAndNoTemporary) {
     drive.setFreeBytes([] { return int64_t{1} << 40; });  // a file system that claims more than it has
     EXPECT_EQ(failureText([&] { drive.upload("big.bin", dir / "new.bin", std::nullopt); }),
               "Couldn't copy it to the drive: No space left on device");
-    EXPECT_EQ(filesIn(dir / "USB/Larder"), (std::map<std::string, std::string>{{"big.bin", std::string(400000, 'o')}}));
+    EXPECT_EQ(filesIn(dir / "USB/Larder"), (Tree{{"big.bin", std::string(400000, 'o')}}));
 }
 
 }  // namespace

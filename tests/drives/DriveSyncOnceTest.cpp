@@ -11,7 +11,6 @@ namespace brindle::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Files = std::map<std::string, std::string>;
 
 class DriveSyncOnceTest : public DriveProgram {
 protected:
@@ -33,7 +32,7 @@ protected:
     // Both sides hold our version of each file and exactly one copy of the
     // drive's, and nothing else.
     void expectOneCopyEach() {
-        Files here = filesIn(folder);
+        Tree here = filesIn(folder);
         EXPECT_TRUE(here == filesIn(drive)) << "the two sides differ";
         EXPECT_EQ(here.size(), 2u * kFiles);
         EXPECT_EQ(conflictCopies(), kFiles);
@@ -70,7 +69,7 @@ TEST_F(DriveSyncOnceTest, DeletionFromTheDriveGoesToTheTrashAndARestoreIsUploade
     ASSERT_EQ(syncOnce().status, 0);
     fs::path trash = home.path() / ".local/share/Trash";
     EXPECT_EQ(filesIn(trash),
-              (Files{{"files/b.md", "b.md"}, {"info/b.md.trashinfo", readFile(trash / "info/b.md.trashinfo")}}));
+              (Tree{{"files/b.md", "b.md"}, {"info/b.md.trashinfo", readFile(trash / "info/b.md.trashinfo")}}));
     fs::rename(trash / "files/b.md", folder / "b.md");  // as a file manager's Restore does
     fs::remove(trash / "info/b.md.trashinfo");
     ASSERT_EQ(syncOnce().status, 0);
@@ -86,7 +85,7 @@ TEST_F(DriveSyncOnceTest, FullDiskKeepsTheOldFileAndTheNextPassWithSpaceConverge
     ProgramResult full = syncOnce();
     EXPECT_NE(full.status, 0);
     EXPECT_THAT(full.err, HasSubstr("big.bin: No space left on device"));
-    EXPECT_EQ(filesIn(folder), (Files{{"big.bin", std::string(400000, 'o')}}));  // no temporary file either
+    EXPECT_EQ(filesIn(folder), (Tree{{"big.bin", std::string(400000, 'o')}}));  // no temporary file either
     ASSERT_TRUE(disk.resize(4 << 20));
     ASSERT_EQ(syncOnce().status, 0);
     EXPECT_EQ(readFile(folder / "big.bin"), std::string(700000, 'n'));

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <filesystem>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "git/Syncer.h"
 #include "support/ScopedEnv.h"
@@ -11,28 +8,20 @@
 
 namespace brindle::test {
 
-// Keeps git away from the user's own configuration for the life of the
-// object (no ~/.gitconfig, no system file), on top of an isolated home.
+// A temporary folder and an isolated home, with git kept away from the
+// user's own configuration, for the life of the object.
 class GitSandbox {
 public:
     GitSandbox();
-    GitSandbox(const GitSandbox&) = delete;
-    GitSandbox& operator=(const GitSandbox&) = delete;
-
     const std::filesystem::path& root() const { return temp_.path(); }
-    // The log written since this sandbox was made.
+    // The log written since this sandbox was made (the log file is chosen
+    // once per process, so it is pinned to one that lives as long).
     std::string log() const;
     // A new bare repository standing in for GitHub; its file:// URL.
     std::string makeRemote(const std::string& name = "remote.git");
 
 private:
-    // The log file is chosen once per process: pin it to a folder that lives
-    // as long as the process, and read only what this sandbox's test wrote.
-    struct LogPin {
-        LogPin();
-        size_t offset = 0;
-    };
-    LogPin pin_;
+    size_t logStart_;
     ScopedEnv env_;
     IsolatedHome home_;
     TempDir temp_;
@@ -42,16 +31,13 @@ private:
 struct Computer {
     Computer(const GitSandbox& sandbox, const std::string& device, const std::string& remoteURL);
 
-    std::filesystem::path folder;
-    std::filesystem::path gitDir;
+    std::filesystem::path folder, gitDir;
     std::unique_ptr<Syncer> syncer;
 
-    void write(const std::string& relative, const std::string& content) const;
-    std::string read(const std::string& relative) const;
-    bool has(const std::string& relative) const;
-    // Every regular file below the folder, as sorted relative paths.
-    std::vector<std::string> files() const;
-    // Runs git on this computer's repository.
+    void write(const std::string& relative, const std::string& content) const { writeFile(folder / relative, content); }
+    std::string read(const std::string& relative) const { return readFile(folder / relative); }
+    std::vector<std::string> files() const { return pathsIn(folder); }
+    // Runs git on this computer's repository; fails the test when git fails.
     std::string git(const std::vector<std::string>& args) const;
 };
 

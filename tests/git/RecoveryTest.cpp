@@ -3,69 +3,53 @@
 #include <gtest/gtest.h>
 
 #include "GitTestSupport.h"
+#include "support/Expect.h"
 #include "support/RunProgram.h"
 
-using namespace brindle;
-using namespace brindle::test;
-namespace fs = std::filesystem;
-
+namespace brindle::test {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-}  // namespace
+namespace fs = std::filesystem;
 
 class Recovery : public ::testing::Test {
 protected:
-    void SetUp() override {
+    Recovery() {
         a.write("plan.md", "base\n");
         a.syncer->sync();
         b.syncer->sync();
     }
-    // Leaves A in the middle of a conflicted merge of B's edit, as a pass
-    // that stopped right after "git merge" would.
-    void leaveConflictedMerge() {
-        b.write("plan.md", "from B\n");
-        b.syncer->sync();
-        a.write("plan.md", "from A\n");
-        a.git({"add", "-A"});
-        a.git({"-c", "user.name=Mac A", "-c", "user.email=a@a", "commit", "-qm", "A edit"});
-        a.git({"fetch", "-q", "origin"});
-        runProgram({"/usr/bin/git", "--git-dir=" + a.gitDir.string(), "--work-tree=" + a.folder.string(), "-C",
-                    a.folder.string(), "merge", "-q", "--no-edit", "refs/remotes/origin/main"});
-        ASSERT_TRUE(fs::exists(a.gitDir / "MERGE_HEAD"));
-        ASSERT_TRUE(contains(a.read("plan.md"), "<<<<<<<"));
-    }
-    void expectNoMarkersCommitted() {
-        std::string everything = a.git({"log", "--all", "-p"});
-        EXPECT_FALSE(contains(everything, "+<<<<<<<")) << everything;
-    }
 
     GitSandbox sandbox;
     std::string remote = sandbox.makeRemote();
-    Computer a{sandbox, "Mac A", remote};
-    Computer b{sandbox, "Mac B", remote};
+    Computer a{sandbox, "Mac A", remote}, b{sandbox, "Mac B", remote};
 };
 
 TEST_F(Recovery, StaleLocksOfAKilledGitAreRemoved) {
     a.write("new.txt", "new");
     writeFile(a.gitDir / "index.lock", "");
-    writeFile(a.gitDir / "refs" / "remotes" / "origin" / "main.lock", "");
+    writeFile(a.gitDir / "refs/remotes/origin/main.lock", "");
     a.syncer->sync();
-    EXPECT_TRUE(contains(sandbox.log(), "Removed stale git lock index.lock"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Removed stale git lock index.lock"));
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"new.txt", "plan.md"}));
 }
 
 TEST_F(Recovery, AHalfDoneMergeIsRedoneWithoutCommittingConflictMarkers) {
-    leaveConflictedMerge();
+    // given A in the middle of a conflicted merge of B's edit, as a pass that
+    // stopped right after "git merge" would leave it
+    b.write("plan.md", "from B\n");
+    b.syncer->sync();
+    a.write("plan.md", "from A\n");
+    a.git({"add", "-A"});
+    a.git({"-c", "user.name=Mac A", "-c", "user.email=a@a", "commit", "-qm", "A edit"});
+    a.git({"fetch", "-q", "origin"});
+    runProgram({"/usr/bin/git", "--git-dir=" + a.gitDir.string(), "--work-tree=" + a.folder.string(), "-C",
+                a.folder.string(), "merge", "-q", "--no-edit", "refs/remotes/origin/main"});
+    ASSERT_THAT(a.read("plan.md"), HasSubstr("<<<<<<<"));
     a.syncer->sync();
-    expectNoMarkersCommitted();
-    EXPECT_EQ(a.read("plan.md"), "from A\n");
+    EXPECT_THAT(a.git({"log", "--all", "-p"}), Not(HasSubstr("+<<<<<<<")));
     std::vector<std::string> files = a.files();
     ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(a.read(files[0]), "from B\n");  // "plan (conflict from Mac B ...).md"
+    EXPECT_EQ(a.read("plan.md") + a.read(files[0]), "from A\nfrom B\n");  // "plan (conflict from Mac B ...).md"
     b.syncer->sync();
     EXPECT_EQ(b.files(), a.files());
 }
@@ -77,8 +61,7 @@ TEST_F(Recovery, OurNoteOfAnInterruptedMergeRollsBackWhatItWrote) {
     b.write("added-by-b.txt", "b");
     b.syncer->sync();
     a.git({"fetch", "-q", "origin"});
-    std::string start = a.git({"rev-parse", "HEAD"});
-    std::string target = a.git({"rev-parse", "refs/remotes/origin/main"});
+    std::string start = a.git({"rev-parse", "HEAD"}), target = a.git({"rev-parse", "refs/remotes/origin/main"});
     start.pop_back();
     target.pop_back();
     writeFile(a.gitDir / "brindle-operation", "merge" + std::string(1, '\0') + start + std::string(1, '\0') + target);
@@ -86,7 +69,7 @@ TEST_F(Recovery, OurNoteOfAnInterruptedMergeRollsBackWhatItWrote) {
     a.write("plan.md", "from B, a lon");
     a.write("mine.txt", "written after the crash");
     a.syncer->sync();
-    EXPECT_TRUE(contains(sandbox.log(), "Rolled back an interrupted merge"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Rolled back an interrupted merge"));
     EXPECT_EQ(a.read("plan.md"), "from B, a longer text\n");
     EXPECT_EQ(a.files(), (std::vector<std::string>{"added-by-b.txt", "mine.txt", "plan.md"}));
     EXPECT_EQ(remoteFiles(remote), a.files());
@@ -101,3 +84,6 @@ TEST_F(Recovery, ADetachedHeadAndARebaseInProgressAreLeftKeepingTheFiles) {
     b.syncer->sync();
     EXPECT_EQ(b.read("plan.md"), "edited while detached\n");
 }
+
+}  // namespace
+}  // namespace brindle::test

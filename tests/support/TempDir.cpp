@@ -37,8 +37,8 @@ std::string readFile(const std::filesystem::path& path) {
     return content.str();
 }
 
-std::map<std::string, std::string> filesIn(const std::filesystem::path& root) {
-    std::map<std::string, std::string> files;
+Tree filesIn(const std::filesystem::path& root) {
+    Tree files;
     std::error_code error;
     for (std::filesystem::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
         if (it->is_regular_file()) files[it->path().lexically_relative(root).string()] = readFile(it->path());

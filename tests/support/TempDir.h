@@ -29,9 +29,12 @@ private:
 void writeFile(const std::filesystem::path& path, const std::string& content);
 // The content of a file ("" when it cannot be read).
 std::string readFile(const std::filesystem::path& path);
-// Every regular file under root, hidden ones too: relative path -> content
-// ({} when root is missing); pathsIn gives the paths alone, sorted.
-std::map<std::string, std::string> filesIn(const std::filesystem::path& root);
+// A folder's files: relative path -> content.
+using Tree = std::map<std::string, std::string>;
+
+// Every regular file under root, hidden ones too ({} when root is missing);
+// pathsIn gives the paths alone, sorted.
+Tree filesIn(const std::filesystem::path& root);
 std::vector<std::string> pathsIn(const std::filesystem::path& root);
 
 // Points HOME, the XDG folders and LARDER_LOG into a temporary home for the

@@ -145,7 +145,7 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
     // temporary files of the killed runs count as abandoned.
     auto [status, out] = run({self}, 3600);
     ASSERT_EQ(status, 0) << out;
-    Files localTree = filesIn(local), driveTree = filesIn(drive);
+    Tree localTree = filesIn(local), driveTree = filesIn(drive);
     EXPECT_TRUE(localTree == driveTree) << "the two sides differ";
     std::set<std::string> present;
     for (const auto& [path, content] : localTree) {

@@ -52,7 +52,7 @@ TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWays) {
     store->put("c.txt", "c2 edited there");
     store->erase("old/inner/d.txt");
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->contents(), (Files{{"a.txt", "a2 edited here"}, {"c.txt", "c2 edited there"}}));
+    EXPECT_EQ(store->contents(), (Tree{{"a.txt", "a2 edited here"}, {"c.txt", "c2 edited there"}}));
     EXPECT_EQ(filesIn(folder), store->contents());
     EXPECT_FALSE(exists("old"));       // folders emptied by a deletion go with the file
     EXPECT_TRUE(exists("deep/down"));  // the user's own empty folders stay
@@ -70,7 +70,7 @@ TEST_F(DropboxSyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     ASSERT_EQ(sync(), "");
     std::string copy =
         "Plans/budget (conflict from Dropbox " + ConflictName::stamp(static_cast<time_t>(now())) + ").xlsx";
-    EXPECT_EQ(filesIn(folder), (Files{{"Plans/budget.xlsx", "ours, longer"}, {copy, "theirs"}}));
+    EXPECT_EQ(filesIn(folder), (Tree{{"Plans/budget.xlsx", "ours, longer"}, {copy, "theirs"}}));
     EXPECT_EQ(store->contents(), filesIn(folder));  // ours over theirs, the copy as a new file
     EXPECT_EQ(syncer->events()[0], (SyncEvent{"conflict", "Plans/budget.xlsx", 6}));
     EXPECT_EQ(logged("Conflict on Plans/budget.xlsx: kept both, the Dropbox version is saved as " + copy), 1u);
@@ -100,7 +100,7 @@ TEST_F(DropboxSyncerTest, BusyFileWaitsUntilItHasSettledButAFutureTimeIsNotBusy)
     write("from-camera.jpg", "pixels");  // a skewed clock must not hold a file forever
     setMtime(folder / "from-camera.jpg", now() + 86400);
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->contents(), (Files{{"from-camera.jpg", "pixels"}}));
+    EXPECT_EQ(store->contents(), (Tree{{"from-camera.jpg", "pixels"}}));
     ahead += 2;
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("typing.md"), "half a sentence");
@@ -177,7 +177,7 @@ TEST_F(DropboxSyncerTest, HostilePathsNeverLeaveTheFolder) {
     store->listRaw("etc/passwd", "/etc/passwd-brindle-test", "x");
     store->listRaw(std::string("nul\0/x", 6), std::string("nul\0/../x", 9), "x");
     EXPECT_THAT(sync(), HasSubstr("5 file(s) could not be synced"));
-    EXPECT_EQ(filesIn(folder), (Files{{"..\\back", "x"}}));  // a plain name on this system
+    EXPECT_EQ(filesIn(folder), (Tree{{"..\\back", "x"}}));  // a plain name on this system
     EXPECT_TRUE(fs::is_empty(dir / "outside"));
     EXPECT_FALSE(fs::exists(dir / "escape.txt") || fs::exists(dir / "b"));
     EXPECT_FALSE(fs::exists("/etc/passwd-brindle-test"));

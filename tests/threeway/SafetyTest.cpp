@@ -45,7 +45,7 @@ TEST_F(SafetyTest, ConflictsAreRecordedAsSoonAsTheirCopiesExist) {
 TEST_F(SafetyTest, InterruptedConflictKeepsItsOneCopy) {
     // given a pass killed after it saved the conflict copies but before its
     // state reached the disk
-    Files ours{{"a.md", "ours"}, {"sub/b.txt", "ours too"}}, theirs{{"a.md", "theirs"}, {"sub/b.txt", "theirs too"}};
+    Tree ours{{"a.md", "ours"}, {"sub/b.txt", "ours too"}}, theirs{{"a.md", "theirs"}, {"sub/b.txt", "theirs too"}};
     for (const auto& [path, content] : ours) write(path, content);
     for (const auto& [path, content] : theirs) store->put(path, content);
     store->fail(Call::upload, "offline");
@@ -73,7 +73,7 @@ TEST_F(SafetyTest, StoreEditsArriveInTheFolderAsItIsCased) {
     store->put("Notes/y.md", "new");
     store->put("NOTES/Deeper/z.md", "deeper");
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(filesIn(folder), (Files{{"notes/Deeper/z.md", "deeper"}, {"notes/x.md", "v2"}, {"notes/y.md", "new"}}));
+    EXPECT_EQ(filesIn(folder), (Tree{{"notes/Deeper/z.md", "deeper"}, {"notes/x.md", "v2"}, {"notes/y.md", "new"}}));
 }
 
 TEST_F(SafetyTest, StoreWithoutAnAccountIdDeletesNothing) {
@@ -117,7 +117,7 @@ TEST_F(SafetyTest, FilesThatCannotBeSyncedAreNamedOnEveryPass) {
                 "plan.md: its name differs from Plan.md only by letter case, which Dropbox treats as the same file"}));
         EXPECT_EQ(logged("Not syncing plan.md: its name differs from Plan.md"), pass);
     }
-    EXPECT_EQ(store->contents(), (Files{{"Plan.md", "one"}}));
+    EXPECT_EQ(store->contents(), (Tree{{"Plan.md", "one"}}));
 }
 
 // A folder that can be opened but not searched, walked without root (which

@@ -15,7 +15,6 @@ namespace brindle::test {
 
 namespace fs = std::filesystem;
 using Call = FakeRemoteStore::Call;
-using Files = std::map<std::string, std::string>;
 
 inline double realNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
