@@ -127,11 +127,11 @@ TEST_F(DropboxSyncerTest, ParallelWorkersTransferEverythingAndHoldAtMostTwoHundr
 
 TEST_F(DropboxSyncerTest, TransferFaultsAreErrorLinesLeaveNothingBehindAndAreRetried) {
     store->put("cut.bin", "the whole content");
-    store->failDownloadMidway("cut.bin", "connection reset");
+    store->fail(Call::download, "connection reset", -1, "cut.bin", true);
     store->put("swapped.txt", "listed content");
-    store->serveContent("swapped.txt", "something else");
+    store->served["swapped.txt"] = "something else";
     write("mangled.txt", "local");
-    store->reportHashAfterUpload("mangled.txt", std::string(64, '0'));
+    store->reportedHash["mangled.txt"] = std::string(64, '0');
     write("refused.txt", "nope");
     store->fail(Call::upload, "too_many_write_operations", 1, "refused.txt");
     write("ok.txt", "fine");
@@ -146,7 +146,7 @@ TEST_F(DropboxSyncerTest, TransferFaultsAreErrorLinesLeaveNothingBehindAndAreRet
     EXPECT_EQ(store->content("ok.txt"), "fine");
     EXPECT_FALSE(syncer->state().base.count("mangled.txt"));
 
-    store->reportHashAfterUpload("mangled.txt", DropboxHash::ofBytes("local"));
+    store->reportedHash["mangled.txt"] = DropboxHash::ofBytes("local");
     store->put("mangled.txt", "local");  // the store now holds it intact
     EXPECT_THAT(sync(), HasSubstr("2 file(s) could not be synced"));
     EXPECT_TRUE(syncer->state().base.count("mangled.txt"));
@@ -173,9 +173,9 @@ TEST_F(DropboxSyncerTest, LocalEditDuringADownloadIsNeverOverwritten) {
 TEST_F(DropboxSyncerTest, HostilePathsNeverLeaveTheFolder) {
     fs::create_directories(dir / "outside");
     fs::create_symlink(dir / "outside", folder / "link");
-    for (std::string path : {"../escape.txt", "a/../../b", "link/evil", "..\\back"}) store->listRaw(path, path, "x");
-    store->listRaw("etc/passwd", "/etc/passwd-brindle-test", "x");
-    store->listRaw(std::string("nul\0/x", 6), std::string("nul\0/../x", 9), "x");
+    for (std::string path : {"../escape.txt", "a/../../b", "link/evil", "..\\back"}) store->put(path, "x", 0, path);
+    store->put("/etc/passwd-brindle-test", "x", 0, "etc/passwd");
+    store->put(std::string("nul\0/../x", 9), "x", 0, std::string("nul\0/x", 6));
     EXPECT_THAT(sync(), HasSubstr("5 file(s) could not be synced"));
     EXPECT_EQ(filesIn(folder), (Tree{{"..\\back", "x"}}));  // a plain name on this system
     EXPECT_TRUE(fs::is_empty(dir / "outside"));
