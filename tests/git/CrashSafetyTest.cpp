@@ -1,93 +1,81 @@
 // Kills the sync process at random moments and at chosen system calls while a
 // second computer keeps pushing, then lets passes run to the end: no file may
 // be lost, no conflict marker committed, and every copy must converge.
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <iostream>
 #include <random>
 
 #include "GitTestSupport.h"
 #include "support/Expect.h"
-#include "support/RunProgram.h"
 
 namespace brindle::test {
 namespace {
 
 namespace fs = std::filesystem;
 
+// Computers A (0) and B (1), each writing only files of its own, and what
+// each of those files should hold (nothing once deleted).
 class CrashHarness {
 public:
-    CrashHarness(int files, unsigned seed) : random_(seed) {
-        for (int i = 0; i < files; ++i) add(0);
-        for (int i = 0; i < 20; ++i) add(1);
-    }
+    explicit CrashHarness(unsigned seed) : random_(seed) {}
 
-    // A pass of A, cut short by SIGKILL after delay or (under strace) at its
-    // whenth rename or write, while B syncs too.
-    void killedPass(std::optional<std::chrono::microseconds> delay, int when = 0) {
-        changeSome();
-        ChildProcess a(delay ? sync(0) : killedAtCall(sync(0), "rename,renameat,renameat2,write", when)), b(sync(1));
-        a.wait(delay ? std::optional(std::chrono::duration<double>(*delay).count()) : std::nullopt);
-        b.wait();
-        // as a real server guarantees: a client killed mid-push never leaves its branch locked
-        for (const auto& [path, content] : filesIn(bare_))
-            if (path.ends_with(".lock")) fs::remove(bare_ / path);
-    }
-    // Passes without interruption until both computers and the remote agree.
-    void settle() {
-        for (int computer : {0, 1, 0, 1}) {
-            ProgramResult result = runProgram(sync(computer));
-            ASSERT_EQ(result.status, 0) << result.err;
-        }
-    }
-    void verify() const {
-        Tree inA = filesIn(folder(0)), expected;
-        for (const auto& owned : expected_)
-            for (const auto& [path, content] : owned)
-                if (content) expected[path] = *content;
-        EXPECT_TRUE(inA == expected) << "lost, stale or stray files such as conflict copies";
-        EXPECT_TRUE(filesIn(folder(1)) == inA);
-        EXPECT_EQ(pathsIn(folder(0)), remoteFiles("file://" + bare_.string()));
-        ProgramResult history = runProgram({"/usr/bin/git", "--git-dir=" + bare_.string(), "log", "-p", "--all"});
-        EXPECT_THAT(history.out, Not(HasSubstr("\n+<<<<<<< "))) << "a conflict marker was committed";
-    }
     std::vector<std::string> sync(int computer) const {
-        const char* device = computer == 0 ? "Mac A" : "Lab/B";
         return {BRINDLE_BIN,
                 "--sync-once",
                 folder(computer).string(),
                 (sandbox_.root() / (std::string(1, "AB"[computer]) + ".git")).string(),
                 remote_,
-                device};
-    }
-
-private:
-    fs::path folder(int computer) const { return sandbox_.root() / std::string(1, "AB"[computer]); }
-    // A file only this computer writes, and what it should hold (nothing once deleted).
-    void put(int computer, const std::string& path) {
-        expected_[computer][path] = "version " + std::to_string(++version_) + " of " + path + "\n";
-        writeFile(folder(computer) / path, *expected_[computer][path]);
+                computer == 0 ? "Mac A" : "Lab/B"};
     }
     void add(int computer) {
         int n = next_[computer]++;
         put(computer, std::string(1, "ab"[computer]) + "/" + std::to_string(n / 100) + "/f" + std::to_string(n));
     }
-    // Some additions, edits and deletions on both computers, while no pass of A runs.
-    void changeSome() {
+    // A pass of A, cut short by SIGKILL after delay or (under strace) at its
+    // whenth rename or write, while B syncs too, after some additions, edits
+    // and deletions on both computers.
+    void killedPass(std::optional<double> delay, int when = 0) {
         for (int computer : {0, 1}) {
             for (int i = 0; i < 3; ++i) add(computer);
             for (int i = 0; i < 4; ++i) {
                 auto it = std::next(expected_[computer].begin(), random_() % expected_[computer].size());
-                if (!it->second) continue;
-                if (random_() % 4 == 0) {
+                if (it->second && random_() % 4 == 0) {
                     fs::remove(folder(computer) / it->first);
                     it->second.reset();
-                } else {
+                } else if (it->second) {
                     put(computer, it->first);
                 }
             }
         }
+        ChildProcess a(delay ? sync(0) : killedAtCall(sync(0), "rename,renameat,renameat2,write", when)), b(sync(1));
+        a.wait(delay);
+        b.wait();
+        // as a real server guarantees: a client killed mid-push never leaves its branch locked
+        for (const auto& [path, content] : filesIn(bare_))
+            if (path.ends_with(".lock")) fs::remove(bare_ / path);
+    }
+    // Passes without interruption until both computers and the remote agree,
+    // then nothing lost, stale or stray, and no conflict marker committed.
+    void settleAndVerify() const {
+        for (int computer : {0, 1, 0, 1}) {
+            ProgramResult result = runProgram(sync(computer));
+            ASSERT_EQ(result.status, 0) << result.err;
+        }
+        Tree expected;
+        for (const auto& owned : expected_)
+            for (const auto& [path, content] : owned)
+                if (content) expected[path] = *content;
+        EXPECT_TRUE(filesIn(folder(0)) == expected) << "lost, stale or stray files such as conflict copies";
+        EXPECT_TRUE(filesIn(folder(1)) == expected);
+        EXPECT_EQ(pathsIn(folder(0)), remoteFiles(remote_));
+        EXPECT_THAT(runProgram({"/usr/bin/git", "--git-dir=" + bare_.string(), "log", "-p", "--all"}).out,
+                    Not(HasSubstr("\n+<<<<<<< ")));
+    }
+
+private:
+    fs::path folder(int computer) const { return sandbox_.root() / std::string(1, "AB"[computer]); }
+    void put(int computer, const std::string& path) {
+        expected_[computer][path] = "version " + std::to_string(++version_) + " of " + path + "\n";
+        writeFile(folder(computer) / path, *expected_[computer][path]);
     }
 
     GitSandbox sandbox_;
@@ -102,16 +90,15 @@ private:
 void exercise(int files, int randomKills, const std::vector<int>& whens) {
     unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
-    CrashHarness harness(files, seed);
+    CrashHarness harness(seed);
+    for (int i = 0; i < files + 20; ++i) harness.add(i < files ? 0 : 1);
     auto started = std::chrono::steady_clock::now();  // one whole first pass spreads the kills over a pass
     ASSERT_EQ(runProgram(harness.sync(0)).status, 0);
-    auto passTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    double passTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::mt19937 random(seed);
-    for (int i = 0; i < randomKills; ++i)
-        harness.killedPass(std::chrono::microseconds(random() % (passTime.count() + 1)));
+    for (int i = 0; i < randomKills; ++i) harness.killedPass(passTime * (random() % 1001) / 1000);
     for (int when : whens) harness.killedPass(std::nullopt, when);
-    harness.settle();
-    harness.verify();
+    harness.settleAndVerify();
     std::string log = readFile(std::getenv("LARDER_LOG"));  // what the kills left for recovery, for the reader
     for (const char* line : {"Removed stale git lock", "Rolled back an interrupted", "Folder was missing",
                              "Merged remote changes", "Push rejected"})

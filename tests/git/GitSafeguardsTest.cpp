@@ -1,6 +1,5 @@
-// The git store's safeguards through `brindle --sync-once FOLDER GITDIR ...`:
-// ignore rules reach git, and a mass deletion on either side waits for the
-// user's word.
+// A mass deletion on either side of the git store waits for the user's word,
+// through `brindle --sync-once FOLDER GITDIR ...` and `--confirm-deletions`.
 #include <gtest/gtest.h>
 
 #include "GitTestSupport.h"
@@ -27,22 +26,6 @@ protected:
     GitSandbox sandbox;
     std::string remote = sandbox.makeRemote();
 };
-
-TEST_F(GitSafeguards, IgnoreRulesAreGitsOwnAndANewRuleDeletesNothing) {
-    const std::string rules = "*.tmp\nbuild/\n!keep.tmp\n/only-root.txt\n**/cache/**\n";
-    writeFile(folder("a") / ".brindleignore", rules);
-    for (auto path : {"a.tmp", "sub/b.tmp", "keep.tmp", "build/out.o", "sub/build/x", "only-root.txt",
-                      "sub/only-root.txt", "x/cache/y", "notes.md"})
-        writeFile(folder("a") / path, "x");
-    ASSERT_EQ(brindle("a").status, 0);
-    EXPECT_EQ(remoteFiles(remote),
-              (std::vector<std::string>{".brindleignore", "keep.tmp", "notes.md", "sub/only-root.txt"}));
-    writeFile(folder("a") / ".brindleignore", rules + "notes.md\n");
-    ASSERT_EQ(brindle("a").status, 0);
-    ASSERT_EQ(brindle("b").status, 0);
-    EXPECT_TRUE(fs::exists(folder("a") / "notes.md") && fs::exists(folder("b") / "notes.md"));
-    EXPECT_EQ(remoteFiles(remote).size(), 4u);
-}
 
 TEST_F(GitSafeguards, MassDeletionOnEitherSideWaitsForConfirmation) {
     for (int i = 0; i < 120; ++i) writeFile(folder("a") / ("f" + std::to_string(i)), "x");

@@ -9,6 +9,7 @@
 #include "common/Text.h"
 #include "service/GitHubError.h"
 #include "support/Expect.h"
+#include "support/RunProgram.h"
 
 namespace brindle::test {
 namespace {
@@ -180,7 +181,12 @@ TEST_F(GitSyncerTest, FilesOver95MBAreLeftOutAndNamedOncePerChange) {
     EXPECT_THAT(a.git({"ls-tree", "-l", "HEAD", "exact.bin"}), HasSubstr(std::to_string(Syncer::kLargeFileLimit)));
 }
 
-TEST_F(GitSyncerTest, PlaceholdersAndDeletedFoldersNeverDeleteAndLitterIsNeverCommitted) {
+TEST_F(GitSyncerTest, PlaceholdersIgnoreRulesAndDeletedFoldersNeverDeleteAndLitterIsNeverCommitted) {
+    const std::string rules = "*.tmp\nbuild/\n!keep.tmp\n/only-root.txt\n**/cache/**\n";
+    a.write(".brindleignore", rules);
+    for (auto path :
+         {"a.tmp", "sub/b.tmp", "keep.tmp", "build/out.o", "only-root.txt", "sub/only-root.txt", "x/cache/y"})
+        a.write(path, "x");
     a.write("docs/report.pdf", "pdf");
     a.write(".icloud", "not a placeholder");
     a.write("Notes.md", "upper");
@@ -193,9 +199,12 @@ TEST_F(GitSyncerTest, PlaceholdersAndDeletedFoldersNeverDeleteAndLitterIsNeverCo
                       ".directory", "sub/.#plan.md"})
         a.write(name, "litter");
     a.syncer->sync();
-    const std::vector<std::string> committed{"Notes.md", "docs/report.pdf", "notes.md"};
+    const std::vector<std::string> committed{".brindleignore", "Notes.md", "docs/report.pdf",
+                                             "keep.tmp",       "notes.md", "sub/only-root.txt"};
     EXPECT_EQ(remoteFiles(remote), committed);
-
+    a.write(".brindleignore", rules + "Notes.md\n");  // a new rule deletes nothing
+    a.syncer->sync();
+    EXPECT_EQ(remoteFiles(remote), committed);
     fs::remove_all(a.folder);
     a.syncer->sync();
     EXPECT_EQ(a.read("Notes.md"), "upper");
@@ -233,6 +242,147 @@ TEST_F(GitSyncerTest, TheTokenIsNeverWrittenAnywhere) {
         EXPECT_THAT(content, Not(HasSubstr(header))) << path;
     }
     EXPECT_THAT(sandbox.log(), Not(HasSubstr(token)));
+}
+
+// A computer whose folder holds only files that are never committed takes
+// the remote's tree by a hard reset; those files must survive it.
+TEST(AdoptRemoteTest, UncommittedLocalFilesInTheWayAreMovedAsideNotOverwritten) {
+    GitSandbox sandbox;
+    std::string remote = sandbox.makeRemote();
+    Computer a{sandbox, "Mac A", remote}, b{sandbox, "Mac B", remote};
+    a.write("video.mp4", "short clip");
+    a.write("notes", "a file where B has a folder");
+    a.write("~$drafts/plan.md", "a folder where B has an ignored file");
+    a.syncer->sync();
+    a.git({"add", "-f", "--", "~$drafts/plan.md"});  // an ignored name, committed all the same
+    a.syncer->sync();
+    // given B's over-limit video, a folder holding only an ignored file, and
+    // an ignored file, each where the remote has something else
+    fs::create_directories(b.folder);
+    std::ofstream(b.folder / "video.mp4").close();
+    fs::resize_file(b.folder / "video.mp4", Syncer::kLargeFileLimit + 1);
+    b.write("notes/.DS_Store", "finder state");
+    b.write("~$drafts", "lock file");
+    b.syncer->setClock([] { return kNoon; });
+    auto copyOf = [&](const std::string& path) {
+        return ConflictName::make(b.folder, path, "Mac B", ConflictName::stamp(kNoon));
+    };
+    const std::string video = copyOf("video.mp4"), notes = copyOf("notes"), drafts = copyOf("~$drafts");
+    b.syncer->sync();
+    EXPECT_EQ(fs::file_size(b.folder / video), static_cast<uintmax_t>(Syncer::kLargeFileLimit + 1));
+    Tree expected{{"video.mp4", "short clip"},
+                  {"notes", "a file where B has a folder"},
+                  {"~$drafts/plan.md", "a folder where B has an ignored file"},
+                  {notes + "/.DS_Store", "finder state"},
+                  {drafts, "lock file"}};
+    Tree found = filesIn(b.folder);
+    EXPECT_EQ(found.erase(video), 1u);
+    EXPECT_EQ(found, expected);
+    EXPECT_THAT(sandbox.log(), HasSubstr("Kept this computer's video.mp4 as " + video));
+}
+
+// Passes that find what an interrupted pass left behind must carry on without
+// wedging and without committing the debris of a half-done merge.
+class Recovery : public ::testing::Test {
+protected:
+    Recovery() {
+        a.write("plan.md", "base\n");
+        a.syncer->sync();
+        b.syncer->sync();
+    }
+
+    GitSandbox sandbox;
+    std::string remote = sandbox.makeRemote();
+    Computer a{sandbox, "Mac A", remote}, b{sandbox, "Mac B", remote};
+};
+
+TEST_F(Recovery, StaleLocksOfAKilledGitAreRemoved) {
+    a.write("new.txt", "new");
+    writeFile(a.gitDir / "index.lock", "");
+    writeFile(a.gitDir / "refs/remotes/origin/main.lock", "");
+    a.syncer->sync();
+    EXPECT_THAT(sandbox.log(), HasSubstr("Removed stale git lock index.lock"));
+    EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"new.txt", "plan.md"}));
+}
+
+TEST_F(Recovery, AHalfDoneMergeIsRedoneWithoutCommittingConflictMarkers) {
+    // given A in the middle of a conflicted merge of B's edit, as a pass that
+    // stopped right after "git merge" would leave it
+    b.write("plan.md", "from B\n");
+    b.syncer->sync();
+    a.write("plan.md", "from A\n");
+    a.git({"add", "-A"});
+    a.git({"-c", "user.name=Mac A", "-c", "user.email=a@a", "commit", "-qm", "A edit"});
+    a.git({"fetch", "-q", "origin"});
+    runProgram({"/usr/bin/git", "--git-dir=" + a.gitDir.string(), "--work-tree=" + a.folder.string(), "-C",
+                a.folder.string(), "merge", "-q", "--no-edit", "refs/remotes/origin/main"});
+    ASSERT_THAT(a.read("plan.md"), HasSubstr("<<<<<<<"));
+    a.syncer->sync();
+    EXPECT_THAT(a.git({"log", "--all", "-p"}), Not(HasSubstr("+<<<<<<<")));
+    std::vector<std::string> files = a.files();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(a.read("plan.md") + a.read(files[0]), "from A\nfrom B\n");  // "plan (conflict from Mac B ...).md"
+    b.syncer->sync();
+    EXPECT_EQ(b.files(), a.files());
+}
+
+TEST_F(Recovery, OurNoteOfAnInterruptedMergeRollsBackWhatItWrote) {
+    // given a merge that wrote B's new file and a partial copy of B's edit,
+    // then stopped before git recorded anything
+    b.write("plan.md", "from B, a longer text\n");
+    b.write("added-by-b.txt", "b");
+    b.syncer->sync();
+    a.git({"fetch", "-q", "origin"});
+    std::string start = a.git({"rev-parse", "HEAD"}), target = a.git({"rev-parse", "refs/remotes/origin/main"});
+    start.pop_back();
+    target.pop_back();
+    writeFile(a.gitDir / "brindle-operation", "merge" + std::string(1, '\0') + start + std::string(1, '\0') + target);
+    a.write("added-by-b.txt", "b");
+    a.write("plan.md", "from B, a lon");
+    a.write("mine.txt", "written after the crash");
+    a.syncer->sync();
+    EXPECT_THAT(sandbox.log(), HasSubstr("Rolled back an interrupted merge"));
+    EXPECT_EQ(a.read("plan.md"), "from B, a longer text\n");
+    EXPECT_EQ(a.files(), (std::vector<std::string>{"added-by-b.txt", "mine.txt", "plan.md"}));
+    EXPECT_EQ(remoteFiles(remote), a.files());
+}
+
+TEST_F(Recovery, ADetachedHeadAndARebaseInProgressAreLeftKeepingTheFiles) {
+    a.git({"checkout", "-q", "--detach"});
+    fs::create_directories(a.gitDir / "rebase-merge");
+    a.write("plan.md", "edited while detached\n");
+    a.syncer->sync();
+    EXPECT_EQ(a.git({"symbolic-ref", "HEAD"}), "refs/heads/main\n");
+    b.syncer->sync();
+    EXPECT_EQ(b.read("plan.md"), "edited while detached\n");
+}
+
+TEST(GitResult, TextNulFieldsAndErrorsReadOutputAsGitWritesIt) {
+    EXPECT_EQ((GitResult{0, "abc\n", ""}).text(), "abc");
+    EXPECT_EQ((GitResult{0, "caf\xff", ""}).text(), "caf\xEF\xBF\xBD");
+    EXPECT_EQ((GitResult{0, std::string("a\0b c\0", 6), ""}).nulFields(), (std::vector<std::string>{"a", "b c"}));
+    EXPECT_TRUE((GitResult{0, std::string("\0\0", 2), ""}).nulFields().empty());
+    EXPECT_TRUE((GitResult{0, "", ""}).nulFields().empty());
+    EXPECT_STREQ(GitError({"push", "-q"}, {1, "", " \n"}).what(), "git push failed: exit 1");
+    EXPECT_STREQ(GitError({"fetch"}, {128, "", "fatal: no remote\n\n"}).what(), "git fetch failed: fatal: no remote");
+}
+
+TEST(GitRun, RunsInTheSeparateRepositoryAndTheTokenReachesGitOnlyThroughItsEnvironment) {
+    GitSandbox sandbox;
+    Git git{sandbox.root() / "repo.git", sandbox.root()};
+    ASSERT_EQ(git.run({"init", "-q", "-b", "main"}).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(sandbox.root() / "repo.git/HEAD"));
+    EXPECT_EQ(git.run({"rev-parse", "--show-toplevel"}).text(), sandbox.root().string());
+    EXPECT_NE(git.run({"fetch", "-q", "nowhere"}).status, 0);
+
+    ScopedEnv inherited(
+        {{"GIT_CONFIG_COUNT", "1"}, {"GIT_CONFIG_KEY_0", "brindle.probe"}, {"GIT_CONFIG_VALUE_0", "inherited"}});
+    EXPECT_EQ(git.run({"config", "--get", "brindle.probe"}).text(), "inherited");  // passes through without a token
+    git.setToken("ghp_s3cret");
+    EXPECT_EQ(git.run({"config", "--get", "http.https://github.com/.extraheader"}).text(),
+              "Authorization: Basic " + Text::base64("x-access-token:ghp_s3cret"));
+    EXPECT_NE(git.run({"config", "--get", "brindle.probe"}).status, 0);
+    EXPECT_EQ(readFile(sandbox.root() / "repo.git/config").find("extraheader"), std::string::npos);
 }
 
 }  // namespace

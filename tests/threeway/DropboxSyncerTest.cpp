@@ -1,22 +1,90 @@
+// The three-way syncer over a temporary folder and a fake store: what a pass
+// moves, and what it does when a pass is interrupted, runs beside another
+// process's pass, or meets names and folders it cannot sync.
+#include "threeway/DropboxSyncer.h"
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "common/ConflictName.h"
 #include "common/DropboxHash.h"
-#include "threeway/SyncerFixture.h"
+#include "support/Expect.h"
+#include "support/FakeRemoteStore.h"
+#include "support/TempDir.h"
+#include "support/Unprivileged.h"
+#include "threeway/TreeWalk.h"
 
-using namespace brindle;
-using namespace brindle::test;
-
+namespace brindle::test {
 namespace {
+
+namespace fs = std::filesystem;
+using Call = FakeRemoteStore::Call;
+
+double realNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// A syncer over a temporary folder and a fake store, its log lines joined in
+// `log`, its clock `ahead` seconds in front of the real one so that files a
+// test has just written are not taken for busy.
+class DropboxSyncerTest : public ::testing::Test {
+protected:
+    IsolatedHome home;  // deletions go to its Trash
+    TempDir dir;
+    fs::path folder = dir / "Larder", stateFile = dir / "state/dropbox.json";
+    std::shared_ptr<FakeRemoteStore> store = std::make_shared<FakeRemoteStore>();
+    double ahead = 10;
+    std::unique_ptr<DropboxSyncer> syncer = makeSyncer();
+
+    std::unique_ptr<DropboxSyncer> makeSyncer(std::optional<int64_t> maxSize = std::nullopt, int workers = 1) {
+        fs::create_directories(folder);
+        auto made = std::make_unique<DropboxSyncer>(folder, stateFile, store, "Dropbox", maxSize, workers);
+        made->setClock([this] { return now(); });
+        made->setLog([this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(logLock_);
+            log_ += line + "\n";
+        });
+        return made;
+    }
+    double now() const { return realNow() + ahead; }
+    void write(const std::string& rel, const std::string& content) { writeFile(folder / rel, content); }
+    std::string read(const std::string& rel) const { return readFile(folder / rel); }
+    bool exists(const std::string& rel) const { return fs::exists(fs::symlink_status(folder / rel)); }
+    // sync()'s error text, "" when it succeeded.
+    std::string sync() {
+        std::string error = failureText([&] { syncer->sync(); });
+        return error == "(nothing thrown)" ? "" : error;
+    }
+    size_t logged(const std::string& part) {
+        std::lock_guard<std::mutex> guard(logLock_);
+        return occurrences(log_, part);
+    }
+    int eventsOf(const std::string& kind) {
+        int count = 0;
+        for (const auto& event : syncer->events()) count += event.kind == kind;
+        return count;
+    }
+    std::vector<std::string> conflictCopies() {
+        std::vector<std::string> copies;
+        for (const auto& path : pathsIn(folder))
+            if (path.find("(conflict from") != std::string::npos) copies.push_back(path);
+        return copies;
+    }
+
+private:
+    std::mutex logLock_;
+    std::string log_;
+};
 
 void setMtime(const fs::path& file, double seconds) {
     auto whole = static_cast<time_t>(seconds);
     timespec times[2] = {{0, UTIME_OMIT}, {whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
-
-}  // namespace
 
 TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     write("Notes/here.md", "from here");
@@ -31,7 +99,6 @@ TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     EXPECT_EQ(logged("Uploaded Notes/here.md to Dropbox") + logged("Downloaded Photos/there.jpg from Dropbox"), 2u);
     EXPECT_EQ(syncer->totals().files, 2);
     EXPECT_EQ(syncer->totals().bytes, 19);
-
     syncer->takeEvents();
     int transfers = store->calls(Call::upload) + store->calls(Call::download);
     EXPECT_EQ(sync(), "");
@@ -54,6 +121,7 @@ TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWays) {
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->contents(), (Tree{{"a.txt", "a2 edited here"}, {"c.txt", "c2 edited there"}}));
     EXPECT_EQ(filesIn(folder), store->contents());
+    EXPECT_EQ(filesIn(home.path() / ".local/share/Trash/files"), (Tree{{"d.txt", "d1"}}));
     EXPECT_FALSE(exists("old"));       // folders emptied by a deletion go with the file
     EXPECT_TRUE(exists("deep/down"));  // the user's own empty folders stay
     EXPECT_EQ(logged("Deleted deep/down/b.txt from Dropbox") + logged("Deleted old/inner/d.txt (removed from Dropbox)"),
@@ -104,14 +172,6 @@ TEST_F(DropboxSyncerTest, BusyFileWaitsUntilItHasSettledButAFutureTimeIsNotBusy)
     ahead += 2;
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("typing.md"), "half a sentence");
-}
-
-TEST_F(DropboxSyncerTest, ProgressCountsDownBatchByBatch) {
-    for (int i = 0; i < 40; ++i) write("f" + std::to_string(i) + ".txt", "x");
-    std::vector<int> left;
-    syncer->setProgress([&](int n) { left.push_back(n); });
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(left, (std::vector<int>{24, 8, 0}));
 }
 
 TEST_F(DropboxSyncerTest, ParallelWorkersTransferEverythingAndHoldAtMostTwoHundredEvents) {
@@ -184,9 +244,12 @@ TEST_F(DropboxSyncerTest, HostilePathsNeverLeaveTheFolder) {
     for (const auto& line : syncer->errors()) EXPECT_THAT(line, HasSubstr("Refusing a path outside the folder: "));
 }
 
-TEST_F(DropboxSyncerTest, VanishedOrEmptiedFolderIsRestoredButTwoBasesAreFewEnoughToDelete) {
+TEST_F(DropboxSyncerTest, VanishedOrEmptiedSidesAreRestoredButTwoBasesAreFewEnoughToDelete) {
     for (auto name : {"a", "b", "c"}) write(name, name);
     ASSERT_EQ(sync(), "");
+    for (auto name : {"a", "b", "c"}) store->erase(name);  // an emptied store gets everything back
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->contents(), filesIn(folder));
     fs::remove_all(folder);
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(logged("Created folder " + folder.string()), 1u);
@@ -195,21 +258,11 @@ TEST_F(DropboxSyncerTest, VanishedOrEmptiedFolderIsRestoredButTwoBasesAreFewEnou
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(filesIn(folder).size(), 3u);
     EXPECT_EQ(store->contents(), filesIn(folder));
-
     store->erase("c");
     ASSERT_EQ(sync(), "");
     for (auto name : {"a", "b"}) fs::remove(folder / name);
     ASSERT_EQ(sync(), "");
     EXPECT_TRUE(store->contents().empty());
-}
-
-TEST_F(DropboxSyncerTest, EmptiedStoreGetsEverythingBackAndNothingDeletedHere) {
-    for (auto name : {"a", "b", "c"}) write(name, name);
-    ASSERT_EQ(sync(), "");
-    for (auto name : {"a", "b", "c"}) store->erase(name);
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(filesIn(folder).size(), 3u);
-    EXPECT_EQ(store->contents(), filesIn(folder));
 }
 
 TEST_F(DropboxSyncerTest, AnotherAccountMergesWithoutDeleting) {
@@ -283,3 +336,134 @@ TEST_F(DropboxSyncerTest, SameSizeEditRightAfterADownloadIsSeen) {
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("a.txt"), "from here!");
 }
+
+using SafetyTest = DropboxSyncerTest;
+
+TEST_F(SafetyTest, PassWaitsWhileAnotherProcessSyncsTheFolder) {
+    fs::create_directories(stateFile.parent_path());
+    int held = ::open((stateFile.parent_path() / DropboxSyncer::kPassLockName).c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    write("a.md", "here");
+    std::thread pass([this] { EXPECT_EQ(sync(), ""); });
+    while (logged("Waiting for another sync of this folder to finish") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_TRUE(store->contents().empty());  // nothing done while it waits
+    ::close(held);
+    pass.join();
+    EXPECT_EQ(store->content("a.md"), "here");
+}
+
+TEST_F(SafetyTest, ConflictsAreRecordedAsSoonAsTheirCopiesExist) {
+    write("a.md", "ours");
+    store->put("a.md", "theirs");
+    store->onCall([this](Call call, const std::string&) {  // the upload after the conflict finds it on disk
+        auto saved = SyncState::load(stateFile);
+        if (call == Call::upload) EXPECT_TRUE(saved && saved->base.count("a.md"));
+    });
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->calls(Call::upload), 2);
+}
+
+TEST_F(SafetyTest, InterruptedConflictKeepsItsOneCopy) {
+    // given a pass killed after it saved the conflict copies but before its
+    // state reached the disk
+    Tree ours{{"a.md", "ours"}, {"sub/b.txt", "ours too"}}, theirs{{"a.md", "theirs"}, {"sub/b.txt", "theirs too"}};
+    for (const auto& [path, content] : ours) write(path, content);
+    for (const auto& [path, content] : theirs) store->put(path, content);
+    store->fail(Call::upload, "offline");
+    EXPECT_NE(sync(), "");
+    ASSERT_EQ(conflictCopies().size(), 2u);
+    fs::remove(stateFile);
+    ahead += 600;  // a later minute gives a new stamp
+
+    store = std::make_shared<FakeRemoteStore>();
+    for (const auto& [path, content] : theirs) store->put(path, content);
+    syncer = makeSyncer();
+    ASSERT_EQ(sync(), "");
+    auto copies = conflictCopies();
+    ASSERT_EQ(copies.size(), 2u) << copies.back();
+    EXPECT_EQ(read(copies[0]) + read(copies[1]), "theirstheirs too");
+    EXPECT_EQ(store->content("a.md"), "ours");
+    EXPECT_EQ(store->contents().size(), 4u);
+}
+
+TEST_F(SafetyTest, StoreEditsArriveInTheFolderAsItIsCased) {
+    write("notes/x.md", "v1");
+    store->put("Notes/x.md", "v1");
+    ASSERT_EQ(sync(), "");
+    store->put("Notes/x.md", "v2");
+    store->put("Notes/y.md", "new");
+    store->put("NOTES/Deeper/z.md", "deeper");
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(filesIn(folder), (Tree{{"notes/Deeper/z.md", "deeper"}, {"notes/x.md", "v2"}, {"notes/y.md", "new"}}));
+}
+
+TEST_F(SafetyTest, StoreWithoutAnAccountIdDeletesNothing) {
+    // given a store that never says whose it is, and a different one behind it at the next pass
+    store->setAccount("");
+    for (auto name : {"a", "b", "c", "d"}) write(name, name);
+    ASSERT_EQ(sync(), "");
+    store = std::make_shared<FakeRemoteStore>("");
+    for (auto name : {"a", "b", "e"}) store->put(name, name);
+    syncer = makeSyncer();
+    fs::remove(folder / "a");
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(pathsIn(folder), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(store->contents().size(), 5u);
+}
+
+TEST_F(SafetyTest, WithoutAUsableTrashTheDeletionHappensAndIsLogged) {
+    // given a home trash that is a link, which no file may be moved through
+    fs::create_directories(home.path() / ".local/share");
+    fs::create_directories(dir / "elsewhere");
+    fs::create_directory_symlink(dir / "elsewhere", home.path() / ".local/share/Trash");
+    for (auto name : {"a.md", "b.md", "c.md"}) write(name, name);
+    ASSERT_EQ(sync(), "");
+    store->erase("a.md");
+    ASSERT_EQ(sync(), "");
+    EXPECT_FALSE(exists("a.md"));
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    EXPECT_EQ(logged("Couldn't move a.md to the Trash ("), 1u);
+}
+
+TEST_F(SafetyTest, FilesThatCannotBeSyncedAreNamedOnEveryPass) {
+    write("Plan.md", "one");
+    write("plan.md", "two");
+    write(std::string("caf\xe9.txt"), "latin-1 name");
+    for (size_t pass = 1; pass <= 2; ++pass) {
+        ASSERT_EQ(sync(), "");
+        EXPECT_EQ(
+            syncer->unsyncableFiles(),
+            (std::vector<std::string>{
+                "caf\xef\xbf\xbd.txt: its name is not valid UTF-8",
+                "plan.md: its name differs from Plan.md only by letter case, which Dropbox treats as the same file"}));
+        EXPECT_EQ(logged("Not syncing plan.md: its name differs from Plan.md"), pass);
+    }
+    EXPECT_EQ(store->contents(), (Tree{{"Plan.md", "one"}}));
+}
+
+// A folder that can be opened but not searched, walked without root (which
+// would bypass the permission): a subfolder is reported unreadable, the root
+// throws; neither looks empty.
+TEST(UnsearchableFolderTest, NeverLooksEmpty) {
+    for (std::string locked : {"sub", ""}) {
+        TempDir dir;
+        fs::path root = dir / "Larder";
+        writeFile(root / "sub/note.md", "x");
+        writeFile(root / "top.md", "x");
+        fs::permissions(dir.path(), fs::perms::all);
+        fs::permissions(root / locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        int outcome = asUnprivileged([&] {
+            try {
+                auto unreadable = TreeWalk::walk(root, realNow(), 600).unreadable;
+                return unreadable.size() == 1 && unreadable[0].path == locked && unreadable[0].error == EACCES ? 0 : 2;
+            } catch (const std::exception& error) {
+                return std::string(error.what()).find("Permission denied") != std::string::npos ? 1 : 3;
+            }
+        });
+        EXPECT_EQ(outcome, locked.empty() ? 1 : 0) << locked;
+    }
+}
+
+}  // namespace
+}  // namespace brindle::test

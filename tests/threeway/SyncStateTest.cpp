@@ -34,6 +34,12 @@ TEST(SyncState, RoundTripsAnyNameAndReadsWhatAnyJSONWriterWrites) {
     EXPECT_EQ(other.account, state.account);
 }
 
+TEST(PathKey, ComposesThenLowersSoCaseAndFormDoNotMatter) {
+    // "Notes/Été.txt" with decomposed accents against the composed lower-case form
+    EXPECT_EQ(pathKey("Notes/E\xCC\x81t\xC3\xA9.txt"), "notes/\xC3\xA9t\xC3\xA9.txt");
+    EXPECT_EQ(pathKey("README.md"), "readme.md");
+}
+
 TEST(SyncState, RequiredKeysAndTypesAreEnforced) {
     for (std::string bad : {
              R"({"account":"","remote":{}})",
