@@ -16,47 +16,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Holds runs until the test opens it, so "still running" is a fact and not a
-// matter of timing.
-struct Gate {
-    std::promise<void> opener;
-    std::shared_future<void> opened = opener.get_future().share();
-    std::atomic<int> arrived{0};
-    void pass() {
-        ++arrived;
-        opened.wait();
-    }
-    void open() {
-        if (opened.wait_for(std::chrono::seconds(0)) != std::future_status::ready) opener.set_value();
-    }
-    void awaitArrivals(int count) const {
-        while (arrived < count) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-};
-
 class IntegrationsTest : public ::testing::Test {
 protected:
     IntegrationsTest() { ::tzset(); }
     ~IntegrationsTest() override {
-        plaud.open();
-        contacts.open();
+        open();
         tz.reset();
         ::tzset();
     }
 
+    // Runners that wait at a gate until the test opens it, so "still running"
+    // is a fact and not a matter of timing.
     std::shared_ptr<Integrations> make() {
         Integrations::Runners runners;
         runners.plaud = [this](const fs::path&, bool backfill, const PlaudSync::Progress& progress) {
-            Active active(this);
-            plaud.pass();
+            ++plaudRuns;
+            opened.wait();
             if (progress) progress("Listed 50 recordings\u2026");
             backfills += backfill;
             if (plaudFailure) std::rethrow_exception(plaudFailure);
             return plaudResult;
         };
         runners.contacts = [this](const fs::path&) {
-            Active active(this);
-            contacts.pass();
+            ++contactsRuns;
+            opened.wait();
             return contactsResult;
         };
         runners.now = [] { return std::chrono::system_clock::time_point(std::chrono::seconds(1741340460)); };  // 09:41
@@ -64,36 +47,30 @@ protected:
         made->setOnChange([this] { ++changes; });
         return made;
     }
-    // Asks for both runs (or Plaud's only) and lets them finish, applying the status lines they posted.
+    void open() {
+        if (opened.wait_for(std::chrono::seconds(0)) != std::future_status::ready) opener.set_value();
+    }
+    // Asks for both runs (or Plaud's only) and lets them finish.
     void runBoth(Integrations& integrations, bool withContacts = true, bool backfill = false) {
         integrations.syncPlaud(backfill, 0);
         if (withContacts) integrations.syncContacts(0);
         loop.advance(0);
         finish(integrations);
     }
+    // Lets every run finish and applies the status lines they posted.
     void finish(Integrations& integrations) {
-        plaud.open();
-        contacts.open();
+        open();
         integrations.waitUntilIdle();
         loop.drain();
     }
-    // Counts runs under way; the most at once is kept.
-    struct Active {
-        explicit Active(IntegrationsTest* test) : test(test) {
-            int now = ++test->active, seen = test->mostActive;
-            while (now > seen && !test->mostActive.compare_exchange_weak(seen, now)) {
-            }
-        }
-        ~Active() { --test->active; }
-        IntegrationsTest* test;
-    };
 
     std::optional<ScopedEnv> tz{std::in_place, "TZ", "UTC"};
     IsolatedHome home;
     TestMainLoop loop;
     TempDir root;
-    Gate plaud, contacts;
-    std::atomic<int> active{0}, mostActive{0}, backfills{0};
+    std::promise<void> opener;
+    std::shared_future<void> opened = opener.get_future().share();
+    std::atomic<int> plaudRuns{0}, contactsRuns{0}, backfills{0};
     int changes = 0;
     PlaudSync::Result plaudResult;
     ContactsSync::Result contactsResult;
@@ -104,7 +81,7 @@ TEST_F(IntegrationsTest, RequestsWhileARunIsUnderWayAreDroppedAndTheTwoNeverRunT
     auto integrations = make();
     integrations->start();
     loop.advance(10);  // the first Plaud run starts and is held
-    plaud.awaitArrivals(1);
+    while (plaudRuns == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     loop.advance(890);  // the 15-minute tick arrives meanwhile
     integrations->syncPlaud(false, 0);
     integrations->syncContacts(0);
@@ -112,17 +89,16 @@ TEST_F(IntegrationsTest, RequestsWhileARunIsUnderWayAreDroppedAndTheTwoNeverRunT
     loop.drain();
     EXPECT_EQ(integrations->plaudLine(), "Plaud: syncing\u2026");
     EXPECT_EQ(integrations->contactsLine(), "Contacts: waiting\u2026");
-    EXPECT_EQ(contacts.arrived, 0);
+    EXPECT_EQ(contactsRuns, 0);
     finish(*integrations);
-    EXPECT_EQ(plaud.arrived, 1);
-    EXPECT_EQ(contacts.arrived, 1);
-    EXPECT_EQ(mostActive, 1);
+    EXPECT_EQ(plaudRuns, 1);
+    EXPECT_EQ(contactsRuns, 1);
     loop.advance(900);  // the next tick runs again
     finish(*integrations);
-    EXPECT_EQ(plaud.arrived, 2);
+    EXPECT_EQ(plaudRuns, 2);
     integrations.reset();  // timers hold the object weakly
     loop.advance(21600);
-    EXPECT_EQ(plaud.arrived, 2);
+    EXPECT_EQ(plaudRuns, 2);
 }
 
 TEST_F(IntegrationsTest, StatusLinesTellTheOutcome) {
