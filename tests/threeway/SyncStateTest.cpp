@@ -8,7 +8,7 @@
 
 using namespace brindle;
 
-TEST(SyncState, RoundTripsAnyNameAndReadsWhatAnyJSONWriterWrites) {
+TEST(SyncState, RoundTripsAnyNameReadsWhatAnyJSONWriterWritesAndSavesIntoNewFolders) {
     SyncState state;
     state.account = "dbid:\xC3\xA9";
     std::string odd = "Notes/\"quoted\" back\\slash\nnew line\x01 \xC3\xA9t\xC3\xA9.md";
@@ -32,6 +32,12 @@ TEST(SyncState, RoundTripsAnyNameAndReadsWhatAnyJSONWriterWrites) {
     EXPECT_EQ(other.remote.at("a"), (RemoteFile{"A", "h1", "r1", 1, 0}));  // "modified" may be absent
     EXPECT_EQ(other.cursor, "c/1");
     EXPECT_EQ(other.account, state.account);
+    brindle::test::TempDir dir;
+    state.save(dir / "deep/er/state.json");  // creates its folders
+    EXPECT_EQ(SyncState::load(dir / "deep/er/state.json"), state);
+    brindle::test::writeFile(dir / "blocker", "a file where a folder should be");
+    EXPECT_THROW(state.save(dir / "blocker/state.json"), std::exception);
+    EXPECT_FALSE(SyncState::load(dir / "missing.json"));
 }
 
 TEST(PathKey, ComposesThenLowersSoCaseAndFormDoNotMatter) {
@@ -52,15 +58,4 @@ TEST(SyncState, RequiredKeysAndTypesAreEnforced) {
              R"({"account":"","remote":{"a":{"path":"a","hash":"","rev":"","size":"1"}},"base":{}})",
          })
         EXPECT_FALSE(SyncState::decode(bad)) << bad;
-}
-
-TEST(SyncState, SaveCreatesFoldersAndReplacesAtomically) {
-    brindle::test::TempDir dir;
-    SyncState state;
-    state.account = "a";
-    state.save(dir / "deep/er/state.json");
-    EXPECT_EQ(SyncState::load(dir / "deep/er/state.json"), state);
-    brindle::test::writeFile(dir / "blocker", "a file where a folder should be");
-    EXPECT_THROW(state.save(dir / "blocker/state.json"), std::exception);
-    EXPECT_FALSE(SyncState::load(dir / "missing.json"));
 }
