@@ -246,10 +246,9 @@ TEST_F(GitSyncerTest, TheTokenIsNeverWrittenAnywhere) {
 
 // A computer whose folder holds only files that are never committed takes
 // the remote's tree by a hard reset; those files must survive it.
-TEST(AdoptRemoteTest, UncommittedLocalFilesInTheWayAreMovedAsideNotOverwritten) {
-    GitSandbox sandbox;
-    std::string remote = sandbox.makeRemote();
-    Computer a{sandbox, "Mac A", remote}, b{sandbox, "Mac B", remote};
+using AdoptRemoteTest = GitSyncerTest;
+
+TEST_F(AdoptRemoteTest, UncommittedLocalFilesInTheWayAreMovedAsideNotOverwritten) {
     a.write("video.mp4", "short clip");
     a.write("notes", "a file where B has a folder");
     a.write("~$drafts/plan.md", "a folder where B has an ignored file");
@@ -263,9 +262,8 @@ TEST(AdoptRemoteTest, UncommittedLocalFilesInTheWayAreMovedAsideNotOverwritten) 
     fs::resize_file(b.folder / "video.mp4", Syncer::kLargeFileLimit + 1);
     b.write("notes/.DS_Store", "finder state");
     b.write("~$drafts", "lock file");
-    b.syncer->setClock([] { return kNoon; });
     auto copyOf = [&](const std::string& path) {
-        return ConflictName::make(b.folder, path, "Mac B", ConflictName::stamp(kNoon));
+        return ConflictName::make(b.folder, path, "Lab/B", ConflictName::stamp(kNoon));
     };
     const std::string video = copyOf("video.mp4"), notes = copyOf("notes"), drafts = copyOf("~$drafts");
     b.syncer->sync();
@@ -283,17 +281,12 @@ TEST(AdoptRemoteTest, UncommittedLocalFilesInTheWayAreMovedAsideNotOverwritten) 
 
 // Passes that find what an interrupted pass left behind must carry on without
 // wedging and without committing the debris of a half-done merge.
-class Recovery : public ::testing::Test {
+class Recovery : public GitSyncerTest {
 protected:
     Recovery() {
         a.write("plan.md", "base\n");
-        a.syncer->sync();
-        b.syncer->sync();
+        syncAll({&a, &b});
     }
-
-    GitSandbox sandbox;
-    std::string remote = sandbox.makeRemote();
-    Computer a{sandbox, "Mac A", remote}, b{sandbox, "Mac B", remote};
 };
 
 TEST_F(Recovery, StaleLocksOfAKilledGitAreRemoved) {
@@ -321,7 +314,7 @@ TEST_F(Recovery, AHalfDoneMergeIsRedoneWithoutCommittingConflictMarkers) {
     EXPECT_THAT(a.git({"log", "--all", "-p"}), Not(HasSubstr("+<<<<<<<")));
     std::vector<std::string> files = a.files();
     ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(a.read("plan.md") + a.read(files[0]), "from A\nfrom B\n");  // "plan (conflict from Mac B ...).md"
+    EXPECT_EQ(a.read("plan.md") + a.read(files[0]), "from A\nfrom B\n");  // "plan (conflict from Lab/B ...).md"
     b.syncer->sync();
     EXPECT_EQ(b.files(), a.files());
 }
@@ -367,8 +360,9 @@ TEST(GitResult, TextNulFieldsAndErrorsReadOutputAsGitWritesIt) {
     EXPECT_STREQ(GitError({"fetch"}, {128, "", "fatal: no remote\n\n"}).what(), "git fetch failed: fatal: no remote");
 }
 
-TEST(GitRun, RunsInTheSeparateRepositoryAndTheTokenReachesGitOnlyThroughItsEnvironment) {
-    GitSandbox sandbox;
+using GitRun = GitSyncerTest;
+
+TEST_F(GitRun, RunsInTheSeparateRepositoryAndTheTokenReachesGitOnlyThroughItsEnvironment) {
     Git git{sandbox.root() / "repo.git", sandbox.root()};
     ASSERT_EQ(git.run({"init", "-q", "-b", "main"}).status, 0);
     EXPECT_TRUE(std::filesystem::exists(sandbox.root() / "repo.git/HEAD"));
