@@ -99,8 +99,8 @@ TEST_F(DriveStoreTest, UploadNeedsAMebibyteFreeDownloadReplacesAndRemovePrunes) 
     EXPECT_FALSE(fs::exists(larder / "ten.bin"));
     store->setFreeBytes([] { return std::optional<int64_t>(11 * 1048576); });
     RemoteFile stored = store->upload("Films/ten.bin", dir / "ten.bin", std::string("ignored rev"));
-    EXPECT_EQ(stored,
-              (RemoteFile{"Films/ten.bin", DropboxHash::of(dir / "ten.bin"), "", 10 * 1048576, stored.modified}));
+    EXPECT_EQ(stored, (RemoteFile{"Films/ten.bin", DropboxHash::of(dir / "ten.bin"), "", int64_t{10} * 1048576,
+                                  stored.modified}));
     EXPECT_EQ(store->cache().at("Films/ten.bin").hash, stored.hash);
     EXPECT_EQ(pathsIn(larder), std::vector<std::string>{"Films/ten.bin"});  // no temporary left
 
@@ -232,7 +232,7 @@ TEST_F(DriveRegistrationTest, UnwritableMarkerFailsWithoutAsking) {
 TEST(VolumesTest, ListsEachParentSortedLeavingOutHiddenFilesAndTheUsersOwnDrives) {
     TempDir temp;
     fs::path a = temp / "a", b = temp / "b";
-    for (auto folder : {a / "zeta", a / "Alpha", a / ".hidden", b / "beta"}) fs::create_directories(folder);
+    for (const auto& folder : {a / "zeta", a / "Alpha", a / ".hidden", b / "beta"}) fs::create_directories(folder);
     writeFile(a / "file.txt", "not a volume");
     ScopedEnv env("LARDER_VOLUMES", a.string() + "::" + b.string() + ":");
     EXPECT_EQ(Volumes::mounted(), (std::vector<fs::path>{a / "Alpha", a / "zeta", b / "beta"}));

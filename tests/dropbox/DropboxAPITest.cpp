@@ -114,12 +114,12 @@ TEST_F(DropboxAPITest, RetryPausesFollowTheServer) {
 TEST_F(DropboxAPITest, CutOffDownloadsAreRetriedAndNeverLeftBehind) {
     server.dropbox().writeFile("big.bin", std::string(200000, 'b'));
     writeFile(folder / "big.bin", "old content");
-    server.injectFault("/2/files/download", Fault{Fault::Kind::Truncate});
-    server.injectFault("/2/files/download", Fault{Fault::Kind::Drop});
+    server.injectFault("/2/files/download", Fault{Fault::Kind::Truncate, 500, "", {}});
+    server.injectFault("/2/files/download", Fault{Fault::Kind::Drop, 500, "", {}});
     api.download("big.bin", folder / "big.bin");
     EXPECT_EQ(readFile(folder / "big.bin"), std::string(200000, 'b'));
     EXPECT_EQ(pauses.size(), 2u);
-    server.injectFault("/2/files/download", Fault{Fault::Kind::Drop}, 4);
+    server.injectFault("/2/files/download", Fault{Fault::Kind::Drop, 500, "", {}}, 4);
     EXPECT_THAT(failureOf([&] { api.download("big.bin", folder / "other"); }), StartsWith("Couldn't reach Dropbox ("));
     EXPECT_EQ(failureOf([&] { api.download("missing.txt", folder / "other"); }), "path/not_found/");
     EXPECT_EQ(pathsIn(folder.path()), std::vector<std::string>{"big.bin"});  // no temporary files
