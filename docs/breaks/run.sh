@@ -15,8 +15,10 @@ declare -A targets=(
   [6-retry-count]="dropbox"
   [7-morsel-text-limit]="morsels"
   [8-share-retries]="sharing"
+  [9-large-file-limit]="git"
+  [10-free-margin]="drives"
 )
-for p in docs/breaks/[0-9]-*.patch; do
+for p in docs/breaks/[0-9]*-*.patch; do
   name=$(basename "$p" .patch)
   out=$PWD/docs/breaks/$label-$name.log
   git apply "$p" || { echo "$name: apply failed" >> docs/breaks/$label-summary.txt; continue; }

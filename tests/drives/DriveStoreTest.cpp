@@ -1,148 +1,119 @@
 #include "drives/DriveStore.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <regex>
+
 #include "common/DropboxHash.h"
+#include "devserver/BrindleService.h"
+#include "devserver/DevServer.h"
+#include "drives/DriveMarker.h"
+#include "drives/DriveRegistration.h"
+#include "drives/Volumes.h"
+#include "support/Expect.h"
+#include "support/ScopedEnv.h"
+#include "support/ScratchMount.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <fcntl.h>
-#include <sys/stat.h>
-
-using namespace brindle;
-using namespace brindle::test;
-namespace fs = std::filesystem;
-
+namespace brindle::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 class DriveStoreTest : public ::testing::Test {
 protected:
     TempDir dir;
-    fs::path volume = dir / "USB";
-    fs::path larder = volume / "Larder";
-    fs::path cacheFile = dir / "state/drive-D1-hashes.json";
-    std::unique_ptr<DriveStore> store;
+    fs::path volume = dir / "USB", larder = volume / "Larder", cacheFile = dir / "state/drive-D1-hashes.json";
+    std::unique_ptr<DriveStore> store = made();
 
-    void SetUp() override {
+    std::unique_ptr<DriveStore> made() {
         fs::create_directories(larder);
-        store = std::make_unique<DriveStore>(volume, "D1", cacheFile);
+        return std::make_unique<DriveStore>(volume, "D1", cacheFile);
     }
-
-    std::string failureOf(const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const DropboxFailure& failure) {
-            return failure.what();
-        }
+    std::string failureOf(const std::function<void()>& call) { return failureText<DropboxFailure>(call); }
+    std::string hashOf(const std::string& key) {
+        for (auto& entry : store->listAll().entries)
+            if (entry.key == key) return entry.file->hash;
         return "";
     }
-
-    std::map<std::string, RemoteFile> listed() {
-        std::map<std::string, RemoteFile> files;
-        for (auto& entry : store->listAll().entries) files[entry.key] = *entry.file;
-        return files;
+    void touch(const std::string& path, const std::string& content, time_t seconds) {
+        writeFile(larder / path, content);
+        timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+        ::utimensat(AT_FDCWD, (larder / path).c_str(), times, 0);
     }
 };
-
-void setMtime(const fs::path& file, time_t seconds) {
-    timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
-    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
-}
-
-}  // namespace
 
 TEST_F(DriveStoreTest, ListsEveryFileWithItsHashAndNothingElse) {
     writeFile(larder / "Notes/Plan.md", "plan");
     writeFile(larder / ".hidden", "hidden files count");
     writeFile(larder / ".DS_Store", "litter");
     writeFile(larder / ".Trashes/old", "litter");
+    writeFile(larder / "sub/.brindle-tmp-0123456789ab", "half a copy from a killed run");
     writeFile(volume / ".brindle-larder", "the marker is outside the folder");
     fs::create_symlink("/etc/hostname", larder / "link");
     RemoteListing listing = store->listAll();
     EXPECT_EQ(listing.cursor, "scan");
     ASSERT_EQ(listing.entries.size(), 2u);
     EXPECT_EQ(listing.entries[0].key, ".hidden");
-    EXPECT_EQ(listing.entries[1].key, "notes/plan.md");
     EXPECT_EQ(*listing.entries[1].file, (RemoteFile{"Notes/Plan.md", DropboxHash::ofBytes("plan"), "", 4, 0}));
+    EXPECT_EQ(listing.entries[1].key, "notes/plan.md");
+    EXPECT_FALSE(fs::exists(larder / "sub/.brindle-tmp-0123456789ab"));  // cleared at once
     EXPECT_EQ(store->account(), "D1");
     EXPECT_THROW(store->listChanges("scan"), DropboxFailure);
-}
-
-TEST_F(DriveStoreTest, MissingLarderFolderIsExplained) {
     fs::remove_all(larder);
     EXPECT_EQ(failureOf([&] { store->listAll(); }),
               "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
 }
 
 TEST_F(DriveStoreTest, CachedHashIsReusedOnlyWhileSizeAndTimeMatch) {
-    writeFile(larder / "a.txt", "abc");
-    setMtime(larder / "a.txt", 1000);
+    touch("a.txt", "abc", 1000);
     store->listAll();
-    ASSERT_TRUE(fs::exists(cacheFile));
-
     // given a cache whose hash we can recognise, read by a store built afresh
-    std::string text = readFile(cacheFile);
-    std::string real = DropboxHash::ofBytes("abc");
-    text.replace(text.find(real), real.size(), std::string(64, 'f'));
-    writeFile(cacheFile, text);
-    store = std::make_unique<DriveStore>(volume, "D1", cacheFile);
-    EXPECT_EQ(listed()["a.txt"].hash, std::string(64, 'f'));
-
-    setMtime(larder / "a.txt", 2000);  // touched: same size, new time
-    EXPECT_EQ(listed()["a.txt"].hash, real);
-    writeFile(larder / "a.txt", "xyz");  // same size, same time, new content
-    setMtime(larder / "a.txt", 2000);
-    EXPECT_EQ(listed()["a.txt"].hash, real);  // size and time are all the cache can tell
-    writeFile(larder / "a.txt", "abcd");
-    setMtime(larder / "a.txt", 2000);
-    EXPECT_EQ(listed()["a.txt"].hash, DropboxHash::ofBytes("abcd"));
-
+    std::string text = readFile(cacheFile), real = DropboxHash::ofBytes("abc");
+    writeFile(cacheFile, text.replace(text.find(real), real.size(), std::string(64, 'f')));
+    store = made();
+    EXPECT_EQ(hashOf("a.txt"), std::string(64, 'f'));
+    touch("a.txt", "abc", 2000);  // touched: same size, new time
+    EXPECT_EQ(hashOf("a.txt"), real);
+    touch("a.txt", "xyz", 2000);  // same size and time: all the cache can tell
+    EXPECT_EQ(hashOf("a.txt"), real);
+    touch("a.txt", "abcd", 2000);
+    EXPECT_EQ(hashOf("a.txt"), DropboxHash::ofBytes("abcd"));
     fs::remove(larder / "a.txt");
     store->listAll();
     EXPECT_TRUE(store->cache().empty());
+    for (std::string undecodable : {R"({"a.txt":{"size":"three","mtimeNs":1,"hash":"x"}})", "[]"}) {
+        writeFile(cacheFile, undecodable);
+        EXPECT_TRUE(made()->cache().empty()) << undecodable;
+    }
 }
 
-TEST_F(DriveStoreTest, UndecodableCacheStartsEmpty) {
-    writeFile(cacheFile, R"({"a.txt":{"size":"three","mtimeNs":1,"hash":"x"}})");
-    EXPECT_TRUE(DriveStore(volume, "D1", cacheFile).cache().empty());
-    writeFile(cacheFile, "[]");
-    EXPECT_TRUE(DriveStore(volume, "D1", cacheFile).cache().empty());
-}
-
-TEST_F(DriveStoreTest, UploadNeedsTheFileAndAMebibyteFree) {
+TEST_F(DriveStoreTest, UploadNeedsAMebibyteFreeDownloadReplacesAndRemovePrunes) {
     writeFile(dir / "ten.bin", std::string(size_t{10} * 1048576, 't'));
     store->setFreeBytes([] { return std::optional<int64_t>(10 * 1048576 + 524288); });
     EXPECT_EQ(failureOf([&] { store->upload("ten.bin", dir / "ten.bin", std::nullopt); }),
               "The drive is full, so Brindle can't add more files to it.");
     EXPECT_FALSE(fs::exists(larder / "ten.bin"));
-
     store->setFreeBytes([] { return std::optional<int64_t>(11 * 1048576); });
     RemoteFile stored = store->upload("Films/ten.bin", dir / "ten.bin", std::string("ignored rev"));
-    EXPECT_EQ(stored.hash, DropboxHash::of(dir / "ten.bin"));
-    EXPECT_EQ(stored.size, 10 * 1048576);
-    EXPECT_EQ(stored.rev, "");
+    EXPECT_EQ(stored, (RemoteFile{"Films/ten.bin", DropboxHash::of(dir / "ten.bin"), "", int64_t{10} * 1048576,
+                                  stored.modified}));
     EXPECT_EQ(store->cache().at("Films/ten.bin").hash, stored.hash);
-    EXPECT_EQ(fs::directory_iterator(larder / "Films")->path().filename(), "ten.bin");  // no temporary left
-}
+    EXPECT_EQ(pathsIn(larder), std::vector<std::string>{"Films/ten.bin"});  // no temporary left
 
-TEST_F(DriveStoreTest, DownloadReplacesTheDestination) {
-    writeFile(larder / "a.txt", "on the drive");
     writeFile(dir / "to", "something older and longer");
-    store->download("a.txt", dir / "to");
+    writeFile(larder / "a/b/c.txt", "on the drive");
+    store->download("a/b/c.txt", dir / "to");
     EXPECT_EQ(readFile(dir / "to"), "on the drive");
-    EXPECT_FALSE(failureOf([&] { store->download("missing", dir / "to"); }).empty());
-}
-
-TEST_F(DriveStoreTest, DeletingTheLastFilePrunesFoldersUpToLarder) {
-    writeFile(larder / "a/b/c.txt", "c");
-    writeFile(larder / "keep/d.txt", "d");
+    EXPECT_NE(failureOf([&] { store->download("missing", dir / "to"); }), "(nothing thrown)");
     store->remove("a/b/c.txt", std::nullopt);
     EXPECT_FALSE(fs::exists(larder / "a"));
-    store->remove("keep/d.txt", std::string("rev"));
-    EXPECT_TRUE(fs::is_directory(larder));
-    EXPECT_TRUE(fs::is_empty(larder));
-    EXPECT_FALSE(failureOf([&] { store->remove("gone.txt", std::nullopt); }).empty());
+    store->remove("Films/ten.bin", std::string("rev"));
+    EXPECT_TRUE(fs::is_directory(larder) && fs::is_empty(larder));
+    EXPECT_NE(failureOf([&] { store->remove("gone.txt", std::nullopt); }), "(nothing thrown)");
 }
 
 TEST_F(DriveStoreTest, PathsOutsideTheFolderAreRefused) {
@@ -152,14 +123,152 @@ TEST_F(DriveStoreTest, PathsOutsideTheFolderAreRefused) {
     for (std::string path : {"../x", "/x", "a/../../x", "link/x"}) {
         EXPECT_EQ(failureOf([&] { store->upload(path, dir / "src", std::nullopt); }),
                   "Refusing a path outside the drive's folder: " + path);
-        EXPECT_FALSE(failureOf([&] { store->remove(path, std::nullopt); }).empty());
+        EXPECT_NE(failureOf([&] { store->remove(path, std::nullopt); }), "(nothing thrown)");
     }
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
     EXPECT_FALSE(fs::exists(volume / "x"));
 }
 
-TEST_F(DriveStoreTest, TemporaryFilesOfAKilledRunAreClearedAtOnce) {
-    writeFile(larder / "sub/.brindle-tmp-0123456789ab", "half a copy");
-    EXPECT_TRUE(store->listAll().entries.empty());
-    EXPECT_FALSE(fs::exists(larder / "sub/.brindle-tmp-0123456789ab"));
+const std::string kID = "5a1d0c4e-0000-4000-8000-0000000000a1";
+
+// A volume's marker is untrusted input: it must never hang the sync, exhaust
+// memory, lead through a link or name a file outside the state folder.
+TEST(DriveMarkerSafetyTest, ReadsOnlySmallRegularMarkersWithAPlainId) {
+    auto naming = [](const std::string& id) { return R"({"v":1,"drive_id":")" + id + R"(","created":"x"})"; };
+    const std::map<std::string, std::function<void(const fs::path& marker, const fs::path& elsewhere)>> cases{
+        {"PathInId", [&](auto& marker, auto&) { writeFile(marker, naming("../../x")); }},
+        {"UpperCaseId",
+         [&](auto& marker, auto&) { writeFile(marker, naming("5A1D0C4E-0000-4000-8000-0000000000A1")); }},
+        {"Oversized", [&](auto& marker, auto&) { writeFile(marker, naming(kID) + std::string(8000, ' ')); }},
+        {"NumberId", [&](auto& marker, auto&) { writeFile(marker, R"({"drive_id": 42})"); }},
+        {"Array", [&](auto& marker, auto&) { writeFile(marker, R"(["drive_id"])"); }},
+        {"Broken", [&](auto& marker, auto&) { writeFile(marker, "{broken"); }},
+        {"NoId", [&](auto& marker, auto&) { writeFile(marker, R"({"v": 1})"); }},
+        {"Missing", [&](auto&, auto&) {}},
+        {"LinkToMarker",
+         [&](auto& marker, auto& elsewhere) {
+             writeFile(elsewhere, naming(kID));
+             fs::create_symlink(elsewhere, marker);
+         }},
+        {"LinkToEndlessDevice", [&](auto& marker, auto&) { fs::create_symlink("/dev/zero", marker); }},
+        {"FIFO", [&](auto& marker, auto&) { ::mkfifo(marker.c_str(), 0600); }},
+    };
+    for (const auto& [name, place] : cases) {
+        TempDir dir;
+        fs::create_directories(dir / "volume");
+        place(dir / "volume" / DriveMarker::kFileName, dir / "elsewhere");
+        EXPECT_EQ(DriveMarker::read(dir / "volume"), std::nullopt) << name;
+    }
+    TempDir dir;
+    DriveMarker::write(dir.path(), kID);
+    EXPECT_EQ(DriveMarker::read(dir.path()), kID);
 }
+
+TEST(DriveCaseTest, UploadsGoIntoTheDrivesFoldersAsTheyAreCased) {
+    TempDir dir;
+    writeFile(dir / "USB/Larder/Notes/old.md", "old");
+    writeFile(dir / "new.md", "new");
+    DriveStore drive(dir / "USB", kID, dir / "hashes.json");
+    EXPECT_EQ(drive.upload("notes/new.md", dir / "new.md", std::nullopt).path, "Notes/new.md");
+    EXPECT_EQ(filesIn(dir / "USB/Larder"), (Tree{{"Notes/new.md", "new"}, {"Notes/old.md", "old"}}));
+}
+
+TEST(DriveFullTest, UploadThatRunsOutOfSpaceKeepsTheOldFileAndNoTemporary) {
+    TempDir dir;
+    ScratchMount volume(dir / "USB", 1 << 20);
+    if (!volume.mounted()) GTEST_SKIP() << volume.why();
+    writeFile(dir / "USB/Larder/big.bin", std::string(400000, 'o'));
+    writeFile(dir / "new.bin", std::string(700000, 'n'));
+    DriveStore drive(dir / "USB", kID, dir / "hashes.json");
+    drive.setFreeBytes([] { return int64_t{1} << 40; });  // a file system that claims more than it has
+    EXPECT_EQ(failureText([&] { drive.upload("big.bin", dir / "new.bin", std::nullopt); }),
+              "Couldn't copy it to the drive: No space left on device");
+    EXPECT_EQ(filesIn(dir / "USB/Larder"), (Tree{{"big.bin", std::string(400000, 'o')}}));
+}
+
+using devserver::Fault;
+
+class DriveRegistrationTest : public ::testing::Test {
+protected:
+    DriveRegistrationTest() { server.start(); }
+    std::string add() { return DriveRegistration::registerDrive(volume.path(), "Blue", {server.url(), "device-1"}); }
+    std::vector<std::string> registeredIds() {
+        std::vector<std::string> ids;
+        for (const auto& [id, label] : server.brindle().drives()) ids.push_back(id);
+        return ids;
+    }
+
+    TempDir volume;
+    devserver::DevServer server;
+};
+
+TEST_F(DriveRegistrationTest, RefusalsKeepTheMarkerAndOneRegistrationReusesItsIdentifier) {
+    server.injectFault("/api/v1/drives", {Fault::Kind::Status, 409, R"({"error":"too_many_drives"})", {}});
+    EXPECT_THROW_WITH(add(), std::exception,
+                      "You already have the most drives Brindle can keep. Remove one on the Connections page first.");
+    std::optional<std::string> marked = DriveMarker::read(volume.path());
+    server.injectFault("/api/v1/drives", {Fault::Kind::Status, 409, R"({"error":"other"})", {}});
+    EXPECT_THROW_WITH(add(), std::exception, "Brindle couldn't add the drive (HTTP 409).");
+    std::string id = add();
+    EXPECT_EQ(marked, id);
+    EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")));
+    EXPECT_TRUE(fs::is_directory(volume / "Larder"));
+    std::string marker = readFile(volume / ".brindle-larder");
+    EXPECT_EQ(add(), id);
+    EXPECT_EQ(readFile(volume / ".brindle-larder"), marker);  // not rewritten
+    EXPECT_EQ(registeredIds(), (std::vector<std::string>{id}));
+    EXPECT_EQ(server.requestsTo("/api/v1/drives").size(), 4u);
+}
+
+// Given a marker that cannot be written (a folder in its place, which stops
+// root as well as a read-only volume would), then nothing is registered.
+TEST_F(DriveRegistrationTest, UnwritableMarkerFailsWithoutAsking) {
+    fs::create_directories(volume / ".brindle-larder");
+    EXPECT_THROW(add(), Error);
+    EXPECT_TRUE(server.requestsTo("/api/v1/drives").empty());
+    EXPECT_FALSE(fs::exists(volume / "Larder"));
+}
+
+TEST(VolumesTest, ListsEachParentSortedLeavingOutHiddenFilesAndTheUsersOwnDrives) {
+    TempDir temp;
+    fs::path a = temp / "a", b = temp / "b";
+    for (const auto& folder : {a / "zeta", a / "Alpha", a / ".hidden", b / "beta"}) fs::create_directories(folder);
+    writeFile(a / "file.txt", "not a volume");
+    ScopedEnv env("LARDER_VOLUMES", a.string() + "::" + b.string() + ":");
+    EXPECT_EQ(Volumes::mounted(), (std::vector<fs::path>{a / "Alpha", a / "zeta", b / "beta"}));
+    DriveMarker::write(a / "Alpha", "11111111-1111-1111-1111-111111111111");
+    DriveMarker::write(a / "zeta", "22222222-2222-2222-2222-222222222222");  // registered elsewhere, or removed
+    EXPECT_EQ(Volumes::candidates({"11111111-1111-1111-1111-111111111111"}),
+              (std::vector<fs::path>{a / "zeta", b / "beta"}));
+    env.set("LARDER_VOLUMES", (temp / "missing").string());
+    EXPECT_TRUE(Volumes::mounted().empty());
+}
+
+// Given a fake kernel device tree, then internal disks and the root are
+// system volumes, USB and removable disks are not.
+TEST(VolumeKindTest, TellsInternalDisksFromUSBDrives) {
+    TempDir sys, stick, usbDisk, internal;
+    auto disk = [&](const std::string& place, const std::string& name, const std::string& removable) {
+        fs::path folder = sys / ("devices/" + place + "/block/" + name);
+        writeFile(folder / "removable", removable + "\n");
+        writeFile(folder / (name + "1") / "partition", "1\n");
+        fs::create_directories(sys / "class/block");
+        fs::create_symlink(folder / (name + "1"), sys / ("class/block/" + name + "1"));
+    };
+    disk("pci0000:00/usb2/2-1", "sdb", "1");
+    disk("pci0000:00/usb2/2-2", "sdc", "0");
+    disk("pci0000:00/ata1", "sda", "0");
+    auto line = [](const fs::path& point, const std::string& source) {
+        return "40 30 8:17 / " + point.string() + " rw,nosuid - ext4 " + source + " rw\n";
+    };
+    std::string mountinfo = "30 1 8:1 / / rw - ext4 /dev/sda2 rw\n" + line(stick.path(), "/dev/sdb1") +
+                            line(usbDisk.path(), "/dev/sdc1") + line(internal.path(), "/dev/sda1");
+    EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), mountinfo, sys.path()));
+    EXPECT_FALSE(Volumes::isSystemVolume(usbDisk.path(), mountinfo, sys.path()));
+    EXPECT_TRUE(Volumes::isSystemVolume(internal.path(), mountinfo, sys.path()));
+    EXPECT_TRUE(Volumes::isSystemVolume("/", mountinfo, sys.path()));
+    EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), line(stick.path(), "server:/export"), sys.path()));
+}
+
+}  // namespace
+}  // namespace brindle::test

@@ -1,188 +1,112 @@
 // Kills the sync process at random moments and at chosen system calls while a
 // second computer keeps pushing, then lets passes run to the end: no file may
-// be lost, no conflict marker committed, and every copy must converge.
+// be lost, no conflict marker committed, and every copy must converge; and a
+// mass deletion waits for the user's word.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <iostream>
-#include <map>
-#include <optional>
 #include <random>
 
 #include "GitTestSupport.h"
-#include "support/RunProgram.h"
+#include "support/Expect.h"
 
-using namespace brindle;
-using namespace brindle::test;
-namespace fs = std::filesystem;
-
+namespace brindle::test {
 namespace {
 
-// The files one computer owns (only it writes them), and what they should
-// hold: nothing for a file it deleted.
-struct Owned {
-    std::string prefix;
-    std::map<std::string, std::optional<std::string>> expected;
-    int next = 0;
-    int version = 0;
-};
+namespace fs = std::filesystem;
 
+// Computers A (0) and B (1), each writing only files of its own, and what
+// each of those files should hold (nothing once deleted).
 class CrashHarness {
 public:
-    CrashHarness(int files, unsigned seed) : random_(seed) {
-        for (int i = 0; i < files; ++i) add(a_);
-        for (int i = 0; i < 20; ++i) add(b_);
-        writeAll(a_, aFolder_);
-        writeAll(b_, bFolder_);
+    explicit CrashHarness(unsigned seed) : random_(seed) {}
+
+    std::vector<std::string> sync(int computer) const {
+        return {BRINDLE_BIN,
+                "--sync-once",
+                folder(computer).string(),
+                (sandbox_.root() / (std::string(1, "AB"[computer]) + ".git")).string(),
+                remote_,
+                computer == 0 ? "Mac A" : "Lab/B"};
     }
-
-    std::vector<std::string> syncA() const { return command(aFolder_, aGit_, "Mac A"); }
-    std::vector<std::string> syncB() const { return command(bFolder_, bGit_, "Lab/B"); }
-
-    // A pass of A cut short by SIGKILL after delay, while B syncs too.
-    void killedPass(std::chrono::microseconds delay) {
-        changeSome();
-        ChildProcess a(syncA()), b(syncB());
-        a.wait(std::chrono::duration<double>(delay).count());
-        b.wait();
-        serverCleanUp();
+    void add(int computer) {
+        int n = next_[computer]++;
+        put(computer, std::string(1, "ab"[computer]) + "/" + std::to_string(n / 100) + "/f" + std::to_string(n));
     }
-
-    // A pass of A under strace, which kills the process that makes its
-    // whenth call of one of calls, while B syncs too.
-    void stracedPass(const std::string& calls, int when) {
-        changeSome();
-        ChildProcess a(killedAtCall(syncA(), calls, when)), b(syncB());
-        a.wait();
-        b.wait();
-        serverCleanUp();
-    }
-
-    // Passes without interruption until both computers and the remote agree.
-    void settle() {
-        for (const auto& pass : {syncA(), syncB(), syncA(), syncB()}) {
-            ProgramResult result = runProgram(pass);
-            ASSERT_EQ(result.status, 0) << result.err;
-        }
-    }
-
-    void verify() const {
-        std::vector<std::string> inA = files(aFolder_), inB = files(bFolder_);
-        EXPECT_EQ(inA, inB);
-        EXPECT_EQ(inA, remoteFiles(remote_));
-        size_t expectedCount = 0;
-        for (const Owned* owner : {&a_, &b_}) {
-            for (const auto& [path, content] : owner->expected) {
-                if (!content) {
-                    EXPECT_FALSE(fs::exists(aFolder_ / path)) << path << " was deleted";
-                    continue;
+    // A pass of A, cut short by SIGKILL after delay or (under strace) at its
+    // whenth rename or write, while B syncs too, after some additions, edits
+    // and deletions on both computers.
+    void killedPass(std::optional<double> delay, int when = 0) {
+        for (int computer : {0, 1}) {
+            for (int i = 0; i < 3; ++i) add(computer);
+            for (int i = 0; i < 4; ++i) {
+                auto it = std::next(expected_[computer].begin(), random_() % expected_[computer].size());
+                if (it->second && random_() % 4 == 0) {
+                    fs::remove(folder(computer) / it->first);
+                    it->second.reset();
+                } else if (it->second) {
+                    put(computer, it->first);
                 }
-                ++expectedCount;
-                EXPECT_EQ(readFile(aFolder_ / path), *content) << path;
-                EXPECT_EQ(readFile(bFolder_ / path), *content) << path;
             }
         }
-        EXPECT_EQ(inA.size(), expectedCount) << "stray files such as conflict copies";
-        std::string bare = remote_.substr(std::string("file://").size());
-        ProgramResult history = runProgram({"/usr/bin/git", "--git-dir=" + bare, "log", "-p", "--all"});
-        EXPECT_EQ(history.out.find("\n+<<<<<<< "), std::string::npos) << "a conflict marker was committed";
+        ChildProcess a(delay ? sync(0) : killedAtCall(sync(0), "rename,renameat,renameat2,write", when)), b(sync(1));
+        a.wait(delay);
+        b.wait();
+        // as a real server guarantees: a client killed mid-push never leaves its branch locked
+        for (const auto& [path, content] : filesIn(bare_))
+            if (path.ends_with(".lock")) fs::remove(bare_ / path);
+    }
+    // Passes without interruption until both computers and the remote agree,
+    // then nothing lost, stale or stray, and no conflict marker committed.
+    void settleAndVerify() const {
+        for (int computer : {0, 1, 0, 1}) {
+            ProgramResult result = runProgram(sync(computer));
+            ASSERT_EQ(result.status, 0) << result.err;
+        }
+        Tree expected;
+        for (const auto& owned : expected_)
+            for (const auto& [path, content] : owned)
+                if (content) expected[path] = *content;
+        EXPECT_TRUE(filesIn(folder(0)) == expected) << "lost, stale or stray files such as conflict copies";
+        EXPECT_TRUE(filesIn(folder(1)) == expected);
+        EXPECT_EQ(pathsIn(folder(0)), remoteFiles(remote_));
+        EXPECT_THAT(runProgram({"/usr/bin/git", "--git-dir=" + bare_.string(), "log", "-p", "--all"}).out,
+                    Not(HasSubstr("\n+<<<<<<< ")));
     }
 
 private:
-    std::vector<std::string> command(const fs::path& folder, const fs::path& gitDir, const std::string& device) const {
-        return {BRINDLE_BIN, "--sync-once", folder.string(), gitDir.string(), remote_, device};
-    }
-
-    std::string content(const Owned& owner, const std::string& path) {
-        return "version " + std::to_string(++version_) + " of " + path + " by " + owner.prefix + "\n";
-    }
-
-    std::string add(Owned& owner) {
-        std::string path = owner.prefix + "/" + std::to_string(owner.next / 100) + "/f" + std::to_string(owner.next);
-        ++owner.next;
-        owner.expected[path] = content(owner, path);
-        return path;
-    }
-
-    void writeAll(const Owned& owner, const fs::path& folder) const {
-        for (const auto& [path, text] : owner.expected)
-            if (text) writeFile(folder / path, *text);
-    }
-
-    // Some additions, edits and deletions on both computers, each only to the
-    // files it owns, applied while no pass of A runs.
-    void changeSome() {
-        for (auto [owner, folder] : {std::pair{&a_, aFolder_}, {&b_, bFolder_}}) {
-            for (int i = 0; i < 3; ++i) {
-                std::string path = add(*owner);
-                writeFile(folder / path, *owner->expected[path]);
-            }
-            for (int i = 0; i < 4; ++i) {
-                auto it = std::next(owner->expected.begin(), random_() % owner->expected.size());
-                if (!it->second) continue;
-                if (random_() % 4 == 0) {
-                    fs::remove(folder / it->first);
-                    it->second.reset();
-                } else {
-                    it->second = content(*owner, it->first);
-                    writeFile(folder / it->first, *it->second);
-                }
-            }
-        }
-    }
-
-    // What a real server guarantees: a client killed mid-push never leaves
-    // the server's branch locked.
-    void serverCleanUp() const {
-        std::string bare = remote_.substr(std::string("file://").size());
-        for (auto it = fs::recursive_directory_iterator(bare); it != fs::recursive_directory_iterator(); ++it)
-            if (it->path().extension() == ".lock") fs::remove(it->path());
-    }
-
-    static std::vector<std::string> files(const fs::path& folder) {
-        std::vector<std::string> found;
-        for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it)
-            if (it->is_regular_file()) found.push_back(fs::relative(it->path(), folder).string());
-        std::sort(found.begin(), found.end());
-        return found;
+    fs::path folder(int computer) const { return sandbox_.root() / std::string(1, "AB"[computer]); }
+    void put(int computer, const std::string& path) {
+        expected_[computer][path] = "version " + std::to_string(++version_) + " of " + path + "\n";
+        writeFile(folder(computer) / path, *expected_[computer][path]);
     }
 
     GitSandbox sandbox_;
     std::string remote_ = sandbox_.makeRemote();
-    fs::path aFolder_ = sandbox_.root() / "A", aGit_ = sandbox_.root() / "A.git";
-    fs::path bFolder_ = sandbox_.root() / "B", bGit_ = sandbox_.root() / "B.git";
+    fs::path bare_ = sandbox_.root() / "remote.git";
     std::mt19937 random_;
-    int version_ = 0;
-    Owned a_{"a", {}, 0, 0};
-    Owned b_{"b", {}, 0, 0};
+    int version_ = 0, next_[2] = {0, 0};
+    std::map<std::string, std::optional<std::string>> expected_[2];
 };
 
 // Kills at random moments over several passes, then at chosen calls.
 void exercise(int files, int randomKills, const std::vector<int>& whens) {
     unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
-    CrashHarness harness(files, seed);
-    // Time one whole first pass of A to spread the kills over a pass.
-    auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(runProgram(harness.syncA()).status, 0);
-    auto passTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    CrashHarness harness(seed);
+    for (int i = 0; i < files + 20; ++i) harness.add(i < files ? 0 : 1);
+    auto started = std::chrono::steady_clock::now();  // one whole first pass spreads the kills over a pass
+    ASSERT_EQ(runProgram(harness.sync(0)).status, 0);
+    double passTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::mt19937 random(seed);
-    for (int i = 0; i < randomKills; ++i)
-        harness.killedPass(std::chrono::microseconds(random() % (passTime.count() + 1)));
-    for (int when : whens) harness.stracedPass("rename,renameat,renameat2,write", when);
-    harness.settle();
-    harness.verify();
-    // What the kills left for recovery to deal with, for whoever reads the run.
-    std::string log = readFile(std::getenv("LARDER_LOG"));
+    for (int i = 0; i < randomKills; ++i) harness.killedPass(passTime * (random() % 1001) / 1000);
+    for (int when : whens) harness.killedPass(std::nullopt, when);
+    harness.settleAndVerify();
+    std::string log = readFile(std::getenv("LARDER_LOG"));  // what the kills left for recovery, for the reader
     for (const char* line : {"Removed stale git lock", "Rolled back an interrupted", "Folder was missing",
-                             "Merged remote changes", "Push rejected"}) {
-        size_t count = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
-        std::cout << "  " << line << ": " << count << "\n";
-    }
+                             "Merged remote changes", "Push rejected"})
+        std::cout << "  " << line << ": " << occurrences(log, line) << "\n";
 }
-
-}  // namespace
 
 TEST(GitCrashSafety, KilledPassesLoseNothingAndConverge) {
     exercise(300, 10, {1, 2, 3, 5, 8, 13, 21});
@@ -191,3 +115,46 @@ TEST(GitCrashSafety, KilledPassesLoseNothingAndConverge) {
 TEST(GitCrashSafety, KilledPassesOverTwoThousandFiles) {
     exercise(2000, 6, {3, 7});
 }
+
+// A mass deletion on either side of the git store waits for the user's word,
+// through `brindle --sync-once FOLDER GITDIR ...` and `--confirm-deletions`.
+class GitSafeguards : public ::testing::Test {
+protected:
+    // One computer: its folder, and its state folder holding the repository.
+    ProgramResult brindle(const std::string& computer, bool confirm = false) const {
+        fs::path home = sandbox.root() / computer;
+        std::vector<std::string> args{"--confirm-deletions", "GitHub"};
+        if (!confirm)
+            args = {"--sync-once", folder(computer).string(), (home / "state/sync.git").string(), remote, computer};
+        return runBrindle(args, {{"LARDER_STATE_DIR", (home / "state").string()}});
+    }
+    fs::path folder(const std::string& computer) const { return sandbox.root() / computer / "Larder"; }
+
+    GitSandbox sandbox;
+    std::string remote = sandbox.makeRemote();
+};
+
+TEST_F(GitSafeguards, MassDeletionOnEitherSideWaitsForConfirmation) {
+    for (int i = 0; i < 120; ++i) writeFile(folder("a") / ("f" + std::to_string(i)), "x");
+    ASSERT_EQ(brindle("a").status, 0);
+    ASSERT_EQ(brindle("b").status, 0);
+    for (int i = 0; i < 80; ++i) fs::remove(folder("a") / ("f" + std::to_string(i)));
+    writeFile(folder("a") / "new.md", "still committed");
+    EXPECT_THAT(brindle("a").err,
+                HasSubstr("80 of 120 files are gone from the folder; nothing was deleted in GitHub."));
+    EXPECT_EQ(remoteFiles(remote).size(), 121u);
+    ASSERT_EQ(brindle("a", true).status, 0);
+    ASSERT_EQ(brindle("a").status, 0);
+    EXPECT_EQ(remoteFiles(remote).size(), 41u);
+
+    // the other computer is asked in turn before the merge empties its folder
+    EXPECT_THAT(brindle("b").err, HasSubstr("80 of 120 files are gone from GitHub; nothing was deleted here."));
+    EXPECT_TRUE(fs::exists(folder("b") / "f0"));
+    ASSERT_EQ(brindle("b", true).status, 0);
+    ASSERT_EQ(brindle("b").status, 0);
+    EXPECT_EQ(filesIn(folder("b")).size(), 41u);
+    EXPECT_EQ(readFile(folder("b") / "new.md"), "still committed");
+}
+
+}  // namespace
+}  // namespace brindle::test

@@ -1,61 +1,73 @@
 #pragma once
 
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
+#include "common/Log.h"
+#include "common/Text.h"
 #include "git/Syncer.h"
+#include "support/RunProgram.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace brindle::test {
 
-// Keeps git away from the user's own configuration for the life of the
-// object (no ~/.gitconfig, no system file), on top of an isolated home.
+// A temporary folder and an isolated home, with git kept away from the
+// user's own configuration, for the life of the object.
 class GitSandbox {
 public:
-    GitSandbox();
-    GitSandbox(const GitSandbox&) = delete;
-    GitSandbox& operator=(const GitSandbox&) = delete;
-
     const std::filesystem::path& root() const { return temp_.path(); }
-    // The log written since this sandbox was made.
-    std::string log() const;
+    // The log written since this sandbox was made (the log file is chosen
+    // once per process, so it is pinned to one that lives as long).
+    std::string log() const { return readFile(Log::url()).substr(logStart_); }
     // A new bare repository standing in for GitHub; its file:// URL.
-    std::string makeRemote(const std::string& name = "remote.git");
+    std::string makeRemote() {
+        runProgram({"/usr/bin/git", "init", "-q", "--bare", "-b", "main", (root() / "remote.git").string()});
+        return "file://" + (root() / "remote.git").string();
+    }
 
 private:
-    // The log file is chosen once per process: pin it to a folder that lives
-    // as long as the process, and read only what this sandbox's test wrote.
-    struct LogPin {
-        LogPin();
-        size_t offset = 0;
-    };
-    LogPin pin_;
-    ScopedEnv env_;
+    static size_t pinnedLogSize() {
+        static TempDir folder;
+        static bool pinned = (::setenv("LARDER_LOG", (folder / "Brindle.log").c_str(), 1), Log::url(), true);
+        return pinned ? readFile(Log::url()).size() : 0;
+    }
+    size_t logStart_ = pinnedLogSize();
+    ScopedEnv env_{{{"GIT_CONFIG_GLOBAL", "/dev/null"}, {"GIT_CONFIG_NOSYSTEM", "1"}}};
     IsolatedHome home_;
     TempDir temp_;
 };
 
-// One computer: its Larder folder, its repository directory and its syncer.
+// One computer: its Larder folder, its repository directory and its syncer,
+// named after the device name's last letter.
 struct Computer {
-    Computer(const GitSandbox& sandbox, const std::string& device, const std::string& remoteURL);
+    Computer(const GitSandbox& sandbox, const std::string& device, const std::string& remoteURL)
+        : folder(sandbox.root() / ("folder-" + device.substr(device.size() - 1))),
+          gitDir(sandbox.root() / ("state-" + device.substr(device.size() - 1)) / "sync.git"),
+          syncer(std::make_unique<Syncer>(folder, Git(gitDir, folder), remoteURL, device)) {}
 
-    std::filesystem::path folder;
-    std::filesystem::path gitDir;
+    std::filesystem::path folder, gitDir;
     std::unique_ptr<Syncer> syncer;
 
-    void write(const std::string& relative, const std::string& content) const;
-    std::string read(const std::string& relative) const;
-    bool has(const std::string& relative) const;
-    // Every regular file below the folder, as sorted relative paths.
-    std::vector<std::string> files() const;
-    // Runs git on this computer's repository.
-    std::string git(const std::vector<std::string>& args) const;
+    void write(const std::string& relative, const std::string& content) const { writeFile(folder / relative, content); }
+    std::string read(const std::string& relative) const { return readFile(folder / relative); }
+    std::vector<std::string> files() const { return pathsIn(folder); }
+    // Runs git on this computer's repository; fails the test when git fails.
+    std::string git(const std::vector<std::string>& args) const {
+        std::vector<std::string> argv{"/usr/bin/git", "--git-dir=" + gitDir.string(), "--work-tree=" + folder.string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProgramResult result = runProgram(argv);
+        EXPECT_EQ(result.status, 0) << result.err;
+        return result.out;
+    }
 };
 
 // Every file of a bare repository's main branch.
-std::vector<std::string> remoteFiles(const std::string& remoteURL);
+inline std::vector<std::string> remoteFiles(const std::string& remoteURL) {
+    std::string bare = remoteURL.substr(std::string("file://").size());
+    std::vector<std::string> names = Text::split(
+        runProgram({"/usr/bin/git", "--git-dir=" + bare, "ls-tree", "-r", "--name-only", "-z", "main"}).out, '\0');
+    names.pop_back();  // after the last NUL
+    return names;
+}
 
 }  // namespace brindle::test

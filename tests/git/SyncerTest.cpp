@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "git/Syncer.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
+
 #include <fstream>
 
 #include "GitTestSupport.h"
@@ -10,21 +10,13 @@
 #include "service/GitHubError.h"
 #include "support/Expect.h"
 #include "support/RunProgram.h"
-#include "support/ScopedEnv.h"
 
-using namespace brindle;
-using namespace brindle::test;
-namespace fs = std::filesystem;
-
+namespace brindle::test {
 namespace {
 
-constexpr std::time_t kNoon = 1773835200;  // a fixed moment for conflict stamps
+namespace fs = std::filesystem;
 
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
+constexpr std::time_t kNoon = 1773835200;  // a fixed moment for conflict stamps
 
 void makeSparse(const fs::path& path, long long size) {
     fs::create_directories(path.parent_path());
@@ -32,29 +24,28 @@ void makeSparse(const fs::path& path, long long size) {
     fs::resize_file(path, static_cast<uintmax_t>(size));
 }
 
-void writeHook(const fs::path& gitDir, const std::string& name, const std::string& script) {
-    fs::create_directories(gitDir / "hooks");
-    writeFile(gitDir / "hooks" / name, "#!/bin/sh\n" + script);
-    fs::permissions(gitDir / "hooks" / name, fs::perms::owner_all);
+void writeHook(const fs::path& gitDir, const std::string& script) {
+    writeFile(gitDir / "hooks/pre-push", "#!/bin/sh\n" + script);
+    fs::permissions(gitDir / "hooks/pre-push", fs::perms::owner_all);
 }
-
-}  // namespace
 
 class GitSyncerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    GitSyncerTest() {
         a.syncer->setClock([] { return kNoon; });
         b.syncer->setClock([] { return kNoon; });
     }
-    std::string stamp() const { return ConflictName::stamp(kNoon); }
+    // Syncs each computer in turn.
+    void syncAll(std::initializer_list<Computer*> computers) {
+        for (Computer* computer : computers) computer->syncer->sync();
+    }
 
     GitSandbox sandbox;
     std::string remote = sandbox.makeRemote();
-    Computer a{sandbox, "Mac A", remote};
-    Computer b{sandbox, "Lab/B", remote};
+    Computer a{sandbox, "Mac A", remote}, b{sandbox, "Lab/B", remote};
 };
 
-TEST_F(GitSyncerTest, FirstPushThenAnEmptyComputerAdoptsTheRemote) {
+TEST_F(GitSyncerTest, FirstPushThenAnEmptyComputerAdoptsTheRemoteAndNothingChangedDoesNothing) {
     a.write("one.txt", "1");
     a.write("notes/plan.md", "plan");
     a.syncer->sync();
@@ -63,125 +54,100 @@ TEST_F(GitSyncerTest, FirstPushThenAnEmptyComputerAdoptsTheRemote) {
               (std::vector<SyncEvent>{{"uploaded", "notes/plan.md", 4}, {"uploaded", "one.txt", 1}}));
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"notes/plan.md", "one.txt"}));
     EXPECT_THAT(a.git({"log", "-1", "--format=%an <%ae> %s"}), HasSubstr("Mac A <larder@Mac-A.local> Mac A: 2 added"));
-
     b.syncer->sync();
     EXPECT_THAT(sandbox.log(), HasSubstr("Downloaded existing Larder contents"));
     EXPECT_EQ(b.read("notes/plan.md"), "plan");
     EXPECT_EQ(b.syncer->events(),
               (std::vector<SyncEvent>{{"downloaded", "notes/plan.md", 0}, {"downloaded", "one.txt", 0}}));
-}
 
-TEST_F(GitSyncerTest, NothingChangedMakesNoCommitNoPushAndNoEvents) {
-    a.write("one.txt", "1");
-    a.syncer->sync();
-    std::string head = a.git({"rev-parse", "HEAD"});
-    std::string logBefore = sandbox.log();
+    std::string head = a.git({"rev-parse", "HEAD"}), log = sandbox.log();
     a.syncer->sync();
     EXPECT_EQ(a.git({"rev-parse", "HEAD"}), head);
-    EXPECT_EQ(sandbox.log(), logBefore);
+    EXPECT_EQ(sandbox.log(), log);
     EXPECT_TRUE(a.syncer->events().empty());
-    auto totals = a.syncer->totals();
-    ASSERT_TRUE(totals);
-    EXPECT_EQ(totals->files, 1);
-    EXPECT_EQ(totals->bytes, 1);
+    EXPECT_EQ(a.syncer->totals()->files, 2);
+    EXPECT_EQ(a.syncer->totals()->bytes, 5);
 }
 
 TEST_F(GitSyncerTest, UnrelatedFirstCommitsAreMergedAndEveryoneEndsWithEverything) {
     a.write("from-a.txt", "a");
     b.write("from-b.txt", "b");
-    a.syncer->sync();
-    b.syncer->sync();
+    syncAll({&a, &b, &a});
     EXPECT_THAT(sandbox.log(), HasSubstr("Merged remote changes"));
-    a.syncer->sync();
     EXPECT_EQ(a.files(), (std::vector<std::string>{"from-a.txt", "from-b.txt"}));
     EXPECT_EQ(b.files(), a.files());
     EXPECT_EQ(a.syncer->events(), (std::vector<SyncEvent>{{"downloaded", "from-b.txt", 1}}));
 }
 
-TEST_F(GitSyncerTest, BothEditingAFileKeepsBothAsAConflictCopy) {
-    a.write("notes/plan.md", "base");
-    a.syncer->sync();
-    b.syncer->sync();
-    a.write("notes/plan.md", "from A");
-    b.write("notes/plan.md", "from B");
-    a.syncer->sync();
-    b.syncer->sync();
-
-    const std::string copy = "notes/plan (conflict from Mac A " + stamp() + ").md";
-    EXPECT_EQ(b.read("notes/plan.md"), "from B");
-    EXPECT_EQ(b.read(copy), "from A");
+TEST_F(GitSyncerTest, BothEditingAFileKeepsBothAsAConflictCopyTakingNamesLiterally) {
+    for (auto name : {"notes/plan.md", "[draft] *.md", "d.md"}) a.write(name, "base");
+    syncAll({&a, &b});
+    for (auto name : {"notes/plan.md", "[draft] *.md"}) {
+        a.write(name, "from A");
+        b.write(name, "from B");
+    }
+    syncAll({&a, &b});
+    const std::string copy = "notes/plan (conflict from Mac A " + ConflictName::stamp(kNoon) + ").md";
+    const std::string draft = "[draft] * (conflict from Mac A " + ConflictName::stamp(kNoon) + ").md";
+    EXPECT_EQ(filesIn(b.folder), (Tree{{"notes/plan.md", "from B"},
+                                       {copy, "from A"},
+                                       {"[draft] *.md", "from B"},
+                                       {draft, "from A"},
+                                       {"d.md", "base"}}));
     EXPECT_THAT(sandbox.log(), HasSubstr("Conflict on notes/plan.md: kept both, other version saved as " + copy));
-    EXPECT_THAT(sandbox.log(), HasSubstr("Merged remote changes with 1 conflict(s)"));
+    EXPECT_THAT(sandbox.log(), HasSubstr("Merged remote changes with 2 conflict(s)"));
     EXPECT_EQ(b.git({"log", "-1", "--format=%s"}), "Lab/B: merge\n");
-    EXPECT_THAT(b.git({"ls-tree", "-r", "--name-only", "HEAD"}), HasSubstr(copy));
+    EXPECT_EQ(remoteFiles(remote), b.files());
     a.syncer->sync();
-    EXPECT_EQ(a.read("notes/plan.md"), "from B");
-    EXPECT_EQ(a.read(copy), "from A");
-    EXPECT_EQ(a.files(), b.files());
+    EXPECT_EQ(filesIn(a.folder), filesIn(b.folder));
 }
 
 TEST_F(GitSyncerTest, AnEditBeatsADeleteInEitherDirection) {
     a.write("kept-by-a.txt", "base");
     a.write("kept-by-b.txt", "base");
-    a.syncer->sync();
-    b.syncer->sync();
+    syncAll({&a, &b});
     a.write("kept-by-a.txt", "edited on A");
     fs::remove(a.folder / "kept-by-b.txt");
     fs::remove(b.folder / "kept-by-a.txt");
     b.write("kept-by-b.txt", "edited on B");
-    a.syncer->sync();
-    b.syncer->sync();
-    a.syncer->sync();
-    for (const Computer* computer : {&a, &b}) {
-        EXPECT_EQ(computer->read("kept-by-a.txt"), "edited on A");
-        EXPECT_EQ(computer->read("kept-by-b.txt"), "edited on B");
-    }
+    syncAll({&a, &b, &a});
+    for (const Computer* computer : {&a, &b})
+        EXPECT_EQ(filesIn(computer->folder),
+                  (Tree{{"kept-by-a.txt", "edited on A"}, {"kept-by-b.txt", "edited on B"}}));
     EXPECT_EQ(occurrences(sandbox.log(), "edited on one Mac, deleted on another — kept the file"), 2u);
 }
 
-TEST_F(GitSyncerTest, ARenameIsReportedAsAnUploadUnderTheNewName) {
+TEST_F(GitSyncerTest, EventsNameRenamesDownloadsAndDeletionsAndStopAt200) {
     a.write("old name.txt", "same content here");
-    a.syncer->sync();
+    a.write("stays.txt", "1");
+    a.write("goes.txt", "1");
+    syncAll({&a, &b});
     fs::rename(a.folder / "old name.txt", a.folder / "new name.txt");
     a.syncer->sync();
     EXPECT_EQ(a.syncer->events(), (std::vector<SyncEvent>{{"uploaded", "new name.txt", 17}}));
     EXPECT_THAT(sandbox.log(), HasSubstr("Committed local changes: 1 changed"));
-    b.syncer->sync();
-    EXPECT_EQ(b.files(), (std::vector<std::string>{"new name.txt"}));
-}
-
-TEST_F(GitSyncerTest, DownloadsAndDeletionsFromAnotherComputerAreEvents) {
-    a.write("stays.txt", "1");
-    a.write("goes.txt", "1");
-    a.syncer->sync();
-    b.syncer->sync();
     a.write("stays.txt", "12345");
     fs::remove(a.folder / "goes.txt");
     a.syncer->sync();
     b.syncer->sync();
-    EXPECT_EQ(b.syncer->events(), (std::vector<SyncEvent>{{"deleted", "goes.txt", 0}, {"downloaded", "stays.txt", 5}}));
-}
+    EXPECT_EQ(b.syncer->events(),
+              (std::vector<SyncEvent>{
+                  {"deleted", "goes.txt", 0}, {"downloaded", "new name.txt", 17}, {"downloaded", "stays.txt", 5}}));
 
-TEST_F(GitSyncerTest, EventsStopAt200ButTheCommitCountsEverything) {
     for (int i = 0; i < 230; ++i) a.write("many/" + std::to_string(1000 + i), "x");
-    a.syncer->sync();
+    syncAll({&a, &b});
     EXPECT_EQ(a.syncer->events().size(), kMaxHeldEvents);
     EXPECT_THAT(a.git({"log", "-1", "--format=%s"}), HasSubstr("Mac A: 230 added"));
-    b.syncer->sync();
     EXPECT_EQ(b.syncer->events().size(), kMaxHeldEvents);
 }
 
 TEST_F(GitSyncerTest, AnotherComputerPushingBeforeOurPushIsMergedAndRetried) {
     a.write("shared.txt", "base");
-    a.syncer->sync();
-    b.syncer->sync();
-    // given a hook that makes B push just before A's push, once
-    writeHook(a.gitDir, "pre-push",
-              "[ -e \"$0.done\" ] && exit 0\ntouch \"$0.done\"\nunset GIT_DIR GIT_WORK_TREE\n"
-              "cd '" +
-                  b.folder.string() + "' && echo race > race.txt && git --git-dir='" + b.gitDir.string() +
-                  "' add -A && git --git-dir='" + b.gitDir.string() + "' commit -qm race && git --git-dir='" +
-                  b.gitDir.string() + "' push -q origin HEAD:refs/heads/main\n");
+    syncAll({&a, &b});
+    const std::string bGit = "git --git-dir='" + b.gitDir.string() + "' ";
+    writeHook(a.gitDir, "[ -e \"$0.done\" ] && exit 0\ntouch \"$0.done\"\nunset GIT_DIR GIT_WORK_TREE\ncd '" +
+                            b.folder.string() + "' && echo race > race.txt && " + bGit + "add -A && " + bGit +
+                            "commit -qm race && " + bGit + "push -q origin HEAD:refs/heads/main\n");
     a.write("mine.txt", "mine");
     a.syncer->sync();
     EXPECT_THAT(sandbox.log(), HasSubstr("Push rejected (attempt 1): "));
@@ -191,13 +157,12 @@ TEST_F(GitSyncerTest, AnotherComputerPushingBeforeOurPushIsMergedAndRetried) {
 }
 
 TEST_F(GitSyncerTest, FourRejectedPushesGiveUpWithAPushError) {
-    writeHook(a.gitDir, "pre-push", "exit 1\n");
+    writeHook(a.gitDir, "exit 1\n");
     a.write("one.txt", "1");
     EXPECT_THROW_WITH(a.syncer->sync(), GitHubError, "Could not push after several attempts; will retry.");
     EXPECT_THAT(sandbox.log(), HasSubstr("Push rejected (attempt 4)"));
     EXPECT_THAT(sandbox.log(), Not(HasSubstr("attempt 5")));
-    // The commit stays and goes out with the next pass that can push.
-    fs::remove(a.gitDir / "hooks" / "pre-push");
+    fs::remove(a.gitDir / "hooks/pre-push");  // the commit goes out with the next pass that can push
     a.syncer->sync();
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"one.txt"}));
 }
@@ -206,99 +171,213 @@ TEST_F(GitSyncerTest, FilesOver95MBAreLeftOutAndNamedOncePerChange) {
     makeSparse(a.folder / "exact.bin", Syncer::kLargeFileLimit);
     makeSparse(a.folder / "big.bin", Syncer::kLargeFileLimit + 1);
     a.write("small.txt", "s");
-    a.syncer->sync();
+    syncAll({&a, &a});
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"exact.bin", "small.txt"}));
     EXPECT_EQ(a.syncer->skippedFiles(), (std::vector<std::string>{"big.bin"}));
-    a.syncer->sync();
     EXPECT_EQ(occurrences(sandbox.log(), "Skipping files over 95 MB: big.bin"), 1u);
-
-    // A committed file that grows past the limit keeps its committed version.
-    fs::resize_file(a.folder / "exact.bin", Syncer::kLargeFileLimit + 10);
+    fs::resize_file(a.folder / "exact.bin", Syncer::kLargeFileLimit + 10);  // grown past: keeps the committed one
     a.syncer->sync();
     EXPECT_EQ(occurrences(sandbox.log(), "Skipping files over 95 MB: "), 2u);
     EXPECT_THAT(a.git({"ls-tree", "-l", "HEAD", "exact.bin"}), HasSubstr(std::to_string(Syncer::kLargeFileLimit)));
 }
 
-TEST_F(GitSyncerTest, ACloudPlaceholderKeepsItsFileInTheRepository) {
+TEST_F(GitSyncerTest, PlaceholdersIgnoreRulesAndDeletedFoldersNeverDeleteAndLitterIsNeverCommitted) {
+    const std::string rules = "*.tmp\nbuild/\n!keep.tmp\n/only-root.txt\n**/cache/**\n";
+    a.write(".brindleignore", rules);
+    for (auto path :
+         {"a.tmp", "sub/b.tmp", "keep.tmp", "build/out.o", "only-root.txt", "sub/only-root.txt", "x/cache/y"})
+        a.write(path, "x");
     a.write("docs/report.pdf", "pdf");
     a.write(".icloud", "not a placeholder");
+    a.write("Notes.md", "upper");
     a.syncer->sync();
     fs::remove(a.folder / "docs/report.pdf");
     a.write("docs/.report.pdf.icloud", "placeholder");
-    Syncer::Exclusions found = a.syncer->scanForExclusions();
-    EXPECT_EQ(found.excludes, (std::vector<std::string>{"docs/report.pdf"}));
+    EXPECT_EQ(a.syncer->scanForExclusions().excludes, (std::vector<std::string>{"docs/report.pdf"}));
+    a.write("notes.md", "lower");  // names differing only in case are both kept
+    for (auto name : {"notes.md.swp", "notes.md~", ".#notes.md", ".nfs0000000001a2b3c4", ".goutputstream-QX81ZZ",
+                      ".directory", "sub/.#plan.md"})
+        a.write(name, "litter");
     a.syncer->sync();
-    EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"docs/report.pdf"}));
-}
-
-TEST_F(GitSyncerTest, ADeletedFolderIsRestoredNotDeletedEverywhere) {
-    a.write("notes/keep.md", "keep");
+    const std::vector<std::string> committed{".brindleignore", "Notes.md", "docs/report.pdf",
+                                             "keep.tmp",       "notes.md", "sub/only-root.txt"};
+    EXPECT_EQ(remoteFiles(remote), committed);
+    a.write(".brindleignore", rules + "Notes.md\n");  // a new rule deletes nothing
     a.syncer->sync();
+    EXPECT_EQ(remoteFiles(remote), committed);
     fs::remove_all(a.folder);
     a.syncer->sync();
-    EXPECT_EQ(a.read("notes/keep.md"), "keep");
+    EXPECT_EQ(a.read("Notes.md"), "upper");
     EXPECT_THAT(sandbox.log(), HasSubstr("Folder was missing; restored contents from last sync"));
-    EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"notes/keep.md"}));
+    EXPECT_EQ(remoteFiles(remote), committed);
 }
 
 TEST_F(GitSyncerTest, AMergeThatFailsWithoutAConflictIsAbortedAndReported) {
     a.write("base.txt", "base");
-    a.syncer->sync();
-    b.syncer->sync();
+    syncAll({&a, &b});
     a.write("video.bin", "small on A");
     a.syncer->sync();
-    // given B holds a file of that name that is too big to commit
-    makeSparse(b.folder / "video.bin", Syncer::kLargeFileLimit + 1);
+    makeSparse(b.folder / "video.bin", Syncer::kLargeFileLimit + 1);  // too big to commit, in the merge's way
     b.write("other.txt", "local change");
     EXPECT_THAT([&] { b.syncer->sync(); }, ::testing::ThrowsMessage<GitError>(::testing::AllOf(
                                                StartsWith("git merge failed: "), HasSubstr("video.bin"))));
-    EXPECT_EQ(fs::file_size(b.folder / "video.bin"), static_cast<uintmax_t>(Syncer::kLargeFileLimit + 1));
     EXPECT_FALSE(fs::exists(b.gitDir / "MERGE_HEAD"));
     EXPECT_THROW(b.syncer->sync(), GitError);
     EXPECT_EQ(fs::file_size(b.folder / "video.bin"), static_cast<uintmax_t>(Syncer::kLargeFileLimit + 1));
 }
 
-TEST_F(GitSyncerTest, NamesDifferingOnlyInCaseAreBothKept) {
-    a.write("Notes.md", "upper");
-    a.syncer->sync();
-    a.write("notes.md", "lower");
-    a.syncer->sync();
-    EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"Notes.md", "notes.md"}));
-}
-
-TEST_F(GitSyncerTest, NamesWithPatternCharactersAreTakenLiterally) {
-    a.write("[draft] *.md", "base");
-    a.write("d.md", "decoy");
-    a.syncer->sync();
-    b.syncer->sync();
-    a.write("[draft] *.md", "A");
-    b.write("[draft] *.md", "B");
-    a.syncer->sync();
-    b.syncer->sync();
-    EXPECT_EQ(b.read("[draft] *.md"), "B");
-    EXPECT_EQ(b.read("[draft] * (conflict from Mac A " + stamp() + ").md"), "A");
-    EXPECT_EQ(b.read("d.md"), "decoy");
-}
-
 TEST_F(GitSyncerTest, TheTokenIsNeverWrittenAnywhere) {
-    const std::string token = "ghp_TopSecretToken42";
-    const std::string header = Text::base64("x-access-token:" + token);
+    const std::string token = "ghp_TopSecretToken42", header = Text::base64("x-access-token:" + token);
     std::optional<ScopedEnv> trace(std::in_place, "GIT_TRACE", (sandbox.root() / "trace.txt").string());
     a.syncer->git().setToken(token);
     b.syncer->git().setToken(token);
     a.write("one.txt", "1");
-    a.syncer->sync();
-    b.syncer->sync();
+    syncAll({&a, &b});
     b.write("one.txt", "2");
-    b.syncer->sync();
-    a.syncer->sync();
+    syncAll({&b, &a});
     trace.reset();
     ASSERT_THAT(readFile(sandbox.root() / "trace.txt"), HasSubstr("git push"));
-    for (auto it = fs::recursive_directory_iterator(sandbox.root()); it != fs::recursive_directory_iterator(); ++it) {
-        if (!it->is_regular_file()) continue;
-        std::string content = readFile(it->path());
-        EXPECT_THAT(content, Not(HasSubstr(token))) << it->path();
-        EXPECT_THAT(content, Not(HasSubstr(header))) << it->path();
+    for (const auto& [path, content] : filesIn(sandbox.root())) {
+        EXPECT_THAT(content, Not(HasSubstr(token))) << path;
+        EXPECT_THAT(content, Not(HasSubstr(header))) << path;
     }
     EXPECT_THAT(sandbox.log(), Not(HasSubstr(token)));
 }
+
+// A computer whose folder holds only files that are never committed takes
+// the remote's tree by a hard reset; those files must survive it.
+using AdoptRemoteTest = GitSyncerTest;
+
+TEST_F(AdoptRemoteTest, UncommittedLocalFilesInTheWayAreMovedAsideNotOverwritten) {
+    a.write("video.mp4", "short clip");
+    a.write("notes", "a file where B has a folder");
+    a.write("~$drafts/plan.md", "a folder where B has an ignored file");
+    a.syncer->sync();
+    a.git({"add", "-f", "--", "~$drafts/plan.md"});  // an ignored name, committed all the same
+    a.syncer->sync();
+    // given B's over-limit video, a folder holding only an ignored file, and
+    // an ignored file, each where the remote has something else
+    fs::create_directories(b.folder);
+    std::ofstream(b.folder / "video.mp4").close();
+    fs::resize_file(b.folder / "video.mp4", Syncer::kLargeFileLimit + 1);
+    b.write("notes/.DS_Store", "finder state");
+    b.write("~$drafts", "lock file");
+    auto copyOf = [&](const std::string& path) {
+        return ConflictName::make(b.folder, path, "Lab/B", ConflictName::stamp(kNoon));
+    };
+    const std::string video = copyOf("video.mp4"), notes = copyOf("notes"), drafts = copyOf("~$drafts");
+    b.syncer->sync();
+    EXPECT_EQ(fs::file_size(b.folder / video), static_cast<uintmax_t>(Syncer::kLargeFileLimit + 1));
+    Tree expected{{"video.mp4", "short clip"},
+                  {"notes", "a file where B has a folder"},
+                  {"~$drafts/plan.md", "a folder where B has an ignored file"},
+                  {notes + "/.DS_Store", "finder state"},
+                  {drafts, "lock file"}};
+    Tree found = filesIn(b.folder);
+    EXPECT_EQ(found.erase(video), 1u);
+    EXPECT_EQ(found, expected);
+    EXPECT_THAT(sandbox.log(), HasSubstr("Kept this computer's video.mp4 as " + video));
+}
+
+// Passes that find what an interrupted pass left behind must carry on without
+// wedging and without committing the debris of a half-done merge.
+class Recovery : public GitSyncerTest {
+protected:
+    Recovery() {
+        a.write("plan.md", "base\n");
+        syncAll({&a, &b});
+    }
+};
+
+TEST_F(Recovery, StaleLocksOfAKilledGitAreRemoved) {
+    a.write("new.txt", "new");
+    writeFile(a.gitDir / "index.lock", "");
+    writeFile(a.gitDir / "refs/remotes/origin/main.lock", "");
+    a.syncer->sync();
+    EXPECT_THAT(sandbox.log(), HasSubstr("Removed stale git lock index.lock"));
+    EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"new.txt", "plan.md"}));
+}
+
+TEST_F(Recovery, AHalfDoneMergeIsRedoneWithoutCommittingConflictMarkers) {
+    // given A in the middle of a conflicted merge of B's edit, as a pass that
+    // stopped right after "git merge" would leave it
+    b.write("plan.md", "from B\n");
+    b.syncer->sync();
+    a.write("plan.md", "from A\n");
+    a.git({"add", "-A"});
+    a.git({"-c", "user.name=Mac A", "-c", "user.email=a@a", "commit", "-qm", "A edit"});
+    a.git({"fetch", "-q", "origin"});
+    runProgram({"/usr/bin/git", "--git-dir=" + a.gitDir.string(), "--work-tree=" + a.folder.string(), "-C",
+                a.folder.string(), "merge", "-q", "--no-edit", "refs/remotes/origin/main"});
+    ASSERT_THAT(a.read("plan.md"), HasSubstr("<<<<<<<"));
+    a.syncer->sync();
+    EXPECT_THAT(a.git({"log", "--all", "-p"}), Not(HasSubstr("+<<<<<<<")));
+    std::vector<std::string> files = a.files();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(a.read("plan.md") + a.read(files[0]), "from A\nfrom B\n");  // "plan (conflict from Lab/B ...).md"
+    b.syncer->sync();
+    EXPECT_EQ(b.files(), a.files());
+}
+
+TEST_F(Recovery, OurNoteOfAnInterruptedMergeRollsBackWhatItWrote) {
+    // given a merge that wrote B's new file and a partial copy of B's edit,
+    // then stopped before git recorded anything
+    b.write("plan.md", "from B, a longer text\n");
+    b.write("added-by-b.txt", "b");
+    b.syncer->sync();
+    a.git({"fetch", "-q", "origin"});
+    std::string start = a.git({"rev-parse", "HEAD"}), target = a.git({"rev-parse", "refs/remotes/origin/main"});
+    start.pop_back();
+    target.pop_back();
+    writeFile(a.gitDir / "brindle-operation", "merge" + std::string(1, '\0') + start + std::string(1, '\0') + target);
+    a.write("added-by-b.txt", "b");
+    a.write("plan.md", "from B, a lon");
+    a.write("mine.txt", "written after the crash");
+    a.syncer->sync();
+    EXPECT_THAT(sandbox.log(), HasSubstr("Rolled back an interrupted merge"));
+    EXPECT_EQ(a.read("plan.md"), "from B, a longer text\n");
+    EXPECT_EQ(a.files(), (std::vector<std::string>{"added-by-b.txt", "mine.txt", "plan.md"}));
+    EXPECT_EQ(remoteFiles(remote), a.files());
+}
+
+TEST_F(Recovery, ADetachedHeadAndARebaseInProgressAreLeftKeepingTheFiles) {
+    a.git({"checkout", "-q", "--detach"});
+    fs::create_directories(a.gitDir / "rebase-merge");
+    a.write("plan.md", "edited while detached\n");
+    a.syncer->sync();
+    EXPECT_EQ(a.git({"symbolic-ref", "HEAD"}), "refs/heads/main\n");
+    b.syncer->sync();
+    EXPECT_EQ(b.read("plan.md"), "edited while detached\n");
+}
+
+TEST(GitResult, TextNulFieldsAndErrorsReadOutputAsGitWritesIt) {
+    EXPECT_EQ((GitResult{0, "abc\n", ""}).text(), "abc");
+    EXPECT_EQ((GitResult{0, "caf\xff", ""}).text(), "caf\xEF\xBF\xBD");
+    EXPECT_EQ((GitResult{0, std::string("a\0b c\0", 6), ""}).nulFields(), (std::vector<std::string>{"a", "b c"}));
+    EXPECT_TRUE((GitResult{0, std::string("\0\0", 2), ""}).nulFields().empty());
+    EXPECT_TRUE((GitResult{0, "", ""}).nulFields().empty());
+    EXPECT_STREQ(GitError({"push", "-q"}, {1, "", " \n"}).what(), "git push failed: exit 1");
+    EXPECT_STREQ(GitError({"fetch"}, {128, "", "fatal: no remote\n\n"}).what(), "git fetch failed: fatal: no remote");
+}
+
+using GitRun = GitSyncerTest;
+
+TEST_F(GitRun, RunsInTheSeparateRepositoryAndTheTokenReachesGitOnlyThroughItsEnvironment) {
+    Git git{sandbox.root() / "repo.git", sandbox.root()};
+    ASSERT_EQ(git.run({"init", "-q", "-b", "main"}).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(sandbox.root() / "repo.git/HEAD"));
+    EXPECT_EQ(git.run({"rev-parse", "--show-toplevel"}).text(), sandbox.root().string());
+    EXPECT_NE(git.run({"fetch", "-q", "nowhere"}).status, 0);
+
+    ScopedEnv inherited(
+        {{"GIT_CONFIG_COUNT", "1"}, {"GIT_CONFIG_KEY_0", "brindle.probe"}, {"GIT_CONFIG_VALUE_0", "inherited"}});
+    EXPECT_EQ(git.run({"config", "--get", "brindle.probe"}).text(), "inherited");  // passes through without a token
+    git.setToken("ghp_s3cret");
+    EXPECT_EQ(git.run({"config", "--get", "http.https://github.com/.extraheader"}).text(),
+              "Authorization: Basic " + Text::base64("x-access-token:ghp_s3cret"));
+    EXPECT_NE(git.run({"config", "--get", "brindle.probe"}).status, 0);
+    EXPECT_EQ(readFile(sandbox.root() / "repo.git/config").find("extraheader"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace brindle::test

@@ -1,240 +1,492 @@
+#include "integrations/Integrations.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <cstdlib>
-#include <ctime>
+#include <future>
+#include <thread>
 
+#include "devserver/DevServer.h"
+#include "devserver/PeopleService.h"
+#include "integrations/ContactStore.h"
+#include "integrations/ContactsMerge.h"
+#include "integrations/GoogleContactsClient.h"
 #include "integrations/IntegrationError.h"
-#include "integrations/Integrations.h"
+#include "integrations/NoteText.h"
+#include "integrations/PlaudSync.h"
 #include "support/Expect.h"
+#include "support/FakePlaud.h"
+#include "support/PeopleData.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestMainLoop.h"
 
-namespace brindle {
+namespace brindle::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::readFile;
-using test::writeFile;
-
-// Holds a run until the test lets it go, so "still running" is a fact and
-// not a matter of timing.
-class Gate {
-public:
-    void pass() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ++arrived_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return open_; });
-    }
-    bool waitForArrivals(int count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return arrived_ >= count; });
-    }
-    void open() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-    int arrived() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return arrived_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int arrived_ = 0;
-    bool open_ = false;
-};
 
 class IntegrationsTest : public ::testing::Test {
 protected:
-    void SetUp() override { ::tzset(); }
-    void TearDown() override {
-        plaudGate.open();
-        contactsGate.open();
+    IntegrationsTest() { ::tzset(); }
+    ~IntegrationsTest() override {
+        open();
         tz.reset();
         ::tzset();
     }
 
+    // Runners that wait at a gate until the test opens it, so "still running"
+    // is a fact and not a matter of timing.
     std::shared_ptr<Integrations> make() {
         Integrations::Runners runners;
         runners.plaud = [this](const fs::path&, bool backfill, const PlaudSync::Progress& progress) {
-            track(+1);
-            plaudGate.pass();
+            ++plaudRuns;
+            opened.wait();
             if (progress) progress("Listed 50 recordings\u2026");
             backfills += backfill;
-            track(-1);
             if (plaudFailure) std::rethrow_exception(plaudFailure);
             return plaudResult;
         };
         runners.contacts = [this](const fs::path&) {
-            track(+1);
-            contactsGate.pass();
-            track(-1);
+            ++contactsRuns;
+            opened.wait();
             return contactsResult;
         };
-        runners.now = [] {
-            return std::chrono::system_clock::time_point(std::chrono::seconds(1741340460));
-        };  // 09:41 UTC
-        auto integrations = Integrations::create(root.path(), loop, runners);
-        integrations->setOnChange([this] { ++changes; });
-        return integrations;
+        runners.now = [] { return std::chrono::system_clock::time_point(std::chrono::seconds(1741340460)); };  // 09:41
+        return Integrations::create(root.path(), loop, runners);
     }
-    void track(int step) {
-        int now = active += step;
-        int seen = mostActive.load();
-        while (now > seen && !mostActive.compare_exchange_weak(seen, now)) {
-        }
+    void open() {
+        if (opened.wait_for(std::chrono::seconds(0)) != std::future_status::ready) opener.set_value();
+    }
+    // Asks for both runs (or Plaud's only) and lets them finish.
+    void runBoth(Integrations& integrations, bool withContacts = true, bool backfill = false) {
+        integrations.syncPlaud(backfill, 0);
+        if (withContacts) integrations.syncContacts(0);
+        loop.advance(0);
+        finish(integrations);
     }
     // Lets every run finish and applies the status lines they posted.
     void finish(Integrations& integrations) {
-        plaudGate.open();
-        contactsGate.open();
+        open();
         integrations.waitUntilIdle();
         loop.drain();
     }
 
-    std::optional<test::ScopedEnv> tz{std::in_place, "TZ", "UTC"};
-    test::IsolatedHome home;
-    test::TestMainLoop loop;
-    test::TempDir root;
-    Gate plaudGate, contactsGate;
-    std::atomic<int> active{0}, mostActive{0}, backfills{0};
-    int changes = 0;
+    std::optional<ScopedEnv> tz{std::in_place, "TZ", "UTC"};
+    IsolatedHome home;
+    TestMainLoop loop;
+    TempDir root;
+    std::promise<void> opener;
+    std::shared_future<void> opened = opener.get_future().share();
+    std::atomic<int> plaudRuns{0}, contactsRuns{0}, backfills{0};
     PlaudSync::Result plaudResult;
     ContactsSync::Result contactsResult;
     std::exception_ptr plaudFailure;
 };
 
-TEST_F(IntegrationsTest, RequestsWhileARunIsUnderWayAreDropped) {
+TEST_F(IntegrationsTest, RequestsWhileARunIsUnderWayAreDroppedAndTheTwoNeverRunTogether) {
     auto integrations = make();
     integrations->start();
     loop.advance(10);  // the first Plaud run starts and is held
-    ASSERT_TRUE(plaudGate.waitForArrivals(1));
+    while (plaudRuns == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     loop.advance(890);  // the 15-minute tick arrives meanwhile
-    integrations->syncPlaud(false, 0);
-    loop.advance(0);
-    finish(*integrations);
-    EXPECT_EQ(plaudGate.arrived(), 1);
-    EXPECT_EQ(contactsGate.arrived(), 1);  // the start-up run at +15 s
-
-    loop.advance(900);  // the next tick runs again
-    finish(*integrations);
-    EXPECT_EQ(plaudGate.arrived(), 2);
-
-    integrations.reset();  // timers hold the object weakly
-    loop.advance(21600);
-    EXPECT_EQ(plaudGate.arrived(), 2);
-}
-
-TEST_F(IntegrationsTest, PlaudAndContactsNeverRunTogether) {
-    auto integrations = make();
     integrations->syncPlaud(false, 0);
     integrations->syncContacts(0);
     loop.advance(0);
-    ASSERT_TRUE(plaudGate.waitForArrivals(1));
     loop.drain();
     EXPECT_EQ(integrations->plaudLine(), "Plaud: syncing\u2026");
     EXPECT_EQ(integrations->contactsLine(), "Contacts: waiting\u2026");
-    EXPECT_EQ(contactsGate.arrived(), 0);
+    EXPECT_EQ(contactsRuns, 0);
     finish(*integrations);
-    EXPECT_EQ(contactsGate.arrived(), 1);
-    EXPECT_EQ(mostActive.load(), 1);
+    EXPECT_EQ(plaudRuns, 1);
+    EXPECT_EQ(contactsRuns, 1);
+    loop.advance(900);  // the next tick runs again
+    finish(*integrations);
+    EXPECT_EQ(plaudRuns, 2);
+    integrations.reset();  // timers hold the object weakly
+    loop.advance(21600);
+    EXPECT_EQ(plaudRuns, 2);
 }
 
-TEST_F(IntegrationsTest, StatusLinesTellTheOutcome) {
+TEST_F(IntegrationsTest, StatusLinesTellTheOutcomeAndOnlyABackfillShowsProgress) {
     auto integrations = make();
     plaudResult = {4, 3, 1, 0};
     contactsResult = {2, 10, 2, 1, 7};
-    integrations->syncPlaud(false, 0);
-    integrations->syncContacts(0);
-    loop.advance(0);
-    finish(*integrations);
+    runBoth(*integrations);
     EXPECT_EQ(integrations->plaudLine(), "Plaud: 3 new, 1 still processing \u00b7 9:41 AM");
     EXPECT_EQ(integrations->contactsLine(), "Contacts: 2 new, 1 updated \u00b7 9:41 AM");
-    EXPECT_GE(changes, 4);
-    std::string log = readFile(home.logFile());
-    EXPECT_NE(log.find("Plaud: wrote 3 note(s)"), std::string::npos);
-    EXPECT_NE(log.find("Contacts: 2 created, 1 updated"), std::string::npos);
-
+    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Plaud: wrote 3 note(s)"));
+    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Contacts: 2 created, 1 updated"));
     plaudResult = {2, 0, 2, 0};
     contactsResult = {2, 10, 0, 0, 10};
-    integrations->syncPlaud(false, 0);
-    integrations->syncContacts(0);
-    loop.advance(0);
-    finish(*integrations);
+    runBoth(*integrations);
     EXPECT_EQ(integrations->plaudLine(), "Plaud: up to date, 2 still processing \u00b7 9:41 AM");
     EXPECT_EQ(integrations->contactsLine(), "Contacts: up to date \u00b7 9:41 AM");
-}
-
-TEST_F(IntegrationsTest, FailuresAreShownCutAndLoggedUnlessNotConfigured) {
-    auto integrations = make();
-    plaudFailure = std::make_exception_ptr(
-        IntegrationError("The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then: plaud login", true));
-    integrations->syncPlaud(false, 0);
-    loop.advance(0);
-    finish(*integrations);
-    EXPECT_EQ(integrations->plaudLine(),
-              "Plaud: The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then");
-    EXPECT_EQ(readFile(home.logFile()).find("Plaud error"), std::string::npos);
-
-    plaudFailure = std::make_exception_ptr(Error("Couldn't create /x/Meetings: Permission denied"));
-    integrations->syncPlaud(true, 0);
-    loop.advance(0);
-    finish(*integrations);
-    EXPECT_EQ(integrations->plaudLine(), "Plaud: Couldn't create /x/Meetings: Permission denied");
-    EXPECT_NE(readFile(home.logFile()).find("Plaud error: Couldn't create /x/Meetings: Permission denied"),
-              std::string::npos);
-    EXPECT_EQ(backfills.load(), 1);
-}
-
-TEST_F(IntegrationsTest, BackfillShowsProgressOrdinaryRunsDoNot) {
-    auto integrations = make();
     std::vector<std::string> lines;
     integrations->setOnChange([&] { lines.push_back(integrations->plaudLine()); });
-    integrations->syncPlaud(false, 0);
-    loop.advance(0);
-    finish(*integrations);
-    integrations->syncPlaud(true, 0);
-    loop.advance(0);
-    finish(*integrations);
-    EXPECT_EQ(lines, (std::vector<std::string>{"Plaud: syncing\u2026", "Plaud: up to date \u00b7 9:41 AM",
-                                               "Plaud: syncing\u2026", "Plaud: Listed 50 recordings\u2026",
-                                               "Plaud: up to date \u00b7 9:41 AM"}));
+    plaudFailure = std::make_exception_ptr(
+        IntegrationError("The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then: plaud login", true));
+    runBoth(*integrations, false);
+    EXPECT_EQ(integrations->plaudLine(),
+              "Plaud: The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then");
+    EXPECT_THAT(readFile(home.logFile()), Not(HasSubstr("Plaud error")));  // not configured is no error
+    plaudFailure = std::make_exception_ptr(Error("Couldn't create /x/Meetings: Permission denied"));
+    runBoth(*integrations, false, true);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Plaud: syncing\u2026", lines[1], "Plaud: syncing\u2026",
+                                               "Plaud: Listed 50 recordings\u2026",
+                                               "Plaud: Couldn't create /x/Meetings: Permission denied"}));
+    EXPECT_EQ(backfills, 1);
+    EXPECT_EQ(integrations->plaudLine(), "Plaud: Couldn't create /x/Meetings: Permission denied");
+    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Plaud error: Couldn't create /x/Meetings: Permission denied"));
 }
 
 TEST_F(IntegrationsTest, LoftImportCopiesWhatIsMissingAndNothingElse) {
     auto integrations = make();
-    test::TempDir checkout;
-    writeFile(checkout / "meetings/2024-01-01-kickoff.md", "theirs");
-    writeFile(checkout / "meetings/.DS_Store", "junk");
-    writeFile(checkout / "meetings/2023/old.md", "old");
-    writeFile(checkout / "contacts/ann-1234abcd.json", "{}");
-    writeFile(checkout / "corvane-intelligence/report.md", "report");
-    writeFile(checkout / ".git/HEAD", "ref");
+    TempDir checkout;
+    for (auto path : {"meetings/.DS_Store", "meetings/2023/old.md", "contacts/ann-1234abcd.json",
+                      "corvane-intelligence/report.md", ".git/HEAD", "meetings/2024-01-01-kickoff.md"})
+        writeFile(checkout / path, path);
     writeFile(root / "Meetings/2024-01-01-kickoff.md", "ours");
-
     EXPECT_EQ(integrations->importLoft(checkout.path()), 3);
-    EXPECT_EQ(readFile(root / "Meetings/2024-01-01-kickoff.md"), "ours");
-    EXPECT_EQ(readFile(root / "Meetings/2023/old.md"), "old");
-    EXPECT_EQ(readFile(root / "Contacts/ann-1234abcd.json"), "{}");
-    EXPECT_EQ(readFile(root / "Corvane Intelligence/report.md"), "report");
-    EXPECT_FALSE(fs::exists(root / "Meetings/.DS_Store"));
-    EXPECT_FALSE(fs::exists(root / ".git"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(root / "Meetings"), fs::directory_iterator()), 2);
-    EXPECT_NE(readFile(home.logFile()).find("Imported 3 file(s) from " + checkout.path().string()), std::string::npos);
-
+    EXPECT_EQ(filesIn(root.path()), (Tree{{"Meetings/2024-01-01-kickoff.md", "ours"},
+                                          {"Meetings/2023/old.md", "meetings/2023/old.md"},
+                                          {"Contacts/ann-1234abcd.json", "contacts/ann-1234abcd.json"},
+                                          {"Corvane Intelligence/report.md", "corvane-intelligence/report.md"}}));
+    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Imported 3 file(s) from " + checkout.path().string()));
     EXPECT_EQ(integrations->importLoft(checkout.path()), 0);  // all there already
-
-    test::TempDir notACheckout;
+    TempDir notACheckout;
     writeFile(notACheckout / "notes/a.md", "a");
     EXPECT_THROW_WITH(integrations->importLoft(notACheckout.path()), IntegrationError,
                       "That folder doesn't look like a loft checkout (no meetings folder).");
 }
 
+using nlohmann::json;
+
+class ContactsTest : public ::testing::Test {
+protected:
+    ContactsTest() {
+        server.start();
+        env.set("BRINDLE_PEOPLE_URL", server.url() + "/");
+    }
+
+    GoogleContactsClient client(const std::string& token) {
+        return GoogleContactsClient("Work", [this, token] {
+            ++tokensHanded;
+            return token;
+        });
+    }
+    size_t pageRequests() const { return server.requestsTo("/v1/people/me/connections").size(); }
+
+    IsolatedHome home;
+    devserver::DevServer server;
+    ScopedEnv env;
+    TempDir folder;
+    fs::path contacts = folder / "Contacts";
+    int tokensHanded = 0;
+};
+
+TEST_F(ContactsTest, ClientReadsEveryPageAndFlattensPeople) {
+    std::vector<json> people = peopleData("p", 4);
+    people.push_back(json::parse(R"({
+        "resourceName": "people/c9", "etag": "e9",
+        "names": [{"displayName": "Plain", "givenName": "P"},
+                  {"displayName": "Dr. Ada Lovelace", "givenName": "Ada", "familyName": "Lovelace",
+                   "metadata": {"primary": true}}],
+        "emailAddresses": [{"value": "  Ada@Example.COM \n"}, {"value": ""}, {"type": "no value"}],
+        "phoneNumbers": [{"value": " +44 20 7946 0000 "}],
+        "organizations": [{"name": "Acme", "title": "CTO"}, {"title": "Countess"}, {"name": "Royal Society"}, {}],
+        "addresses": [{"formattedValue": "12 St James's Square\nLondon"}],
+        "biographies": [{"value": "First"}, {"value": "Second"}],
+        "photos": [{"url": "https://x/default.png", "default": true}, {"url": "https://x/ada.png"}]})"));
+    people.push_back(json::parse(R"({"resourceName": "people/c10", "photos": [{"url": "d", "default": true}]})"));
+    server.people().setConnections("t1", people);
+    server.people().setPageSize(2);
+    std::vector<GoogleContact> read = client("t1").list();
+    ASSERT_EQ(read.size(), 6u);
+    EXPECT_EQ(pageRequests(), 3u);
+    EXPECT_EQ(read[0].displayName, "p Person 0");
+    const GoogleContact& ada = read[4];
+    EXPECT_EQ(ada.account + "|" + ada.displayName + "|" + ada.familyName + "|" + ada.notes + "|" + *ada.photoURL,
+              "Work|Dr. Ada Lovelace|Lovelace|First|https://x/ada.png");
+    EXPECT_EQ(ada.emails, std::vector<std::string>{"ada@example.com"});
+    EXPECT_EQ(ada.phones, std::vector<std::string>{"+44 20 7946 0000"});
+    EXPECT_EQ(ada.organizations, (std::vector<std::string>{"CTO at Acme", "Countess", "Royal Society"}));
+    EXPECT_EQ(read[5].displayName, "people/c10");  // no name: its resource name
+    EXPECT_EQ(read[5].photoURL, std::nullopt);
+    EXPECT_EQ(tokensHanded, 1);
+}
+
+TEST_F(ContactsTest, ClientRefreshesAnExpiredTokenOnceOnly) {
+    server.people().setConnections("t1", peopleData("p", 3));
+    server.people().expireOnce("t1");
+    EXPECT_EQ(client("t1").list().size(), 3u);
+    EXPECT_EQ(tokensHanded, 2);
+    EXPECT_THROW_WITH(client("unknown").list(), IntegrationError, "People API failed for \u201cWork\u201d (HTTP 401)");
+    EXPECT_EQ(tokensHanded, 4);
+    server.people().answerWith("t1", 403);
+    EXPECT_THROW(client("t1").list(), IntegrationError);
+    EXPECT_EQ(tokensHanded, 5);                       // no refresh for anything but 401
+    env.set("BRINDLE_PEOPLE_URL", "people.example");  // not a URL: a clear error, no request
+    EXPECT_THROW(client("t1").list(), IntegrationError);
+}
+
+// Tokens that come back, at once or after a detour, would list for ever.
+TEST_F(ContactsTest, RepeatedPageTokenStopsTheListing) {
+    for (const std::vector<std::string>& tokens : {std::vector<std::string>{"again", "again"}, {"a", "b", "a"}}) {
+        // Pages after these would come from the stand-in itself, which knows no such tokens.
+        for (const std::string& token : tokens)
+            server.injectFault("/v1/people/me/connections",
+                               {devserver::Fault::Kind::Status,
+                                200,
+                                json{{"connections", json::array()}, {"nextPageToken", token}}.dump(),
+                                {}});
+        size_t before = pageRequests();
+        EXPECT_THROW_WITH(
+            client("t1").list(), IntegrationError,
+            "People API for \u201cWork\u201d sent the same page token twice; stopped reading its contacts.");
+        EXPECT_EQ(pageRequests() - before, tokens.size());
+    }
+}
+
+GoogleContact record(const std::string& name, std::vector<std::string> emails, std::string phone = "",
+                     std::string notes = "") {
+    GoogleContact contact;
+    contact.account = "acct";
+    contact.resourceName = "people/" + name;
+    contact.displayName = name;
+    contact.givenName = name + "-given";
+    contact.emails = std::move(emails);
+    if (!phone.empty()) contact.phones = {phone};
+    contact.notes = std::move(notes);
+    return contact;
+}
+
+TEST_F(ContactsTest, MergeJoinsChainsAndKeepsFirstSeenOrder) {
+    EXPECT_TRUE(ContactsMerge::merge({}).empty());
+    auto merged = ContactsMerge::merge(
+        {record("A", {"1@x"}, "+1 555", ""), record("Solo", {}), record("B", {"2@x"}, "+1555", "B's notes"),
+         record("Ccccc", {"1@x", "2@x"}, "+1 555"), record("Solo", {}), record("DD", {"3@x"}), record("EE", {"3@x"})});
+    ASSERT_EQ(merged.size(), 4u);
+    EXPECT_EQ(merged[0].displayName + "|" + merged[0].givenName + "|" + merged[0].notes, "Ccccc|Ccccc-given|B's notes");
+    EXPECT_EQ(merged[0].emails, (std::vector<std::string>{"1@x", "2@x"}));
+    EXPECT_EQ(merged[0].phones, (std::vector<std::string>{"+1 555", "+1555"}));
+    ASSERT_EQ(merged[0].sources.size(), 3u);
+    EXPECT_EQ(merged[0].sources[1].at("resource_name"), "people/B");
+    // no address: never merged by name; equal lengths keep the first
+    EXPECT_EQ(merged[1].displayName + merged[2].displayName + merged[3].displayName, "SoloSoloDD");
+}
+
+MergedContact person(const std::string& name, const std::string& email, std::optional<std::string> photo = {}) {
+    MergedContact merged;
+    merged.displayName = name;
+    merged.emails = {email};
+    merged.photoURL = std::move(photo);
+    merged.sources = {{{"account", "Work"}, {"resource_name", "people/" + email}, {"etag", "e1"}}};
+    return merged;
+}
+
+TEST_F(ContactsTest, StoreWritesSortedPrettyFilesAndFindsThemAgain) {
+    ContactStore store(contacts);
+    EXPECT_EQ(store.upsert(person("Zoë O'Neil", "zoe@x.org", "https://p/1.jpg"), "2025-03-07T14:05:09Z"),
+              ContactStore::Status::created);
+    EXPECT_EQ(store.upsert(person("???", "anon@x.org"), "2025-03-07T14:05:09Z"), ContactStore::Status::created);
+    store.commit();
+    std::vector<std::string> files = pathsIn(contacts);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_THAT(files[0], StartsWith("contact-"));
+    ASSERT_EQ(files[1].size(), std::string("zo-o-neil-12345678.json").size()) << files[1];
+    fs::path zoe = contacts / files[1];
+    std::string text = readFile(zoe);
+    EXPECT_EQ(text, json::parse(text).dump(2) + "\n");  // pretty, keys sorted
+    EXPECT_EQ(json::parse(text), json::parse(R"({"addresses": [], "created_at": "2025-03-07T14:05:09Z",
+        "display_name": "Zoë O'Neil", "emails": ["zoe@x.org"], "enrichment": {}, "family_name": "", "given_name": "",
+        "id": ")" + files[1].substr(10, 8) + R"(", "notes": "", "organizations": [], "phones": [],
+        "photo_url": "https://p/1.jpg", "synced_at": "2025-03-07T14:05:09Z",
+        "sources": [{"account": "Work", "etag": "e1", "resource_name": "people/zoe@x.org"}]})"));
+    // A later run finds the file by its address, whatever its case, and keeps fields it does not know.
+    json edited = json::parse(readFile(zoe));
+    edited["emails"] = {"  ZOE@X.org "};
+    edited["sources"] = json::array();
+    edited["birthday"] = "05-01";
+    writeFile(zoe, edited.dump());
+    writeFile(contacts / "broken.json", "{\"emails\": [\"anon@x.org\"");
+    ContactStore again(contacts);
+    EXPECT_EQ(again.find(person("Zoe", "zoe@x.org")), zoe);
+    EXPECT_EQ(again.upsert(person("Zoë O'Neil", "zoe@x.org", "https://p/2.jpg"), "2025-03-08T00:00:00Z"),
+              ContactStore::Status::updated);
+    again.commit();
+    json after = json::parse(readFile(zoe));
+    EXPECT_EQ(after["birthday"], "05-01");
+    EXPECT_EQ(after["photo_url"], "https://p/2.jpg");  // written along with the other changes
+    EXPECT_EQ(after["created_at"], "2025-03-07T14:05:09Z");
+    EXPECT_EQ(readFile(contacts / "broken.json"), "{\"emails\": [\"anon@x.org\"");
+}
+
+TEST_F(ContactsTest, OnlyRealChangesRewriteAFile) {
+    ContactStore store(contacts);
+    store.upsert(person("Ann", "ann@x.org", "https://p/1.jpg"), "2025-03-07T14:05:09Z");
+    store.commit();
+    fs::path file = *store.find(person("Ann", "ann@x.org"));
+    std::string written = readFile(file);
+    EXPECT_EQ(store.upsert(person("Ann", "ann@x.org", "https://p/new.jpg"), "later"), ContactStore::Status::unchanged);
+    EXPECT_EQ(store.upsert(person("Ann", "ann@x.org", "https://p/1.jpg"), "later"), ContactStore::Status::unchanged);
+    EXPECT_EQ(readFile(file), written);
+    store.upsert(person("Bob", "bob@x.org"), "t0");
+    fs::path bob = *store.find(person("Bob", "bob@x.org"));
+    EXPECT_EQ(store.upsert(person("Bob", "bob@x.org", "https://p/bob.jpg"), "t1"), ContactStore::Status::updated);
+    store.commit();
+    EXPECT_EQ(json::parse(readFile(bob))["photo_url"], "https://p/bob.jpg");
+    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Contact " + bob.filename().string() + " changed: photo_url"));
+}
+
+class PlaudSyncTest : public ::testing::Test {
+protected:
+    PlaudSync importer() {
+        return PlaudSync(meetings,
+                         [] { return std::chrono::system_clock::time_point(std::chrono::seconds(1741356309)); });
+    }
+    // The days the import asked "plaud recent" to look back.
+    std::string daysAsked(std::optional<int> days = std::nullopt) {
+        importer().run(false, days);
+        std::string last;
+        for (auto& call : plaud.calls())
+            if (call.starts_with("recent")) last = call;
+        return last;
+    }
+
+    IsolatedHome home;
+    FakePlaud plaud;
+    ScopedEnv env{"LARDER_PLAUD", plaud.path()};
+    TempDir folder;
+    fs::path meetings = folder / "Meetings";
+};
+
+TEST_F(PlaudSyncTest, LooksBackFromTheNewestDatedNote) {  // "now" is 2025-03-07T14:05:09Z
+    EXPECT_EQ(daysAsked(), "recent --days 2");            // no notes yet
+    writeFile(meetings / "notes.md", "not dated");
+    writeFile(meetings / "README.md", "short name");
+    writeFile(meetings / "2025-02-25-standup.md", "ten days old");
+    EXPECT_EQ(daysAsked(), "recent --days 12");
+    fs::remove(meetings / "2025-02-25-standup.md");
+    writeFile(meetings / "2023-03-07-old.md", "two years old");
+    EXPECT_EQ(daysAsked(), "recent --days 367");
+    writeFile(meetings / "2025-13-45-odd.md", "bad date");  // the greatest prefix decides, even when it is no date
+    EXPECT_EQ(importer().daysSinceNewestNote(), 0);
+    EXPECT_EQ(daysAsked(), "recent --days 2");
+    EXPECT_EQ(daysAsked(30), "recent --days 30");
+}
+
+TEST_F(PlaudSyncTest, WritesTheNoteLayoutExactly) {
+    plaud.setRecent("Recent recordings:\n  " + hexID(1) + "  He said\n");
+    plaud.addRecording(hexID(1), "Name: He said \"hi\" — Café\nCreated_At: 2025-03-01T09:00:00Z\n", "  The summary.\n",
+                       "Speaker 1: hello\nSpeaker 2: hi\n\n");
+    EXPECT_EQ(importer().run(false).written, 1);
+    EXPECT_EQ(readFile(meetings / "2025-03-01-he-said-hi-caf.md"), R"(---
+title: "He said 'hi' — Café"
+date: 2025-03-01
+plaud_id: )" + hexID(1) + R"(
+source: plaud
+synced_at: 2025-03-07T14:05:09Z
+---
+
+# He said "hi" — Café
+
+## Summary
+
+The summary.
+
+## Transcript
+
+Speaker 1: hello
+Speaker 2: hi
+)");
+}
+
+TEST_F(PlaudSyncTest, ReadsTitlesDatesIDsAndSlugs) {
+    using Parsed = std::pair<std::string, std::string>;
+    PlaudSync sync = importer();
+    EXPECT_EQ(sync.parseDetails("Title - Other\nname:   Weekly sync  \ncreated_at: 2024-12-31 10:00", "x"),
+              Parsed("Weekly sync", "2024-12-31"));
+    EXPECT_EQ(sync.parseDetails("TITLE: Board call\nrecorded 2024-11-05 at noon\n", "x"),
+              Parsed("Board call", "2024-11-05"));
+    // Neither a title nor a date: the id names it, today dates it.
+    EXPECT_EQ(sync.parseDetails("duration: 12m\n", "abc"), Parsed("Plaud recording abc", "2025-03-07"));
+
+    std::string text = hexID(3) + " first\nof_" + hexID(4) + " twin\n" + hexID(3) + " again\nX" + hexID(5) +
+                       " glued to a letter\n" + hexID(6).substr(1) + " too short\nABCDEF" + hexID(7).substr(6) +
+                       " upper case\n";
+    EXPECT_EQ(PlaudSync::extractIDs(text), (std::vector<std::string>{hexID(3), "of_" + hexID(4)}));
+
+    EXPECT_EQ(NoteText::slugify("Q3 Planning — Café & Budget!", 60), "q3-planning-caf-budget");
+    EXPECT_EQ(NoteText::slugify("?!… —", 60), "untitled");
+    EXPECT_EQ(NoteText::slugify("Встреча команды", 60), "untitled");
+    EXPECT_EQ(NoteText::slugify(std::string(59, 'a') + " bcd", 60), std::string(59, 'a'));  // cut, "-" dropped
+    EXPECT_EQ(NoteText::slugify(std::string(100, 'z'), 60).size(), 60u);
+}
+
+TEST_F(PlaudSyncTest, SkipsRecordingsThatHaveNotesAndNumbersNamesThatClash) {
+    writeFile(meetings / "2025-03-01-old.md", "---\nplaud_id: " + hexID(8) + "\n---\n");
+    const fs::path base = meetings / "2025-03-02-weekly-sync";
+    plaud.setRecent("of_" + hexID(8) + "\n" + hexID(9) + "\n" + hexID(10) + "\n");
+    plaud.addRecording(hexID(10), "name: Weekly sync\ncreated_at: 2025-03-02\n", "sum", "");
+    // files of the same name appear while the recording is fetched
+    plaud.beforeCommand("summary", hexID(10),
+                        "echo mine > '" + base.string() + ".md'; echo also mine > '" + base.string() + "-2.md'");
+    PlaudSync::Result result = importer().run(false);
+    EXPECT_EQ(result.found, 3);
+    EXPECT_EQ(result.written, 1);
+    EXPECT_EQ(result.notReady, 1);  // hexID(9) has no details
+    for (auto& call : plaud.calls()) EXPECT_THAT(call, Not(HasSubstr(hexID(8))));
+    EXPECT_EQ(readFile(base.string() + ".md") + readFile(base.string() + "-2.md"), "mine\nalso mine\n");
+    EXPECT_THAT(readFile(base.string() + "-3.md"), HasSubstr("plaud_id: " + hexID(10)));
+}
+
+TEST_F(PlaudSyncTest, BackfillReadsPagesUntilNothingIsNew) {
+    plaud.setPage(1, hexID(11) + "\n" + hexID(12) + "\n");
+    plaud.setPage(2, hexID(12) + "\n" + hexID(13) + "\n");
+    plaud.setPage(3, hexID(13) + "\n");  // only repeats: the end
+    plaud.setPage(4, hexID(14) + "\n");
+    std::vector<std::string> progress;
+    EXPECT_EQ(importer().run(true, std::nullopt, [&](const std::string& line) { progress.push_back(line); }).found, 3);
+    EXPECT_EQ(progress, (std::vector<std::string>{"Listed 2 recordings\u2026", "Listed 3 recordings\u2026"}));
+    EXPECT_EQ(plaud.calls()[1], "files --page 1 --page-size 50");
+}
+
+TEST_F(PlaudSyncTest, FailuresOfTheToolReadClearlyAndOutputWithoutIDsIsNotFatal) {
+    plaud.setRecent("Something entirely different\n");
+    EXPECT_EQ(importer().run(false).found, 0);
+    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Plaud: output had no recording IDs; format may have changed"));
+    auto failure = [&] {
+        try {
+            importer().run(false);
+        } catch (const IntegrationError& failure) {
+            return std::string(failure.notConfigured() ? "not configured: " : "") + failure.what();
+        }
+        return std::string("(nothing thrown)");
+    };
+    plaud.failRecent("\n  rate limited  \n");
+    EXPECT_EQ(failure(), "plaud recent failed: rate limited");
+    plaud.signOut();
+    EXPECT_EQ(failure(), "not configured: Not signed in to Plaud. Run `plaud login` in Terminal.");
+    // Nowhere to be found: not given, not on the search path, not in the home.
+    ScopedEnv nowhere({{"LARDER_PLAUD", std::nullopt}, {"PATH", "/nonexistent"}, {"SHELL", "/bin/sh"}});
+    EXPECT_EQ(failure(),
+              "not configured: The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then: plaud login");
+}
+
+TEST_F(PlaudSyncTest, HugeAndInvalidOutputStillMakesValidNotes) {
+    std::string transcript;
+    while (transcript.size() < size_t{10} * 1024 * 1024) transcript += "Speaker 1: a long meeting goes on and on.\n";
+    plaud.setRecent(hexID(15) + "\n" + hexID(16) + "\n");
+    plaud.addRecording(hexID(15), "name: Marathon\ncreated_at: 2025-03-03\n", "", transcript);
+    plaud.addRecording(hexID(16), "name: Bad \xff\xfe bytes\ncreated_at: 2025-03-04\n", "sum \xc3", "");
+    writeFile(meetings / "2025-01-01-binary.md", "\xff\xfe not text plaud_id: x\n");
+    EXPECT_EQ(importer().run(false).written, 2);
+    std::string big = readFile(meetings / "2025-03-03-marathon.md");
+    EXPECT_GT(big.size(), transcript.size() - 100);
+    EXPECT_THAT(big, EndsWith("on and on.\n"));
+    EXPECT_THAT(readFile(meetings / "2025-03-04-bad-bytes.md"), HasSubstr("# Bad \xef\xbf\xbd\xef\xbf\xbd bytes\n"));
+    EXPECT_THAT(readFile(meetings / "2025-01-01-binary.md"), StartsWith("\xff\xfe"));  // left alone
+}
+
 }  // namespace
-}  // namespace brindle
+}  // namespace brindle::test

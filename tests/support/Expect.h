@@ -30,4 +30,11 @@ std::string failureText(Call&& call) {
     return "(nothing thrown)";
 }
 
+// How many times part occurs in text.
+inline size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
 }  // namespace brindle::test

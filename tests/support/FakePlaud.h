@@ -1,6 +1,5 @@
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -15,24 +14,29 @@ public:
     FakePlaud();
 
     std::string path() const { return (dir_ / "plaud").string(); }
-
-    void signOut();
+    void signOut() { std::filesystem::remove(dir_ / "data/signed-in"); }
     // "plaud recent" prints text; failRecent makes it fail with err on stderr.
-    void setRecent(const std::string& text);
-    void failRecent(const std::string& err);
+    void setRecent(const std::string& text) { data("recent.txt", text); }
+    void failRecent(const std::string& err) { data("recent.fail", err); }
     // "plaud files --page N" prints text (pages without text fail).
-    void setPage(int page, const std::string& text);
+    void setPage(int page, const std::string& text) { data("page-" + std::to_string(page) + ".txt", text); }
     // "plaud file ID" prints details; summary and transcript likewise, and
     // fail when empty (Plaud still processing).
     void addRecording(const std::string& id, const std::string& details, const std::string& summary,
-                      const std::string& transcript);
+                      const std::string& transcript) {
+        data("file-" + id + ".txt", details);
+        data("summary-" + id + ".txt", summary);
+        data("transcript-" + id + ".txt", transcript);
+    }
     // A shell command run just before "plaud COMMAND ID" answers.
-    void beforeCommand(const std::string& command, const std::string& id, const std::string& shell);
-
+    void beforeCommand(const std::string& command, const std::string& id, const std::string& shell) {
+        data(command + "-" + id + ".hook", shell + "\n");
+    }
     // Every call's arguments, one line each, in order.
     std::vector<std::string> calls() const;
 
 private:
+    void data(const std::string& name, const std::string& content) { writeFile(dir_ / "data" / name, content); }
     TempDir dir_;
 };
 

@@ -3,9 +3,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "threeway/RemoteStore.h"
 
@@ -13,48 +10,33 @@ namespace brindle::test {
 
 // An in-memory RemoteStore that behaves like Dropbox (revisions, a change
 // feed with cursors, "add" refusing to replace a different file, "update"
-// refusing a stale revision) and can be made to misbehave: fail any call,
-// answer a reset, store a different hash than it was sent, serve content that
-// does not match its listed hash, and list hostile paths. Thread-safe.
+// refusing a stale revision) and can be made to misbehave. Thread-safe, but
+// the public maps are set only while no call runs.
 class FakeRemoteStore : public RemoteStore {
 public:
     enum class Call { account, listAll, listChanges, download, upload, remove };
 
-    struct File {
-        std::string path;
-        std::string content;
-        std::string rev;
-        double modified = 0;
-    };
+    explicit FakeRemoteStore(std::string account = "account-1") : account_(std::move(account)) {}
 
-    explicit FakeRemoteStore(std::string account = "account-1");
-
-    // Changing the store from the outside (as another computer would).
-    void put(const std::string& path, const std::string& content, double modified = 0);
+    // Changes from the outside, as another computer would make them; key
+    // (normally pathKey(path)) may be given as a hostile store would list it.
+    void put(const std::string& path, const std::string& content, double modified = 0, std::string key = "");
     void erase(const std::string& path);
     void setAccount(const std::string& account);
-
     std::optional<std::string> content(const std::string& path) const;  // by exact path
     std::map<std::string, std::string> contents() const;                // path -> content
 
-    // Misbehaviour. A failure throws DropboxFailure::message(message) when
-    // call (and path, when not empty) matches, `times` times (-1: always).
-    void fail(Call call, const std::string& message, int times = -1, const std::string& path = "");
-    // Writes half the content to the destination before failing a download.
-    void failDownloadMidway(const std::string& path, const std::string& message);
+    // A failure throws DropboxFailure::message(message) when call (and path,
+    // when not empty) matches, `times` times (-1: always); a midway one writes
+    // part of a download first.
+    void fail(Call call, const std::string& message, int times = -1, const std::string& path = "", bool midway = false);
     // The next listChanges answers with a reset.
     void resetCursor();
-    // Uploads of path are reported with this hash instead of the real one.
-    void reportHashAfterUpload(const std::string& path, const std::string& hash);
-    // Downloads of path serve this content; the listing keeps the real hash.
-    void serveContent(const std::string& path, const std::string& content);
-    // Lists an entry whose key and path are taken as given (hostile stores);
-    // it downloads as content.
-    void listRaw(const std::string& key, const std::string& path, const std::string& content);
     // Runs before every call (after its failure check), outside the lock.
     void onCall(std::function<void(Call, const std::string& path)> hook);
-
     int calls(Call call) const;
+    // Uploads of a path reported with another hash; downloads serving other content than listed.
+    std::map<std::string, std::string> reportedHash, served;
 
     std::string account() override;
     RemoteListing listAll() override;
@@ -65,23 +47,26 @@ public:
     void remove(const std::string& path, const std::optional<std::string>& rev) override;
 
 private:
+    struct File {
+        std::string path, content, rev;
+        double modified = 0;
+    };
     struct Fault {
         Call call;
-        std::string path;
-        std::string message;
+        std::string path, message;
         int times;
         bool midway;
     };
-    RemoteFile record(const File& file) const;
-    void check(Call call, const std::string& path, bool* midway = nullptr);
-    void changed(const std::string& key);  // call with lock_ held
-    std::string cursorNow() const;         // call with lock_ held
+    static RemoteFile record(const File& file);
+    // Counts the call and throws the first fault that matches; a midway one writes partial first.
+    void check(Call call, const std::string& path, const std::filesystem::path* partial = nullptr);
+    void store(const std::string& key, File file);    // call with lock_ held
+    const File* find(const std::string& path) const;  // by exact path; call with lock_ held
 
     mutable std::mutex lock_;  // guards everything below
     std::string account_;
     std::map<std::string, File> files_;               // by key
     std::vector<std::pair<std::string, bool>> feed_;  // key, deleted
-    std::map<std::string, std::string> reportedHash_, served_;
     std::vector<Fault> faults_;
     std::map<Call, int> calls_;
     bool resetNext_ = false;

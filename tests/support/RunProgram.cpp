@@ -66,8 +66,8 @@ std::vector<std::string> environment(const std::map<std::string, std::string>& o
     std::map<std::string, std::string> values;
     for (char** entry = environ; *entry; ++entry) {
         std::string text = *entry;
-        size_t equals = text.find('=');
-        if (equals != std::string::npos) values[text.substr(0, equals)] = text.substr(equals + 1);
+        if (size_t equals = text.find('='); equals != std::string::npos)
+            values[text.substr(0, equals)] = text.substr(equals + 1);
     }
     for (const auto& [name, value] : overlay) values[name] = value;
     std::vector<std::string> lines;
@@ -80,6 +80,10 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     for (auto& text : texts) result.push_back(text.data());
     result.push_back(nullptr);
     return result;
+}
+
+int exitStatus(int wstatus) {
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
 }
 
 }  // namespace
@@ -111,10 +115,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<
 }
 
 ChildProcess::~ChildProcess() {
-    if (!status_) {
-        kill();
-        wait();
-    }
+    if (!status_) wait(0);
     ::close(out_);
 }
 
@@ -124,30 +125,27 @@ void ChildProcess::kill() {
 
 bool ChildProcess::finished() {
     int wstatus = 0;
-    if (!status_ && ::waitpid(pid_, &wstatus, WNOHANG) == pid_)
-        status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    if (!status_ && ::waitpid(pid_, &wstatus, WNOHANG) == pid_) status_ = exitStatus(wstatus);
     return status_.has_value();
 }
 
 bool ChildProcess::readSome(int timeoutMs) {
-    if (ended_) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    pollfd wanted{out_, POLLIN, 0};
+    if (ended_ || ::poll(&wanted, 1, timeoutMs) <= 0) {
+        if (ended_) std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
         return false;
     }
-    pollfd wanted{out_, POLLIN, 0};
-    if (::poll(&wanted, 1, timeoutMs) <= 0) return false;
     char chunk[4096];
     ssize_t got = ::read(out_, chunk, sizeof chunk);
     ended_ = got <= 0;
-    if (got <= 0) return false;
-    buffered_.append(chunk, static_cast<size_t>(got));
-    return true;
+    if (!ended_) buffered_.append(chunk, static_cast<size_t>(got));
+    return !ended_;
 }
 
 std::string ChildProcess::readLine() {
     size_t end;
-    while ((end = buffered_.find('\n')) == std::string::npos)
-        if (!readSome(60000)) break;
+    while ((end = buffered_.find('\n')) == std::string::npos && readSome(60000)) {
+    }
     std::string line = buffered_.substr(0, end);
     buffered_.erase(0, end == std::string::npos ? end : end + 1);
     return line;
@@ -156,19 +154,15 @@ std::string ChildProcess::readLine() {
 int ChildProcess::wait(std::optional<double> killAfter) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(killAfter.value_or(1e6));
     int wstatus = 0;
-    while (!status_) {
-        // The output is read all along, so a child that writes much never blocks.
-        readSome(killAfter ? 2 : 50);
-        if (::waitpid(pid_, &wstatus, WNOHANG) == pid_) {
-            status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-        } else if (killAfter && std::chrono::steady_clock::now() >= deadline) {
+    while (!finished()) {
+        readSome(killAfter ? 2 : 50);  // read all along, so a child that writes much never blocks
+        if (killAfter && std::chrono::steady_clock::now() >= deadline && !finished()) {
             ::kill(-pid_, SIGKILL);
             ::waitpid(pid_, &wstatus, 0);
-            status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+            status_ = exitStatus(wstatus);
         }
     }
-    // What the group wrote before it ended; whatever it left running goes now.
-    ::kill(-pid_, SIGKILL);
+    ::kill(-pid_, SIGKILL);  // whatever the group left running goes now; what it wrote stays
     while (readSome(0)) {
     }
     return *status_;

@@ -11,8 +11,7 @@ namespace brindle::test {
 
 struct ProgramResult {
     int status = 0;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // Runs the built brindle program with args (not including the program name),

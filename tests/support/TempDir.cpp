@@ -37,6 +37,20 @@ std::string readFile(const std::filesystem::path& path) {
     return content.str();
 }
 
+Tree filesIn(const std::filesystem::path& root) {
+    Tree files;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
+        if (it->is_regular_file()) files[it->path().lexically_relative(root).string()] = readFile(it->path());
+    return files;
+}
+
+std::vector<std::string> pathsIn(const std::filesystem::path& root) {
+    std::vector<std::string> paths;
+    for (const auto& [path, content] : filesIn(root)) paths.push_back(path);
+    return paths;
+}
+
 IsolatedHome::IsolatedHome()
     : env_({{"HOME", home_.path().string()},
             {"XDG_CONFIG_HOME", (home_.path() / ".config").string()},

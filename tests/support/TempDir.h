@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "support/ScopedEnv.h"
 
@@ -27,6 +29,13 @@ private:
 void writeFile(const std::filesystem::path& path, const std::string& content);
 // The content of a file ("" when it cannot be read).
 std::string readFile(const std::filesystem::path& path);
+// A folder's files: relative path -> content.
+using Tree = std::map<std::string, std::string>;
+
+// Every regular file under root, hidden ones too ({} when root is missing);
+// pathsIn gives the paths alone, sorted.
+Tree filesIn(const std::filesystem::path& root);
+std::vector<std::string> pathsIn(const std::filesystem::path& root);
 
 // Points HOME, the XDG folders and LARDER_LOG into a temporary home for the
 // life of the object, so nothing a test runs touches the real home folder.

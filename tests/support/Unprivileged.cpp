@@ -8,7 +8,6 @@ namespace brindle::test {
 
 int asUnprivileged(const std::function<int()>& body) {
     pid_t child = ::fork();
-    if (child < 0) return 124;
     if (child == 0) {
         if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
             ::setresuid(65534, 65534, 65534) != 0)
@@ -21,9 +20,9 @@ int asUnprivileged(const std::function<int()>& body) {
         ::_exit(result);
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
+    while (child > 0 && ::waitpid(child, &status, 0) < 0) {
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 127;
+    return child < 0 ? 124 : WIFEXITED(status) ? WEXITSTATUS(status) : 127;
 }
 
 }  // namespace brindle::test

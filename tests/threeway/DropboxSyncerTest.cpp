@@ -1,30 +1,90 @@
+// The three-way syncer over a temporary folder and a fake store: what a pass
+// moves, and what it does when a pass is interrupted, runs beside another
+// process's pass, or meets names and folders it cannot sync.
+#include "threeway/DropboxSyncer.h"
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "common/ConflictName.h"
 #include "common/DropboxHash.h"
-#include "threeway/SyncerFixture.h"
+#include "support/Expect.h"
+#include "support/FakeRemoteStore.h"
+#include "support/TempDir.h"
+#include "support/Unprivileged.h"
+#include "threeway/TreeWalk.h"
 
-using namespace brindle;
-using namespace brindle::test;
-using Call = FakeRemoteStore::Call;
-
+namespace brindle::test {
 namespace {
 
+namespace fs = std::filesystem;
+using Call = FakeRemoteStore::Call;
+
+double realNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// A syncer over a temporary folder and a fake store, its log lines joined in
+// `log`, its clock `ahead` seconds in front of the real one so that files a
+// test has just written are not taken for busy.
+class DropboxSyncerTest : public ::testing::Test {
+protected:
+    IsolatedHome home;  // deletions go to its Trash
+    TempDir dir;
+    fs::path folder = dir / "Larder", stateFile = dir / "state/dropbox.json";
+    std::shared_ptr<FakeRemoteStore> store = std::make_shared<FakeRemoteStore>();
+    double ahead = 10;
+    std::unique_ptr<DropboxSyncer> syncer = makeSyncer();
+
+    std::unique_ptr<DropboxSyncer> makeSyncer(std::optional<int64_t> maxSize = std::nullopt, int workers = 1) {
+        fs::create_directories(folder);
+        auto made = std::make_unique<DropboxSyncer>(folder, stateFile, store, "Dropbox", maxSize, workers);
+        made->setClock([this] { return now(); });
+        made->setLog([this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(logLock_);
+            log_ += line + "\n";
+        });
+        return made;
+    }
+    double now() const { return realNow() + ahead; }
+    void write(const std::string& rel, const std::string& content) { writeFile(folder / rel, content); }
+    std::string read(const std::string& rel) const { return readFile(folder / rel); }
+    bool exists(const std::string& rel) const { return fs::exists(fs::symlink_status(folder / rel)); }
+    // sync()'s error text, "" when it succeeded.
+    std::string sync() {
+        std::string error = failureText([&] { syncer->sync(); });
+        return error == "(nothing thrown)" ? "" : error;
+    }
+    size_t logged(const std::string& part) {
+        std::lock_guard<std::mutex> guard(logLock_);
+        return occurrences(log_, part);
+    }
+    int eventsOf(const std::string& kind) {
+        int count = 0;
+        for (const auto& event : syncer->events()) count += event.kind == kind;
+        return count;
+    }
+    std::vector<std::string> conflictCopies() {
+        std::vector<std::string> copies;
+        for (const auto& path : pathsIn(folder))
+            if (path.find("(conflict from") != std::string::npos) copies.push_back(path);
+        return copies;
+    }
+
+private:
+    std::mutex logLock_;
+    std::string log_;
+};
+
 void setMtime(const fs::path& file, double seconds) {
-    timespec times[2] = {
-        {0, UTIME_OMIT},
-        {static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)}};
+    auto whole = static_cast<time_t>(seconds);
+    timespec times[2] = {{0, UTIME_OMIT}, {whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
-
-double mtimeOf(const fs::path& file) {
-    struct stat info {};
-    ::lstat(file.c_str(), &info);
-    return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
-}
-
-}  // namespace
 
 TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     write("Notes/here.md", "from here");
@@ -36,44 +96,44 @@ TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     EXPECT_EQ(syncer->events(),
               (std::vector<SyncEvent>{{"uploaded", "Notes/here.md", 9}, {"downloaded", "Photos/there.jpg", 10}}));
     EXPECT_TRUE(syncer->changedLocal());
-    EXPECT_EQ(logged("Uploaded Notes/here.md to Dropbox"), 1);
-    EXPECT_EQ(logged("Downloaded Photos/there.jpg from Dropbox"), 1);
+    EXPECT_EQ(logged("Uploaded Notes/here.md to Dropbox") + logged("Downloaded Photos/there.jpg from Dropbox"), 2u);
     EXPECT_EQ(syncer->totals().files, 2);
     EXPECT_EQ(syncer->totals().bytes, 19);
-    ASSERT_TRUE(fs::exists(stateFile));
-
     syncer->takeEvents();
-    int uploads = store->calls(Call::upload), downloads = store->calls(Call::download);
+    int transfers = store->calls(Call::upload) + store->calls(Call::download);
     EXPECT_EQ(sync(), "");
     EXPECT_TRUE(syncer->events().empty());
     EXPECT_FALSE(syncer->changedLocal());
-    EXPECT_EQ(store->calls(Call::upload), uploads);
-    EXPECT_EQ(store->calls(Call::download), downloads);
+    EXPECT_EQ(store->calls(Call::upload) + store->calls(Call::download), transfers);
     EXPECT_EQ(store->calls(Call::listAll), 1);  // the change feed from then on
 }
 
-TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWays) {
+TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWaysIntoTheFoldersAsTheyAreCased) {
     write("a.txt", "a1");
     write("deep/down/b.txt", "b1");
+    write("notes/x.md", "v1");
+    store->put("Notes/x.md", "v1");  // the folder's "notes/" holds what the store calls "Notes/"
     store->put("c.txt", "c1");
     store->put("old/inner/d.txt", "d1");
     ASSERT_EQ(sync(), "");
-    syncer->takeEvents();
-
     write("a.txt", "a2 edited here");
     fs::remove(folder / "deep/down/b.txt");
     store->put("c.txt", "c2 edited there");
     store->erase("old/inner/d.txt");
+    store->put("Notes/x.md", "v2");
+    store->put("NOTES/Deeper/z.md", "deeper");
     ASSERT_EQ(sync(), "");
+    EXPECT_EQ(filesIn(folder), (Tree{{"a.txt", "a2 edited here"},
+                                     {"c.txt", "c2 edited there"},
+                                     {"notes/Deeper/z.md", "deeper"},
+                                     {"notes/x.md", "v2"}}));
+    EXPECT_EQ(store->contents().size(), 4u);
     EXPECT_EQ(store->content("a.txt"), "a2 edited here");
-    EXPECT_FALSE(store->content("deep/down/b.txt"));
-    EXPECT_EQ(read("c.txt"), "c2 edited there");
+    EXPECT_EQ(filesIn(home.path() / ".local/share/Trash/files"), (Tree{{"d.txt", "d1"}}));
     EXPECT_FALSE(exists("old"));       // folders emptied by a deletion go with the file
     EXPECT_TRUE(exists("deep/down"));  // the user's own empty folders stay
-    EXPECT_EQ(eventsOf("deleted"), 2);
-    EXPECT_EQ(logged("Deleted deep/down/b.txt from Dropbox"), 1);
-    EXPECT_EQ(logged("Deleted old/inner/d.txt (removed from Dropbox)"), 1);
-    EXPECT_EQ(syncer->state().base.size(), 2u);
+    EXPECT_EQ(logged("Deleted deep/down/b.txt from Dropbox") + logged("Deleted old/inner/d.txt (removed from Dropbox)"),
+              2u);
 }
 
 TEST_F(DropboxSyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
@@ -83,39 +143,29 @@ TEST_F(DropboxSyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     write("Plans/budget.xlsx", "ours, longer");
     store->put("Plans/budget.xlsx", "theirs");
     ASSERT_EQ(sync(), "");
-
     std::string copy =
         "Plans/budget (conflict from Dropbox " + ConflictName::stamp(static_cast<time_t>(now())) + ").xlsx";
-    EXPECT_EQ(read("Plans/budget.xlsx"), "ours, longer");
-    EXPECT_EQ(read(copy), "theirs");
-    // the pass after the conflict uploaded ours over theirs and the copy as a new file
-    EXPECT_EQ(store->content("Plans/budget.xlsx"), "ours, longer");
-    EXPECT_EQ(store->content(copy), "theirs");
-    EXPECT_EQ(eventsOf("conflict"), 1);
+    EXPECT_EQ(filesIn(folder), (Tree{{"Plans/budget.xlsx", "ours, longer"}, {copy, "theirs"}}));
+    EXPECT_EQ(store->contents(), filesIn(folder));  // ours over theirs, the copy as a new file
     EXPECT_EQ(syncer->events()[0], (SyncEvent{"conflict", "Plans/budget.xlsx", 6}));
-    EXPECT_EQ(logged("Conflict on Plans/budget.xlsx: kept both, the Dropbox version is saved as " + copy), 1);
+    EXPECT_EQ(logged("Conflict on Plans/budget.xlsx: kept both, the Dropbox version is saved as " + copy), 1u);
     // dated 2 s back so the next scan does not take it for busy
-    EXPECT_NEAR(mtimeOf(folder / copy), now() - 2, 1.0);
+    EXPECT_NEAR(static_cast<double>(syncer->state().base.at(pathKey(copy)).mtimeNs) / 1e9, now() - 2, 1.0);
     EXPECT_EQ(sync(), "");
     EXPECT_EQ(syncer->events().size(), 3u);  // conflict and two uploads; nothing more happened
 }
 
 TEST_F(DropboxSyncerTest, ConflictsThatKeepComingStopAfterThreePasses) {
-    // given another device that edits both copies of a.txt at every listing
     write("a.txt", "base");
     ASSERT_EQ(sync(), "");
-    int round = 0;
+    int round = 0;  // another device edits both copies at every listing
     store->onCall([&](Call call, const std::string&) {
         if (call != Call::listChanges) return;
-        ++round;
-        writeFile(folder / "a.txt", "local edit " + std::to_string(round));
+        write("a.txt", "local edit " + std::to_string(++round));
         store->put("a.txt", "remote edit number " + std::to_string(round));
     });
     write("a.txt", "first local edit");
-    std::string error = sync();
-    EXPECT_NE(error.find("3 file(s) could not be synced; will retry. First: a.txt: it did not settle"),
-              std::string::npos)
-        << error;
+    EXPECT_THAT(sync(), HasSubstr("3 file(s) could not be synced; will retry. First: a.txt: it did not settle"));
     EXPECT_EQ(eventsOf("conflict"), 9);  // three starts in each of three passes, no fourth pass
 }
 
@@ -125,78 +175,49 @@ TEST_F(DropboxSyncerTest, BusyFileWaitsUntilItHasSettledButAFutureTimeIsNotBusy)
     write("from-camera.jpg", "pixels");  // a skewed clock must not hold a file forever
     setMtime(folder / "from-camera.jpg", now() + 86400);
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->contents(), (std::map<std::string, std::string>{{"from-camera.jpg", "pixels"}}));
+    EXPECT_EQ(store->contents(), (Tree{{"from-camera.jpg", "pixels"}}));
     ahead += 2;
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("typing.md"), "half a sentence");
 }
 
-TEST_F(DropboxSyncerTest, NamesDifferingOnlyByCaseSyncOneAndReportTheOtherEachSync) {
-    write("README.md", "upper");
-    write("Readme.md", "mixed");
+TEST_F(DropboxSyncerTest, ParallelWorkersTransferEverythingAndHoldAtMostTwoHundredEvents) {
+    syncer = makeSyncer(std::nullopt, 6);
+    for (int i = 0; i < 150; ++i) store->put("in/" + std::to_string(i), std::string(i, 'd'), i);
+    for (int i = 0; i < 60; ++i) write("out/" + std::to_string(i), std::string(i, 'u'));
     ASSERT_EQ(sync(), "");
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->contents(), (std::map<std::string, std::string>{{"README.md", "upper"}}));
-    EXPECT_EQ(logged("Not syncing Readme.md: its name differs from README.md only by letter case, which Dropbox "
-                     "treats as the same file"),
-              2);
+    EXPECT_EQ(filesIn(folder).size(), 210u);
+    EXPECT_EQ(store->contents(), filesIn(folder));
+    EXPECT_EQ(syncer->events().size(), kMaxHeldEvents);
+    EXPECT_EQ(logged("Downloaded"), 150u);
 }
 
-TEST_F(DropboxSyncerTest, ProgressCountsDownBatchByBatch) {
-    for (int i = 0; i < 40; ++i) write("f" + std::to_string(i) + ".txt", "x");
-    std::vector<int> left;
-    syncer->setProgress([&](int n) { left.push_back(n); });
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(left, (std::vector<int>{24, 8, 0}));
-    EXPECT_EQ(store->contents().size(), 40u);
-}
-
-TEST_F(DropboxSyncerTest, ParallelWorkersTransferEverything) {
-    syncer = makeSyncer(store, "Dropbox", std::nullopt, 6);
-    for (int i = 0; i < 50; ++i) store->put("in/" + std::to_string(i), std::string(i, 'd'), i);
-    for (int i = 0; i < 50; ++i) write("out/" + std::to_string(i), std::string(i, 'u'));
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(filesUnder(folder).size(), 100u);
-    EXPECT_EQ(store->contents().size(), 100u);
-    EXPECT_EQ(syncer->events().size(), 100u);
-}
-
-TEST_F(DropboxSyncerTest, InterruptedDownloadLeavesNoTemporaryFile) {
-    store->put("big.bin", "the whole content");
-    store->failDownloadMidway("big.bin", "connection reset");
-    EXPECT_EQ(sync(), "1 file(s) could not be synced; will retry. First: big.bin: connection reset");
-    EXPECT_EQ(filesUnder(folder), std::vector<std::string>{});
-    EXPECT_EQ(syncer->errors(), std::vector<std::string>{"big.bin: connection reset"});
-}
-
-TEST_F(DropboxSyncerTest, DownloadNotMatchingItsHashIsNotSaved) {
-    store->put("a.txt", "listed content");
-    store->serveContent("a.txt", "something else");
-    EXPECT_EQ(sync(),
-              "1 file(s) could not be synced; will retry. First: a.txt: a.txt changed while it was "
-              "downloading; will retry");
-    EXPECT_EQ(filesUnder(folder), std::vector<std::string>{});
-}
-
-TEST_F(DropboxSyncerTest, UploadStoredWithAnotherHashIsAnErrorAndRetried) {
-    write("a.txt", "local");
-    store->reportHashAfterUpload("a.txt", std::string(64, '0'));
-    EXPECT_EQ(sync(),
-              "1 file(s) could not be synced; will retry. First: a.txt: a.txt didn't arrive intact; will retry");
-    EXPECT_FALSE(syncer->state().base.count("a.txt"));
-
-    store->reportHashAfterUpload("a.txt", DropboxHash::ofBytes("local"));
-    store->put("a.txt", "local");  // the store now holds it intact
-    EXPECT_EQ(sync(), "");
-    EXPECT_TRUE(syncer->state().base.count("a.txt"));
-}
-
-TEST_F(DropboxSyncerTest, StoreFailuresBecomeErrorLinesAndTheRestSyncs) {
-    write("ok.txt", "fine");
+TEST_F(DropboxSyncerTest, TransferFaultsAreErrorLinesLeaveNothingBehindAndAreRetried) {
+    store->put("cut.bin", "the whole content");
+    store->fail(Call::download, "connection reset", -1, "cut.bin", true);
+    store->put("swapped.txt", "listed content");
+    store->served["swapped.txt"] = "something else";
+    write("mangled.txt", "local");
+    store->reportedHash["mangled.txt"] = std::string(64, '0');
     write("refused.txt", "nope");
-    store->fail(Call::upload, "too_many_write_operations", -1, "refused.txt");
-    EXPECT_EQ(sync(), "1 file(s) could not be synced; will retry. First: refused.txt: too_many_write_operations");
+    store->fail(Call::upload, "too_many_write_operations", 1, "refused.txt");
+    write("ok.txt", "fine");
+    EXPECT_THAT(sync(), StartsWith("4 file(s) could not be synced; will retry. First: "));
+    std::vector<std::string> errors = syncer->errors();
+    std::sort(errors.begin(), errors.end());
+    EXPECT_EQ(errors, (std::vector<std::string>{
+                          "cut.bin: connection reset", "mangled.txt: mangled.txt didn't arrive intact; will retry",
+                          "refused.txt: too_many_write_operations",
+                          "swapped.txt: swapped.txt changed while it was downloading; will retry"}));
+    EXPECT_EQ(pathsIn(folder), (std::vector<std::string>{"mangled.txt", "ok.txt", "refused.txt"}));
     EXPECT_EQ(store->content("ok.txt"), "fine");
+    EXPECT_FALSE(syncer->state().base.count("mangled.txt"));
+
+    store->reportedHash["mangled.txt"] = DropboxHash::ofBytes("local");
+    store->put("mangled.txt", "local");  // the store now holds it intact
+    EXPECT_THAT(sync(), HasSubstr("2 file(s) could not be synced"));
+    EXPECT_TRUE(syncer->state().base.count("mangled.txt"));
+    EXPECT_EQ(store->content("refused.txt"), "nope");
 
     store->fail(Call::listAll, "service unavailable");
     fs::remove(stateFile);
@@ -219,55 +240,36 @@ TEST_F(DropboxSyncerTest, LocalEditDuringADownloadIsNeverOverwritten) {
 TEST_F(DropboxSyncerTest, HostilePathsNeverLeaveTheFolder) {
     fs::create_directories(dir / "outside");
     fs::create_symlink(dir / "outside", folder / "link");
-    store->listRaw("../escape.txt", "../escape.txt", "x");
-    store->listRaw("etc/passwd", "/etc/passwd-brindle-test", "x");
-    store->listRaw("a/../../b", "a/../../b", "x");
-    store->listRaw(std::string("nul\0/x", 6), std::string("nul\0/../x", 9), "x");
-    store->listRaw("link/evil", "link/evil", "x");
-    store->listRaw("..\\back", "..\\back", "stays inside");
-    std::string error = sync();
-    EXPECT_NE(error.find("5 file(s) could not be synced"), std::string::npos) << error;
-    EXPECT_EQ(logged("Downloaded"), 1);
-    EXPECT_EQ(read("..\\back"), "stays inside");  // a plain name on this system
+    for (std::string path : {"../escape.txt", "a/../../b", "link/evil", "..\\back"}) store->put(path, "x", 0, path);
+    store->put("/etc/passwd-brindle-test", "x", 0, "etc/passwd");
+    store->put(std::string("nul\0/../x", 9), "x", 0, std::string("nul\0/x", 6));
+    EXPECT_THAT(sync(), HasSubstr("5 file(s) could not be synced"));
+    EXPECT_EQ(filesIn(folder), (Tree{{"..\\back", "x"}}));  // a plain name on this system
     EXPECT_TRUE(fs::is_empty(dir / "outside"));
-    EXPECT_FALSE(fs::exists(dir / "escape.txt"));
-    EXPECT_FALSE(fs::exists(dir / "b"));
+    EXPECT_FALSE(fs::exists(dir / "escape.txt") || fs::exists(dir / "b"));
     EXPECT_FALSE(fs::exists("/etc/passwd-brindle-test"));
-    for (const auto& line : syncer->errors())
-        EXPECT_NE(line.find("Refusing a path outside the folder: "), std::string::npos) << line;
+    for (const auto& line : syncer->errors()) EXPECT_THAT(line, HasSubstr("Refusing a path outside the folder: "));
 }
 
-TEST_F(DropboxSyncerTest, VanishedFolderIsRestoredNotDeletedRemotely) {
+TEST_F(DropboxSyncerTest, VanishedOrEmptiedSidesAreRestoredButTwoBasesAreFewEnoughToDelete) {
     for (auto name : {"a", "b", "c"}) write(name, name);
     ASSERT_EQ(sync(), "");
+    for (auto name : {"a", "b", "c"}) store->erase(name);  // an emptied store gets everything back
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->contents(), filesIn(folder));
     fs::remove_all(folder);
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->contents().size(), 3u);
-    EXPECT_EQ(read("b"), "b");
-    EXPECT_EQ(logged("Created folder " + folder.string()), 1);
-
-    // an emptied folder with more than two bases is taken as unmounted, too
-    for (auto name : {"a", "b", "c"}) fs::remove(folder / name);
+    EXPECT_EQ(logged("Created folder " + folder.string()), 1u);
+    EXPECT_EQ(filesIn(folder).size(), 3u);
+    for (auto name : {"a", "b", "c"}) fs::remove(folder / name);  // emptied with more than two bases: unmounted
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(store->contents().size(), 3u);
-    EXPECT_EQ(filesUnder(folder).size(), 3u);
-}
-
-TEST_F(DropboxSyncerTest, TwoBasesAreFewEnoughToDeleteRemotely) {
-    for (auto name : {"a", "b"}) write(name, name);
+    EXPECT_EQ(filesIn(folder).size(), 3u);
+    EXPECT_EQ(store->contents(), filesIn(folder));
+    store->erase("c");
     ASSERT_EQ(sync(), "");
     for (auto name : {"a", "b"}) fs::remove(folder / name);
     ASSERT_EQ(sync(), "");
     EXPECT_TRUE(store->contents().empty());
-}
-
-TEST_F(DropboxSyncerTest, EmptiedStoreGetsEverythingBackAndNothingDeletedHere) {
-    for (auto name : {"a", "b", "c"}) write(name, name);
-    ASSERT_EQ(sync(), "");
-    for (auto name : {"a", "b", "c"}) store->erase(name);
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(filesUnder(folder).size(), 3u);
-    EXPECT_EQ(store->contents().size(), 3u);
 }
 
 TEST_F(DropboxSyncerTest, AnotherAccountMergesWithoutDeleting) {
@@ -277,23 +279,19 @@ TEST_F(DropboxSyncerTest, AnotherAccountMergesWithoutDeleting) {
     store->setAccount("account-2");
     store->put("d", "d");
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(logged("Dropbox changed (account-1 -> account-2); starting over without deleting anything"), 1);
-    EXPECT_TRUE(store->content("a"));  // not deleted: no base after the change
-    EXPECT_EQ(read("a"), "a");
-    EXPECT_EQ(read("d"), "d");
+    EXPECT_EQ(logged("Dropbox changed (account-1 -> account-2); starting over without deleting anything"), 1u);
+    EXPECT_EQ(filesIn(folder).size(), 4u);  // "a" is back: no base after the change
+    EXPECT_EQ(store->contents(), filesIn(folder));
 }
 
 TEST_F(DropboxSyncerTest, StateFileProblemsAndCursorResetsStartOverQuietly) {
     write("a", "a");
     writeFile(stateFile, R"({"account":"","remote":{},"base":{}})");
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(logged("changed ("), 0);  // a fresh state has no account to complain about
-
+    EXPECT_EQ(logged("changed ("), 0u);  // a fresh state has no account to complain about
     writeFile(stateFile, "{not json");
     ASSERT_EQ(sync(), "");
-    EXPECT_TRUE(SyncState::load(stateFile));  // replaced after the pass
-
-    auto state = *SyncState::load(stateFile);
+    auto state = *SyncState::load(stateFile);  // replaced after the pass
     state.cursor.reset();
     writeFile(stateFile, state.encode());
     int listings = store->calls(Call::listAll);
@@ -306,38 +304,27 @@ TEST_F(DropboxSyncerTest, StateFileProblemsAndCursorResetsStartOverQuietly) {
     EXPECT_EQ(read("b"), "b");
 }
 
-TEST_F(DropboxSyncerTest, AtMostTwoHundredEventsAreHeld) {
-    for (int i = 0; i < 201; ++i) store->put("f" + std::to_string(i), "x");
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(syncer->events().size(), kMaxHeldEvents);
-    EXPECT_EQ(filesUnder(folder).size(), 201u);
-    EXPECT_EQ(logged("Downloaded"), 201);
-}
-
-TEST_F(DropboxSyncerTest, OversizedFilesAreSkippedButNotDeletedRemotely) {
-    syncer = makeSyncer(store, "Dropbox", 1048576);
+TEST_F(DropboxSyncerTest, LitterIgnoredNamesOversizedAndOurTemporaryFilesStayPut) {
+    syncer = makeSyncer(1048576);
+    write("notes.md", "mine");
     write("movie.mov", "small for now");
+    for (auto name : {"notes.md.swp", "notes.md~", ".#notes.md", ".nfs0000000001a2b3c4", ".goutputstream-QX81ZZ",
+                      ".directory", "sub/.#plan.md", ".DS_Store", ".Trash-1000/old.txt"})
+        write(name, "litter");
+    write(".brindle-tmp-123456789abc", "left by a killed pass");
+    store->put(".#theirs.md", "litter from elsewhere");
+    store->put("Thumbs/.DS_Store", "x");
     ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->contents().size(), 4u);
+    EXPECT_FALSE(exists(".#theirs.md") || exists("Thumbs/.DS_Store"));
+    EXPECT_TRUE(exists(".DS_Store"));
+    EXPECT_FALSE(exists(".brindle-tmp-123456789abc"));  // no other pass can own it while this one holds the lock
     write("movie.mov", std::string(1048577, 'm'));
     ASSERT_EQ(sync(), "");
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(syncer->skippedFiles(), std::vector<std::string>{"movie.mov"});
-    EXPECT_EQ(logged("Skipping files over 1 MB: movie.mov"), 1);
-    EXPECT_EQ(store->content("movie.mov"), "small for now");  // the store keeps its copy
-}
-
-TEST_F(DropboxSyncerTest, IgnoredNamesAndOurTemporaryFilesStayPut) {
-    write(".DS_Store", "x");
-    write("draft.md~", "x");
-    write(".Trash-1000/old.txt", "x");
-    write(".brindle-tmp-123456789abc", "left by a killed pass");
-    store->put("Thumbs/.DS_Store", "x");
-    ASSERT_EQ(sync(), "");
-    EXPECT_TRUE(store->contents().size() == 1u);
-    EXPECT_FALSE(exists("Thumbs/.DS_Store"));
-    EXPECT_TRUE(exists(".DS_Store"));
-    // no other pass can own it while this one holds the pass lock
-    EXPECT_FALSE(exists(".brindle-tmp-123456789abc"));
+    EXPECT_EQ(logged("Skipping files over 1 MB: movie.mov"), 1u);
+    EXPECT_EQ(store->content("movie.mov"), "small for now");  // not deleted remotely
 }
 
 TEST_F(DropboxSyncerTest, SameSizeEditRightAfterADownloadIsSeen) {
@@ -345,9 +332,127 @@ TEST_F(DropboxSyncerTest, SameSizeEditRightAfterADownloadIsSeen) {
     // would keep size and time, were the download not dated away from now
     store->put("a.txt", "from there");
     ASSERT_EQ(sync(), "");
-    double recorded = static_cast<double>(syncer->state().base.at("a.txt").mtimeNs) / 1e9;
-    EXPECT_NEAR(recorded, now() - 2, 1.0);  // dated 2 s before the syncer's clock
+    EXPECT_NEAR(static_cast<double>(syncer->state().base.at("a.txt").mtimeNs) / 1e9, now() - 2, 1.0);
     write("a.txt", "from here!");
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("a.txt"), "from here!");
 }
+
+using SafetyTest = DropboxSyncerTest;
+
+TEST_F(SafetyTest, PassWaitsWhileAnotherProcessSyncsTheFolder) {
+    fs::create_directories(stateFile.parent_path());
+    int held = ::open((stateFile.parent_path() / DropboxSyncer::kPassLockName).c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    write("a.md", "here");
+    std::thread pass([this] { EXPECT_EQ(sync(), ""); });
+    while (logged("Waiting for another sync of this folder to finish") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_TRUE(store->contents().empty());  // nothing done while it waits
+    ::close(held);
+    pass.join();
+    EXPECT_EQ(store->content("a.md"), "here");
+}
+
+TEST_F(SafetyTest, ConflictsAreRecordedAsSoonAsTheirCopiesExist) {
+    write("a.md", "ours");
+    store->put("a.md", "theirs");
+    store->onCall([this](Call call, const std::string&) {  // the upload after the conflict finds it on disk
+        auto saved = SyncState::load(stateFile);
+        if (call == Call::upload) EXPECT_TRUE(saved && saved->base.count("a.md"));
+    });
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->calls(Call::upload), 2);
+}
+
+TEST_F(SafetyTest, InterruptedConflictKeepsItsOneCopy) {
+    // given a pass killed after it saved the conflict copies but before its
+    // state reached the disk
+    Tree ours{{"a.md", "ours"}, {"sub/b.txt", "ours too"}}, theirs{{"a.md", "theirs"}, {"sub/b.txt", "theirs too"}};
+    for (const auto& [path, content] : ours) write(path, content);
+    for (const auto& [path, content] : theirs) store->put(path, content);
+    store->fail(Call::upload, "offline");
+    EXPECT_NE(sync(), "");
+    ASSERT_EQ(conflictCopies().size(), 2u);
+    fs::remove(stateFile);
+    ahead += 600;  // a later minute gives a new stamp
+    store = std::make_shared<FakeRemoteStore>();
+    for (const auto& [path, content] : theirs) store->put(path, content);
+    syncer = makeSyncer();
+    ASSERT_EQ(sync(), "");
+    auto copies = conflictCopies();
+    ASSERT_EQ(copies.size(), 2u) << copies.back();
+    EXPECT_EQ(read(copies[0]) + read(copies[1]), "theirstheirs too");
+    EXPECT_EQ(store->content("a.md"), "ours");
+    EXPECT_EQ(store->contents().size(), 4u);
+}
+
+TEST_F(SafetyTest, StoreWithoutAnAccountIdDeletesNothing) {
+    // given a store that never says whose it is, and a different one behind it at the next pass
+    store->setAccount("");
+    for (auto name : {"a", "b", "c", "d"}) write(name, name);
+    ASSERT_EQ(sync(), "");
+    store = std::make_shared<FakeRemoteStore>("");
+    for (auto name : {"a", "b", "e"}) store->put(name, name);
+    syncer = makeSyncer();
+    fs::remove(folder / "a");
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(pathsIn(folder), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(store->contents().size(), 5u);
+}
+
+TEST_F(SafetyTest, WithoutAUsableTrashTheDeletionHappensAndIsLogged) {
+    // given a home trash that is a link, which no file may be moved through
+    fs::create_directories(home.path() / ".local/share");
+    fs::create_directories(dir / "elsewhere");
+    fs::create_directory_symlink(dir / "elsewhere", home.path() / ".local/share/Trash");
+    for (auto name : {"a.md", "b.md", "c.md"}) write(name, name);
+    ASSERT_EQ(sync(), "");
+    store->erase("a.md");
+    ASSERT_EQ(sync(), "");
+    EXPECT_FALSE(exists("a.md"));
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    EXPECT_EQ(logged("Couldn't move a.md to the Trash ("), 1u);
+}
+
+TEST_F(SafetyTest, FilesThatCannotBeSyncedAreNamedOnEveryPass) {
+    write("Plan.md", "one");
+    write("plan.md", "two");
+    write(std::string("caf\xe9.txt"), "latin-1 name");
+    for (size_t pass = 1; pass <= 2; ++pass) {
+        ASSERT_EQ(sync(), "");
+        EXPECT_EQ(
+            syncer->unsyncableFiles(),
+            (std::vector<std::string>{
+                "caf\xef\xbf\xbd.txt: its name is not valid UTF-8",
+                "plan.md: its name differs from Plan.md only by letter case, which Dropbox treats as the same file"}));
+        EXPECT_EQ(logged("Not syncing plan.md: its name differs from Plan.md"), pass);
+    }
+    EXPECT_EQ(store->contents(), (Tree{{"Plan.md", "one"}}));
+}
+
+// A folder that can be opened but not searched, walked without root (which
+// would bypass the permission): a subfolder is reported unreadable, the root
+// throws; neither looks empty.
+TEST(UnsearchableFolderTest, NeverLooksEmpty) {
+    for (std::string locked : {"sub", ""}) {
+        TempDir dir;
+        fs::path root = dir / "Larder";
+        writeFile(root / "sub/note.md", "x");
+        writeFile(root / "top.md", "x");
+        fs::permissions(dir.path(), fs::perms::all);
+        fs::permissions(root / locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        int outcome = asUnprivileged([&] {
+            try {
+                auto unreadable = TreeWalk::walk(root, realNow(), 600).unreadable;
+                return unreadable.size() == 1 && unreadable[0].path == locked && unreadable[0].error == EACCES ? 0 : 2;
+            } catch (const std::exception& error) {
+                return std::string(error.what()).find("Permission denied") != std::string::npos ? 1 : 3;
+            }
+        });
+        EXPECT_EQ(outcome, locked.empty() ? 1 : 0) << locked;
+    }
+}
+
+}  // namespace
+}  // namespace brindle::test

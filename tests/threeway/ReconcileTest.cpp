@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "support/TempDir.h"
+#include "threeway/SyncState.h"
+
 using namespace brindle;
 using Kind = SyncAction::Kind;
 using BaseChange = SyncDecision::BaseChange;
 
 namespace {
 
-// One key's three sides: each present with a content hash or absent.
+// One key's three sides: each present with a content hash or absent; the
+// folder vanished (localGone) or the store emptied (remoteGone).
 struct Sides {
     std::optional<std::string> local, base, remote;
     bool localGone = false, remoteGone = false;
@@ -23,48 +29,51 @@ SyncDecision decide(const Sides& sides) {
                         sides.remoteGone, "Dropbox");
 }
 
-std::optional<Kind> kindOf(const Sides& sides) {
-    auto decision = decide(sides);
-    if (!decision.action) return std::nullopt;
-    return decision.action->kind;
-}
-
 }  // namespace
 
 TEST(Reconcile, EveryRowOfTheTable) {
     // L, B, R hashes: "a" is the base content, "b" and "c" are edits.
-    EXPECT_EQ(kindOf({"a", "a", "b"}), Kind::download);      // changed remotely
-    EXPECT_EQ(kindOf({"b", "a", "a"}), Kind::upload);        // changed here
-    EXPECT_EQ(kindOf({"b", "a", "c"}), Kind::conflict);      // changed on both sides
-    EXPECT_EQ(kindOf({"b", {}, "c"}), Kind::conflict);       // created differently on both sides
-    EXPECT_EQ(kindOf({"b", {}, {}}), Kind::upload);          // new here
-    EXPECT_EQ(kindOf({"a", "a", {}}), Kind::removeLocal);    // deleted remotely
-    EXPECT_EQ(kindOf({"b", "a", {}}), Kind::upload);         // edited here, deleted remotely
-    EXPECT_EQ(kindOf({{}, {}, "c"}), Kind::download);        // new remotely
-    EXPECT_EQ(kindOf({{}, "a", "a"}), Kind::removeRemote);   // deleted here
-    EXPECT_EQ(kindOf({{}, "a", "c"}), Kind::download);       // deleted here, edited remotely
-}
-
-TEST(Reconcile, EqualSidesAreAdoptedAndVanishedOnesForgotten) {
-    auto same = decide({"a", {}, "a"});
-    EXPECT_EQ(same.baseChange, BaseChange::adopt);
-    EXPECT_FALSE(same.action);
-    EXPECT_EQ(decide({"b", "a", "b"}).baseChange, BaseChange::adopt);  // the same edit on both sides
-
-    auto gone = decide({{}, "a", {}});
-    EXPECT_EQ(gone.baseChange, BaseChange::remove);
-    EXPECT_FALSE(gone.action);
-    EXPECT_EQ(decide({{}, {}, {}}).baseChange, BaseChange::none);
-}
-
-TEST(Reconcile, EditAgainstDeleteKeepsTheFileAndSaysSo) {
-    auto keptHere = decide({"b", "a", {}});
-    EXPECT_EQ(keptHere.logLine, "Notes/Plan.md was edited here but deleted in Dropbox; keeping the file");
-    EXPECT_FALSE(keptHere.action->remote);  // a new file, not an overwrite
-
-    auto keptThere = decide({{}, "a", "c"});
-    EXPECT_EQ(keptThere.logLine, "notes/plan.md was deleted here but edited in Dropbox; keeping the file");
-    EXPECT_TRUE(decide({"a", "a", "b"}).logLine.empty());
+    struct Row {
+        Sides sides;
+        std::optional<Kind> kind;
+        BaseChange baseChange;
+        std::string logLine;
+    };
+    const std::string keptHere = "Notes/Plan.md was edited here but deleted in Dropbox; keeping the file";
+    const std::string keptThere = "notes/plan.md was deleted here but edited in Dropbox; keeping the file";
+    const Row rows[] = {
+        {{"a", "a", "b"}, Kind::download, BaseChange::none, ""},            // changed remotely
+        {{"b", "a", "a"}, Kind::upload, BaseChange::none, ""},              // changed here
+        {{"b", "a", "c"}, Kind::conflict, BaseChange::none, ""},            // changed on both sides
+        {{"b", {}, "c"}, Kind::conflict, BaseChange::none, ""},             // created differently on both sides
+        {{"b", {}, {}}, Kind::upload, BaseChange::none, ""},                // new here
+        {{"a", "a", {}}, Kind::removeLocal, BaseChange::none, ""},          // deleted remotely
+        {{"b", "a", {}}, Kind::upload, BaseChange::none, keptHere},         // edited here, deleted remotely
+        {{{}, {}, "c"}, Kind::download, BaseChange::none, ""},              // new remotely
+        {{{}, "a", "a"}, Kind::removeRemote, BaseChange::none, ""},         // deleted here
+        {{{}, "a", "c"}, Kind::download, BaseChange::none, keptThere},      // deleted here, edited remotely
+        {{"a", {}, "a"}, {}, BaseChange::adopt, ""},                        // equal sides
+        {{"b", "a", "b"}, {}, BaseChange::adopt, ""},                       // the same edit on both sides
+        {{{}, "a", {}}, {}, BaseChange::remove, ""},                        // gone on both sides
+        {{{}, {}, {}}, {}, BaseChange::none, ""},                           //
+        {{{}, "a", "a", true}, Kind::download, BaseChange::none, ""},       // a vanished folder never deletes
+        {{{}, "a", "c", true}, Kind::download, BaseChange::none, ""},       //   in the store
+        {{"b", "a", "a", true}, Kind::upload, BaseChange::none, ""},        //   but what is here counts
+        {{"a", "a", {}, false, true}, Kind::upload, BaseChange::none, ""},  // an emptied store never deletes here
+        {{"a", "a", "b", false, true}, Kind::download, BaseChange::none, ""},
+    };
+    for (const Row& row : rows) {
+        SyncDecision decision = decide(row.sides);
+        SCOPED_TRACE(testing::Message() << row.sides.local.value_or("-") << row.sides.base.value_or("-")
+                                        << row.sides.remote.value_or("-") << row.sides.localGone
+                                        << row.sides.remoteGone);
+        EXPECT_EQ(decision.action ? std::optional(decision.action->kind) : std::nullopt, row.kind);
+        EXPECT_EQ(decision.baseChange, row.baseChange);
+        EXPECT_EQ(decision.logLine, row.logLine);
+    }
+    // A file kept against a deletion, or restored to an emptied store, is a new file there.
+    EXPECT_FALSE(decide({"b", "a", {}}).action->remote);
+    EXPECT_FALSE(decide({"a", "a", {}, false, true}).action->remote);
 }
 
 TEST(Reconcile, GroupsAndOrderPutDeletionsFirstAndNewestFirst) {
@@ -76,8 +85,7 @@ TEST(Reconcile, GroupsAndOrderPutDeletionsFirstAndNewestFirst) {
     EXPECT_DOUBLE_EQ(upload->order, -5.0);  // -mtimeNs / 1e9
     EXPECT_EQ(upload->remote->rev, "r2");   // overwrites the listed revision
     EXPECT_EQ(upload->localHash, "b");
-    EXPECT_DOUBLE_EQ(decide({"a", "a", "b"}).action->order, -7.5);  // -R.modified
-    EXPECT_DOUBLE_EQ(decide({"b", "a", "c"}).action->order, -7.5);
+    EXPECT_DOUBLE_EQ(decide({"b", "a", "c"}).action->order, -7.5);  // -R.modified
 
     std::vector<SyncAction> actions{*upload, *decide({"a", "a", "b"}).action, *deletion};
     std::stable_sort(actions.begin(), actions.end(), runsBefore);
@@ -86,19 +94,54 @@ TEST(Reconcile, GroupsAndOrderPutDeletionsFirstAndNewestFirst) {
     EXPECT_EQ(actions[2].kind, Kind::upload);
 }
 
-TEST(Reconcile, VanishedFolderNeverDeletesInTheStore) {
-    // Without the guard these would delete the remote file.
-    EXPECT_EQ(kindOf({{}, "a", "a", /*localGone*/ true}), Kind::download);
-    EXPECT_EQ(kindOf({{}, "a", "c", true}), Kind::download);
-    EXPECT_EQ(decide({{}, "a", "a", true}).logLine, "");
-    // Files that are still here are decided as usual.
-    EXPECT_EQ(kindOf({"b", "a", "a", true}), Kind::upload);
+TEST(SyncState, RoundTripsAnyNameReadsWhatAnyJSONWriterWritesAndSavesIntoNewFolders) {
+    SyncState state;
+    state.account = "dbid:\xC3\xA9";
+    std::string odd = "Notes/\"quoted\" back\\slash\nnew line\x01 \xC3\xA9t\xC3\xA9.md";
+    state.remote[pathKey(odd)] = RemoteFile{odd, "ab", "r1", 3, 1.7e9 + 0.25};
+    state.base[pathKey(odd)] = SyncBase{odd, "ab", "r1", 3, 1'700'000'000'123'456'789};
+    std::string text = state.encode();
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    EXPECT_EQ(text.find("cursor"), std::string::npos);  // left out when absent
+    EXPECT_EQ(SyncState::decode(text), state);
+    state.cursor = "c/1";
+    auto json = nlohmann::json::parse(state.encode());
+    EXPECT_EQ(json["base"][pathKey(odd)]["mtimeNs"].get<int64_t>(), 1'700'000'000'123'456'789);
+    EXPECT_EQ(SyncState::decode(json.dump(2)), state);
+    EXPECT_EQ(SyncState::decode(json.dump(-1, ' ', true)), state);  // everything non-ASCII as \u
+
+    std::string reordered = R"({"base":{"a":{"mtimeNs":99,"size":1,"rev":"r1","hash":"h1","path":"A"}},)"
+                            R"("remote":{"a":{"size":1,"rev":"r1","hash":"h1","path":"A"}},)"
+                            R"("cursor":"c\/1","account":"dbid:\u00e9","extra":[{"x":1}]})";
+    SyncState other = *SyncState::decode(reordered);
+    EXPECT_EQ(other.base.at("a"), (SyncBase{"A", "h1", "r1", 1, 99}));
+    EXPECT_EQ(other.remote.at("a"), (RemoteFile{"A", "h1", "r1", 1, 0}));  // "modified" may be absent
+    EXPECT_EQ(other.cursor, "c/1");
+    EXPECT_EQ(other.account, state.account);
+    brindle::test::TempDir dir;
+    state.save(dir / "deep/er/state.json");  // creates its folders
+    EXPECT_EQ(SyncState::load(dir / "deep/er/state.json"), state);
+    brindle::test::writeFile(dir / "blocker", "a file where a folder should be");
+    EXPECT_THROW(state.save(dir / "blocker/state.json"), std::exception);
+    EXPECT_FALSE(SyncState::load(dir / "missing.json"));
 }
 
-TEST(Reconcile, EmptiedStoreNeverDeletesHere) {
-    auto restored = decide({"a", "a", {}, false, /*remoteGone*/ true});
-    EXPECT_EQ(restored.action->kind, Kind::upload);
-    EXPECT_FALSE(restored.action->remote);
-    EXPECT_EQ(restored.logLine, "");
-    EXPECT_EQ(kindOf({"a", "a", "b", false, true}), Kind::download);
+TEST(PathKey, ComposesThenLowersSoCaseAndFormDoNotMatter) {
+    // "Notes/Été.txt" with decomposed accents against the composed lower-case form
+    EXPECT_EQ(pathKey("Notes/E\xCC\x81t\xC3\xA9.txt"), "notes/\xC3\xA9t\xC3\xA9.txt");
+    EXPECT_EQ(pathKey("README.md"), "readme.md");
+}
+
+TEST(SyncState, RequiredKeysAndTypesAreEnforced) {
+    for (std::string bad : {
+             R"({"account":"","remote":{}})",
+             R"({"remote":{},"base":{}})",
+             R"({"account":"","remote":[],"base":{}})",
+             R"([1,2])",
+             R"({"account":"","remote":{},"base":{})",
+             R"({"account":"","remote":{},"base":{"a":{"path":"a","hash":"h","rev":"","size":1}}})",
+             R"({"account":"","remote":{"a":{"path":"a","rev":"","size":1}},"base":{}})",
+             R"({"account":"","remote":{"a":{"path":"a","hash":"","rev":"","size":"1"}},"base":{}})",
+         })
+        EXPECT_FALSE(SyncState::decode(bad)) << bad;
 }
