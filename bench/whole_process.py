@@ -197,6 +197,7 @@ def main():
     n = lambda full: max(100, int(full * args.scale))
     work = tempfile.mkdtemp(prefix="brindle-whole-", dir=os.environ.get("BRINDLE_BENCH_WORK", "/var/tmp"))
     rows = []
+    load_before = os.getloadavg()
     try:
         for base in ("brindle", "unison", "rclone"):
             os.makedirs(os.path.join(work, base))
@@ -217,10 +218,10 @@ def main():
             tool.close()
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    write_table(rows, args)
+    write_table(rows, args, load_before)
 
 
-def write_table(rows, args):
+def write_table(rows, args, load_before):
     brindle, others = Brindle.name, (Unison.name, Rclone.name)
     lines = ["## Whole process: brindle --sync-once against unison and rclone bisync", "",
              "Each tool syncs a folder with a drive folder on the same disk, alternately on identical trees (2 files "
@@ -228,7 +229,9 @@ def write_table(rows, args):
              "memory is the syncing process's own (brindle's stand-in server runs apart). Scale %g of the full "
              "sizes. Machine: %s, %d cores, Linux %s. Date: %s." % (
                  args.repeats, args.scale, platform.processor() or platform.machine(), os.cpu_count(),
-                 platform.release(), time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())), "",
+                 platform.release(), time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())) +
+             " Load average before: %.2f, after: %.2f (wall times include waiting for a core; CPU times do not)." % (
+                 load_before[0], os.getloadavg()[0]), "",
              "| scenario | files | tool | wall (s) | CPU (s) | peak memory (MB) | wall vs brindle | CPU vs brindle | "
              "memory vs brindle |", "|---|---:|---|---:|---:|---:|---:|---:|---:|"]
     for title, count, result in rows:
