@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks a built package the way a user's machine meets it:
 #   unpacked into an empty root, the desktop entry and the metainfo validate;
-#   installed with apt, `brindle --version` runs from PATH; removed with apt,
+#   installed with apt, `brindle --version` runs from PATH and hands the
+#   settings snapshot over to the desktop program; removed with apt,
 #   none of its files is left behind.
 # scripts/package-check.sh [DEB] (default: builds one with scripts/package.sh).
 # Installs and removes the package on this machine: run it as root on a
@@ -24,6 +25,9 @@ dpkg-deb -c "$deb" | awk '{print $6}' | sed 's#^\./#/#' | grep -v '/$' | sort >"
 apt-get install -y -qq "$deb" >/dev/null
 command -v brindle
 brindle --version
+# What needs the window system goes through the desktop program under libexec.
+QT_QPA_PLATFORM=offscreen HOME="$work" brindle --settings-snapshot "$work/settings.png"
+[[ -s "$work/settings.png" ]] || { echo "brindle did not hand the settings snapshot over to brindle-desktop"; exit 1; }
 for file in $(cat "$work/files"); do [[ -e "$file" ]] || { echo "missing after install: $file"; exit 1; }; done
 
 echo "== removed with apt"
