@@ -18,8 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = EngineState::Kind;
 
-// Stands in for the pass: records when each one starts (virtual time); while
-// held, passes wait until the test lets them go.
+// Stands in for the pass: records when each one starts; held passes wait.
 struct Passes {
     SyncResult run() {
         std::unique_lock<std::mutex> lock(mutex);
@@ -58,7 +57,6 @@ protected:
         });
     }
 
-    // Serves the main loop (without moving its clock) until done() holds.
     template <typename Done>
     bool serveUntil(Done done) {
         for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
@@ -70,17 +68,22 @@ protected:
         return std::count_if(published.begin(), published.end(),
                              [](auto& each) { return each.first.kind != Kind::syncing; });
     }
-    // A request made on the main loop, as the menu makes it.
     void request(double after, bool force) {
         engine->requestSync(after, force);
         loop.drain();
     }
-    // Runs one unforced pass now and waits for it to end.
     void passNow() {
         size_t before = ended();
         request(0, true);
         loop.advance(0.01);
         ASSERT_TRUE(serveUntil([&] { return ended() == before + 1; }));
+    }
+
+    void holdFirstPass() {
+        passes.hold(true);
+        request(0, true);
+        loop.advance(0.02);
+        ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
     }
 
     test::IsolatedHome home;
@@ -92,16 +95,12 @@ protected:
 };
 
 TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLastUnlessTheEngineGoes) {
-    for (int i = 0; i < 10; ++i) {
-        request(2, false);
-        loop.advance(0.1);
-    }
-    // The last request came at 0.9 s (it is now 1.0 s); its timer is the only one left.
-    EXPECT_EQ(loop.pendingTimers(), 1u);
+    for (int i = 0; i < 10; ++i) request(2, false), loop.advance(0.1);
+    std::string timers = std::to_string(loop.pendingTimers());  // the last request's, at 0.9 s
     loop.advance(1.85);
-    EXPECT_EQ(loop.pendingTimers(), 1u);
+    timers += std::to_string(loop.pendingTimers());
     loop.advance(0.1);
-    EXPECT_EQ(loop.pendingTimers(), 0u);
+    EXPECT_EQ(timers + std::to_string(loop.pendingTimers()), "110");
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
     EXPECT_EQ(passes.started(), 1u);
     request(2, false);
@@ -122,29 +121,18 @@ TEST_F(SyncSchedulingTest, UnforcedPassesStartAtLeastSixtySecondsApart) {
 }
 
 TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWaiting) {
-    passes.hold(true);
-    request(0, true);
-    loop.advance(0.02);
-    ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
+    holdFirstPass();
     loop.advance(10);
-    request(0, true);  // sync now while the pass runs: queued behind it
-    loop.advance(0.02);
-    request(0, true);  // and again: one is already waiting, nothing more
-    loop.advance(0.02);
+    for (int i = 0; i < 2; ++i) request(0, true), loop.advance(0.02);  // the second finds one waiting already
     EXPECT_EQ(loop.pendingTimers(), 0u);
     passes.hold(false);
     ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
-    // Anything still queued would run before this pass on the same queue.
-    engine->syncOnceExclusive();
+    engine->syncOnceExclusive();  // anything still queued would run before this pass
     EXPECT_EQ(passes.started(), 2u);
 }
 
-TEST_F(SyncSchedulingTest, ARequestMadeWhileAPassRunsIsNotLost) {
-    passes.hold(true);
-    request(0, true);
-    loop.advance(0.02);
-    ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
-    // A folder event during the pass (its start was just now): waits out the gap.
+TEST_F(SyncSchedulingTest, AFolderEventWhileAPassRunsIsNotLost) {
+    holdFirstPass();
     request(2, false);
     passes.hold(false);
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
