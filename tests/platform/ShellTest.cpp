@@ -26,15 +26,11 @@ TEST(ShellRun, StatusOutputAndErrorsOfEveryKindOfEnding) {
     };
     for (const Case& each : cases) {
         Shell::Result result = Shell::run(each.program, each.args, {{"PATH", "/bin:/usr/bin"}}, each.timeout);
-        if (each.status)
-            EXPECT_EQ(result.status, *each.status) << each.program;
-        else
-            EXPECT_NE(result.status, 0);
+        EXPECT_TRUE(each.status ? result.status == *each.status : result.status != 0) << each.program;
         EXPECT_EQ(result.out, each.out) << each.program;
-        if (!each.status || !each.err.empty())
-            EXPECT_NE(result.err.find(each.err), std::string::npos) << result.err;
-        else
-            EXPECT_EQ(result.err, "") << each.program;
+        EXPECT_TRUE(each.err.empty() && each.status ? result.err.empty()
+                                                    : result.err.find(each.err) != std::string::npos)
+            << result.err;
     }
     // A child filling standard error far beyond a pipe's buffer before writing its output.
     Shell::Result both = Shell::run("/bin/sh", {"-c", "head -c 1000000 /dev/zero >&2; echo done"}, {}, 30);
