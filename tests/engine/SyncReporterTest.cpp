@@ -49,8 +49,7 @@ TEST_F(SyncReporterTest, OpeningListsRunsThenDrivesNotPluggedIn) {
     begin();
     reporter.opening({}, {});  // no runs and no drives: nothing at all
     reporter.opening({"GitHub", "Dropbox"}, {"Blue stick"});
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].second,
+    EXPECT_EQ(sent.at(0).second,
               json::parse(R"([{"store":"GitHub","state":"syncing"}, {"store":"Dropbox","state":"syncing"},
         {"store":"Blue stick","state":"waiting","detail":"not plugged in"}])"));
 }
@@ -63,8 +62,7 @@ TEST_F(SyncReporterTest, ProgressIsRateLimitedCarriesDrainedEventsAndANewPassSta
     reporter.progress("Dropbox", 1234, drain);
     now += 1;
     reporter.progress("Dropbox", 1000, drain);  // a second later: skipped, nothing drained
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(drains, 1);
+    ASSERT_EQ(std::pair(sent.size(), drains), std::pair(size_t{1}, 1));
     EXPECT_EQ(sent[0].first.size(), 3u);
     EXPECT_EQ(sent[0].first[2]["store"], "Dropbox");
     EXPECT_EQ(sent[0].second, json::parse(R"([{"store":"Dropbox","state":"syncing","detail":"1,234 files to go"}])"));
