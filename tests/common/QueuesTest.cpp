@@ -3,7 +3,6 @@
 #include <atomic>
 #include <vector>
 
-#include "common/RunLoop.h"
 #include "common/SerialQueue.h"
 
 using namespace brindle;
@@ -25,15 +24,4 @@ TEST(SerialQueue, RunsTasksInOrderOneAtATimeAndSyncRethrows) {
     for (int i = 0; i < 100; ++i) expected.push_back(i);
     EXPECT_FALSE(overlapped);
     EXPECT_EQ(order, expected);
-}
-
-TEST(RunLoop, TimersFireInOrderAndCancelledOnesDoNot) {
-    RunLoop loop;
-    std::vector<int> fired;
-    loop.after(0.03, [&] { fired.push_back(2); });
-    loop.cancel(loop.after(0.02, [&] { fired.push_back(99); }));
-    loop.after(0.01, [&] { fired.push_back(1); });
-    loop.after(0.05, [&] { loop.quit(); });
-    loop.run();
-    EXPECT_EQ(fired, (std::vector<int>{1, 2}));
 }

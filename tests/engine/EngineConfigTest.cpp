@@ -15,8 +15,6 @@ TEST(EngineConfigTest, UnreadableProgressSecondsAreFiveAndTheComputerNameIsThePr
     for (const char* unreadable : {"soon", "3x", "-1"}) EXPECT_EQ(progressSecondsFrom(unreadable), 5.0);
     test::writeFile(home / "machine-info", "CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ada's \\\"Laptop\\\"\"\n");
     EXPECT_EQ(computerName(home / "machine-info"), "Ada's \"Laptop\"");
-    test::writeFile(home / "empty-name", "PRETTY_HOSTNAME=\n");
-    EXPECT_EQ(computerName(home / "empty-name"), computerName(home / "missing"));
 }
 
 TEST(FingerprintTest, ChangesWithEveryKindOfEditButNotBeyondALink) {

@@ -46,14 +46,6 @@ TEST(SystemPasteboardTest, MimeTypesImagesAndSecretMarkersReadUnderPasteboardIde
     EXPECT_EQ(Morsels::clip(pasteboard).data.substr(0, 4), "\x89PNG");
 }
 
-TEST(SystemPasteboardDisplayTest, WithoutADisplayItReadsAsEmptyAndSaysWhy) {
-    test::ScopedEnv unset(
-        {{"QT_QPA_PLATFORM", std::nullopt}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
-    SystemPasteboard pasteboard;
-    EXPECT_NE(pasteboard.unavailable().find("without a display"), std::string::npos);
-    EXPECT_TRUE(pasteboard.types().empty() && !pasteboard.data(Pasteboard::kPlainText));
-}
-
 }  // namespace
 }  // namespace brindle
 

@@ -1,4 +1,4 @@
-// Copies into "Shared": dates, links, and file systems that fail or lack hard links.
+// Copies into "Shared": dates, links, and file systems that lack hard links.
 #include "sharing/SharedFolder.h"
 
 #include <fcntl.h>
@@ -13,7 +13,6 @@
 
 #include "common/Error.h"
 #include "support/Expect.h"
-#include "support/ScratchMount.h"
 #include "support/TempDir.h"
 
 namespace brindle {
@@ -94,16 +93,6 @@ TEST(SharedFolderTest, WithoutHardLinksACopyStillNeverReplacesAFile) {
                   "already shared|new report");
         EXPECT_EQ(namesIn(larder / "Shared"), (Names{"report (2).pdf", "report.pdf"}));
     }
-}
-
-TEST(SharedFolderTest, FullFileSystemGivesTheRealReasonAndLeavesNoTemporaryFile) {
-    test::TempDir outside, temp;
-    test::ScratchMount larder(temp / "larder", 64 * 1024);
-    if (!larder.mounted()) GTEST_SKIP() << larder.why();
-    test::writeFile(outside / "big.bin", std::string(size_t{256} * 1024, 'x'));
-    EXPECT_EQ(test::failureText<Error>([&] { SharedFolder::place({outside / "big.bin"}, larder.path(), nullptr); }),
-              "Couldn't copy big.bin into your Larder: No space left on device");
-    EXPECT_EQ(namesIn(larder.path() / "Shared"), Names{});
 }
 
 }  // namespace

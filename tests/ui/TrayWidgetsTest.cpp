@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "QtTestApplication.h"
 #include "app/MenuModel.h"
-#include "app/SettingsView.h"
 #include "ui/AlertDialog.h"
 #include "ui/MenuView.h"
-#include "ui/SettingsWindow.h"
 
 using namespace brindle;
 using namespace brindle::ui;
@@ -63,24 +59,6 @@ TEST_F(TrayWidgetsTest, TheMenuDrawsTheModelWithItsSubmenuAndUpdatesTheSameActio
     view.show(model);
     EXPECT_EQ(view.action(MenuId::statusLine), status);
     EXPECT_EQ(drawnRows(*view.menu()), modelRows(model.items));
-}
-
-TEST_F(TrayWidgetsTest, TheSettingsWindowShowsTheAccountStateAndReportsItsButtons) {
-    std::vector<SettingsAction> pressed;
-    SettingsWindow window([&](SettingsAction action) { pressed.push_back(action); });
-    for (bool signedIn : {true, false}) {
-        SettingsView view = SettingsView::make(signedIn, signedIn, "brindle.app", "1.0.0");
-        window.refresh(view);
-        EXPECT_EQ(window.accountLabel()->text().toStdString() + "|" + window.accountButton()->text().toStdString(),
-                  view.accountLabel + "|" + view.accountButton);
-        EXPECT_EQ(window.tokenButton()->isHidden(), signedIn);
-        EXPECT_EQ(window.loginBox()->isChecked(), signedIn);
-        window.accountButton()->click();
-    }
-    window.tokenButton()->click();
-    window.loginBox()->click();
-    EXPECT_EQ(pressed, (std::vector<SettingsAction>{SettingsAction::signOut, SettingsAction::signIn,
-                                                    SettingsAction::useToken, SettingsAction::toggleLogin}));
 }
 
 TEST_F(TrayWidgetsTest, AnAlertReportsItsButtonAndFieldsOnceAndADismissalNever) {
