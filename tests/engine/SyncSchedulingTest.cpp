@@ -144,13 +144,11 @@ TEST_F(SyncSchedulingTest, OutcomesArePublishedAsTheMenuShowsThem) {
     EXPECT_EQ(published[0], (std::pair{EngineState::syncing(), std::vector<std::string>{}}));
     EXPECT_EQ(published[1].first.kind, Kind::synced);
     EXPECT_EQ(published[1].second, std::vector<std::string>{"big.mov"});
-    const std::pair<std::exception_ptr, EngineState> failures[] = {
-        {std::make_exception_ptr(Brindle::Failure::signedOut()), EngineState::needsSignIn()},
-        {std::make_exception_ptr(Brindle::Failure(Brindle::Problem::noStore, "connect")), EngineState::needsStore()},
-        {std::make_exception_ptr(NeedsSignIn()), EngineState::needsSignIn()},
-        {std::make_exception_ptr(Error("git push failed: denied")), EngineState::error("git push failed: denied")},
-    };
-    for (const auto& [failure, state] : failures) {
+    using Failure = Brindle::Failure;
+    for (const auto& [failure, state] :
+         {std::pair{std::make_exception_ptr(Failure::signedOut()), EngineState::needsSignIn()},
+          {std::make_exception_ptr(Failure(Brindle::Problem::noStore, "")), EngineState::needsStore()},
+          {std::make_exception_ptr(Error("push denied")), EngineState::error("push denied")}}) {
         passes.result = SyncResult{{}, failure};
         passNow();
         EXPECT_EQ(published.back().first, state);

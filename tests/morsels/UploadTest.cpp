@@ -11,7 +11,7 @@ namespace {
 
 using devserver::Fault;
 
-TEST(MultipartTest, OnePartNamedFileWithAHeaderSafeName) {
+TEST(UploadTest, OnePartNamedFileWithAHeaderSafeNameAndRefusalsShowTheServiceMessageOrTheStatus) {
     const std::string data("\0data\r\n", 7);
     Morsels::Multipart form = Morsels::multipart("a\"b\r\n.txt", data);
     EXPECT_TRUE(std::regex_match(form.boundary, std::regex("Brindle-[0-9A-F-]{36}"))) << form.boundary;
@@ -19,9 +19,6 @@ TEST(MultipartTest, OnePartNamedFileWithAHeaderSafeName) {
                              "Content-Disposition: form-data; name=\"file\"; filename=\"a_b__.txt\"\r\n"
                              "Content-Type: application/octet-stream\r\n\r\n" +
                              data + "\r\n--" + form.boundary + "--\r\n");
-}
-
-TEST(UploadTest, RefusalsShowTheServiceMessageOrTheStatus) {
     devserver::DevServer server;
     server.start();
     auto failure = [&](int status, const std::string& body) -> std::string {

@@ -31,8 +31,8 @@ bool running(pid_t pid) {
     return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
-// Stops a server started through a shell (so not our child) and waits until
-// it is gone and, for an X server, until its display number is free again.
+// Stops a server started through a shell (not our child); waits until it is
+// gone and, for an X server, its display number is free.
 void stop(pid_t pid, const std::filesystem::path& lock = {}) {
     if (pid <= 0) return;
     ::kill(pid, SIGTERM);

@@ -22,9 +22,6 @@ TEST(TrayProgramTest, WithoutADisplayTheSnapshotDrawsBothAccountStatesAndTheTray
     EXPECT_EQ(runBrindle({"--settings-snapshot", in.string(), "x"}, kNoDisplay).status, 0);
     EXPECT_TRUE(readFile(out).starts_with("\x89PNG\r\n") && readFile(in).starts_with("\x89PNG\r\n"));
     EXPECT_NE(readFile(out), readFile(in));  // the token controls show only when signed out
-    std::filesystem::path unwritable = home.path() / "missing" / "out.png";
-    EXPECT_EQ(runBrindle({"--settings-snapshot", unwritable.string()}, kNoDisplay).status, 1);
-    EXPECT_FALSE(std::filesystem::exists(unwritable.parent_path()));
 
     test::ProgramResult tray = runBrindle({}, kNoDisplay, 60);
     EXPECT_EQ(std::to_string(tray.status) + tray.out + tray.err,
