@@ -152,7 +152,6 @@ TEST_F(ApplicationLaunchTest, SignedOutTheOnlineItemsWaitTheTokenPromptAndTheSwi
     settle();
     EXPECT_EQ(desktop.urls.back(), "https://github.com/settings/tokens/new?scopes=repo&description=Larder");
     EXPECT_EQ(Keychain::token(), "ghp_abc");
-
     app->toggleMorselHotkey();
     EXPECT_FALSE(desktop.hotKeyRegistered || desktop.menu.find(MenuId::toggleMorselHotkey)->checked);
     EXPECT_EQ(UserDefaults().boolean(kMorselHotkeyEnabled), false);
@@ -265,25 +264,6 @@ protected:
         settle();
     }
 };
-
-TEST_F(ApplicationSharingTest, ChosenFilesAreSharedWithTheAddressesGivenAndSignedOutNothingIsSent) {
-    writeFile(folder() / "a.txt", "x");
-    writeFile(folder() / "b.txt", "y");
-    launch();
-    desktop.scriptChooser({folder() / "a.txt", folder() / "b.txt"});
-    desktop.script("Share 2 files", 0, {"Ann@Example.org, bob@example.org", "  see you \n"});
-    app->shareAFile();
-    settle();
-    ASSERT_EQ(service().shares().size(), 1u);
-    EXPECT_EQ(service().shares()[0]["emails"], (nlohmann::json{"ann@example.org", "bob@example.org"}));
-    EXPECT_EQ(service().shares()[0]["note"], "see you");
-    EXPECT_TRUE(said("Shared").starts_with("\u201ca.txt, b.txt\u201d is shared with "));
-    Brindle::forgetAccount();
-    app->shareFiles({folder() / "x"}, {"ann@example.org"}, "");
-    settle();
-    EXPECT_EQ(said("Sign in first"), "Open Settings\u2026 and sign in to Brindle, then share the file.");
-    EXPECT_EQ(service().shares().size(), 1u);
-}
 
 TEST_F(ApplicationSharingTest, ANewSharedFileIsOfferedOnceAndAnAnsweredAddressSharesIt) {
     desktop.notificationServer = true;

@@ -138,7 +138,6 @@ TEST_F(ModesTest, SyncOnceBringsEveryStoreOfTheAccountToTheSameFiles) {
         EXPECT_EQ(filesIn(server.dropbox().folder()), expected);
         EXPECT_EQ(filesIn(drive), expected);
     };
-
     Files files = filesIn(folder);
     ASSERT_EQ(ran(runBrindle({"--sync-once"}, larder())), "0 Up to date.\n");
     expectEveryStoreHolds(files);
@@ -187,11 +186,9 @@ TEST_F(ModesTest, ContactsOnceCountsWhatItImported) {
     server.people().setConnections("google-two", peopleData("b", 2, 1));
     const fs::path contacts = temp / "Contacts";
     Env env = signedIn({{"BRINDLE_PEOPLE_URL", server.url()}});
-
     auto contactsOnce = [&] { return ran(runBrindle({"--contacts-once", contacts.string()}, env)); };
     EXPECT_EQ(contactsOnce(), "0 accounts 2, fetched 5, created 4, updated 0, unchanged 0\n");
     EXPECT_EQ(contactsOnce(), "0 accounts 2, fetched 5, created 0, updated 0, unchanged 4\n");
-
     env.erase("BRINDLE_TEST_ACCOUNT");
     expectError(runBrindle({"--contacts-once", contacts.string()}, env),
                 "Sign in to Brindle in Settings\u2026 to sync contacts.");
@@ -211,7 +208,6 @@ TEST_F(ModesTest, PlaudOnceWritesNotesAndSaysHowToSignIn) {
     plaud.addRecording(hexID(2), "name: Later\ncreated_at: 2025-03-01\n", "", "");
     const fs::path meetings = temp / "Meetings";
     const Env env{{"LARDER_PLAUD", plaud.path()}};
-
     EXPECT_EQ(ran(runBrindle({"--plaud-once", meetings.string(), "3"}, env)),
               "0 Wrote 2025-03-01-he-said-hi.md\nfound 2, written 1, already had 0, not ready 1\n");
     EXPECT_THAT(plaud.calls(), ::testing::Contains("recent --days 3"));
@@ -261,13 +257,11 @@ TEST_F(ModesTest, SharedFolderCheckOffersNewFilesAndAgainWhatItCouldNotShare) {
     EXPECT_EQ(ran(check(env)), "0 ");
     addShared("new.txt");
     EXPECT_EQ(ran(check(env)), "0 NEW Shared/new.txt\n");
-
     env["BRINDLE_SHARE_ANSWER"] = " ; ";
     expectError(check(env), "BRINDLE_SHARE_ANSWER holds no e-mail address.");
     addShared("later.txt");  // files listed once stay offered; only this one is new
     env["BRINDLE_SHARE_ANSWER"] = "C@x.org";
     EXPECT_EQ(check(env).out, "SHARED Shared/later.txt\n");
-
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) addShared(name);
     server.injectEvery("/api/v1/shares", 2, {devserver::Fault{devserver::Fault::Kind::Status, 503, "", {}}});
     EXPECT_THAT(ran(check(env)), StartsWith("1 SHARED Shared/a.txt\n"));

@@ -44,7 +44,6 @@ TEST_F(TrashTest, OtherFileSystemUsesItsOwnTrashButNeverALinkedOne) {
     EXPECT_EQ(outcome.where, own / "files/x.md");
     EXPECT_TRUE(test::readFile(own / "info/x.md.trashinfo").starts_with("[Trash Info]\nPath=Larder/x.md\n"));
     EXPECT_EQ(fs::status(own).permissions() & fs::perms::all, fs::perms::owner_all);
-
     fs::remove_all(own);
     fs::create_directories(dir / "elsewhere");
     fs::create_directory_symlink(dir / "elsewhere", own);

@@ -75,7 +75,6 @@ TEST_F(SyncEngineTest, AccountPassPushesTheFolderAndReportsOpeningAndClosing) {
     EXPECT_EQ(files(repo), "notes.md\nsub/list.txt\n");
     EXPECT_EQ(engine->storeNames(), std::vector<std::string>{"GitHub"});
     EXPECT_EQ(engine->larderWebURL(), "https://github.com/demo/Larder");
-
     EXPECT_EQ(json(reports()), json::parse(R"([{"events":[],"status":[{"store":"GitHub","state":"syncing"}]},
         {"events":[{"store":"GitHub","kind":"uploaded","path":"notes.md","bytes":5},
                    {"store":"GitHub","kind":"uploaded","path":"sub/list.txt","bytes":10}],
@@ -158,7 +157,6 @@ TEST_F(SyncEngineTest, SweepsRepeatWhileSeveralRunsChangeTheFolderAndTheLastOnes
     engine->sweep(runsOf(quiet(), quiet()));
     EXPECT_EQ(writes, 4);  // a single store never gets a second sweep, nor an unchanged folder
     EXPECT_TRUE(pauses.empty());
-
     ActionRun gitHub("GitHub", [] {}), dropbox("Dropbox", [] {}), stick("Stick", [] {});
     std::vector<RunFailure> both{{&gitHub, std::make_exception_ptr(Error("a")), "a"},
                                  {&dropbox, std::make_exception_ptr(Error("b")), "b"}};

@@ -94,7 +94,6 @@ TEST_F(ClipTest, FilesBeatTextAndTextAndPicturesAreTakenUpToTheLimits) {
     Morsels::Clip clip = capture({{"public.utf8-plain-text", "\n  " + text + "\t\n"}});
     EXPECT_EQ(clip.kind, Morsels::Clip::Kind::text);
     EXPECT_EQ(clip.text, text);
-
     Morsels::Clip picture = capture({{"public.tiff", makeTIFF(files_ / "picture.tiff", 4, 3)}});
     EXPECT_EQ(picture.name, "Clipboard picture.png");
     EXPECT_EQ(pngSize(picture.data), std::pair(4u, 3u));

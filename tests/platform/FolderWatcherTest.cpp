@@ -76,7 +76,6 @@ TEST_F(FolderWatcherTest, DeliversTheFirstEventAtOnceHoldsTheRestAndStopsWhenRel
     for (int i = 0; i < 20; ++i) test::writeFile(folder / ("burst" + std::to_string(i)), "x");
     main.loop.drain();
     EXPECT_EQ(main.posted.load(), 1);
-
     watcher.reset();
     calls = 0;
     auto second = watch();

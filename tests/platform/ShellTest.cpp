@@ -1,10 +1,8 @@
 #include "platform/Shell.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "support/ScopedEnv.h"
-#include "support/TempDir.h"
 
 using namespace brindle;
 
@@ -36,17 +34,4 @@ TEST(ShellRun, StatusOutputAndErrorsOfEveryKindOfEnding) {
     Shell::Result both = Shell::run("/bin/sh", {"-c", "head -c 1000000 /dev/zero >&2; echo done"}, {}, 30);
     EXPECT_EQ(both.out, "done\n");
     EXPECT_EQ(both.err.size(), 1000000u);
-}
-
-TEST(ShellFind, ToolFoldersFirstThenTheLoginShell) {
-    test::ScopedEnv path("PATH", "/usr/bin:/bin");
-    EXPECT_EQ(Shell::path({std::string("/opt/homebrew/bin/plaud"), std::nullopt}),
-              "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/bin:/bin");
-    test::IsolatedHome home;
-    for (const char* folder : {".npm-global/bin", ".local/bin"}) {
-        test::writeFile(home.path() / folder / "brindle-tool-x", "#!/bin/sh\n");
-        ::chmod((home.path() / folder / "brindle-tool-x").c_str(), 0755);
-    }
-    EXPECT_EQ(Shell::find("brindle-tool-x"), (home.path() / ".npm-global/bin/brindle-tool-x").string());
-    EXPECT_EQ(Shell::find("brindle-no-such-tool-anywhere"), std::nullopt);
 }

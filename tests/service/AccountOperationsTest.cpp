@@ -49,7 +49,6 @@ TEST_F(AccountOperationsTest, StatusRulesOfConfigTheConnectedRepositoryAndGoogle
     EXPECT_EQ(Brindle::connectedRepo(account), std::nullopt);
     answer("/api/v1/config", 401);
     EXPECT_EQ(failureOf([&] { Brindle::connectedRepo(account); }).problem(), Problem::signedOut);
-
     service().setGoogleToken("a@x.org", "ya29.token");
     EXPECT_EQ(Brindle::googleToken("a@x.org", account), "ya29.token");
     service().setGoogleError("a@x.org", "google_needs_reconnect");

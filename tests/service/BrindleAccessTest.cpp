@@ -52,9 +52,6 @@ TEST_F(BrindleAccessTest, FailuresByStatusAndCode) {
     EXPECT_EQ(notConnected.problem(), Problem::githubNotConnected);
     EXPECT_EQ(notConnected.message(),
               "GitHub isn't connected to your Brindle account yet. Connect it at " + server.url() + "/connections");
-    answer("/api/v1/github/token", 403, R"({"error":"github_not_connected"})");
-    EXPECT_STREQ(failureOf([&] { access.get(account, now); }).what(),
-                 "Brindle couldn't provide GitHub access (HTTP 403).");
     answer("/api/v1/github/token", 401);
     EXPECT_EQ(failureOf([&] { access.get(account, now); }).problem(), Problem::signedOut);
 }

@@ -6,20 +6,6 @@ using nlohmann::json;
 
 using BrindleApiTest = test::ServiceFixture;
 
-TEST_F(BrindleApiTest, SendsTheServiceHeadersAndBodyToTheServerWithoutTrailingSlashes) {
-    env.set("BRINDLE_URL", server.url() + "//");
-    Brindle::api("POST", "/api/v1/sync/report", account, json{{"events", {1, 2}}});
-    Brindle::api("POST", "/api/v1/device/code");
-    auto sent = server.requests();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0].path + " " + sent[0].header("Accept") + " " + sent[0].header("Content-Type") + " " +
-                  sent[0].header("Authorization") + " " + sent[0].body,
-              "/api/v1/sync/report application/json application/json Bearer device-token-1 {\"events\":[1,2]}");
-    EXPECT_EQ(sent[1].header("Authorization") + sent[1].body, "");
-    env.set("BRINDLE_URL", std::nullopt);
-    EXPECT_EQ(Brindle::serverURL(), Brindle::kDefaultServer);
-}
-
 TEST_F(BrindleApiTest, BadAnswersReadAsEmptyCutOnesFailInTransportAndBadBodiesBeforeSending) {
     for (const char* body : {"<html>Internal error</html>", "", "[1,2]", "{\"cut\": "}) {
         answer("/api/v1/config", 500, body);

@@ -21,19 +21,6 @@ protected:
 
 }  // namespace
 
-TEST_F(GitHubClientTest, CurrentUserSendsTheRESTHeadersAndSaysWhatFailed) {
-    EXPECT_EQ(GitHub::currentUser("ghp-good"), "octo");
-    auto sent = server.requestsTo("/user").at(0);
-    EXPECT_EQ(sent.header("Authorization") + " " + sent.header("Accept") + " " + sent.header("X-GitHub-Api-Version"),
-              "Bearer ghp-good application/vnd.github+json 2022-11-28");
-    EXPECT_EQ(messageOf([] { GitHub::currentUser("revoked"); }),
-              "GitHub rejected the token (401). Set a new one from the menu.");
-    answer("/user", 503, "<html/>");
-    EXPECT_EQ(messageOf([] { GitHub::currentUser("ghp-good"); }), "Could not read GitHub user (HTTP 503).");
-    env.set("BRINDLE_GITHUB_API_URL", "http://127.0.0.1:1");
-    EXPECT_THROW(GitHub::currentUser("ghp-good"), HTTP::TransportError);
-}
-
 TEST_F(GitHubClientTest, AMissingRepoIsCreatedPrivateOnceAndFailuresSayWhatWentWrong) {
     ::testing::internal::CaptureStderr();
     for (int i = 0; i < 2; ++i) GitHub::ensureRepo("octo", "Larder", "ghp-good");

@@ -38,8 +38,7 @@ TEST_F(SecretsTest, AnyBytesRoundTripThroughTheFileAndReadsAreCached) {
     EXPECT_EQ(Secrets::get("raw", "Svc"), binary);
     EXPECT_EQ(Secrets::get("text", "Svc").value_or("?") + Secrets::get("empty", "Svc").value_or("?"), text);
     EXPECT_EQ(Secrets::get("missing", "Svc"), std::nullopt);
-    EXPECT_TRUE(onDisk()["Svc"]["raw"].contains("base64"));
-    // Reads and misses are cached until the process starts again.
+    EXPECT_TRUE(onDisk()["Svc"]["raw"].contains("base64"));  // reads and misses are cached from here on
     test::writeFile(Secrets::file(), R"({"Svc": {"missing": "from elsewhere"}})");
     EXPECT_EQ(Secrets::get("text", "Svc").value_or("?") + Secrets::get("missing", "Svc").value_or("?"), text + "?");
     Secrets::forgetCache();

@@ -45,17 +45,8 @@ TEST_F(SignInTest, PollMapsTheServiceAnswersAndFailsOnUnknownOnes) {
     EXPECT_EQ(approved.deviceToken, service().issuedTokens().at(0));
     EXPECT_EQ(json::parse(server.requestsTo("/api/v1/device/token").at(0).body),
               (json{{"device_code", code.deviceCode}}));
-
     service().scriptPolls({"invalid_grant"});
     EXPECT_STREQ(failureOf([&] { Brindle::poll(code); }).what(), "Brindle sign-in failed (invalid_grant).");
-}
-
-TEST_F(SignInTest, RevokeIgnoresEveryFailure) {
-    Brindle::revoke(account);
-    EXPECT_EQ(service().revokedTokens(), std::vector<std::string>{"device-token-1"});
-    answer("/api/v1/device/revoke", 500);
-    EXPECT_NO_THROW(Brindle::revoke(account));
-    EXPECT_NO_THROW(Brindle::revoke({"http://127.0.0.1:1", "t"}));
 }
 
 // The waiting loop fed scripted poll answers (none left: the poll fails).
@@ -96,7 +87,9 @@ TEST(SignInWaitTest, SleepsBeforeEveryPollSlowsDownByFiveSecondsAndEndsAsTheAnsw
         SignInOutcome outcome = wait(each.ignoreFailures);
         EXPECT_EQ(outcome.kind, each.outcome) << each.pauses.size();
         EXPECT_EQ(pauses, each.pauses);
-        if (outcome.kind == Outcome::signedIn) EXPECT_EQ(outcome.deviceToken, "tok");
-        if (each.ignoreFailures) EXPECT_THROW(wait(false), Brindle::Failure);  // the command line stops there
+        EXPECT_EQ(outcome.deviceToken, outcome.kind == Outcome::signedIn ? "tok" : "");
+        if (each.ignoreFailures) {
+            EXPECT_THROW(wait(false), Brindle::Failure);  // the command line stops there
+        }
     }
 }

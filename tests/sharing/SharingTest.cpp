@@ -54,7 +54,6 @@ TEST_F(SharingTest, CopiesSyncsThenSharesRetryingNotFoundFourTimesFifteenSeconds
     EXPECT_EQ(steps_, (Strings{"Copied a.txt into your Larder (Shared/).", "sync"}));
     EXPECT_EQ(server_.brindle().shares().at(0)["note"], "see this");
     EXPECT_EQ(waits_, (std::vector<double>{15, 15, 15, 15}));
-
     waits_.clear();
     server_.clearRequests();
     server_.injectFault("/api/v1/shares", kNotFound, 5);
@@ -70,7 +69,6 @@ TEST_F(SharingTest, OtherRefusalsAreNotRetriedAndAnswersAreReadLeniently) {
     server_.injectFault("/api/v1/shares", Fault{Fault::Kind::Status, 401, "{}", {}});
     EXPECT_THROW(share(), Brindle::Failure);
     EXPECT_TRUE(waits_.empty());
-
     server_.injectFault("/api/v1/shares",
                         Fault{Fault::Kind::Status, 200, R"({"result":{"email_failed":["b@y.org", 3]}})", {}});
     Brindle::ShareOutcome outcome = Brindle::share(account_, {"x"}, {"a@x.org", "b@y.org"}, "");

@@ -1,21 +1,12 @@
-#include "engine/EngineConfig.h"
+#include "engine/Fingerprint.h"
 
 #include <gtest/gtest.h>
-
-#include "engine/Fingerprint.h"
 #include "support/TempDir.h"
 
 namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(EngineConfigTest, UnreadableProgressSecondsAreFiveAndTheComputerNameIsThePrettyOne) {
-    test::TempDir home;
-    for (const char* unreadable : {"soon", "-1"}) EXPECT_EQ(progressSecondsFrom(unreadable), 5.0);
-    test::writeFile(home / "machine-info", "CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ada's \\\"Laptop\\\"\"\n");
-    EXPECT_EQ(computerName(home / "machine-info"), "Ada's \"Laptop\"");
-}
 
 TEST(FingerprintTest, ChangesWithEveryKindOfEditButNotBeyondALink) {
     test::TempDir temp;
