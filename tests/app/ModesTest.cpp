@@ -35,8 +35,7 @@ Files filesIn(const fs::path& root) {
     return files;
 }
 
-// The files of a bare repository's main branch.
-Files filesInRepository(const fs::path& bare) {
+Files filesInRepository(const fs::path& bare) {  // of its main branch
     Files files;
     if (runProgram({"/usr/bin/git", "-C", bare.string(), "rev-parse", "--verify", "-q", "main"}).status != 0)
         return files;  // nothing pushed yet
@@ -63,8 +62,7 @@ void expectError(const ProgramResult& result, const std::string& message) {
     EXPECT_THAT(result.err, EndsWith("error: " + message + "\n"));
 }
 
-// The program in an isolated home against the stand-in service, git kept
-// away from any system configuration.
+// The program in an isolated home against the stand-in, git without system configuration.
 class ModesTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/WakeObserver.h"
 #include "support/TempDir.h"
 #include "support/TestMainLoop.h"
 
@@ -85,16 +84,6 @@ TEST_F(FolderWatcherTest, DeliversTheFirstEventAtOnceHoldsTheRestAndStopsWhenRel
     second.reset();  // released before the loop served the delivery: the handler never runs
     main.loop.drain();
     EXPECT_EQ(calls, 0);
-}
-
-TEST(WakeObserverTest, CallsTheHandlerOnlyAfterTimeSpentSuspended) {
-    test::TestMainLoop loop;
-    double suspended = 100;
-    int wakes = 0;
-    WakeObserver observer(
-        loop, [&] { ++wakes; }, 5.0, [&] { return suspended; });
-    for (double more : {0.0, 0.5 /* clock noise */, 3600.0}) suspended += more, loop.advance(5);
-    EXPECT_EQ(wakes, 1);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SecretsTest, AnyBytesRoundTripThroughTheFileAndReadsAreCached) {
+TEST_F(SecretsTest, AnyBytesRoundTripThroughTheFile) {
     const std::string binary("\xff\x00\x01 token", 9);
     const std::string text = "Zürich \u2026 token";
     Secrets::set(binary, "raw", "Svc");
@@ -38,12 +38,7 @@ TEST_F(SecretsTest, AnyBytesRoundTripThroughTheFileAndReadsAreCached) {
     EXPECT_EQ(Secrets::get("raw", "Svc"), binary);
     EXPECT_EQ(Secrets::get("text", "Svc").value_or("?") + Secrets::get("empty", "Svc").value_or("?"), text);
     EXPECT_EQ(Secrets::get("missing", "Svc"), std::nullopt);
-    EXPECT_TRUE(onDisk()["Svc"]["raw"].contains("base64"));  // reads and misses are cached from here on
-    test::writeFile(Secrets::file(), R"({"Svc": {"missing": "from elsewhere"}})");
-    EXPECT_EQ(Secrets::get("text", "Svc").value_or("?") + Secrets::get("missing", "Svc").value_or("?"), text + "?");
-    Secrets::forgetCache();
-    EXPECT_EQ(Secrets::get("text", "Svc").value_or("?") + Secrets::get("missing", "Svc").value_or("?"),
-              "?from elsewhere");
+    EXPECT_TRUE(onDisk()["Svc"]["raw"].contains("base64"));
 }
 
 TEST_F(SecretsTest, TheFileIsPrivateAndWiderPermissionsAreTightened) {
@@ -131,7 +126,7 @@ TEST_F(SecretsTest, AWriterWaitsWhileAnotherProcessHoldsTheLock) {
     EXPECT_EQ(Secrets::get("second", "Svc"), "v");
 }
 
-TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedServiceOrACompleteTestVariable) {
+TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedService) {
     env.set("LARDER_KEYCHAIN_SUFFIX", "-test");
     Secrets::set("tok", "device-token", "Larder Brindle-test");
     Secrets::set("", "server", "Larder Brindle-test");
@@ -141,11 +136,4 @@ TEST_F(SecretsTest, AccountNeedsBothItemsUnderTheSuffixedServiceOrACompleteTestV
     EXPECT_FALSE(onDisk().contains("Larder Brindle"));
     Brindle::forgetAccount();
     EXPECT_FALSE(Brindle::account() || onDisk().contains("Larder Brindle-test"));
-    Brindle::storeAccount({"https://stored.example", "stored"});
-    env.set("BRINDLE_TEST_ACCOUNT", R"({"server": "https://env.example", "device_token": "env"})");
-    EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://env.example", "env"}));
-    for (const char* ignored : {"not json", R"({"server": "https://env.example"})"}) {
-        env.set("BRINDLE_TEST_ACCOUNT", ignored);
-        EXPECT_EQ(Brindle::account(), (Brindle::Account{"https://stored.example", "stored"})) << ignored;
-    }
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "QtTestApplication.h"
 #include "support/TempDir.h"
 #include "ui/AutostartEntry.h"
 
@@ -9,13 +8,8 @@ using namespace brindle::ui;
 
 namespace {
 
-class AutostartEntryTest : public ::testing::Test {
-protected:
-    void SetUp() override { test::qtApplication(); }
-};
-
 // On and off twice leaves the home as it was, with or without other entries.
-TEST_F(AutostartEntryTest, TheAutostartEntryStartsTheProgramAndGoesAwayWhenSwitchedOff) {
+TEST(AutostartEntryTest, TheAutostartEntryStartsTheProgramAndGoesAwayWhenSwitchedOff) {
     test::IsolatedHome home;
     AutostartEntry::setEnabled(true, "/opt/my \"apps\"/brindle");
     std::string entry = test::readFile(AutostartEntry::file());
