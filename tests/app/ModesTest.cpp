@@ -191,7 +191,7 @@ TEST_F(ModesTest, ContactsOnceCountsWhatItImported) {
     expectError(runBrindle({"--contacts-once", contacts.string()}, env),
                 "Sign in to Brindle in Settings\u2026 to sync contacts.");
     // A real sign-in retires the Google sign-ins that older versions kept.
-    for (const char* name : {"refresh:one@gmail.com", "client-id", "client-secret", "access"})
+    for (const char* name : {"refresh:one@gmail.com", "client-id", "access"})
         Secrets::set("old", name, "Larder Google");
     Brindle::storeAccount({server.url(), "device-1"});
     ASSERT_EQ(contactsOnce().front(), '0');

@@ -34,7 +34,6 @@ TEST(StatusViewTest, RendersEveryStateRowByRow) {
          "Error: " + std::string(80, 'e') + " | " + problem + " | 3 files too big to sync | USB drives: none added"},
         {State::error("\u00e9t\u00e9 " + std::string(100, 'x')), {}, {}, {},  // cut at whole characters
          "Error: \u00e9t\u00e9 " + std::string(76, 'x') + " | " + problem + none},
-        {State::starting(), {}, {}, {}, "Starting\u2026 | none" + none},
         {State::syncing(), {}, {}, {}, "Syncing\u2026 | " + std::string(kIconSyncing) + none},
         {State::needsSignIn(), {}, {}, {}, "Not signed in \u2014 choose Sign In to Brindle\u2026 | " + problem + none},
         {State::needsStore(), {}, {}, {}, "Connect GitHub or Dropbox on brindle.app to start syncing | " + problem + none},

@@ -15,24 +15,9 @@ class TrashTest : public ::testing::Test {
 protected:
     test::IsolatedHome home;
     test::TempDir dir;
-    fs::path trash = home.path() / ".local/share/Trash";
     test::ScratchMount volume{dir / "volume", 1 << 20};
     fs::path own = volume.path() / (".Trash-" + std::to_string(::getuid()));
 };
-
-TEST_F(TrashTest, HomeTrashKeepsTheFileWithWhereItCameFromNeverOverAnother) {
-    test::writeFile(dir / "Larder/My notes/a b.md", "first");
-    test::writeFile(dir / "elsewhere/a b.md", "second");
-    Trash::Outcome first = Trash::put(dir / "Larder/My notes/a b.md"), second = Trash::put(dir / "elsewhere/a b.md");
-    ASSERT_TRUE(first.trashed && second.trashed) << first.reason << second.reason;
-    EXPECT_EQ(first.where.string() + " " + second.where.string(),
-              (trash / "files/a b.md").string() + " " + (trash / "files/a b.md.2").string());
-    EXPECT_EQ(test::readFile(trash / "files/a b.md"), "first");
-    EXPECT_FALSE(fs::exists(dir / "Larder/My notes/a b.md"));
-    EXPECT_TRUE(
-        test::readFile(trash / "info/a b.md.trashinfo")
-            .starts_with("[Trash Info]\nPath=" + (dir / "Larder/My%20notes/a%20b.md").string() + "\nDeletionDate=20"));
-}
 
 // Another file system uses its own trash at its top, and a trash folder that
 // is a link (it could lead anywhere) leaves the file in place.

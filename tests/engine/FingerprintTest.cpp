@@ -8,20 +8,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(FingerprintTest, ChangesWithEveryKindOfEditButNotBeyondALink) {
+TEST(FingerprintTest, ChangesWithEveryKindOfEdit) {
     test::TempDir temp;
     fs::path folder = temp / "Larder";
     EXPECT_EQ(fingerprint(folder), fingerprint(temp / "missing-too"));  // a missing folder hashes as empty
     test::writeFile(folder / "a.txt", "one");
     test::writeFile(folder / "sub" / "b.txt", "two");
-    fs::create_directories(temp / "outside");
-    fs::create_directory_symlink(temp / "outside", folder / "link");
     std::vector<size_t> seen{fingerprint(folder)};
     auto changed = [&] {
         seen.push_back(fingerprint(folder));
         return std::count(seen.begin(), seen.end(), seen.back()) == 1;
     };
-    test::writeFile(temp / "outside" / "x.txt", "x");
     EXPECT_FALSE(changed());
     fs::last_write_time(folder / "a.txt", fs::last_write_time(folder / "a.txt") + std::chrono::milliseconds(1));
     EXPECT_TRUE(changed());  // same size, new time within the same second

@@ -72,13 +72,6 @@ protected:
         engine->requestSync(after, force);
         loop.drain();
     }
-    void passNow() {
-        size_t before = ended();
-        request(0, true);
-        loop.advance(0.01);
-        ASSERT_TRUE(serveUntil([&] { return ended() == before + 1; }));
-    }
-
     void holdFirstPass() {
         passes.hold(true);
         request(0, true);
@@ -135,27 +128,6 @@ TEST_F(SyncSchedulingTest, AFolderEventWhileAPassRunsIsNotLost) {
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
     loop.advance(61);
     ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
-}
-
-TEST_F(SyncSchedulingTest, OutcomesArePublishedAsTheMenuShowsThem) {
-    passes.result = SyncResult{{"big.mov"}, nullptr};
-    passNow();
-    ASSERT_EQ(published.size(), 2u);
-    EXPECT_EQ(published[0], (std::pair{EngineState::syncing(), std::vector<std::string>{}}));
-    EXPECT_EQ(published[1].first.kind, Kind::synced);
-    EXPECT_EQ(published[1].second, std::vector<std::string>{"big.mov"});
-    using Failure = Brindle::Failure;
-    for (const auto& [failure, state] :
-         {std::pair{std::make_exception_ptr(Failure::signedOut()), EngineState::needsSignIn()},
-          {std::make_exception_ptr(Failure(Brindle::Problem::noStore, "")), EngineState::needsStore()},
-          {std::make_exception_ptr(Error("push denied")), EngineState::error("push denied")}}) {
-        passes.result = SyncResult{{}, failure};
-        passNow();
-        EXPECT_EQ(published.back().first, state);
-    }
-    engine->setPassRunner({});  // the real pass: without account or token, it needs a sign-in
-    passNow();
-    EXPECT_EQ(published.back(), (std::pair{EngineState::needsSignIn(), std::vector<std::string>{}}));
 }
 
 }  // namespace
