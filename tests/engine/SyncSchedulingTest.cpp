@@ -20,6 +20,7 @@ using Kind = EngineState::Kind;
 
 // Stands in for the pass: records when each one starts; held passes wait.
 struct Passes {
+    explicit Passes(test::TestMainLoop& mainLoop) : loop(mainLoop) {}
     SyncResult run() {
         std::unique_lock<std::mutex> lock(mutex);
         starts.push_back(loop.now());
@@ -48,9 +49,7 @@ class SyncSchedulingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Keychain::forgetCache();
-        EngineConfig config{
-            .folder = home.path() / "Larder", .stateDir = home.path() / "state", .deviceName = "Test Box"};
-        engine = SyncEngine::create(config, &loop);
+        engine = SyncEngine::create({home.path() / "Larder", home.path() / "state", "Test Box", 5, ""}, &loop);
         engine->setPassRunner([this] { return passes.run(); });
         engine->setOnChange([this](const EngineState& state, const std::vector<std::string>& skipped) {
             published.push_back({state, skipped});

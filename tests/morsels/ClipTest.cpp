@@ -23,7 +23,7 @@ std::string makeTIFF(const std::filesystem::path& path, uint32_t width, uint32_t
         TIFFSetField(image, tag, value);
     TIFFSetField(image, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(image, TIFFTAG_IMAGELENGTH, height);
-    std::vector<uint8_t> row(width * 3, 200);
+    std::vector<uint8_t> row(size_t{width} * 3, 200);
     for (uint32_t y = 0; y < height; ++y) TIFFWriteScanline(image, row.data(), y, 0);
     TIFFClose(image);
     return test::readFile(path);
