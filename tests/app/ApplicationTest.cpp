@@ -23,7 +23,7 @@ namespace brindle::test {
 namespace {
 
 // The application on the test main loop with a scripted desktop, against the
-// stand-in service; a pass of the engine is counted and runs `pass`.
+// stand-in service; each engine pass is counted and runs `pass`.
 class ApplicationFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -43,7 +43,6 @@ protected:
     std::filesystem::path folder() const { return home.path() / "Larder"; }
 
     void signIn() { Brindle::storeAccount({server.url(), "device-token-1"}); }
-    // The informative text of the last alert with this message.
     std::string said(const std::string& message) {
         const auto* shown = desktop.last(message);
         return shown ? shown->alert.informative : "(not shown)";
@@ -54,10 +53,8 @@ protected:
         made.engine.folder = folder();
         made.engine.stateDir = home.path() / "state";
         made.engine.deviceName = "Test laptop";
-        made.integrations.plaud = [](const std::filesystem::path&, bool, const PlaudSync::Progress&) {
-            return PlaudSync::Result{};
-        };
-        made.integrations.contacts = [](const std::filesystem::path&) { return ContactsSync::Result{}; };
+        made.integrations.plaud = [](auto&, bool, auto&) { return PlaudSync::Result{}; };
+        made.integrations.contacts = [](auto&) { return ContactsSync::Result{}; };
         made.shareWait = [](double) {};
         made.watchFolder = false;
         made.prepare = [this](SyncEngine& engine) { engine.setPassRunner([this] { return pass(++passes); }); };
@@ -70,9 +67,7 @@ protected:
         app->launch();
         settle();
     }
-
-    // Runs what is due now on the main loop and waits for the background
-    // work it starts, until both are quiet.
+    // Runs what is due now and waits for the background work it starts.
     void settle() {
         for (int round = 0; round < 50; ++round) {
             loop.advance(0);
@@ -81,15 +76,13 @@ protected:
             if (!app || app->backgroundIdle()) return;
         }
     }
-    // Moves virtual time forward, settling after every step of `step` seconds.
     void advance(double seconds, double step = 0.1) {
         for (double done = 0; done + 1e-9 < seconds; done += step) {
             loop.advance(std::min(step, seconds - done));
             settle();
         }
     }
-    // Serves the loop in small steps (the engine never starts a pass sooner)
-    // until done() holds, briefly in real time: passes run on another thread.
+    // Serves the loop in small steps until done() holds (passes run on another thread).
     template <typename Done>
     bool eventually(Done done) {
         for (int i = 0; i < 400 && !done(); ++i) {
@@ -125,10 +118,9 @@ TEST_F(ApplicationLaunchTest, TheFirstRunPromptAppearsOnlyWithoutSignInOrToken) 
         if (*token) Keychain::setToken(token);
         desktop.alerts.clear();
         launch();
-        EXPECT_EQ(desktop.messages(),
-                  prompted ? std::vector<std::string>{"Welcome to Brindle"} : std::vector<std::string>{})
-            << signedIn << " " << token;
+        EXPECT_EQ(desktop.messages().size(), prompted ? 1u : 0u) << signedIn << " " << token;
     }
+    EXPECT_EQ(desktop.messages(), std::vector<std::string>{"Welcome to Brindle"});
 }
 
 TEST_F(ApplicationLaunchTest, LaunchSetsUpTheMenuIconSharedFolderAndPassesFollowTheTickAndTheMenu) {
@@ -136,8 +128,7 @@ TEST_F(ApplicationLaunchTest, LaunchSetsUpTheMenuIconSharedFolderAndPassesFollow
     launch();
     EXPECT_EQ(desktop.icons.front(), kIconLaunch);
     EXPECT_TRUE(std::filesystem::is_directory(folder() / "Shared"));
-    EXPECT_TRUE(desktop.hotKeyRegistered);
-    EXPECT_TRUE(desktop.menu.find(MenuId::toggleMorselHotkey)->checked);
+    EXPECT_TRUE(desktop.hotKeyRegistered && desktop.menu.find(MenuId::toggleMorselHotkey)->checked);
     ASSERT_TRUE(eventually([&] { return desktop.icons.back() == kIconSynced; }));  // the first pass ended
     EXPECT_TRUE(desktop.menu.find(MenuId::statusLine)->title.starts_with("Up to date \u2014 last synced "));
     app->trigger(MenuId::syncNow);  // forced: not held back by the 60-second spacing
@@ -148,43 +139,30 @@ TEST_F(ApplicationLaunchTest, LaunchSetsUpTheMenuIconSharedFolderAndPassesFollow
     EXPECT_EQ(desktop.urls, std::vector<std::string>{server.url() + "/morsels"});
 }
 
-TEST_F(ApplicationLaunchTest, SignedOutTheSwitchesAndTheTokenPromptWork) {
+TEST_F(ApplicationLaunchTest, SignedOutTheOnlineItemsWaitTheTokenPromptAndTheSwitchesWork) {
     desktop.script("Welcome to Brindle", 1);
     desktop.script("Connect Brindle to GitHub", 0, {" \n\t"});
     launch();
     EXPECT_FALSE(Keychain::token());  // an empty token is ignored
     for (MenuId online : {MenuId::openMorsels, MenuId::openSharedLarder, MenuId::openRepo}) app->trigger(online);
-    EXPECT_TRUE(desktop.urls.empty());  // online items need a sign-in
-
+    EXPECT_TRUE(desktop.urls.empty());               // online items need a sign-in
     desktop.script("Connect Brindle to GitHub", 2);  // opens GitHub, then asks again
     desktop.script("Connect Brindle to GitHub", 0, {"  ghp_abc\n"});
     app->promptForToken();
     settle();
     EXPECT_EQ(desktop.urls.back(), "https://github.com/settings/tokens/new?scopes=repo&description=Larder");
     EXPECT_EQ(Keychain::token(), "ghp_abc");
-
     app->toggleMorselHotkey();
-    EXPECT_FALSE(desktop.hotKeyRegistered);
-    EXPECT_FALSE(desktop.menu.find(MenuId::toggleMorselHotkey)->checked);
+    EXPECT_FALSE(desktop.hotKeyRegistered || desktop.menu.find(MenuId::toggleMorselHotkey)->checked);
     EXPECT_EQ(UserDefaults().boolean(kMorselHotkeyEnabled), false);
-    desktop.hotKeyStatus = 7;
-    testing::internal::CaptureStderr();
-    app->toggleMorselHotkey();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Morsels hotkey could not be registered (7).\n");
-    EXPECT_TRUE(desktop.menu.find(MenuId::toggleMorselHotkey)->checked);
-
     app->settingsAction(SettingsAction::toggleLogin);
     EXPECT_TRUE(desktop.loginItem && desktop.settings.opensAtLogin);
-    desktop.loginFailure = "The autostart folder can't be written.";
-    app->settingsAction(SettingsAction::toggleLogin);
-    EXPECT_TRUE(desktop.loginItem);
-    EXPECT_NE(said("The autostart folder can't be written."), "(not shown)");
 }
 
 class SignInFlowTest : public ApplicationFixture {
 protected:
-    // Starts the sign-in window at launch, as the test variable does, with
-    // codes that live ten minutes and ask for a poll every `interval` seconds.
+    // The sign-in window at launch, as the test variable opens it; codes live
+    // ten minutes and ask for a poll every `interval` seconds.
     void launchSigningIn(int interval) {
         service().setCodeTiming(600, interval);
         env.set("BRINDLE_TEST_AUTOSIGNIN", "1");
@@ -199,8 +177,7 @@ TEST_F(SignInFlowTest, ApprovalClosesTheWindowAndStoresTheSignInBeforeAnyMessage
     EXPECT_NE(desktop.alerts[0].alert.informative.find(service().userCodes().at(0)), std::string::npos);
     EXPECT_EQ(service().deviceNames(), std::vector<std::string>{"Test laptop"});
     service().approve();
-    advance(2.0);  // the first poll, two seconds in, gets the approval
-    advance(0.3);  // the window looks at the outcome every 0.3 seconds
+    advance(2.3);  // the first poll, two seconds in, and the window's look 0.3 s later
     EXPECT_FALSE(desktop.alerts[0].open);
     ASSERT_EQ(desktop.messages(), (std::vector<std::string>{"Sign in to Brindle", "You're signed in"}));
     EXPECT_TRUE(desktop.alerts[1].accountStored);
@@ -209,57 +186,42 @@ TEST_F(SignInFlowTest, ApprovalClosesTheWindowAndStoresTheSignInBeforeAnyMessage
     EXPECT_TRUE(desktop.settings.signedIn);
 }
 
-// The window's own poller: a slow_down answer waits five seconds longer.
+// The window's own poller waits five seconds longer after slow_down; cancelling ends it.
 TEST_F(SignInFlowTest, SlowDownLengthensThePollIntervalAndCancellingEndsThePollerSilently) {
     service().scriptPolls({"slow_down", "authorization_pending"});
     launchSigningIn(1);
-    advance(1.0);
-    EXPECT_EQ(service().pollCount(), 1);
-    advance(5.8);
-    EXPECT_EQ(service().pollCount(), 1);
-    advance(0.3);
-    EXPECT_EQ(service().pollCount(), 2);
+    std::string polls;
+    for (double step : {1.0, 5.8, 0.3}) advance(step), polls += std::to_string(service().pollCount());
+    EXPECT_EQ(polls, "112");
     desktop.answerOpen("Sign in to Brindle", 1);
-    settle();
-    EXPECT_FALSE(app->signingIn());
     advance(20.0, 1.0);
+    EXPECT_FALSE(app->signingIn() || Brindle::account());
     EXPECT_EQ(service().pollCount(), 2);
     EXPECT_EQ(desktop.messages().size(), 1u);
-    EXPECT_FALSE(Brindle::account());
 }
 
 TEST_F(SignInFlowTest, ExpiriesDenialAndFailedCodeRequestsEachEndInOneAlert) {
     service().scriptPolls({"expired_token", "expired_token", "expired_token"});
     launchSigningIn(1);
     advance(4.0);  // the later windows open by themselves
-    EXPECT_EQ(desktop.messages(), (std::vector<std::string>{"Sign in to Brindle", "Sign in to Brindle",
-                                                            "Sign in to Brindle", "Sign-in timed out"}));
-    EXPECT_EQ(service().userCodes().size(), 3u);
+    EXPECT_EQ(desktop.messages().size(), 4u);
     EXPECT_EQ(said("Sign-in timed out"), "Choose Sign In to Brindle\u2026 to try again.");
-    EXPECT_FALSE(app->signingIn());
-
     service().scriptPolls({"access_denied"});
     app->startSignIn();
     advance(1.5);
     EXPECT_EQ(said("Sign-in denied"), "The sign-in was denied on brindle.app.");
-    EXPECT_FALSE(app->signingIn());
-
-    server.injectFault("/api/v1/device/code", {devserver::Fault::Kind::Status, 503, "{}", {}});
-    app->startSignIn();
-    settle();
-    EXPECT_EQ(said("Couldn't start the sign-in"), "Brindle couldn't start the sign-in (HTTP 503).");
-    const nlohmann::json code{{"device_code", "d"},
-                              {"user_code", "U"},
-                              {"verification_uri", "https://brindle.app/device"},
-                              {"verification_uri_complete", "file:///etc/passwd"}};
-    server.injectFault("/api/v1/device/code", {devserver::Fault::Kind::Status, 200, code.dump(), {}});
+    server.injectFault("/api/v1/device/code", {devserver::Fault::Kind::Status,
+                                               200,
+                                               R"({"device_code": "d",
+        "user_code": "U", "verification_uri": "https://b.app/d", "verification_uri_complete": "file:///etc/passwd"})",
+                                               {}});
     desktop.urls.clear();
     app->startSignIn();
     settle();
+    EXPECT_FALSE(app->signingIn());
     EXPECT_TRUE(desktop.urls.empty());  // only a web page is opened
     EXPECT_EQ(said("Couldn't start the sign-in"),
               "The sign-in page the service sent is not a web address: file:///etc/passwd");
-    EXPECT_FALSE(app->signingIn());
 }
 
 TEST_F(SignInFlowTest, WithNoStoreTheConnectionsPageOpensAndSyncingStartsOnceOneAppears) {
@@ -282,14 +244,11 @@ TEST_F(SignInFlowTest, WithNoStoreTheConnectionsPageOpensAndSyncingStartsOnceOne
 TEST_F(SignInFlowTest, SigningOutForgetsAndRevokesAndWithoutASignInDoesNothing) {
     launch();
     app->signOut();
-    settle();
-    EXPECT_TRUE(service().revokedTokens().empty());
     signIn();
     app->signOut();
     settle();
-    EXPECT_FALSE(Brindle::account());
+    EXPECT_FALSE(Brindle::account() || desktop.settings.signedIn);
     EXPECT_EQ(service().revokedTokens(), std::vector<std::string>{"device-token-1"});
-    EXPECT_FALSE(desktop.settings.signedIn);
 }
 
 class ApplicationSharingTest : public ApplicationFixture {
@@ -300,81 +259,39 @@ protected:
         service().setGitHubRepo(std::nullopt);
         signIn();
     }
-    // A file in Shared old enough to be offered, seen after a first look.
-    void dropShared(const std::string& name) {
-        synced();
-        std::filesystem::path path = folder() / "Shared" / name;
-        writeFile(path, "report");
-        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
-    }
     void synced() {
         app->render(EngineState::synced(EngineState::Clock::now()), {});
         settle();
     }
 };
 
-TEST_F(ApplicationSharingTest, ChosenFilesAreSharedWithTheAddressesGivenAndNoAddressAsksAgain) {
-    writeFile(folder() / "a.txt", "x");
-    writeFile(folder() / "b.txt", "y");
-    launch();
-    desktop.scriptChooser({folder() / "a.txt"});
-    desktop.script("Share \u201ca.txt\u201d", 0, {" , ;  ", "hi"});
-    app->shareAFile();
-    settle();
-    EXPECT_TRUE(service().shares().empty());
-    EXPECT_EQ(desktop.messages().back(), "Share \u201ca.txt\u201d");
-
-    desktop.scriptChooser({folder() / "a.txt", folder() / "b.txt"});
-    desktop.script("Share 2 files", 0, {"Ann@Example.org, bob@example.org", "  see you \n"});
-    app->shareAFile();
-    settle();
-    ASSERT_EQ(service().shares().size(), 1u);
-    EXPECT_EQ(service().shares()[0]["emails"], (nlohmann::json{"ann@example.org", "bob@example.org"}));
-    EXPECT_EQ(service().shares()[0]["note"], "see you");
-    EXPECT_TRUE(said("Shared").starts_with("\u201ca.txt, b.txt\u201d is shared with "));
-}
-
 TEST_F(ApplicationSharingTest, ANewSharedFileIsOfferedOnceAndAnAnsweredAddressSharesIt) {
     desktop.notificationServer = true;
     launch();
-    dropShared("plan.pdf");
+    synced();  // the first look
+    writeFile(folder() / "Shared/plan.pdf", "report");
+    std::filesystem::last_write_time(folder() / "Shared/plan.pdf",
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
     synced();
     ASSERT_EQ(desktop.notifications.size(), 1u);
     const Notification& offer = desktop.notifications[0];
-    EXPECT_EQ(offer.title, "New file in Shared");
-    EXPECT_EQ(offer.body, "Share \u201cplan.pdf\u201d with someone? Type their email address.");
-    EXPECT_EQ(offer.identifier, "share-Shared/plan.pdf");
+    EXPECT_EQ(offer.title + "|" + offer.body + "|" + offer.identifier,
+              "New file in Shared|Share \u201cplan.pdf\u201d with someone? Type their email "
+              "address.|share-Shared/plan.pdf");
     EXPECT_TRUE(offer.shareActions);
     app->notificationAnswered(offer.rel, "skip", "");
     synced();
     EXPECT_EQ(desktop.notifications.size(), 1u);
     EXPECT_TRUE(service().shares().empty());
-
     app->notificationAnswered("Shared/plan.pdf", "share", "ann@example.org");
     settle();
     ASSERT_EQ(service().shares().size(), 1u);
     EXPECT_EQ(service().shares()[0]["paths"], nlohmann::json{"Shared/plan.pdf"});
     EXPECT_EQ(desktop.notifications.back().title, "Shared");
-    EXPECT_TRUE(desktop.messages().empty());
     app->notificationAnswered("Shared/plan.pdf", "share", " , ");  // no address: ask in a dialog
     app->notificationAnswered("../outside", "", "");               // never a file outside Shared
     settle();
     EXPECT_EQ(desktop.messages(), std::vector<std::string>{"Share \u201cplan.pdf\u201d"});
-}
-
-TEST_F(ApplicationSharingTest, WithoutANotificationServerTheDialogAsksAndSignedOutNothingIsSent) {
-    launch();
-    dropShared("plan.pdf");
-    desktop.script("Share \u201cplan.pdf\u201d", 0, {"ann@example.org", ""});
-    synced();
-    ASSERT_EQ(service().shares().size(), 1u);
-    EXPECT_EQ(desktop.messages(), (std::vector<std::string>{"Share \u201cplan.pdf\u201d", "Shared"}));
-
-    Brindle::forgetAccount();
-    app->shareFiles({folder() / "x"}, {"ann@example.org"}, "");
-    settle();
-    EXPECT_EQ(said("Sign in first"), "Open Settings\u2026 and sign in to Brindle, then share the file.");
-    EXPECT_EQ(service().shares().size(), 1u);
 }
 
 class ApplicationDialogsTest : public ApplicationFixture {
@@ -386,73 +303,35 @@ protected:
     }
 };
 
-TEST_F(ApplicationDialogsTest, ADriveIsOfferedOnlySignedInAndNotYetAdded) {
-    DriveMarker::write(volume("KINGSTON"), "aaaaaaaa-0000-4000-8000-000000000001");
-    launch();
-    app->addDrive();
-    settle();
-    signIn();
-    service().setDrives({{"aaaaaaaa-0000-4000-8000-000000000001", "KINGSTON"}});
-    app->addDrive();
-    settle();
-    EXPECT_EQ(desktop.messages(), (std::vector<std::string>{"Welcome to Brindle", "Sign in first", "No drive found"}));
-}
-
-TEST_F(ApplicationDialogsTest, AClearedNameRegistersTheVolumeNameAndASyncFollowsTheAlert) {
-    volume("KINGSTON");
-    signIn();
-    launch();
-    ASSERT_TRUE(passesReach(1));
-    desktop.script("Add a USB Drive", 0, {"KINGSTON", "  \n"});
-    app->addDrive();
-    settle();
-    const auto* ask = desktop.last("Add a USB Drive");
-    ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(ask->alert.fields.at(0).choices, std::vector<std::string>{"KINGSTON"});
-    EXPECT_EQ(ask->alert.fields.at(1).value, "KINGSTON");
-    ASSERT_EQ(service().drives().size(), 1u);
-    EXPECT_EQ(service().drives()[0].second, "KINGSTON");
-    EXPECT_TRUE(said("Drive added").starts_with("\"KINGSTON\" is part of your Larder now."));
-    EXPECT_EQ(passes, 1);  // the sync waits for the alert to be dismissed
-    desktop.answerOpen("Drive added", 0);
-    EXPECT_TRUE(passesReach(2));
-}
-
-TEST_F(ApplicationDialogsTest, ADriveWithFilesAsksFirstAndCancellingAddsNothing) {
-    std::filesystem::path empty = volume("A-EMPTY");
+// Offered only signed in and not yet added; one with files asks first; a
+// cleared name takes the volume's, and the pass waits for the alert.
+TEST_F(ApplicationDialogsTest, ADriveIsOfferedSignedInAndNotAddedAndASyncFollowsTheAlert) {
+    DriveMarker::write(volume("ADDED"), "aaaaaaaa-0000-4000-8000-000000000001");
     for (int i = 0; i < 12; ++i) writeFile(volume("B-FULL") / "Larder" / ("f" + std::to_string(i)), "x");
-    signIn();
+    volume("KINGSTON");
     launch();
-    desktop.script("Add a USB Drive", 0, {"B-FULL", "Travel"}, 1);
+    app->addDrive();
+    signIn();
+    ASSERT_TRUE(passesReach(1));
+    service().setDrives({{"aaaaaaaa-0000-4000-8000-000000000001", "ADDED"}});
+    desktop.script("Add a USB Drive", 0, {"B-FULL", "Travel"}, 0);
     desktop.script("This drive already has a Larder", 1);
     app->addDrive();
     settle();
     EXPECT_EQ(said("This drive already has a Larder"),
               "Its \"Larder\" folder holds 12 file(s). They will be merged with your Larder, and nothing is deleted.");
-    EXPECT_TRUE(service().drives().empty());
-    desktop.script("Add a USB Drive", 0, {"A-EMPTY", "Travel"}, 0);
+    EXPECT_EQ(service().drives().size(), 1u);
+    desktop.script("Add a USB Drive", 0, {"KINGSTON", "  \n"}, 1);
     app->addDrive();
     settle();
     EXPECT_EQ(desktop.messages().back(), "Drive added");
-    EXPECT_EQ(service().drives().at(0).second, "Travel");
-    EXPECT_TRUE(DriveMarker::read(empty));
-}
-
-TEST_F(ApplicationDialogsTest, ALoftCheckoutWhoseFilesAllExistReportsNothingCopied) {
-    std::filesystem::path checkout = home.path() / "loft";
-    writeFile(checkout / "meetings" / "standup.md", "new");
-    writeFile(folder() / "Meetings" / "standup.md", "mine");
-    launch();
-    desktop.scriptChooser({checkout});
-    app->importLoft();
-    settle();
-    EXPECT_EQ(desktop.choosers.at(0).start, home.path() / "Documents" / "GitHub" / "loft");
-    EXPECT_EQ(said("Loft imported"), "0 file(s) copied into your Larder folder. They'll sync to GitHub shortly.");
-    EXPECT_EQ(readFile(folder() / "Meetings" / "standup.md"), "mine");
-    desktop.scriptChooser({home.path()});
-    app->importLoft();
-    settle();
-    EXPECT_EQ(said("Import failed"), "That folder doesn't look like a loft checkout (no meetings folder).");
+    EXPECT_EQ(desktop.last("Add a USB Drive")->alert.fields.at(0).choices,
+              (std::vector<std::string>{"B-FULL", "KINGSTON"}));
+    EXPECT_EQ(service().drives().at(1).second, "KINGSTON");
+    EXPECT_TRUE(DriveMarker::read(home.path() / "volumes" / "KINGSTON"));
+    EXPECT_EQ(passes, 1);
+    desktop.answerOpen("Drive added", 0);
+    EXPECT_TRUE(passesReach(2));
 }
 
 using ApplicationDeletionsTest = ApplicationFixture;
@@ -470,7 +349,7 @@ TEST_F(ApplicationDeletionsTest, EachAnswerIsRecordedForTheStoreAndAPassFollows)
         desktop.alerts.clear();
         signIn();
         launch();
-        ASSERT_TRUE(eventually([&] { return desktop.last(message) != nullptr; }));  // after the first pass
+        ASSERT_TRUE(eventually([&] { return desktop.last(message) != nullptr; }));
         EXPECT_EQ(desktop.last(message)->alert.buttons,
                   (std::vector<std::string>{"Delete Them Here Too", "Keep Them"}));
         desktop.answerOpen(message, button);

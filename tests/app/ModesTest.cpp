@@ -1,6 +1,5 @@
-// Each headless mode of the real brindle program once: its exit status, its
-// output and its error line. The rules behind them are tested in the library
-// suites; these cases show that the program wires them up.
+// Each headless mode of the real brindle program once: exit status, output
+// and error line; the library suites test the rules behind them.
 #include <nlohmann/json.hpp>
 
 #include <fstream>
@@ -36,8 +35,7 @@ Files filesIn(const fs::path& root) {
     return files;
 }
 
-// The files of a bare repository's main branch.
-Files filesInRepository(const fs::path& bare) {
+Files filesInRepository(const fs::path& bare) {  // of its main branch
     Files files;
     if (runProgram({"/usr/bin/git", "-C", bare.string(), "rev-parse", "--verify", "-q", "main"}).status != 0)
         return files;  // nothing pushed yet
@@ -64,8 +62,7 @@ void expectError(const ProgramResult& result, const std::string& message) {
     EXPECT_THAT(result.err, EndsWith("error: " + message + "\n"));
 }
 
-// The program in an isolated home against the stand-in service, git kept
-// away from any system configuration.
+// The program in an isolated home against the stand-in, git without system configuration.
 class ModesTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -79,13 +76,11 @@ protected:
         more["BRINDLE_TEST_ACCOUNT"] = json{{"server", server.url()}, {"device_token", "device-1"}}.dump();
         return more;
     }
-    // A new bare repository under the temporary folder; its file:// URL.
     std::string bareRepository(const std::string& relative) const {
         fs::create_directories(temp / relative);
         git((temp / relative).string(), {"init", "-q", "--bare"});
         return "file://" + (temp / relative).string();
     }
-    // The stores of the account, all in the temporary folder.
     Env larder(Env more = {}) const {
         more["LARDER_FOLDER"] = folder.string();
         more["LARDER_STATE_DIR"] = (temp / "state").string();
@@ -95,8 +90,7 @@ protected:
         return signedIn(more);
     }
 
-    // GitHub (a bare repository), Dropbox and a plugged drive "Stick", with a
-    // second drive registered but absent.
+    // GitHub (a bare repository), Dropbox, a plugged drive "Stick" and an absent "Travel".
     void threeStores() {
         server.brindle().setStores({"github", "dropbox"});
         server.brindle().setDrives({{kStick, "Stick"}, {"5a1d0c4e-0000-4000-8000-0000000000b2", "Travel"}});
@@ -117,21 +111,11 @@ TEST_F(ModesTest, SyncOnceFolderPushesQuietlyWhileAnotherPassWaitsItsTurn) {
     std::string remote = bareRepository("remote.git");
     for (int i = 0; i < 50; ++i) writeFile(folder / ("f" + std::to_string(i)), "x");
     const std::string state = (temp / "state.git").string();
-    writeFile(temp / "plain-file", "x");
-    for (const auto& operands :
-         std::vector<std::vector<std::string>>{{folder.string(), state, "", "Desk"},
-                                               {(temp / "plain-file").string(), state, remote, "Desk"},
-                                               {folder.string(), (folder / "state.git").string(), remote, "Desk"}}) {
-        std::vector<std::string> args{"--sync-once"};
-        args.insert(args.end(), operands.begin(), operands.end());
-        ProgramResult refused = runBrindle(args, gitEnv);
-        EXPECT_EQ(refused.status, 1) << operands[0];
-        EXPECT_THAT(refused.err, StartsWith("error: "));
-        EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
-    }
-    EXPECT_FALSE(fs::exists(state));
-    EXPECT_TRUE(filesInRepository(temp / "remote.git").empty());
-
+    ProgramResult refused =
+        runBrindle({"--sync-once", folder.string(), (folder / "state.git").string(), remote, "Desk"}, gitEnv);
+    EXPECT_THAT(ran(refused), StartsWith("1 error: "));  // a state folder inside the synced one
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    EXPECT_FALSE(fs::exists(folder / "state.git"));
     // The tray and a command-line pass syncing the same folder at once.
     const auto command = brindleCommand({"--sync-once", folder.string(), state, remote, "Desk"});
     ChildProcess first(command, gitEnv), second(command, gitEnv);
@@ -152,26 +136,15 @@ TEST_F(ModesTest, SyncOnceBringsEveryStoreOfTheAccountToTheSameFiles) {
         EXPECT_EQ(filesIn(server.dropbox().folder()), expected);
         EXPECT_EQ(filesIn(drive), expected);
     };
-
     Files files = filesIn(folder);
     ASSERT_EQ(ran(runBrindle({"--sync-once"}, larder())), "0 Up to date.\n");
     expectEveryStoreHolds(files);
-    json closing = server.brindle().reports().back()["status"];
-    EXPECT_EQ(closing.size(), 4u);
-    EXPECT_EQ(closing[3], (json{{"store", "Travel"}, {"state", "waiting"}, {"detail", "not plugged in"}}));
-    EXPECT_EQ(server.brindle().drivesSeen(), (std::vector<std::string>{kStick}));
-
+    EXPECT_EQ(server.brindle().reports().back()["status"][3]["detail"], "not plugged in");
     // Another computer changes the Dropbox folder between passes.
     server.dropbox().writeFile("Notes/Plan.md", files["Notes/Plan.md"] = "# Plan\n\nedited through Dropbox\n");
     server.dropbox().writeFile("Shopping.txt", files["Shopping.txt"] = "bread\n");
     ASSERT_EQ(runBrindle({"--sync-once"}, larder()).status, 0);
     expectEveryStoreHolds(files);
-
-    server.brindle().setStores({});
-    server.brindle().setDrives({});
-    server.brindle().setGitHubRepo(std::nullopt);
-    expectError(runBrindle({"--sync-once"}, larder()),
-                "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + server.url() + "/connections");
 }
 
 TEST_F(ModesTest, BrindleLoginShowsTheCodeFirstAndLogoutRevokes) {
@@ -179,10 +152,8 @@ TEST_F(ModesTest, BrindleLoginShowsTheCodeFirstAndLogoutRevokes) {
     server.brindle().scriptPolls({"authorization_pending", "approve"});
     server.brindle().holdPolls(true);
     ChildProcess login(brindleCommand({"--brindle-login", "Test box"}), env);
-    // The first poll is held, so this line was flushed before any polling.
-    std::string first = login.readLine();
-    ASSERT_EQ(server.brindle().userCodes().size(), 1u);
-    EXPECT_EQ(first, "CODE " + server.brindle().userCodes()[0]);
+    std::string first = login.readLine();  // the first poll is held: flushed before any polling
+    EXPECT_EQ(first, "CODE " + server.brindle().userCodes().at(0));
     std::string arguments = readFile("/proc/" + std::to_string(login.pid()) + "/cmdline");
     server.brindle().holdPolls(false);
     EXPECT_EQ(login.wait(), 0);
@@ -191,40 +162,17 @@ TEST_F(ModesTest, BrindleLoginShowsTheCodeFirstAndLogoutRevokes) {
 
     const std::string token = server.brindle().issuedTokens().at(0);
     ProgramResult logout = runBrindle({"--brindle-logout"}, env);
-    EXPECT_EQ(ran(logout), "0 SIGNED_OUT\n");
+    EXPECT_EQ(ran(logout) + runBrindle({"--brindle-status"}, env).out, "0 SIGNED_OUT\nSIGNED_OUT\n");
     EXPECT_EQ(server.brindle().revokedTokens(), std::vector<std::string>{token});
-    EXPECT_EQ(runBrindle({"--brindle-status"}, env).out, "SIGNED_OUT\n");
     for (const std::string& seen : {arguments, logout.out, logout.err, readFile(home.logFile())})
         EXPECT_THAT(seen, Not(HasSubstr(token)));
-
     // Logging out never leaves a device signed in, even with the service down.
     Brindle::storeAccount({"http://127.0.0.1:1", "device-token-1"});
-    EXPECT_EQ(runBrindle({"--brindle-logout"}, env).out, "SIGNED_OUT\n");
-    EXPECT_EQ(runBrindle({"--brindle-status"}, env).out, "SIGNED_OUT\n");
-
-    server.brindle().setGitHubRepo(std::nullopt);
-    server.brindle().scriptPolls({"approve"});
-    EXPECT_THAT(runBrindle({"--brindle-login", "Test box"}, env).out, EndsWith("SIGNED_IN\nREPO none\n"));
+    std::string loggedOut = runBrindle({"--brindle-logout"}, env).out;
+    EXPECT_EQ(loggedOut + runBrindle({"--brindle-status"}, env).out, "SIGNED_OUT\nSIGNED_OUT\n");
     server.brindle().scriptPolls({"access_denied"});
     EXPECT_THAT(ran(runBrindle({"--brindle-login", "Test box"}, env)),
                 ::testing::AllOf(StartsWith("1 "), HasSubstr("\nDENIED\n")));
-
-    // Texts from the service reach the output only as harmless single lines.
-    server.brindle().setGitHubRepo("demo/Larder\nREPO none");
-    server.brindle().scriptPolls({"approve"});
-    EXPECT_THAT(runBrindle({"--brindle-login", "Test box"}, env).out,
-                EndsWith("SIGNED_IN\nREPO demo/Larder REPO none\n"));
-    json code{{"device_code", "d1"},
-              {"user_code", "AB\nSIGNED_IN"},
-              {"verification_uri", "http://x/device"},
-              {"verification_uri_complete", "http://x/device?code=AB"},
-              {"interval", 1}};
-    server.injectFault("/api/v1/device/code", {devserver::Fault::Kind::Status, 200, code.dump(), {}});
-    server.injectFault("/api/v1/device/token",
-                       {devserver::Fault::Kind::Status, 400, R"({"error": "denied\nSIGNED_IN\u001b[2J"})", {}});
-    ProgramResult hostile = runBrindle({"--brindle-login", "Test box"}, env);
-    EXPECT_EQ(hostile.out, "CODE AB SIGNED_IN\n");
-    expectError(hostile, "Brindle sign-in failed (denied SIGNED_IN\uFFFD[2J).");
 }
 
 // Two Google accounts, one person in both.
@@ -236,17 +184,14 @@ TEST_F(ModesTest, ContactsOnceCountsWhatItImported) {
     server.people().setConnections("google-two", peopleData("b", 2, 1));
     const fs::path contacts = temp / "Contacts";
     Env env = signedIn({{"BRINDLE_PEOPLE_URL", server.url()}});
-
     auto contactsOnce = [&] { return ran(runBrindle({"--contacts-once", contacts.string()}, env)); };
     EXPECT_EQ(contactsOnce(), "0 accounts 2, fetched 5, created 4, updated 0, unchanged 0\n");
     EXPECT_EQ(contactsOnce(), "0 accounts 2, fetched 5, created 0, updated 0, unchanged 4\n");
-
     env.erase("BRINDLE_TEST_ACCOUNT");
     expectError(runBrindle({"--contacts-once", contacts.string()}, env),
                 "Sign in to Brindle in Settings\u2026 to sync contacts.");
-
     // A real sign-in retires the Google sign-ins that older versions kept.
-    for (const char* name : {"refresh:one@gmail.com", "client-id", "client-secret", "access"})
+    for (const char* name : {"refresh:one@gmail.com", "client-id", "access"})
         Secrets::set("old", name, "Larder Google");
     Brindle::storeAccount({server.url(), "device-1"});
     ASSERT_EQ(contactsOnce().front(), '0');
@@ -261,16 +206,10 @@ TEST_F(ModesTest, PlaudOnceWritesNotesAndSaysHowToSignIn) {
     plaud.addRecording(hexID(2), "name: Later\ncreated_at: 2025-03-01\n", "", "");
     const fs::path meetings = temp / "Meetings";
     const Env env{{"LARDER_PLAUD", plaud.path()}};
-
-    // Days that are not a whole number leave the look-back to the notes.
-    EXPECT_EQ(ran(runBrindle({"--plaud-once", meetings.string(), "three"}, env)),
+    EXPECT_EQ(ran(runBrindle({"--plaud-once", meetings.string(), "3"}, env)),
               "0 Wrote 2025-03-01-he-said-hi.md\nfound 2, written 1, already had 0, not ready 1\n");
-    EXPECT_EQ(plaud.calls().at(1), "recent --days 2");
-    EXPECT_THAT(readFile(meetings / "2025-03-01-he-said-hi.md"), HasSubstr("\n## Transcript\n\nHello.\n"));
-    EXPECT_EQ(runBrindle({"--plaud-once", meetings.string(), "3"}, env).out,
-              "found 2, written 0, already had 0, not ready 1\n");
     EXPECT_THAT(plaud.calls(), ::testing::Contains("recent --days 3"));
-
+    EXPECT_THAT(readFile(meetings / "2025-03-01-he-said-hi.md"), HasSubstr("\n## Transcript\n\nHello.\n"));
     plaud.signOut();
     expectError(runBrindle({"--plaud-once", meetings.string()}, env),
                 "Not signed in to Plaud. Run `plaud login` in Terminal.");
@@ -281,17 +220,14 @@ TEST_F(ModesTest, MorselClipboardAddsTextButNeverASecret) {
     const Env env = signedIn({{"BRINDLE_TEST_PASTEBOARD", board.path().string()}});
     writeFile(board / "public.utf8-plain-text", "\n  a note\t\n");
     EXPECT_EQ(ran(runBrindle({"--morsel-clipboard"}, env, 60)), "0 Added to your Morsels.\n");
-    ASSERT_EQ(server.brindle().morsels().size(), 1u);
-    EXPECT_EQ(json::parse(server.brindle().morsels()[0].body)["text"], "a note");
-
+    EXPECT_EQ(json::parse(server.brindle().morsels().at(0).body)["text"], "a note");
     writeFile(board / "org.nspasteboard.ConcealedType", "");
     expectError(runBrindle({"--morsel-clipboard"}, env, 60),
                 "That looks like a password or a one-time code, so it was not added to Morsels.");
     EXPECT_EQ(server.brindle().morsels().size(), 1u);
 }
 
-// The account's repository is a local bare one, so the pass before the share
-// really pushes.
+// The account's repository is a local bare one: the pass before the share really pushes.
 TEST_F(ModesTest, ShareCopiesAnOutsideFileSyncsItAndShares) {
     bareRepository("github/demo/Larder.git");
     fs::create_directories(folder);
@@ -303,7 +239,6 @@ TEST_F(ModesTest, ShareCopiesAnOutsideFileSyncsItAndShares) {
     EXPECT_EQ(server.brindle().shares().at(0),
               (json{{"paths", {"Shared/report.pdf"}}, {"emails", {"ann@example.org", "bob@x.org"}}, {"note", ""}}));
     EXPECT_EQ(filesInRepository(temp / "github/demo/Larder.git").count("Shared/report.pdf"), 1u);
-
     expectError(runBrindle({"--share", " ,;\t", (temp / "outside/report.pdf").string()}, env, 120),
                 "Add at least one e-mail address to share with.");
     EXPECT_EQ(server.brindle().shares().size(), 1u);
@@ -320,14 +255,11 @@ TEST_F(ModesTest, SharedFolderCheckOffersNewFilesAndAgainWhatItCouldNotShare) {
     EXPECT_EQ(ran(check(env)), "0 ");
     addShared("new.txt");
     EXPECT_EQ(ran(check(env)), "0 NEW Shared/new.txt\n");
-
     env["BRINDLE_SHARE_ANSWER"] = " ; ";
     expectError(check(env), "BRINDLE_SHARE_ANSWER holds no e-mail address.");
     addShared("later.txt");  // files listed once stay offered; only this one is new
     env["BRINDLE_SHARE_ANSWER"] = "C@x.org";
     EXPECT_EQ(check(env).out, "SHARED Shared/later.txt\n");
-    EXPECT_EQ(server.brindle().shares().at(0)["emails"], json({"c@x.org"}));
-
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) addShared(name);
     server.injectEvery("/api/v1/shares", 2, {devserver::Fault{devserver::Fault::Kind::Status, 503, "", {}}});
     EXPECT_THAT(ran(check(env)), StartsWith("1 SHARED Shared/a.txt\n"));
@@ -354,13 +286,13 @@ TEST_F(ModesTest, PreviewListsEveryPendingActionOnceAndChangesNothing) {
     std::ofstream(folder / "huge.bin").seekp(100 * 1048576LL).put('x');  // over Dropbox's limit, sparse
     fs::last_write_time(folder / "huge.bin", fs::file_time_type::clock::now() - std::chrono::seconds(30));
     auto everything = [&] {  // with modification times
-        Files files;
+        std::string all;
         for (const auto& entry : fs::recursive_directory_iterator(temp.path()))
-            files[entry.path().string()] = std::to_string(entry.last_write_time().time_since_epoch().count()) +
-                                           (entry.is_regular_file() ? readFile(entry.path()) : "/");
-        return files;
+            all += entry.path().string() + std::to_string(entry.last_write_time().time_since_epoch().count()) +
+                   (entry.is_regular_file() ? readFile(entry.path()) : "/");
+        return all;
     };
-    Files before = everything();
+    std::string before = everything();
     size_t requestsBefore = server.requests().size();
 
     std::string preview = ran(runBrindle({"--preview"}, larder()));
@@ -375,13 +307,11 @@ TEST_F(ModesTest, PreviewListsEveryPendingActionOnceAndChangesNothing) {
         "Dropbox: 7 action(s)\nGitHub: 5 action(s)\nStick: 6 action(s)\n");
     EXPECT_EQ(everything(), before);
     std::vector<devserver::Recorded> requests = server.requests();
-    for (size_t at = requestsBefore; at < requests.size(); ++at) {
-        const std::string& path = requests[at].path;
-        EXPECT_TRUE(path.starts_with("/2/files/list_folder") || path == "/api/v1/config" ||
-                    path == "/api/v1/github/token" || path == "/api/v1/larder/token" ||
-                    (path == "/api/v1/drives" && requests[at].method == "GET"))
-            << requests[at].method << " " << path;
-    }
+    for (size_t at = requestsBefore; at < requests.size(); ++at)
+        EXPECT_THAT(
+            requests[at].method + " " + requests[at].path,
+            ::testing::AnyOf(HasSubstr(" /2/files/list_folder"), EndsWith(" /api/v1/config"),
+                             EndsWith("/api/v1/github/token"), EndsWith("/api/v1/larder/token"), "GET /api/v1/drives"));
     EXPECT_EQ(ran(runBrindle({"--preview"}, larder())), preview) << "stable from run to run";
 }
 
@@ -393,7 +323,6 @@ TEST_F(ModesTest, DriveAddMarksTheDriveAndRegistersItOnce) {
     EXPECT_TRUE(fs::is_directory(volume / "Larder"));
     EXPECT_EQ(add(), added);
     EXPECT_EQ(server.brindle().drives().size(), 1u);
-
     TempDir other;
     expectError(runBrindle({"--drive-add", other.path().string(), "Red"}, {{"BRINDLE_URL", server.url()}}),
                 "You're signed out of Brindle.");

@@ -61,8 +61,7 @@ protected:
                           [this](StoreRun& run, long long left) { progress.emplace_back(run.name(), left); }, nullptr};
 };
 
-// Given two drives with one label, a drive labelled like another store and
-// one not plugged in, then each plugged one runs with its own events.
+// Two drives with one label, one labelled like another store, one not plugged in.
 TEST_F(DropboxDriveRunsTest, PluggedDrivesRunWithTheirOwnEventsAndOthersWait) {
     plug("TWIN", kTwin);
     plug("FAKE", "dddddddd-0000-4000-8000-000000000004");
@@ -81,9 +80,9 @@ TEST_F(DropboxDriveRunsTest, PluggedDrivesRunWithTheirOwnEventsAndOthersWait) {
     EXPECT_EQ(test::readFile(temp / "volumes/STICK/Larder/notes.txt"), "hello");
     EXPECT_TRUE(fs::exists(temp / ("state/drive-" + std::string(kStick) + ".json")));
     EXPECT_EQ(server.brindle().drivesSeen(), (std::vector<std::string>{kStick, kTwin}));
-    EXPECT_EQ(planned[0]->takeEvents().size(), 1u);  // notes.txt uploaded
-    EXPECT_EQ(planned[1]->takeEvents().size(), 2u);  // notes.txt uploaded, twin.txt downloaded
-    EXPECT_TRUE(planned[2]->takeEvents().empty());   // not run yet
+    std::string events;  // notes.txt up; notes.txt up and twin.txt down; not run yet
+    for (auto& run : planned) events += std::to_string(run->takeEvents().size());
+    EXPECT_EQ(events, "120");
     EXPECT_EQ(planned[0]->totals()->files, 1);
     EXPECT_FALSE(progress.empty());
     std::vector<RunFailure> failures{{planned[1].get(), nullptr, "x"}};
@@ -100,24 +99,17 @@ TEST_F(DropboxDriveRunsTest, AFailedDriveRunIsNotReportedSeen) {
     EXPECT_TRUE(fs::exists(folder / "notes.txt"));
 }
 
-TEST_F(DropboxDriveRunsTest, ReconcilersFollowMountLabelAndAccount) {
+TEST_F(DropboxDriveRunsTest, ReconcilersFollowTheDriveNotItsMountAndTheAccount) {
     std::vector<std::string> ignored;
     plan(ignored)[0]->run();
     fs::rename(temp / "volumes/STICK", temp / "volumes/STICK1");  // mounted somewhere else
     StoreRuns moved = plan(ignored);
     moved[0]->run();
     EXPECT_TRUE(moved[0]->takeEvents().empty());  // same state file: nothing to copy again
-    EXPECT_EQ(test::readFile(temp / "volumes/STICK1/Larder/notes.txt"), "hello");
-
     runs.dropboxRun(account)->run();
     runs.dropboxRun(account)->run();
-    EXPECT_EQ(credentialSources, 1);
+    EXPECT_EQ(credentialSources, 1);  // one Dropbox reconciler per account
     EXPECT_EQ(server.dropbox().readFile("notes.txt"), "hello");
-    runs.dropboxRun({server.url(), "device-2"})->run();
-    EXPECT_EQ(credentialSources, 2);
-    runs.reset();
-    runs.dropboxRun(account)->run();
-    EXPECT_EQ(credentialSources, 3);
 }
 
 }  // namespace

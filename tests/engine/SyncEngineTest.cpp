@@ -46,7 +46,7 @@ protected:
     std::string files(const fs::path& repo) {
         return test::git(repo.string(), {"ls-tree", "-r", "--name-only", "main"});
     }
-    // The problem of the Brindle::Failure a pass ended with; none for any other ending.
+    // The problem of the Brindle::Failure a pass ended with, if it did.
     static std::optional<Brindle::Problem> problemOf(const SyncResult& result) {
         try {
             if (result.failure) std::rethrow_exception(result.failure);
@@ -75,31 +75,25 @@ TEST_F(SyncEngineTest, AccountPassPushesTheFolderAndReportsOpeningAndClosing) {
     EXPECT_EQ(files(repo), "notes.md\nsub/list.txt\n");
     EXPECT_EQ(engine->storeNames(), std::vector<std::string>{"GitHub"});
     EXPECT_EQ(engine->larderWebURL(), "https://github.com/demo/Larder");
-
-    auto sent = reports();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0], json::parse(R"({"events":[],"status":[{"store":"GitHub","state":"syncing"}]})"));
-    EXPECT_EQ(sent[1]["status"], json::parse(R"([{"store":"GitHub","state":"synced","files":2,"bytes":15}])"));
-    ASSERT_EQ(sent[1]["events"].size(), 2u);
-    EXPECT_EQ(sent[1]["events"][0], json::parse(R"({"store":"GitHub","kind":"uploaded","path":"notes.md","bytes":5})"));
+    EXPECT_EQ(json(reports()), json::parse(R"([{"events":[],"status":[{"store":"GitHub","state":"syncing"}]},
+        {"events":[{"store":"GitHub","kind":"uploaded","path":"notes.md","bytes":5},
+                   {"store":"GitHub","kind":"uploaded","path":"sub/list.txt","bytes":10}],
+         "status":[{"store":"GitHub","state":"synced","files":2,"bytes":15}]}])"));
     EXPECT_TRUE(pauses.empty());  // one store never sweeps twice
 }
 
-// With a token of the user's own: the owner's Larder, no reports; the
-// syncer and owner stay cached until a GitHub error or a new account.
+// A token of the user's own syncs the owner's Larder without reports; the owner
+// is looked up again after a GitHub error or a new account.
 TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderAndAGitHubErrorDropsTheCachedSyncer) {
     env.set("BRINDLE_TEST_ACCOUNT", std::nullopt);
     fs::path repo = bare("octo/Larder");
     Keychain::setToken("ghp-dev-token");
     test::writeFile(folder / "a.txt", "1");
     auto engine = makeEngine();
-    ASSERT_TRUE(engine->syncOnce().succeeded());
-    ASSERT_TRUE(engine->syncOnce().succeeded());
-    EXPECT_EQ(server.github().creations().at(0)["name"], "Larder");
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(engine->syncOnce().succeeded());
     EXPECT_EQ(files(repo), "a.txt\n");
     EXPECT_EQ(engine->larderWebURL(), "https://github.com/octo/Larder");
-    EXPECT_TRUE(server.requestsTo("/api/v1/sync/report").empty());
-    EXPECT_TRUE(server.requestsTo("/api/v1/config").empty());
+    EXPECT_TRUE(server.requestsTo("/api/v1/sync/report").empty() && server.requestsTo("/api/v1/config").empty());
     EXPECT_EQ(server.requestsTo("/user").size(), 1u);
 
     test::writeFile(repo / "hooks" / "pre-receive", "#!/bin/sh\nexit 1\n");  // the remote refuses every push
@@ -108,12 +102,10 @@ TEST_F(SyncEngineTest, UserSetTokenSyncsTheOwnersLarderAndAGitHubErrorDropsTheCa
     EXPECT_EQ(engine->syncOnce().description(), "Could not push after several attempts; will retry.");
     fs::remove(repo / "hooks" / "pre-receive");
     ASSERT_TRUE(engine->syncOnce().succeeded());
-    EXPECT_EQ(server.requestsTo("/user").size(), 2u);  // looked the owner up again
-    EXPECT_EQ(files(repo), "a.txt\nb.txt\n");
     engine->resetAccount();  // signing in or setting a token starts afresh
     ASSERT_TRUE(engine->syncOnceExclusive().succeeded());
     EXPECT_EQ(server.requestsTo("/user").size(), 3u);
-
+    EXPECT_EQ(files(repo), "a.txt\nb.txt\n");
     Keychain::setToken("");  // an empty token counts as none
     EXPECT_EQ(engine->syncOnce().description(), NeedsSignIn().what());
 }
@@ -122,29 +114,17 @@ TEST_F(SyncEngineTest, ServiceFailuresEndThePassWithTheirOwnMeaningAndAreReporte
     auto engine = makeEngine();
     server.brindle().setStores({});
     server.brindle().setGitHubRepo(std::nullopt);
-    SyncResult noStore = engine->syncOnce();
-    EXPECT_EQ(problemOf(noStore), Brindle::Problem::noStore);
-    EXPECT_EQ(noStore.description(),
-              "Your Larder isn't connected yet. Connect GitHub or Dropbox at " + server.url() + "/connections");
-
+    EXPECT_EQ(problemOf(engine->syncOnce()), Brindle::Problem::noStore);
     server.brindle().setStores({"carrier-pigeon"});  // a store this program does not know: nothing to do
-    EXPECT_TRUE(engine->syncOnce().succeeded());
-    EXPECT_TRUE(reports().empty());
-
-    server.brindle().setAcceptAnyToken(false);
-    EXPECT_EQ(problemOf(engine->syncOnce()), Brindle::Problem::signedOut);
-
+    EXPECT_TRUE(engine->syncOnce().succeeded() && reports().empty());
     // A disabled Larder fails the GitHub run, which reports the error.
-    server.brindle().setAcceptAnyToken(true);
     server.brindle().setStores({"github"});
     server.brindle().setGitHubRepo("demo/Larder");
     server.brindle().setLarderDisabled(true);
     bare("demo/Larder");
     std::string text = "Syncing is turned off for your account. Turn it on at " + server.url() + "/dashboard";
     EXPECT_EQ(engine->syncOnce().description(), text);
-    auto sent = reports();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[1]["status"], json::array({{{"store", "GitHub"}, {"state", "error"}, {"detail", text}}}));
+    EXPECT_EQ(reports().at(1)["status"], json::array({{{"store", "GitHub"}, {"state", "error"}, {"detail", text}}}));
 }
 
 template <class... Runs>
@@ -154,8 +134,7 @@ StoreRuns runsOf(Runs&&... runs) {
     return list;
 }
 
-// Sweeps repeat only while several runs keep changing the folder; failures
-// of the last sweep alone are combined.
+// Sweeps repeat while several runs change the folder; the last sweep's failures count.
 TEST_F(SyncEngineTest, SweepsRepeatWhileSeveralRunsChangeTheFolderAndTheLastOnesFailuresCount) {
     auto engine = makeEngine();
     fs::create_directories(folder);
@@ -178,17 +157,15 @@ TEST_F(SyncEngineTest, SweepsRepeatWhileSeveralRunsChangeTheFolderAndTheLastOnes
     engine->sweep(runsOf(quiet(), quiet()));
     EXPECT_EQ(writes, 4);  // a single store never gets a second sweep, nor an unchanged folder
     EXPECT_TRUE(pauses.empty());
-
     ActionRun gitHub("GitHub", [] {}), dropbox("Dropbox", [] {}), stick("Stick", [] {});
     std::vector<RunFailure> both{{&gitHub, std::make_exception_ptr(Error("a")), "a"},
                                  {&dropbox, std::make_exception_ptr(Error("b")), "b"}};
-    EXPECT_EQ(SyncEngine::combine(2, both, {}).description(), "GitHub: a; Dropbox: b");
-    EXPECT_EQ(SyncEngine::combine(1, {both[0]}, {}).description(), "a");
+    EXPECT_EQ(
+        SyncEngine::combine(2, both, {}).description() + "|" + SyncEngine::combine(1, {both[0]}, {}).description(),
+        "GitHub: a; Dropbox: b|a");
     both.push_back({&stick, std::make_exception_ptr(Brindle::Failure::signedOut()), "signed out"});
     EXPECT_EQ(problemOf(SyncEngine::combine(3, both, {})), Brindle::Problem::signedOut);
-    SyncResult fine = SyncEngine::combine(2, {}, {"huge.iso"});
-    EXPECT_TRUE(fine.succeeded());
-    EXPECT_EQ(fine.skipped, std::vector<std::string>{"huge.iso"});
+    EXPECT_EQ(SyncEngine::combine(2, {}, {"huge.iso"}).skipped, std::vector<std::string>{"huge.iso"});
 }
 
 }  // namespace

@@ -18,9 +18,9 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = EngineState::Kind;
 
-// Stands in for the pass: records when each one starts (virtual time); while
-// held, passes wait until the test lets them go.
+// Stands in for the pass: records when each one starts; held passes wait.
 struct Passes {
+    explicit Passes(test::TestMainLoop& mainLoop) : loop(mainLoop) {}
     SyncResult run() {
         std::unique_lock<std::mutex> lock(mutex);
         starts.push_back(loop.now());
@@ -49,16 +49,13 @@ class SyncSchedulingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Keychain::forgetCache();
-        EngineConfig config{
-            .folder = home.path() / "Larder", .stateDir = home.path() / "state", .deviceName = "Test Box"};
-        engine = SyncEngine::create(config, &loop);
+        engine = SyncEngine::create({home.path() / "Larder", home.path() / "state", "Test Box", 5, ""}, &loop);
         engine->setPassRunner([this] { return passes.run(); });
         engine->setOnChange([this](const EngineState& state, const std::vector<std::string>& skipped) {
             published.push_back({state, skipped});
         });
     }
 
-    // Serves the main loop (without moving its clock) until done() holds.
     template <typename Done>
     bool serveUntil(Done done) {
         for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
@@ -70,17 +67,15 @@ protected:
         return std::count_if(published.begin(), published.end(),
                              [](auto& each) { return each.first.kind != Kind::syncing; });
     }
-    // A request made on the main loop, as the menu makes it.
     void request(double after, bool force) {
         engine->requestSync(after, force);
         loop.drain();
     }
-    // Runs one unforced pass now and waits for it to end.
-    void passNow() {
-        size_t before = ended();
+    void holdFirstPass() {
+        passes.hold(true);
         request(0, true);
-        loop.advance(0.01);
-        ASSERT_TRUE(serveUntil([&] { return ended() == before + 1; }));
+        loop.advance(0.02);
+        ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
     }
 
     test::IsolatedHome home;
@@ -91,88 +86,47 @@ protected:
     std::shared_ptr<SyncEngine> engine;
 };
 
-TEST_F(SyncSchedulingTest, ABurstOfFolderEventsGivesOnePassTwoSecondsAfterTheLastUnlessTheEngineGoes) {
-    for (int i = 0; i < 10; ++i) {
-        request(2, false);
-        loop.advance(0.1);
-    }
-    // The last request came at 0.9 s (it is now 1.0 s); its timer is the only one left.
-    EXPECT_EQ(loop.pendingTimers(), 1u);
+// One pass two seconds after the last of a burst; the next unforced one starts
+// sixty seconds after it; a released engine cancels what it had pending.
+TEST_F(SyncSchedulingTest, ABurstGivesOnePassTwoSecondsAfterItsLastEventAndTheNextWaitsSixtySeconds) {
+    for (int i = 0; i < 10; ++i) request(2, false), loop.advance(0.1);
+    std::string timers = std::to_string(loop.pendingTimers());  // the last request's, at 0.9 s
     loop.advance(1.85);
-    EXPECT_EQ(loop.pendingTimers(), 1u);
+    timers += std::to_string(loop.pendingTimers());
     loop.advance(0.1);
-    EXPECT_EQ(loop.pendingTimers(), 0u);
+    EXPECT_EQ(timers + std::to_string(loop.pendingTimers()), "110");
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
-    EXPECT_EQ(passes.started(), 1u);
-    request(2, false);
-    engine.reset();  // releasing the engine cancels its pending request
-    loop.advance(5);
-    EXPECT_EQ(passes.started(), 1u);
-}
-
-TEST_F(SyncSchedulingTest, UnforcedPassesStartAtLeastSixtySecondsApart) {
-    passNow();
     loop.advance(10);
-    request(2, false);  // a folder event 10 s after the start
+    request(2, false);
     loop.advance(49.9);
-    EXPECT_EQ(loop.pendingTimers(), 1u);
+    EXPECT_EQ(passes.started(), 1u);
     loop.advance(0.2);
     ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
     EXPECT_NEAR(passes.starts[1] - passes.starts[0], 60, 0.25);
-}
-
-TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWaiting) {
-    passes.hold(true);
-    request(0, true);
-    loop.advance(0.02);
-    ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
-    loop.advance(10);
-    request(0, true);  // sync now while the pass runs: queued behind it
-    loop.advance(0.02);
-    request(0, true);  // and again: one is already waiting, nothing more
-    loop.advance(0.02);
-    EXPECT_EQ(loop.pendingTimers(), 0u);
-    passes.hold(false);
-    ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
-    // Anything still queued would run before this pass on the same queue.
-    engine->syncOnceExclusive();
+    request(2, false);
+    engine.reset();
+    loop.advance(100);
     EXPECT_EQ(passes.started(), 2u);
 }
 
-TEST_F(SyncSchedulingTest, ARequestMadeWhileAPassRunsIsNotLost) {
-    passes.hold(true);
-    request(0, true);
-    loop.advance(0.02);
-    ASSERT_TRUE(serveUntil([&] { return passes.started() == 1; }));
-    // A folder event during the pass (its start was just now): waits out the gap.
+TEST_F(SyncSchedulingTest, ForcedRequestsStartAtOnceWithOnePassRunningAndOneWaiting) {
+    holdFirstPass();
+    loop.advance(10);
+    for (int i = 0; i < 2; ++i) request(0, true), loop.advance(0.02);  // the second finds one waiting already
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+    passes.hold(false);
+    ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
+    engine->syncOnceExclusive();  // anything still queued would run before this pass
+    EXPECT_EQ(passes.started(), 2u);
+}
+
+TEST_F(SyncSchedulingTest, AFolderEventWhileAPassRunsIsNotLost) {
+    holdFirstPass();
     request(2, false);
     passes.hold(false);
     ASSERT_TRUE(serveUntil([&] { return ended() == 1; }));
     loop.advance(61);
     ASSERT_TRUE(serveUntil([&] { return ended() == 2; }));
-}
-
-TEST_F(SyncSchedulingTest, OutcomesArePublishedAsTheMenuShowsThem) {
-    passes.result = SyncResult{{"big.mov"}, nullptr};
-    passNow();
-    ASSERT_EQ(published.size(), 2u);
-    EXPECT_EQ(published[0], (std::pair{EngineState::syncing(), std::vector<std::string>{}}));
-    EXPECT_EQ(published[1].first.kind, Kind::synced);
-    EXPECT_EQ(published[1].second, std::vector<std::string>{"big.mov"});
-    const std::pair<std::exception_ptr, EngineState> failures[] = {
-        {std::make_exception_ptr(Brindle::Failure::signedOut()), EngineState::needsSignIn()},
-        {std::make_exception_ptr(Brindle::Failure(Brindle::Problem::noStore, "connect")), EngineState::needsStore()},
-        {std::make_exception_ptr(NeedsSignIn()), EngineState::needsSignIn()},
-        {std::make_exception_ptr(Error("git push failed: denied")), EngineState::error("git push failed: denied")},
-    };
-    for (const auto& [failure, state] : failures) {
-        passes.result = SyncResult{{}, failure};
-        passNow();
-        EXPECT_EQ(published.back().first, state);
-    }
-    engine->setPassRunner({});  // the real pass: without account or token, it needs a sign-in
-    passNow();
-    EXPECT_EQ(published.back(), (std::pair{EngineState::needsSignIn(), std::vector<std::string>{}}));
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 #include "platform/Shell.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "support/ScopedEnv.h"
-#include "support/TempDir.h"
 
 using namespace brindle;
 
@@ -26,32 +24,14 @@ TEST(ShellRun, StatusOutputAndErrorsOfEveryKindOfEnding) {
     };
     for (const Case& each : cases) {
         Shell::Result result = Shell::run(each.program, each.args, {{"PATH", "/bin:/usr/bin"}}, each.timeout);
-        if (each.status)
-            EXPECT_EQ(result.status, *each.status) << each.program;
-        else
-            EXPECT_NE(result.status, 0);
+        EXPECT_TRUE(each.status ? result.status == *each.status : result.status != 0) << each.program;
         EXPECT_EQ(result.out, each.out) << each.program;
-        if (!each.status || !each.err.empty())
-            EXPECT_NE(result.err.find(each.err), std::string::npos) << result.err;
-        else
-            EXPECT_EQ(result.err, "") << each.program;
+        EXPECT_TRUE(each.err.empty() && each.status ? result.err.empty()
+                                                    : result.err.find(each.err) != std::string::npos)
+            << result.err;
     }
     // A child filling standard error far beyond a pipe's buffer before writing its output.
     Shell::Result both = Shell::run("/bin/sh", {"-c", "head -c 1000000 /dev/zero >&2; echo done"}, {}, 30);
     EXPECT_EQ(both.out, "done\n");
     EXPECT_EQ(both.err.size(), 1000000u);
-}
-
-TEST(ShellFind, ToolFoldersFirstThenTheLoginShell) {
-    test::ScopedEnv path("PATH", "/usr/bin:/bin");
-    EXPECT_EQ(Shell::path({std::string("/opt/homebrew/bin/plaud"), std::nullopt}),
-              "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/bin:/bin");
-    test::IsolatedHome home;
-    for (const char* folder : {".npm-global/bin", ".local/bin"}) {
-        test::writeFile(home.path() / folder / "brindle-tool-x", "#!/bin/sh\n");
-        ::chmod((home.path() / folder / "brindle-tool-x").c_str(), 0755);
-    }
-    EXPECT_EQ(Shell::find("brindle-tool-x"), (home.path() / ".npm-global/bin/brindle-tool-x").string());
-    EXPECT_EQ(Shell::find("sh").value_or("").front(), '/');
-    EXPECT_EQ(Shell::find("brindle-no-such-tool-anywhere"), std::nullopt);
 }

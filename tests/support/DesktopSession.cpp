@@ -1,7 +1,5 @@
 #include "support/DesktopSession.h"
 
-#include <sys/wait.h>
-
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -31,8 +29,8 @@ bool running(pid_t pid) {
     return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
-// Stops a server started through a shell (so not our child) and waits until
-// it is gone and, for an X server, until its display number is free again.
+// Stops a server started through a shell (not our child); waits until it is
+// gone and, for an X server, its display number is free.
 void stop(pid_t pid, const std::filesystem::path& lock = {}) {
     if (pid <= 0) return;
     ::kill(pid, SIGTERM);
@@ -43,15 +41,13 @@ void stop(pid_t pid, const std::filesystem::path& lock = {}) {
 }  // namespace
 
 DesktopSession::~DesktopSession() {
-    stop(xPid_,
-         display_.empty() ? std::filesystem::path() : std::filesystem::path("/tmp/.X" + display_.substr(1) + "-lock"));
+    stop(xPid_, display_.empty() ? "" : "/tmp/.X" + display_.substr(1) + "-lock");
     stop(busPid_);
 }
 
 bool DesktopSession::startBus() {
     std::string lines = capture(
-        "dbus-daemon --config-file=/usr/share/dbus-1/session.conf --fork --print-address=1 --print-pid=1 "
-        "2>/dev/null");
+        "dbus-daemon --config-file=/usr/share/dbus-1/session.conf --fork --print-address=1 --print-pid=1 2>/dev/null");
     size_t split = lines.find('\n');
     if (split == std::string::npos) return false;
     bus_ = lines.substr(0, split);
@@ -66,16 +62,13 @@ bool DesktopSession::startX() {
                               "' >/dev/null 2>&1 & echo $!");
     if (pid.empty()) return false;
     xPid_ = static_cast<pid_t>(std::stol(pid));
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 500 && !display_.size(); ++i) {
         std::string text = readFile(number);
-        if (!text.empty() && text.back() == '\n') {
-            display_ = ":" + text.substr(0, text.size() - 1);
-            std::filesystem::remove(number);
-            return true;
-        }
+        if (!text.empty() && text.back() == '\n') display_ = ":" + text.substr(0, text.size() - 1);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
+    std::filesystem::remove(number);
+    return !display_.empty();
 }
 
 }  // namespace brindle::test

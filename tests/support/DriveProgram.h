@@ -17,10 +17,9 @@
 
 namespace brindle::test {
 
-// The real `brindle` over a Larder folder and one plugged drive labelled
-// "Stick", against the in-process stand-in, in an isolated home. stores: the
-// account's cloud stores besides the drive (none by default; "github" syncs
-// with a bare repository the test makes under temp/github).
+// The real `brindle` over a Larder folder and a plugged drive "Stick" against
+// the stand-in, in an isolated home; stores: the account's cloud stores besides
+// the drive ("github" syncs with a bare repository the test makes under temp/github).
 class DriveProgram : public ::testing::Test {
 protected:
     static constexpr const char* kStickId = "5a1d0c4e-0000-4000-8000-0000000000c3";
@@ -46,8 +45,7 @@ protected:
     }
     ProgramResult brindle(const std::vector<std::string>& args) const { return runBrindle(args, env()); }
 
-    // Files older than the settle time, so no pass waits for them.
-    static void writeOld(const std::filesystem::path& path, const std::string& content) {
+    static void writeOld(const std::filesystem::path& path, const std::string& content) {  // older than settling
         writeFile(path, content);
         std::filesystem::last_write_time(path,
                                          std::filesystem::file_time_type::clock::now() - std::chrono::seconds(30));

@@ -41,17 +41,13 @@ void ScriptedDesktop::answerOpen(const std::string& message, int button, std::ve
 }
 
 void ScriptedDesktop::closeAlert(AlertId alert) {
-    for (Shown& each : alerts)
-        if (each.id == alert) each.open = false;
+    for (Shown& each : alerts) each.open &= each.id != alert;
 }
 
 void ScriptedDesktop::choose(const FileChooser& chooser, Chosen chosen) {
     choosers.push_back(chooser);
     std::vector<std::filesystem::path> answer;
-    if (!chooserScript_.empty()) {
-        answer = chooserScript_.front();
-        chooserScript_.pop_front();
-    }
+    if (!chooserScript_.empty()) answer = chooserScript_.front(), chooserScript_.pop_front();
     loop_.post([chosen, answer] { chosen(answer); });
 }
 

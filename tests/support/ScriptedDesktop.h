@@ -12,9 +12,8 @@
 namespace brindle::test {
 
 // A desktop for the application's flows: alerts are answered from a script
-// written in advance (matched by message, first come first served) or stay
-// open until the test answers them; everything else the application asks is
-// recorded. Answers arrive later on the main loop, as a real desktop's do.
+// (matched by message, first come first served) or stay open until the test
+// answers them; the rest is recorded. Answers arrive later on the main loop.
 class ScriptedDesktop final : public Desktop {
 public:
     struct Shown {
@@ -27,13 +26,11 @@ public:
 
     ScriptedDesktop(MainLoop& loop, std::filesystem::path pasteboardFolder);
 
-    // Answers the next alert with this message.
     void script(const std::string& message, int button, std::vector<std::string> texts = {}, int selected = 0) {
         script_.push_back({message, {button, std::move(texts), selected}});
     }
-    // Answers the next file or folder chooser (nothing: cancelled).
+    // The next chooser's answer (nothing: cancelled).
     void scriptChooser(std::vector<std::filesystem::path> chosen) { chooserScript_.push_back(std::move(chosen)); }
-    // Answers an alert that is still open.
     void answerOpen(const std::string& message, int button, std::vector<std::string> texts = {});
 
     std::vector<std::string> messages() const;

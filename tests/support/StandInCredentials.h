@@ -10,16 +10,15 @@
 
 namespace brindle::test {
 
-// Credentials taken straight from the stand-in's Dropbox service (no Brindle
-// service in between), counting how often the client dropped them.
+// Credentials straight from the stand-in's Dropbox service, counting how often
+// the client dropped them.
 class StandInCredentials final : public DropboxCredentials {
 public:
     explicit StandInCredentials(devserver::DevServer& server) : server_(server) {}
 
     DropboxCredential get() override {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (!cached_)
-            cached_ = DropboxCredential{server_.dropbox().issueToken(), server_.url(), server_.url(), "dbid:test"};
+        if (!cached_) cached_ = {server_.dropbox().issueToken(), server_.url(), server_.url(), "dbid:test"};
         return *cached_;
     }
     void dropCached() override {

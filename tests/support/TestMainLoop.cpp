@@ -51,10 +51,7 @@ MainLoop::Task TestMainLoop::takeDue(double target) {
     }
     now_ = std::max(now_, earliest->second.due);
     Task task = earliest->second.task;
-    if (earliest->second.period > 0)
-        earliest->second.due += earliest->second.period;
-    else
-        timers_.erase(earliest);
+    earliest->second.period > 0 ? void(earliest->second.due += earliest->second.period) : void(timers_.erase(earliest));
     return task;
 }
 

@@ -19,10 +19,8 @@ public:
     void cancel(TimerId timer) override;
     double now() const override;
 
-    // Runs posted tasks until none is left.
-    void drain();
-    // Moves the clock forward by seconds, running every timer that falls due
-    // (in order of due time) and the tasks they post.
+    void drain();  // runs posted tasks until none is left
+    // Moves the clock forward, running the timers that fall due (in order) and what they post.
     void advance(double seconds);
     size_t pendingTimers() const;
 
@@ -32,8 +30,7 @@ private:
         Task task;
     };
     TimerId addTimer(double seconds, double period, Task task);
-    // Takes the earliest timer due by target off the list (or puts it back
-    // one period later); moves the clock to it. Nothing when none is due.
+    // The earliest timer due by target (a repeating one stays, a period later); the clock moves to it.
     Task takeDue(double target);
 
     mutable std::mutex mutex_;  // guards everything below

@@ -15,30 +15,19 @@ namespace {
 
 const std::map<std::string, std::string> kNoDisplay{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
 
-bool isPNG(const std::string& bytes) {
-    return bytes.starts_with("\x89PNG\r\n\x1a\n");
-}
-
 TEST(TrayProgramTest, WithoutADisplayTheSnapshotDrawsBothAccountStatesAndTheTrayGivesOneErrorLine) {
     test::IsolatedHome home;
     std::filesystem::path out = home.path() / "out.png", in = home.path() / "in.png";
-    EXPECT_EQ(runBrindle({"--settings-snapshot", out.string()}, kNoDisplay).status, 0);
-    EXPECT_EQ(runBrindle({"--settings-snapshot", in.string(), "x"}, kNoDisplay).status, 0);
-    EXPECT_TRUE(isPNG(readFile(out)) && isPNG(readFile(in)));
-    EXPECT_NE(readFile(out), readFile(in));  // the token controls show only when signed out
-    std::filesystem::path unwritable = home.path() / "missing" / "out.png";
-    EXPECT_EQ(runBrindle({"--settings-snapshot", unwritable.string()}, kNoDisplay).status, 1);
-    EXPECT_FALSE(std::filesystem::exists(unwritable.parent_path()));
+    runBrindle({"--settings-snapshot", out.string()}, kNoDisplay);
+    runBrindle({"--settings-snapshot", in.string(), "x"}, kNoDisplay);
+    EXPECT_TRUE(readFile(out).starts_with("\x89PNG\r\n") && readFile(out) != readFile(in));  // token controls differ
 
     test::ProgramResult tray = runBrindle({}, kNoDisplay, 60);
-    EXPECT_EQ(tray.status, 1);
-    EXPECT_EQ(tray.err,
-              "error: no display to show the tray icon on (DISPLAY is not set); the command-line modes still work.\n");
-    EXPECT_EQ(tray.out, "");
+    EXPECT_EQ(std::to_string(tray.status) + tray.out + tray.err,
+              "1error: no display to show the tray icon on (DISPLAY is not set); the command-line modes still work.\n");
 }
 
-// Given a running tray (offscreen, so with no tray host), a second start
-// asks it for its settings window and leaves; SIGTERM then ends the first.
+// A second start asks the running tray (offscreen: no tray host) for its settings window and leaves.
 TEST(TrayProgramTest, ASecondStartShowsTheFirstOnesSettingsInsteadOfStartingAgain) {
     test::IsolatedHome home;
     devserver::DevServer server;
@@ -50,20 +39,18 @@ TEST(TrayProgramTest, ASecondStartShowsTheFirstOnesSettingsInsteadOfStartingAgai
                                                  {"BRINDLE_URL", server.url()},
                                                  {"LARDER_FOLDER", (home.path() / "Larder").string()}};
     test::ChildProcess first(test::brindleCommand({}), env);
-    auto eventually = [](auto done) {  // in short real steps, up to about 30 seconds
-        for (int i = 0; i < 600 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return done();
+    auto logged = [&](const char* line) {  // in short real steps, up to about 30 seconds
+        for (int i = 0; i < 600 && readFile(home.logFile()).find(line) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return readFile(home.logFile()).find(line) != std::string::npos;
     };
-    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(runtime / "brindle.socket"); }));
+    EXPECT_TRUE(logged("No system tray"));
     EXPECT_EQ(runBrindle({}, env, 60).status, 0);
-    EXPECT_TRUE(
-        eventually([&] { return readFile(home.logFile()).find("Brindle was started again") != std::string::npos; }));
+    EXPECT_TRUE(logged("Brindle was started again"));
     ::kill(first.pid(), SIGTERM);
     EXPECT_EQ(first.wait(), 0);
     std::string log = readFile(home.logFile());
-    size_t noTray = log.find("No system tray");
-    EXPECT_NE(noTray, std::string::npos);
-    EXPECT_EQ(log.find("No system tray", noTray + 1), std::string::npos);  // said once
+    EXPECT_EQ(log.find("No system tray"), log.rfind("No system tray"));  // said once
 }
 
 }  // namespace
