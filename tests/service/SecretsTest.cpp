@@ -12,7 +12,9 @@ using nlohmann::json;
 
 namespace {
 
-class SecretsTest : public test::ServiceFixture {
+// Forks writers: a fork of a process with other threads (a server's) may
+// hang in a lock one of them held.
+class SecretsTest : public test::SecretsHome {
 protected:
     static unsigned modeOf(const std::filesystem::path& path) {
         struct stat info {};

@@ -13,20 +13,31 @@
 
 namespace brindle::test {
 
-// An isolated home, empty secret caches and the stand-in service on loopback;
-// `account` is a device signed in to it.
-class ServiceFixture : public ::testing::Test {
+// An isolated home with empty secret caches, and no thread of its own: a
+// test may fork and have the child write secrets.
+class SecretsHome : public ::testing::Test {
 protected:
     void SetUp() override {
         Secrets::forgetCache();
         Keychain::forgetCache();
-        server.start();
-        env.set("BRINDLE_URL", server.url());
-        account = {server.url(), "device-token-1"};
     }
     void TearDown() override {
         Secrets::forgetCache();
         Keychain::forgetCache();
+    }
+
+    IsolatedHome home;
+    ScopedEnv env{{{"BRINDLE_TEST_ACCOUNT", std::nullopt}, {"LARDER_KEYCHAIN_SUFFIX", std::nullopt}}};
+};
+
+// Also the stand-in service on loopback; `account` is a device signed in to it.
+class ServiceFixture : public SecretsHome {
+protected:
+    void SetUp() override {
+        SecretsHome::SetUp();
+        server.start();
+        env.set("BRINDLE_URL", server.url());
+        account = {server.url(), "device-token-1"};
     }
     devserver::BrindleService& service() { return server.brindle(); }
     // The next answer of path: status and body.
@@ -34,8 +45,6 @@ protected:
         server.injectFault(path, devserver::Fault{devserver::Fault::Kind::Status, status, body, {}}, times);
     }
 
-    IsolatedHome home;
-    ScopedEnv env{{{"BRINDLE_TEST_ACCOUNT", std::nullopt}, {"LARDER_KEYCHAIN_SUFFIX", std::nullopt}}};
     devserver::DevServer server;
     Brindle::Account account;
 };
