@@ -6,22 +6,17 @@
 
 namespace brindle::test {
 
-// A stand-in `plaud` program: a shell script in a temporary folder that
-// answers the commands the import uses from files a test writes, and notes
-// every call in calls.log. Signed in unless told otherwise.
+// A stand-in `plaud` program: a shell script answering from files a test
+// writes and noting each call in calls.log. Signed in unless told otherwise.
 class FakePlaud {
 public:
     FakePlaud();
-
     std::string path() const { return (dir_ / "plaud").string(); }
     void signOut() { std::filesystem::remove(dir_ / "data/signed-in"); }
-    // "plaud recent" prints text; failRecent makes it fail with err on stderr.
-    void setRecent(const std::string& text) { data("recent.txt", text); }
-    void failRecent(const std::string& err) { data("recent.fail", err); }
-    // "plaud files --page N" prints text (pages without text fail).
+    void setRecent(const std::string& text) { data("recent.txt", text); }    // "plaud recent" prints text
+    void failRecent(const std::string& err) { data("recent.fail", err); }    // ... or fails with err
     void setPage(int page, const std::string& text) { data("page-" + std::to_string(page) + ".txt", text); }
-    // "plaud file ID" prints details; summary and transcript likewise, and
-    // fail when empty (Plaud still processing).
+    // "plaud file|summary|transcript ID" print these, and fail when empty (still processing).
     void addRecording(const std::string& id, const std::string& details, const std::string& summary,
                       const std::string& transcript) {
         data("file-" + id + ".txt", details);
@@ -32,8 +27,7 @@ public:
     void beforeCommand(const std::string& command, const std::string& id, const std::string& shell) {
         data(command + "-" + id + ".hook", shell + "\n");
     }
-    // Every call's arguments, one line each, in order.
-    std::vector<std::string> calls() const;
+    std::vector<std::string> calls() const;  // each call's arguments, in order
 
 private:
     void data(const std::string& name, const std::string& content) { writeFile(dir_ / "data" / name, content); }

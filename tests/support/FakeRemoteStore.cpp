@@ -6,28 +6,19 @@
 
 namespace brindle::test {
 
-using Guard = std::lock_guard<std::mutex>;
-
 void FakeRemoteStore::put(const std::string& path, const std::string& content, double modified, std::string key) {
-    Guard guard(lock_);
-    store(key.empty() ? pathKey(path) : key, File{path, content, "", modified});
+    locked([&] { store(key.empty() ? pathKey(path) : key, File{path, content, "", modified}); });
 }
 
 void FakeRemoteStore::erase(const std::string& path) {
-    Guard guard(lock_);
-    files_.erase(pathKey(path));
-    feed_.emplace_back(pathKey(path), true);
-}
-
-void FakeRemoteStore::setAccount(const std::string& account) {
-    Guard guard(lock_);
-    account_ = account;
+    locked([&] {
+        files_.erase(pathKey(path));
+        feed_.emplace_back(pathKey(path), true);
+    });
 }
 
 std::optional<std::string> FakeRemoteStore::content(const std::string& path) const {
-    Guard guard(lock_);
-    const File* file = find(path);
-    return file ? std::optional(file->content) : std::nullopt;
+    return locked([&] { return find(path) ? std::optional(find(path)->content) : std::nullopt; });
 }
 
 std::map<std::string, std::string> FakeRemoteStore::contents() const {
@@ -38,23 +29,7 @@ std::map<std::string, std::string> FakeRemoteStore::contents() const {
 }
 
 void FakeRemoteStore::fail(Call call, const std::string& message, int times, const std::string& path, bool midway) {
-    Guard guard(lock_);
-    faults_.push_back(Fault{call, path, message, times, midway});
-}
-
-void FakeRemoteStore::resetCursor() {
-    Guard guard(lock_);
-    resetNext_ = true;
-}
-
-void FakeRemoteStore::onCall(std::function<void(Call, const std::string&)> hook) {
-    Guard guard(lock_);
-    hook_ = std::move(hook);
-}
-
-int FakeRemoteStore::calls(Call call) const {
-    Guard guard(lock_);
-    return calls_.count(call) ? calls_.at(call) : 0;
+    locked([&] { faults_.push_back(Fault{call, path, message, times, midway}); });
 }
 
 RemoteFile FakeRemoteStore::record(const File& file) {
@@ -62,10 +37,9 @@ RemoteFile FakeRemoteStore::record(const File& file) {
                       static_cast<int64_t>(file.content.size()), file.modified};
 }
 
+// Counts the call and throws the first fault that matches, then runs the hook.
 void FakeRemoteStore::check(Call call, const std::string& path, const std::filesystem::path* partial) {
-    std::function<void(Call, const std::string&)> hook;
-    {
-        Guard guard(lock_);
+    Hook hook = locked([&] {
         ++calls_[call];
         for (auto& fault : faults_) {
             if (fault.call != call || fault.times == 0 || (!fault.path.empty() && fault.path != path)) continue;
@@ -73,8 +47,8 @@ void FakeRemoteStore::check(Call call, const std::string& path, const std::files
             if (fault.midway && partial) writeFile(*partial, "partial");
             throw DropboxFailure::message(fault.message);
         }
-        hook = hook_;
-    }
+        return hook_;
+    });
     if (hook) hook(call, path);
 }
 
@@ -92,8 +66,7 @@ const FakeRemoteStore::File* FakeRemoteStore::find(const std::string& path) cons
 
 std::string FakeRemoteStore::account() {
     check(Call::account, "");
-    Guard guard(lock_);
-    return account_;
+    return locked([&] { return account_; });
 }
 
 RemoteListing FakeRemoteStore::listAll() {
@@ -130,9 +103,8 @@ void FakeRemoteStore::download(const std::string& path, const std::filesystem::p
 RemoteFile FakeRemoteStore::upload(const std::string& path, const std::filesystem::path& from,
                                    const std::optional<std::string>& updateRev) {
     check(Call::upload, path);
-    std::string content = readFile(from);
+    std::string content = readFile(from), key = pathKey(path);
     Guard guard(lock_);
-    std::string key = pathKey(path);
     // Like Dropbox: "add" never replaces another file, "update" needs the current revision.
     if (auto existing = files_.find(key); existing != files_.end() && (updateRev ? *updateRev != existing->second.rev
                                                                                  : existing->second.content != content))

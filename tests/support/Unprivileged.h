@@ -4,10 +4,8 @@
 
 namespace brindle::test {
 
-// Runs body in a forked child that has given up root (uid and gid 65534, no
-// supplementary groups), so that file permissions apply to it, and returns
-// the child's exit status (body's result; 125 when privileges could not be
-// dropped, 126 when body threw). The child never returns into the test.
+// body's result, run in a forked child without root (uid and gid 65534) so file
+// permissions apply; 125 when root could not be dropped, 126 when body threw.
 int asUnprivileged(const std::function<int()>& body);
 
 }  // namespace brindle::test

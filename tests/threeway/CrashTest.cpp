@@ -1,8 +1,5 @@
-// Kills a process in the middle of drive syncs, again and again, with edits
-// on both sides in between, then lets a sync finish and checks that nothing
-// was lost, truncated or left behind. The process killed is this test program
-// itself, started again with BRINDLE_CRASH_SYNC set: it then runs one sync and
-// exits before the tests start.
+// Drive syncs killed again and again amid edits on both sides lose, truncate and leave nothing. The
+// process killed is this program, run again with BRINDLE_CRASH_SYNC: one sync before any test starts.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,8 +34,7 @@ int runSyncChild(std::string spec) {
     syncer.setLog([](const std::string&) {});
     std::string error = failureText([&] { syncer.sync(); });
     std::printf("events %zu\n", syncer.events().size());
-    std::fflush(stdout);
-    return error == "(nothing thrown)" ? 0 : 1;
+    return std::fflush(stdout), error == "(nothing thrown)" ? 0 : 1;
 }
 
 const bool kRanAsChild = [] {
@@ -46,9 +42,8 @@ const bool kRanAsChild = [] {
     return false;
 }();
 
-// The two sides as a user edits them: every version written that no later
-// edit on the same side replaced must survive somewhere (at its path or in a
-// conflict copy), and every file must hold one whole version.
+// The two sides as a user edits them: a version no later edit on its side replaced must survive
+// (at its path or in a conflict copy), and every file must hold one whole version.
 class Model {
 public:
     Model(fs::path local, fs::path drive, unsigned seed) : sides_{std::move(local), std::move(drive)}, random_(seed) {}
@@ -59,8 +54,7 @@ public:
         paths_.push_back(path);
         put(side, path);
     }
-    // A round of a user's work on one side: edits, new files, deletions.
-    void work(int side) {
+    void work(int side) {  // edits, new files, deletions
         for (int i = 0; i < 15; ++i)
             if (auto path = existing(side)) put(side, *path);
         for (int i = 0; i < 5; ++i) create(side, "new/" + std::to_string(side) + "-" + std::to_string(counter_));
@@ -100,10 +94,8 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
     IsolatedHome home;  // the children's deletions go to its Trash
     TempDir dir;
     fs::path local = dir / "Larder", volume = dir / "USB", drive = volume / "Larder", stateDir = dir / "state";
-    fs::create_directories(local);
-    fs::create_directories(drive);
+    for (auto& side : {local, drive}) fs::create_directories(side);
     const std::string self = fs::read_symlink("/proc/self/exe").string();
-    // Runs this program as the child, killed after killAfter seconds unless it has finished.
     auto run = [&](const std::vector<std::string>& argv, double offset, std::optional<double> killAfter = {}) {
         ChildProcess child(argv, {{"BRINDLE_CRASH_SYNC", local.string() + "|" + volume.string() + "|" +
                                                              stateDir.string() + "|" + std::to_string(offset)}});
@@ -117,9 +109,7 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
     const bool haveStrace = fs::exists("/usr/bin/strace");
     int killed = 0;
     for (int round = 0; round < 12; ++round) {
-        // Deterministic kill points (the Nth rename of a file moved into place,
-        // or the Nth write of the state file and the hash cache) or a random
-        // moment; the first sync of all the files takes longest.
+        // the Nth rename of a file into place, the Nth write of the state or the cache, or a random moment
         bool renames = round % 4 == 1;
         int when = static_cast<int>(renames ? 1 + model.pick(40) : 1 + model.pick(4));
         double after = round == 0 ? 0.3 + 0.1 * static_cast<double>(model.pick(10))
@@ -131,9 +121,7 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
         model.work(1);
     }
     EXPECT_GE(killed, 4);
-
-    // A sync left to finish, an hour later by its clock, so the temporary
-    // files of the killed runs count as abandoned.
+    // a sync left to finish an hour later by its clock, when the killed runs' temporary files are abandoned
     auto [status, out] = run({self}, 3600);
     ASSERT_EQ(status, 0) << out;
     Tree localTree = filesIn(local), driveTree = filesIn(drive);
@@ -146,7 +134,7 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
     }
     int lost = 0;
     for (const auto& content : model.mustSurvive) lost += !present.count(content);
-    EXPECT_EQ(lost, 0) << "versions lost: " << lost << " of " << model.mustSurvive.size();
+    EXPECT_EQ(lost, 0) << "of " << model.mustSurvive.size();
     std::string state = readFile(stateDir / "drive-drive-1.json");  // and then there is nothing left to do
     EXPECT_EQ(run({self}, 3600), std::pair(0, std::string("events 0\n")));
     EXPECT_TRUE(filesIn(local) == localTree && filesIn(drive) == driveTree);
