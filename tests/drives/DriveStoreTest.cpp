@@ -55,14 +55,16 @@ TEST_F(DriveStoreTest, ListsEveryFileWithItsHashAndNothingElse) {
     writeFile(volume / ".brindle-larder", "the marker is outside the folder");
     fs::create_symlink("/etc/hostname", larder / "link");
     RemoteListing listing = store->listAll();
-    EXPECT_EQ(listing.cursor, "scan");
     ASSERT_EQ(listing.entries.size(), 2u);
-    EXPECT_EQ(listing.entries[0].key, ".hidden");
+    EXPECT_EQ(listing.cursor + " " + listing.entries[0].key + " " + listing.entries[1].key,
+              "scan .hidden notes/plan.md");
     EXPECT_EQ(*listing.entries[1].file, (RemoteFile{"Notes/Plan.md", DropboxHash::ofBytes("plan"), "", 4, 0}));
-    EXPECT_EQ(listing.entries[1].key, "notes/plan.md");
     EXPECT_FALSE(fs::exists(larder / "sub/.brindle-tmp-0123456789ab"));  // cleared at once
     EXPECT_EQ(store->account(), "D1");
     EXPECT_THROW(store->listChanges("scan"), DropboxFailure);
+    writeFile(dir / "new.md", "new");  // uploads go into the drive's folders as they are cased
+    EXPECT_EQ(store->upload("notes/new.md", dir / "new.md", std::nullopt).path, "Notes/new.md");
+    EXPECT_EQ(readFile(larder / "Notes/new.md"), "new");
     fs::remove_all(larder);
     EXPECT_EQ(failureOf([&] { store->listAll(); }),
               "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
@@ -71,7 +73,6 @@ TEST_F(DriveStoreTest, ListsEveryFileWithItsHashAndNothingElse) {
 TEST_F(DriveStoreTest, CachedHashIsReusedOnlyWhileSizeAndTimeMatch) {
     touch("a.txt", "abc", 1000);
     store->listAll();
-    // given a cache whose hash we can recognise, read by a store built afresh
     std::string text = readFile(cacheFile), real = DropboxHash::ofBytes("abc");
     writeFile(cacheFile, text.replace(text.find(real), real.size(), std::string(64, 'f')));
     store = made();
@@ -103,7 +104,6 @@ TEST_F(DriveStoreTest, UploadNeedsAMebibyteFreeDownloadReplacesAndRemovePrunes) 
                                   stored.modified}));
     EXPECT_EQ(store->cache().at("Films/ten.bin").hash, stored.hash);
     EXPECT_EQ(pathsIn(larder), std::vector<std::string>{"Films/ten.bin"});  // no temporary left
-
     writeFile(dir / "to", "something older and longer");
     writeFile(larder / "a/b/c.txt", "on the drive");
     store->download("a/b/c.txt", dir / "to");
@@ -131,46 +131,30 @@ TEST_F(DriveStoreTest, PathsOutsideTheFolderAreRefused) {
 
 const std::string kID = "5a1d0c4e-0000-4000-8000-0000000000a1";
 
-// A volume's marker is untrusted input: it must never hang the sync, exhaust
-// memory, lead through a link or name a file outside the state folder.
+// A volume's marker is untrusted: it never hangs the sync, exhausts memory, leads through a link or
+// names a file outside the state folder.
 TEST(DriveMarkerSafetyTest, ReadsOnlySmallRegularMarkersWithAPlainId) {
     auto naming = [](const std::string& id) { return R"({"v":1,"drive_id":")" + id + R"(","created":"x"})"; };
-    const std::map<std::string, std::function<void(const fs::path& marker, const fs::path& elsewhere)>> cases{
-        {"PathInId", [&](auto& marker, auto&) { writeFile(marker, naming("../../x")); }},
-        {"UpperCaseId",
-         [&](auto& marker, auto&) { writeFile(marker, naming("5A1D0C4E-0000-4000-8000-0000000000A1")); }},
-        {"Oversized", [&](auto& marker, auto&) { writeFile(marker, naming(kID) + std::string(8000, ' ')); }},
-        {"NumberId", [&](auto& marker, auto&) { writeFile(marker, R"({"drive_id": 42})"); }},
-        {"Array", [&](auto& marker, auto&) { writeFile(marker, R"(["drive_id"])"); }},
-        {"Broken", [&](auto& marker, auto&) { writeFile(marker, "{broken"); }},
-        {"NoId", [&](auto& marker, auto&) { writeFile(marker, R"({"v": 1})"); }},
-        {"Missing", [&](auto&, auto&) {}},
-        {"LinkToMarker",
-         [&](auto& marker, auto& elsewhere) {
-             writeFile(elsewhere, naming(kID));
-             fs::create_symlink(elsewhere, marker);
-         }},
-        {"LinkToEndlessDevice", [&](auto& marker, auto&) { fs::create_symlink("/dev/zero", marker); }},
-        {"FIFO", [&](auto& marker, auto&) { ::mkfifo(marker.c_str(), 0600); }},
-    };
-    for (const auto& [name, place] : cases) {
+    for (std::string content : {naming("../../x"), naming("5A1D0C4E-0000-4000-8000-0000000000A1"),
+                                naming(kID) + std::string(8000, ' '), std::string(R"({"drive_id": 42})"),
+                                std::string(R"(["drive_id"])"), std::string("{broken"), std::string(R"({"v": 1})"),
+                                std::string("missing"), std::string("link"), std::string("/dev/zero"),
+                                std::string("fifo")}) {
         TempDir dir;
+        fs::path marker = dir / "volume" / DriveMarker::kFileName;
         fs::create_directories(dir / "volume");
-        place(dir / "volume" / DriveMarker::kFileName, dir / "elsewhere");
-        EXPECT_EQ(DriveMarker::read(dir / "volume"), std::nullopt) << name;
+        writeFile(dir / "elsewhere", naming(kID));
+        if (content == "link" || content == "/dev/zero")
+            fs::create_symlink(content == "link" ? dir / "elsewhere" : fs::path(content), marker);
+        else if (content == "fifo")
+            ::mkfifo(marker.c_str(), 0600);
+        else if (content != "missing")
+            writeFile(marker, content);
+        EXPECT_EQ(DriveMarker::read(dir / "volume"), std::nullopt) << content;
     }
     TempDir dir;
     DriveMarker::write(dir.path(), kID);
     EXPECT_EQ(DriveMarker::read(dir.path()), kID);
-}
-
-TEST(DriveCaseTest, UploadsGoIntoTheDrivesFoldersAsTheyAreCased) {
-    TempDir dir;
-    writeFile(dir / "USB/Larder/Notes/old.md", "old");
-    writeFile(dir / "new.md", "new");
-    DriveStore drive(dir / "USB", kID, dir / "hashes.json");
-    EXPECT_EQ(drive.upload("notes/new.md", dir / "new.md", std::nullopt).path, "Notes/new.md");
-    EXPECT_EQ(filesIn(dir / "USB/Larder"), (Tree{{"Notes/new.md", "new"}, {"Notes/old.md", "old"}}));
 }
 
 TEST(DriveFullTest, UploadThatRunsOutOfSpaceKeepsTheOldFileAndNoTemporary) {
@@ -214,14 +198,12 @@ TEST_F(DriveRegistrationTest, RefusalsKeepTheMarkerAndOneRegistrationReusesItsId
     EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")));
     EXPECT_TRUE(fs::is_directory(volume / "Larder"));
     std::string marker = readFile(volume / ".brindle-larder");
-    EXPECT_EQ(add(), id);
-    EXPECT_EQ(readFile(volume / ".brindle-larder"), marker);  // not rewritten
+    EXPECT_EQ(add() + readFile(volume / ".brindle-larder"), id + marker);  // not rewritten
     EXPECT_EQ(registeredIds(), (std::vector<std::string>{id}));
     EXPECT_EQ(server.requestsTo("/api/v1/drives").size(), 4u);
 }
 
-// Given a marker that cannot be written (a folder in its place, which stops
-// root as well as a read-only volume would), then nothing is registered.
+// A folder in the marker's place stops even root, as a read-only volume would.
 TEST_F(DriveRegistrationTest, UnwritableMarkerFailsWithoutAsking) {
     fs::create_directories(volume / ".brindle-larder");
     EXPECT_THROW(add(), Error);
@@ -244,8 +226,7 @@ TEST(VolumesTest, ListsEachParentSortedLeavingOutHiddenFilesAndTheUsersOwnDrives
     EXPECT_TRUE(Volumes::mounted().empty());
 }
 
-// Given a fake kernel device tree, then internal disks and the root are
-// system volumes, USB and removable disks are not.
+// Over a made-up kernel device tree: internal disks and the root are system volumes, USB disks are not.
 TEST(VolumeKindTest, TellsInternalDisksFromUSBDrives) {
     TempDir sys, stick, usbDisk, internal;
     auto disk = [&](const std::string& place, const std::string& name, const std::string& removable) {
@@ -263,10 +244,10 @@ TEST(VolumeKindTest, TellsInternalDisksFromUSBDrives) {
     };
     std::string mountinfo = "30 1 8:1 / / rw - ext4 /dev/sda2 rw\n" + line(stick.path(), "/dev/sdb1") +
                             line(usbDisk.path(), "/dev/sdc1") + line(internal.path(), "/dev/sda1");
-    EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), mountinfo, sys.path()));
-    EXPECT_FALSE(Volumes::isSystemVolume(usbDisk.path(), mountinfo, sys.path()));
-    EXPECT_TRUE(Volumes::isSystemVolume(internal.path(), mountinfo, sys.path()));
-    EXPECT_TRUE(Volumes::isSystemVolume("/", mountinfo, sys.path()));
+    std::string kinds;
+    for (const fs::path& point : {stick.path(), usbDisk.path(), internal.path(), fs::path("/")})
+        kinds += Volumes::isSystemVolume(point, mountinfo, sys.path()) ? "S" : "u";
+    EXPECT_EQ(kinds, "uuSS");
     EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), line(stick.path(), "server:/export"), sys.path()));
 }
 

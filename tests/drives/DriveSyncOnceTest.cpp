@@ -1,7 +1,4 @@
-// `brindle --sync-once` over a folder and a drive, the way users meet it:
-// passes killed mid-way, two passes at once, a full disk, names no store can
-// hold, a mass deletion waiting for the user's word, and ignore rules that keep
-// paths out of the sync without ever deleting them.
+// `brindle --sync-once` over a folder and a drive, the way users meet it.
 #include <thread>
 
 #include "common/DeletionGuard.h"
@@ -19,9 +16,7 @@ protected:
     ProgramResult syncOnce() const { return brindle({"--sync-once"}); }
     int conflictCopies() const {
         int count = 0;
-        std::error_code error;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-            count += it->path().filename().string().find("(conflict from Stick") != std::string::npos;
+        for (auto& path : pathsIn(folder)) count += path.find("(conflict from Stick") != std::string::npos;
         return count;
     }
     // Every file differs between the folder and the drive, with no history.
@@ -31,8 +26,7 @@ protected:
             writeOld(drive / ("f" + std::to_string(i)), "there " + std::to_string(i));
         }
     }
-    // Both sides hold our version of each file and exactly one copy of the
-    // drive's, and nothing else.
+    // Both sides hold our version of each file, one copy of the drive's, and nothing else.
     void expectOneCopyEach() {
         Tree here = filesIn(folder);
         EXPECT_TRUE(here == filesIn(drive)) << "the two sides differ";
@@ -94,8 +88,7 @@ TEST_F(DriveSyncOnceTest, NameNoStoreCanHoldIsReportedOnEveryPass) {
         ProgramResult result = syncOnce();
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.out, "Up to date.\n");
-        // log lines go to standard error too; the warning is one line of its own
-        EXPECT_EQ(occurrences(result.err, "Warning: "), 1u) << result.err;
+        EXPECT_EQ(occurrences(result.err, "Warning: "), 1u) << result.err;  // among the log lines, one of its own
         EXPECT_THAT(result.err,
                     HasSubstr("\nWarning: 1 file(s) are not kept in step (each is named in the log). "
                               "First: Stick: caf\xef\xbf\xbd.txt: its name on the drive is not valid UTF-8\n"));
@@ -120,7 +113,6 @@ TEST_F(DriveSyncOnceTest, MassDeletionWaitsForTheUsersWordAndFewerThanTheFloorGo
     DeletionGuard::answer(temp / "state", "Stick", DeletionGuard::Answer::keepThem);
     ASSERT_EQ(brindle({"--sync-once"}).status, 0);
     expectCounts(1101, 1101);  // put back on the drive
-
     removeFromDrive(0, 1060);
     ASSERT_NE(brindle({"--sync-once"}).status, 0);
     ASSERT_EQ(brindle({"--confirm-deletions", "Stick"}).status, 0);
@@ -133,7 +125,7 @@ TEST_F(DriveSyncOnceTest, MassDeletionWaitsForTheUsersWordAndFewerThanTheFloorGo
 }
 
 TEST_F(DriveSyncOnceTest, IgnoreRulesMatchGitAndNeverDelete) {
-    // Every kind of line git knows, checked path by path against git's own answer.
+    // every kind of line git knows, checked path by path against git's own answer
     const std::string rules =
         "*.tmp\nbuild/\n!keep.tmp\n/only-root.txt\n**/cache/**\ndocs/*.pdf\n# note\n\\#hash\nlogs/\n"
         "!logs/keep.log\nsecret*\n!secret.pub\na/**/z\n*.o \n[ab].txt\n?.md\n";
@@ -155,8 +147,7 @@ TEST_F(DriveSyncOnceTest, IgnoreRulesMatchGitAndNeverDelete) {
         EXPECT_EQ(fs::exists(drive / path),
                   runProgram({"/usr/bin/git", "-C", repo.path().string(), "check-ignore", "-q", path}).status != 0)
             << path;
-
-    // A rule for a file already on both sides leaves it on both, even when one side then deletes it.
+    // a rule for a file already on both sides leaves it on both, even when one side then deletes it
     writeOld(folder / ".brindleignore", rules + "notes.md\n");
     ASSERT_EQ(brindle({"--sync-once"}).status, 0);
     EXPECT_TRUE(fs::exists(drive / "notes.md"));
