@@ -57,7 +57,6 @@ TEST_F(DriveSyncOnceTest, KilledFirstSyncsThenCleanPassesMakeOneConflictCopyEach
     for (int clean = 0; clean < 2; ++clean) ASSERT_EQ(syncOnce().status, 0);
     expectOneCopyEach();
 }
-
 TEST_F(DriveSyncOnceTest, TwoPassesAtOnceMakeOneConflictCopyEach) {
     makeDiffering();
     ChildProcess first(brindleCommand({"--sync-once"}), env()), second(brindleCommand({"--sync-once"}), env());
@@ -65,7 +64,6 @@ TEST_F(DriveSyncOnceTest, TwoPassesAtOnceMakeOneConflictCopyEach) {
     EXPECT_EQ(second.wait(), 0);
     expectOneCopyEach();
 }
-
 TEST_F(DriveSyncOnceTest, FullDiskKeepsTheOldFileAndTheNextPassWithSpaceConverges) {
     ScratchMount disk(folder, 1 << 20);
     if (!disk.mounted()) GTEST_SKIP() << disk.why();
@@ -80,7 +78,6 @@ TEST_F(DriveSyncOnceTest, FullDiskKeepsTheOldFileAndTheNextPassWithSpaceConverge
     ASSERT_EQ(syncOnce().status, 0);
     EXPECT_EQ(readFile(folder / "big.bin"), std::string(700000, 'n'));
 }
-
 TEST_F(DriveSyncOnceTest, NameNoStoreCanHoldIsReportedOnEveryPass) {
     writeOld(drive / "ok.txt", "fine");
     writeOld(drive / std::string("caf\xe9.txt"), "latin-1 name");
@@ -98,7 +95,6 @@ TEST_F(DriveSyncOnceTest, NameNoStoreCanHoldIsReportedOnEveryPass) {
     EXPECT_EQ(occurrences(readFile(home.logFile()), "Not syncing caf"), 2u);
     EXPECT_EQ(readFile(folder / "ok.txt"), "fine");
 }
-
 TEST_F(DriveSyncOnceTest, MassDeletionWaitsForTheUsersWordAndFewerThanTheFloorGoAtOnce) {
     for (int i = 0; i < 1100; ++i) writeOld(folder / name(i), "x");
     ASSERT_EQ(brindle({"--sync-once"}).status, 0);
@@ -123,7 +119,6 @@ TEST_F(DriveSyncOnceTest, MassDeletionWaitsForTheUsersWordAndFewerThanTheFloorGo
     ASSERT_EQ(brindle({"--sync-once"}).status, 0);
     expectCounts(11, 11);
 }
-
 TEST_F(DriveSyncOnceTest, IgnoreRulesMatchGitAndNeverDelete) {
     // every kind of line git knows, checked path by path against git's own answer
     const std::string rules =

@@ -1,10 +1,7 @@
 #include "dropbox/DropboxAPI.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "common/DropboxHash.h"
 #include "common/IsoDate.h"
@@ -69,7 +66,6 @@ TEST_F(DropboxAPITest, RoundTripAndClashesFailInsteadOfRenaming) {
     EXPECT_EQ(server.dropbox().readFile("Grüße.txt"), "hallo");
     EXPECT_EQ(DropboxAPI::headerArgument({{"path", "/🍞.md"}}), "{\"path\":\"/\\ud83c\\udf5e.md\"}");
 }
-
 TEST_F(DropboxAPITest, ListingPagesAndChangeFeed) {
     server.dropbox().setPageLimit(3);
     for (int i = 0; i < 10; ++i)
@@ -88,7 +84,6 @@ TEST_F(DropboxAPITest, ListingPagesAndChangeFeed) {
     EXPECT_THAT([&] { api.listChanges(changes.cursor); },
                 ::testing::Throws<DropboxFailure>(::testing::Property(&DropboxFailure::isReset, true)));
 }
-
 TEST_F(DropboxAPITest, RetryPausesFollowTheServer) {
     server.injectFault("/2/files/upload", status(429, {{"Retry-After", "120"}}));
     server.injectFault("/2/files/upload", status(503, {{"Retry-After", "soon"}}));
@@ -99,7 +94,6 @@ TEST_F(DropboxAPITest, RetryPausesFollowTheServer) {
     EXPECT_EQ(failureOf([&] { api.listAll(); }), "Couldn't reach Dropbox (HTTP 500).");
     EXPECT_EQ(pauses, (std::vector<double>{1, 2, 4, 8}));
 }
-
 TEST_F(DropboxAPITest, CutOffDownloadsAreRetriedAndNeverLeftBehind) {
     server.dropbox().writeFile("big.bin", std::string(200000, 'b'));
     writeFile(folder / "big.bin", "old content");
@@ -113,7 +107,6 @@ TEST_F(DropboxAPITest, CutOffDownloadsAreRetriedAndNeverLeftBehind) {
     EXPECT_EQ(failureOf([&] { api.download("missing.txt", folder / "other"); }), "path/not_found/");
     EXPECT_EQ(pathsIn(folder.path()), std::vector<std::string>{"big.bin"});  // no temporary files
 }
-
 TEST_F(DropboxAPITest, RefusedAccessIsRefreshedOnce) {
     server.injectFault("/2/files/list_folder", status(401, {}, R"({"error_summary":"expired_access_token/"})"));
     api.listAll();
@@ -125,7 +118,6 @@ TEST_F(DropboxAPITest, RefusedAccessIsRefreshedOnce) {
     server.injectFault("/2/files/list_folder", status(401), 2);
     EXPECT_EQ(failureOf([&] { api.listAll(); }), "Dropbox didn't accept the access Brindle was given.");
 }
-
 TEST_F(DropboxAPITest, ErrorAnswersBecomeMessagesAndPathsThatLeaveTheFolderAreDropped) {
     server.dropbox().setQuota(10);
     EXPECT_EQ(failureOf([&] { api.upload("a.txt", local("a", std::string(50, 'x')), std::nullopt); }),
@@ -184,7 +176,6 @@ TEST_F(LarderAccessTest, ReusesACredentialUntilFiveMinutesBeforeItExpires) {
     EXPECT_EQ(defaults.apiBase + " " + defaults.contentBase + " " + defaults.account,
               "https://api.dropboxapi.com https://files.example ");
 }
-
 TEST_F(LarderAccessTest, ServiceRefusalsBecomeFailures) {
     using Brindle::Problem;
     const std::string connections = " at " + server.url() + "/connections",
@@ -213,19 +204,6 @@ TEST_F(LarderAccessTest, ServiceRefusalsBecomeFailures) {
     server.dropbox().setTokenFields({{"expires_at", "tomorrow"}});
     EXPECT_EQ(failureText<Brindle::Failure>([&] { access().get(); }),
               "Brindle couldn't provide Dropbox access (HTTP 200).");
-}
-
-TEST_F(LarderAccessTest, ManyWorkersAskingAtOnceCauseOneFetch) {
-    LarderAccess source = access();
-    source.get();
-    now = expiry - 10;  // the cached credential is too close to expiry
-    server.dropbox().setTokenFields({{"expires_at", "2031-01-01T00:00:00Z"}});
-    std::vector<std::string> tokens(6);
-    std::vector<std::thread> workers;
-    for (int i = 0; i < 6; ++i) workers.emplace_back([&, i] { tokens[i] = source.get().token; });
-    for (auto& worker : workers) worker.join();
-    EXPECT_EQ(fetches(), 2u);
-    EXPECT_EQ(std::count(tokens.begin(), tokens.end(), tokens[0]), 6);
 }
 
 }  // namespace

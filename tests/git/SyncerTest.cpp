@@ -1,15 +1,11 @@
 #include "git/Syncer.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 
 #include "GitTestSupport.h"
 #include "common/ConflictName.h"
-#include "common/Text.h"
 #include "service/GitHubError.h"
 #include "support/Expect.h"
-#include "support/RunProgram.h"
 
 namespace brindle::test {
 namespace {
@@ -58,12 +54,10 @@ TEST_F(GitSyncerTest, FirstPushThenAnEmptyComputerAdoptsTheRemoteAndNothingChang
               (std::vector<SyncEvent>{{"downloaded", "notes/plan.md", 0}, {"downloaded", "one.txt", 0}}));
     std::string head = a.git({"rev-parse", "HEAD"}), log = sandbox.log();
     a.syncer->sync();
-    EXPECT_EQ(a.git({"rev-parse", "HEAD"}), head);
-    EXPECT_EQ(sandbox.log(), log);
+    EXPECT_EQ(a.git({"rev-parse", "HEAD"}) + sandbox.log(), head + log);
     EXPECT_TRUE(a.syncer->events().empty());
     EXPECT_EQ(std::to_string(a.syncer->totals()->files) + " " + std::to_string(a.syncer->totals()->bytes), "2 5");
 }
-
 TEST_F(GitSyncerTest, UnrelatedFirstCommitsAreMergedAndEveryoneEndsWithEverything) {
     a.write("from-a.txt", "a");
     b.write("from-b.txt", "b");
@@ -73,7 +67,6 @@ TEST_F(GitSyncerTest, UnrelatedFirstCommitsAreMergedAndEveryoneEndsWithEverythin
     EXPECT_EQ(b.files(), a.files());
     EXPECT_EQ(a.syncer->events(), (std::vector<SyncEvent>{{"downloaded", "from-b.txt", 1}}));
 }
-
 TEST_F(GitSyncerTest, BothEditingAFileKeepsBothAsAConflictCopyTakingNamesLiterally) {
     for (auto name : {"notes/plan.md", "[draft] *.md", "d.md"}) a.write(name, "base");
     syncAll({&a, &b});
@@ -96,7 +89,6 @@ TEST_F(GitSyncerTest, BothEditingAFileKeepsBothAsAConflictCopyTakingNamesLiteral
     a.syncer->sync();
     EXPECT_EQ(filesIn(a.folder), filesIn(b.folder));
 }
-
 TEST_F(GitSyncerTest, AnEditBeatsADeleteInEitherDirection) {
     for (auto path : {"kept-by-a.txt", "kept-by-b.txt"}) a.write(path, "base");
     syncAll({&a, &b});
@@ -110,7 +102,6 @@ TEST_F(GitSyncerTest, AnEditBeatsADeleteInEitherDirection) {
                   (Tree{{"kept-by-a.txt", "edited on A"}, {"kept-by-b.txt", "edited on B"}}));
     EXPECT_EQ(occurrences(sandbox.log(), "edited on one Mac, deleted on another — kept the file"), 2u);
 }
-
 TEST_F(GitSyncerTest, EventsNameRenamesDownloadsAndDeletionsAndStopAt200) {
     for (auto [path, content] : Tree{{"old name.txt", "same content here"}, {"stays.txt", "1"}, {"goes.txt", "1"}})
         a.write(path, content);
@@ -130,7 +121,6 @@ TEST_F(GitSyncerTest, EventsNameRenamesDownloadsAndDeletionsAndStopAt200) {
     EXPECT_EQ(a.syncer->events().size() + b.syncer->events().size(), 2 * kMaxHeldEvents);
     EXPECT_THAT(a.git({"log", "-1", "--format=%s"}), HasSubstr("Mac A: 230 added"));
 }
-
 TEST_F(GitSyncerTest, AnotherComputerPushingBeforeOurPushIsMergedAndRetried) {
     a.write("shared.txt", "base");
     syncAll({&a, &b});
@@ -144,7 +134,6 @@ TEST_F(GitSyncerTest, AnotherComputerPushingBeforeOurPushIsMergedAndRetried) {
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"mine.txt", "race.txt", "shared.txt"}));
     EXPECT_EQ(a.read("race.txt"), "race\n");
 }
-
 TEST_F(GitSyncerTest, FourRejectedPushesGiveUpWithAPushError) {
     writeHook(a.gitDir, "exit 1\n");
     a.write("one.txt", "1");
@@ -154,28 +143,28 @@ TEST_F(GitSyncerTest, FourRejectedPushesGiveUpWithAPushError) {
     a.syncer->sync();
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"one.txt"}));
 }
-
 TEST_F(GitSyncerTest, FilesOver95MBAreLeftOutAndNamedOncePerChange) {
     makeSparse(a.folder / "exact.bin", Syncer::kLargeFileLimit);
     makeSparse(a.folder / "big.bin", Syncer::kLargeFileLimit + 1);
     a.write("small.txt", "s");
     syncAll({&a, &a});
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"exact.bin", "small.txt"}));
-    EXPECT_EQ(a.syncer->skippedFiles(), (std::vector<std::string>{"big.bin"}));
+    EXPECT_EQ(a.syncer->skippedFiles(), std::vector<std::string>{"big.bin"});
     EXPECT_EQ(occurrences(sandbox.log(), "Skipping files over 95 MB: big.bin"), 1u);
     fs::resize_file(a.folder / "exact.bin", Syncer::kLargeFileLimit + 10);  // grown past: keeps the committed one
     a.syncer->sync();
     EXPECT_EQ(occurrences(sandbox.log(), "Skipping files over 95 MB: "), 2u);
     EXPECT_THAT(a.git({"ls-tree", "-l", "HEAD", "exact.bin"}), HasSubstr(std::to_string(Syncer::kLargeFileLimit)));
 }
-
 TEST_F(GitSyncerTest, PlaceholdersIgnoreRulesAndDeletedFoldersNeverDeleteAndLitterIsNeverCommitted) {
-    const std::string rules = "*.tmp\nbuild/\n!keep.tmp\n/only-root.txt\n**/cache/**\n";
-    a.write(".brindleignore", rules);
-    for (auto path :
-         {"a.tmp", "sub/b.tmp", "keep.tmp", "build/out.o", "only-root.txt", "sub/only-root.txt", "x/cache/y"})
-        a.write(path, "x");
-    for (auto [path, content] : Tree{{"docs/report.pdf", "pdf"}, {".icloud", "not a placeholder"}, {"Notes.md", "upper"}})
+    const std::string rules = "*.tmp\n!keep.tmp\n";  // rule by rule matching is checked with the drives' rules
+    for (auto [path, content] : Tree{{".brindleignore", rules},
+                                     {"a.tmp", "x"},
+                                     {"sub/b.tmp", "x"},
+                                     {"keep.tmp", "x"},
+                                     {"docs/report.pdf", "pdf"},
+                                     {".icloud", "not a placeholder"},
+                                     {"Notes.md", "upper"}})
         a.write(path, content);
     a.syncer->sync();
     fs::remove(a.folder / "docs/report.pdf");
@@ -186,8 +175,7 @@ TEST_F(GitSyncerTest, PlaceholdersIgnoreRulesAndDeletedFoldersNeverDeleteAndLitt
                       ".directory", "sub/.#plan.md"})
         a.write(name, "litter");
     a.syncer->sync();
-    const std::vector<std::string> committed{".brindleignore", "Notes.md", "docs/report.pdf",
-                                             "keep.tmp",       "notes.md", "sub/only-root.txt"};
+    const std::vector<std::string> committed{".brindleignore", "Notes.md", "docs/report.pdf", "keep.tmp", "notes.md"};
     EXPECT_EQ(remoteFiles(remote), committed);
     a.write(".brindleignore", rules + "Notes.md\n");  // a new rule deletes nothing
     a.syncer->sync();
@@ -198,7 +186,6 @@ TEST_F(GitSyncerTest, PlaceholdersIgnoreRulesAndDeletedFoldersNeverDeleteAndLitt
     EXPECT_THAT(sandbox.log(), HasSubstr("Folder was missing; restored contents from last sync"));
     EXPECT_EQ(remoteFiles(remote), committed);
 }
-
 TEST_F(GitSyncerTest, AMergeThatFailsWithoutAConflictIsAbortedAndReported) {
     a.write("base.txt", "base");
     syncAll({&a, &b});
@@ -212,12 +199,10 @@ TEST_F(GitSyncerTest, AMergeThatFailsWithoutAConflictIsAbortedAndReported) {
     EXPECT_THROW(b.syncer->sync(), GitError);
     EXPECT_EQ(fs::file_size(b.folder / "video.bin"), static_cast<uintmax_t>(Syncer::kLargeFileLimit + 1));
 }
-
 TEST_F(GitSyncerTest, TheTokenIsNeverWrittenAnywhere) {
     const std::string token = "ghp_TopSecretToken42", header = Text::base64("x-access-token:" + token);
     std::optional<ScopedEnv> trace(std::in_place, "GIT_TRACE", (sandbox.root() / "trace.txt").string());
-    a.syncer->git().setToken(token);
-    b.syncer->git().setToken(token);
+    for (Computer* computer : {&a, &b}) computer->syncer->git().setToken(token);
     a.write("one.txt", "1");
     syncAll({&a, &b});
     b.write("one.txt", "2");
@@ -274,7 +259,6 @@ TEST_F(Recovery, StaleLocksOfAKilledGitAreRemoved) {
     EXPECT_THAT(sandbox.log(), HasSubstr("Removed stale git lock index.lock"));
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"new.txt", "plan.md"}));
 }
-
 TEST_F(Recovery, AHalfDoneMergeIsRedoneWithoutCommittingConflictMarkers) {
     // A in the middle of a conflicted merge of B's edit, as a pass stopped after "git merge" leaves it
     b.write("plan.md", "from B\n");
@@ -293,7 +277,6 @@ TEST_F(Recovery, AHalfDoneMergeIsRedoneWithoutCommittingConflictMarkers) {
     b.syncer->sync();
     EXPECT_EQ(b.files(), a.files());
 }
-
 TEST_F(Recovery, OurNoteOfAnInterruptedMergeRollsBackWhatItWrote) {
     // a merge that wrote B's new file and part of B's edit, stopped before git recorded anything
     b.write("plan.md", "from B, a longer text\n");
@@ -312,7 +295,6 @@ TEST_F(Recovery, OurNoteOfAnInterruptedMergeRollsBackWhatItWrote) {
     EXPECT_EQ(a.files(), (std::vector<std::string>{"added-by-b.txt", "mine.txt", "plan.md"}));
     EXPECT_EQ(remoteFiles(remote), a.files());
 }
-
 TEST_F(Recovery, ADetachedHeadAndARebaseInProgressAreLeftKeepingTheFiles) {
     a.git({"checkout", "-q", "--detach"});
     fs::create_directories(a.gitDir / "rebase-merge");
@@ -321,34 +303,6 @@ TEST_F(Recovery, ADetachedHeadAndARebaseInProgressAreLeftKeepingTheFiles) {
     EXPECT_EQ(a.git({"symbolic-ref", "HEAD"}), "refs/heads/main\n");
     b.syncer->sync();
     EXPECT_EQ(b.read("plan.md"), "edited while detached\n");
-}
-
-TEST(GitResult, TextNulFieldsAndErrorsReadOutputAsGitWritesIt) {
-    EXPECT_EQ((GitResult{0, "abc\n", ""}).text(), "abc");
-    EXPECT_EQ((GitResult{0, "caf\xff", ""}).text(), "caf\xEF\xBF\xBD");
-    EXPECT_EQ((GitResult{0, std::string("a\0b c\0", 6), ""}).nulFields(), (std::vector<std::string>{"a", "b c"}));
-    EXPECT_TRUE((GitResult{0, std::string("\0\0", 2), ""}).nulFields().empty());
-    EXPECT_TRUE((GitResult{0, "", ""}).nulFields().empty());
-    EXPECT_STREQ(GitError({"push", "-q"}, {1, "", " \n"}).what(), "git push failed: exit 1");
-    EXPECT_STREQ(GitError({"fetch"}, {128, "", "fatal: no remote\n\n"}).what(), "git fetch failed: fatal: no remote");
-}
-
-using GitRun = GitSyncerTest;
-
-TEST_F(GitRun, RunsInTheSeparateRepositoryAndTheTokenReachesGitOnlyThroughItsEnvironment) {
-    Git git{sandbox.root() / "repo.git", sandbox.root()};
-    ASSERT_EQ(git.run({"init", "-q", "-b", "main"}).status, 0);
-    EXPECT_TRUE(std::filesystem::exists(sandbox.root() / "repo.git/HEAD"));
-    EXPECT_EQ(git.run({"rev-parse", "--show-toplevel"}).text(), sandbox.root().string());
-    EXPECT_NE(git.run({"fetch", "-q", "nowhere"}).status, 0);
-    ScopedEnv inherited(
-        {{"GIT_CONFIG_COUNT", "1"}, {"GIT_CONFIG_KEY_0", "brindle.probe"}, {"GIT_CONFIG_VALUE_0", "inherited"}});
-    EXPECT_EQ(git.run({"config", "--get", "brindle.probe"}).text(), "inherited");  // passes through without a token
-    git.setToken("ghp_s3cret");
-    EXPECT_EQ(git.run({"config", "--get", "http.https://github.com/.extraheader"}).text(),
-              "Authorization: Basic " + Text::base64("x-access-token:ghp_s3cret"));
-    EXPECT_NE(git.run({"config", "--get", "brindle.probe"}).status, 0);
-    EXPECT_EQ(readFile(sandbox.root() / "repo.git/config").find("extraheader"), std::string::npos);
 }
 
 }  // namespace

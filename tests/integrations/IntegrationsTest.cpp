@@ -1,13 +1,10 @@
 #include "integrations/Integrations.h"
 
-#include <gtest/gtest.h>
-
 #include <future>
 #include <thread>
 
 #include "common/Text.h"
 #include "devserver/DevServer.h"
-#include "devserver/PeopleService.h"
 #include "integrations/ContactStore.h"
 #include "integrations/ContactsMerge.h"
 #include "integrations/GoogleContactsClient.h"
@@ -17,7 +14,6 @@
 #include "support/Expect.h"
 #include "support/FakePlaud.h"
 #include "support/PeopleData.h"
-#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestMainLoop.h"
 
@@ -102,7 +98,6 @@ TEST_F(IntegrationsTest, RequestsWhileARunIsUnderWayAreDroppedAndTheTwoNeverRunT
     loop.advance(21600);
     EXPECT_EQ(plaudRuns, 2);
 }
-
 TEST_F(IntegrationsTest, StatusLinesTellTheOutcomeAndOnlyABackfillShowsProgress) {
     auto integrations = make();
     plaudResult = {4, 3, 1, 0};
@@ -133,7 +128,6 @@ TEST_F(IntegrationsTest, StatusLinesTellTheOutcomeAndOnlyABackfillShowsProgress)
     EXPECT_EQ(backfills, 1);
     EXPECT_THAT(readFile(home.logFile()), HasSubstr("Plaud error: Couldn't create /x/Meetings: Permission denied"));
 }
-
 TEST_F(IntegrationsTest, LoftImportCopiesWhatIsMissingAndNothingElse) {
     auto integrations = make();
     TempDir checkout;
@@ -199,8 +193,8 @@ TEST_F(ContactsTest, ClientReadsEveryPageAndFlattensPeople) {
     ASSERT_EQ(read.size(), 6u);
     EXPECT_EQ(pageRequests(), 3u);
     const GoogleContact& ada = read[4];
-    EXPECT_EQ(Text::joined({read[0].displayName, ada.account, ada.displayName, ada.familyName, ada.notes,
-                            *ada.photoURL, Text::joined(ada.emails, ","), Text::joined(ada.phones, ","),
+    EXPECT_EQ(Text::joined({read[0].displayName, ada.account, ada.displayName, ada.familyName, ada.notes, *ada.photoURL,
+                            Text::joined(ada.emails, ","), Text::joined(ada.phones, ","),
                             Text::joined(ada.organizations, ","), read[5].displayName},
                            "|"),
               "p Person 0|Work|Dr. Ada Lovelace|Lovelace|First|https://x/ada.png|ada@example.com|+44 20 7946 0000|"
@@ -208,7 +202,6 @@ TEST_F(ContactsTest, ClientReadsEveryPageAndFlattensPeople) {
     EXPECT_EQ(read[5].photoURL, std::nullopt);
     EXPECT_EQ(tokensHanded, 1);
 }
-
 TEST_F(ContactsTest, ClientRefreshesAnExpiredTokenOnceOnly) {
     server.people().setConnections("t1", peopleData("p", 3));
     server.people().expireOnce("t1");
@@ -222,15 +215,12 @@ TEST_F(ContactsTest, ClientRefreshesAnExpiredTokenOnceOnly) {
     env.set("BRINDLE_PEOPLE_URL", "people.example");  // not a URL: a clear error, no request
     EXPECT_THROW(client("t1").list(), IntegrationError);
 }
-
 TEST_F(ContactsTest, RepeatedPageTokenStopsTheListing) {  // at once or after a detour
     for (const std::vector<std::string>& tokens : {std::vector<std::string>{"again", "again"}, {"a", "b", "a"}}) {
-        for (const std::string& token : tokens)
-            server.injectFault("/v1/people/me/connections",
-                               {devserver::Fault::Kind::Status,
-                                200,
-                                json{{"connections", json::array()}, {"nextPageToken", token}}.dump(),
-                                {}});
+        for (const std::string& token : tokens) {
+            json page{{"connections", json::array()}, {"nextPageToken", token}};
+            server.injectFault("/v1/people/me/connections", {devserver::Fault::Kind::Status, 200, page.dump(), {}});
+        }
         size_t before = pageRequests();
         EXPECT_THROW_WITH(
             client("t1").list(), IntegrationError,
@@ -241,11 +231,14 @@ TEST_F(ContactsTest, RepeatedPageTokenStopsTheListing) {  // at once or after a 
 
 GoogleContact record(const std::string& name, std::vector<std::string> emails, std::string phone = "",
                      std::string notes = "") {
-    return {.account = "acct", .resourceName = "people/" + name, .displayName = name, .givenName = name + "-given",
-            .emails = std::move(emails), .phones = phone.empty() ? std::vector<std::string>{} : std::vector{phone},
+    return {.account = "acct",
+            .resourceName = "people/" + name,
+            .displayName = name,
+            .givenName = name + "-given",
+            .emails = std::move(emails),
+            .phones = phone.empty() ? std::vector<std::string>{} : std::vector{phone},
             .notes = std::move(notes)};
 }
-
 TEST_F(ContactsTest, MergeJoinsChainsAndKeepsFirstSeenOrder) {
     EXPECT_TRUE(ContactsMerge::merge({}).empty());
     auto merged = ContactsMerge::merge(
@@ -253,20 +246,21 @@ TEST_F(ContactsTest, MergeJoinsChainsAndKeepsFirstSeenOrder) {
          record("Ccccc", {"1@x", "2@x"}, "+1 555"), record("Solo", {}), record("DD", {"3@x"}), record("EE", {"3@x"})});
     ASSERT_EQ(merged.size(), 4u);
     ASSERT_EQ(merged[0].sources.size(), 3u);
-    EXPECT_EQ(Text::joined({merged[0].displayName, merged[0].givenName, merged[0].notes,
-                            Text::joined(merged[0].emails, ","), Text::joined(merged[0].phones, ","),
-                            merged[0].sources[1].at("resource_name")},
-                           "|"),
-              "Ccccc|Ccccc-given|B's notes|1@x,2@x|+1 555,+1555|people/B");
+    EXPECT_EQ(
+        Text::joined({merged[0].displayName, merged[0].givenName, merged[0].notes, Text::joined(merged[0].emails, ","),
+                      Text::joined(merged[0].phones, ","), merged[0].sources[1].at("resource_name")},
+                     "|"),
+        "Ccccc|Ccccc-given|B's notes|1@x,2@x|+1 555,+1555|people/B");
     // no address: never merged by name; equal lengths keep the first
     EXPECT_EQ(merged[1].displayName + merged[2].displayName + merged[3].displayName, "SoloSoloDD");
 }
 
 MergedContact person(const std::string& name, const std::string& email, std::optional<std::string> photo = {}) {
-    return {.displayName = name, .emails = {email}, .photoURL = std::move(photo),
+    return {.displayName = name,
+            .emails = {email},
+            .photoURL = std::move(photo),
             .sources = {{{"account", "Work"}, {"resource_name", "people/" + email}, {"etag", "e1"}}}};
 }
-
 TEST_F(ContactsTest, StoreWritesSortedPrettyFilesAndFindsThemAgain) {
     ContactStore store(contacts);
     EXPECT_EQ(store.upsert(person("Zoë O'Neil", "zoe@x.org", "https://p/1.jpg"), "2025-03-07T14:05:09Z"),
@@ -303,23 +297,6 @@ TEST_F(ContactsTest, StoreWritesSortedPrettyFilesAndFindsThemAgain) {
     EXPECT_EQ(readFile(contacts / "broken.json"), "{\"emails\": [\"anon@x.org\"");
 }
 
-TEST_F(ContactsTest, OnlyRealChangesRewriteAFile) {
-    ContactStore store(contacts);
-    store.upsert(person("Ann", "ann@x.org", "https://p/1.jpg"), "2025-03-07T14:05:09Z");
-    store.commit();
-    fs::path file = *store.find(person("Ann", "ann@x.org"));
-    std::string written = readFile(file);
-    EXPECT_EQ(store.upsert(person("Ann", "ann@x.org", "https://p/new.jpg"), "later"), ContactStore::Status::unchanged);
-    EXPECT_EQ(store.upsert(person("Ann", "ann@x.org", "https://p/1.jpg"), "later"), ContactStore::Status::unchanged);
-    EXPECT_EQ(readFile(file), written);
-    store.upsert(person("Bob", "bob@x.org"), "t0");
-    fs::path bob = *store.find(person("Bob", "bob@x.org"));
-    EXPECT_EQ(store.upsert(person("Bob", "bob@x.org", "https://p/bob.jpg"), "t1"), ContactStore::Status::updated);
-    store.commit();
-    EXPECT_EQ(json::parse(readFile(bob))["photo_url"], "https://p/bob.jpg");
-    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Contact " + bob.filename().string() + " changed: photo_url"));
-}
-
 class PlaudSyncTest : public ::testing::Test {
 protected:
     PlaudSync importer() {
@@ -343,11 +320,10 @@ protected:
 
 TEST_F(PlaudSyncTest, LooksBackFromTheNewestDatedNote) {  // "now" is 2025-03-07T14:05:09Z
     EXPECT_EQ(daysAsked(), "recent --days 2");            // no notes yet
-    writeFile(meetings / "notes.md", "not dated");
-    writeFile(meetings / "README.md", "short name");
-    writeFile(meetings / "2025-02-25-standup.md", "ten days old");
+    for (auto [name, content] : Tree{{"notes.md", "not dated"}, {"README.md", "short"}, {"2025-02-25-a.md", "10 days"}})
+        writeFile(meetings / name, content);
     EXPECT_EQ(daysAsked(), "recent --days 12");
-    fs::remove(meetings / "2025-02-25-standup.md");
+    fs::remove(meetings / "2025-02-25-a.md");
     writeFile(meetings / "2023-03-07-old.md", "two years old");
     EXPECT_EQ(daysAsked(), "recent --days 367");
     writeFile(meetings / "2025-13-45-odd.md", "bad date");  // the greatest prefix decides, even when it is no date
@@ -355,33 +331,16 @@ TEST_F(PlaudSyncTest, LooksBackFromTheNewestDatedNote) {  // "now" is 2025-03-07
     EXPECT_EQ(daysAsked(), "recent --days 2");
     EXPECT_EQ(daysAsked(30), "recent --days 30");
 }
-
 TEST_F(PlaudSyncTest, WritesTheNoteLayoutExactly) {
     plaud.setRecent("Recent recordings:\n  " + hexID(1) + "  He said\n");
     plaud.addRecording(hexID(1), "Name: He said \"hi\" — Café\nCreated_At: 2025-03-01T09:00:00Z\n", "  The summary.\n",
                        "Speaker 1: hello\nSpeaker 2: hi\n\n");
     EXPECT_EQ(importer().run(false).written, 1);
-    EXPECT_EQ(readFile(meetings / "2025-03-01-he-said-hi-caf.md"), R"(---
-title: "He said 'hi' — Café"
-date: 2025-03-01
-plaud_id: )" + hexID(1) + R"(
-source: plaud
-synced_at: 2025-03-07T14:05:09Z
----
-
-# He said "hi" — Café
-
-## Summary
-
-The summary.
-
-## Transcript
-
-Speaker 1: hello
-Speaker 2: hi
-)");
+    EXPECT_EQ(readFile(meetings / "2025-03-01-he-said-hi-caf.md"),
+              "---\ntitle: \"He said 'hi' — Café\"\ndate: 2025-03-01\nplaud_id: " + hexID(1) +
+                  "\nsource: plaud\nsynced_at: 2025-03-07T14:05:09Z\n---\n\n# He said \"hi\" — Café\n\n"
+                  "## Summary\n\nThe summary.\n\n## Transcript\n\nSpeaker 1: hello\nSpeaker 2: hi\n");
 }
-
 TEST_F(PlaudSyncTest, ReadsTitlesDatesIDsAndSlugs) {
     using Parsed = std::pair<std::string, std::string>;
     PlaudSync sync = importer();
@@ -397,13 +356,12 @@ TEST_F(PlaudSyncTest, ReadsTitlesDatesIDsAndSlugs) {
                        " upper case\n";
     EXPECT_EQ(PlaudSync::extractIDs(text), (std::vector<std::string>{hexID(3), "of_" + hexID(4)}));
 
-    EXPECT_EQ(NoteText::slugify("Q3 Planning — Café & Budget!", 60), "q3-planning-caf-budget");
-    EXPECT_EQ(NoteText::slugify("?!… —", 60), "untitled");
-    EXPECT_EQ(NoteText::slugify("Встреча команды", 60), "untitled");
-    EXPECT_EQ(NoteText::slugify(std::string(59, 'a') + " bcd", 60), std::string(59, 'a'));  // cut, "-" dropped
-    EXPECT_EQ(NoteText::slugify(std::string(100, 'z'), 60).size(), 60u);
+    auto slug = [](const std::string& title) { return NoteText::slugify(title, 60); };
+    EXPECT_EQ(Text::joined({slug("Q3 Planning — Café & Budget!"), slug("?!… —"), slug("Встреча команды"),
+                            slug(std::string(59, 'a') + " bcd"), slug(std::string(100, 'z'))},
+                           "|"),  // cut at 60, a "-" at the cut dropped
+              "q3-planning-caf-budget|untitled|untitled|" + std::string(59, 'a') + "|" + std::string(60, 'z'));
 }
-
 TEST_F(PlaudSyncTest, SkipsRecordingsThatHaveNotesAndNumbersNamesThatClash) {
     writeFile(meetings / "2025-03-01-old.md", "---\nplaud_id: " + hexID(8) + "\n---\n");
     const fs::path base = meetings / "2025-03-02-weekly-sync";
@@ -418,7 +376,6 @@ TEST_F(PlaudSyncTest, SkipsRecordingsThatHaveNotesAndNumbersNamesThatClash) {
     EXPECT_EQ(readFile(base.string() + ".md") + readFile(base.string() + "-2.md"), "mine\nalso mine\n");
     EXPECT_THAT(readFile(base.string() + "-3.md"), HasSubstr("plaud_id: " + hexID(10)));
 }
-
 TEST_F(PlaudSyncTest, BackfillReadsPagesUntilNothingIsNew) {
     plaud.setPage(1, hexID(11) + "\n" + hexID(12) + "\n");
     plaud.setPage(2, hexID(12) + "\n" + hexID(13) + "\n");
@@ -429,7 +386,6 @@ TEST_F(PlaudSyncTest, BackfillReadsPagesUntilNothingIsNew) {
     EXPECT_EQ(progress, (std::vector<std::string>{"Listed 2 recordings\u2026", "Listed 3 recordings\u2026"}));
     EXPECT_EQ(plaud.calls()[1], "files --page 1 --page-size 50");
 }
-
 TEST_F(PlaudSyncTest, FailuresOfTheToolReadClearlyAndOutputWithoutIDsIsNotFatal) {
     plaud.setRecent("Something entirely different\n");
     EXPECT_EQ(importer().run(false).found, 0);
@@ -451,18 +407,14 @@ TEST_F(PlaudSyncTest, FailuresOfTheToolReadClearlyAndOutputWithoutIDsIsNotFatal)
     EXPECT_EQ(failure(),
               "not configured: The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then: plaud login");
 }
-
 TEST_F(PlaudSyncTest, HugeAndInvalidOutputStillMakesValidNotes) {
-    std::string transcript;
-    while (transcript.size() < size_t{10} * 1024 * 1024) transcript += "Speaker 1: a long meeting goes on and on.\n";
+    std::string transcript(size_t{10} << 20, 'x');
     plaud.setRecent(hexID(15) + "\n" + hexID(16) + "\n");
     plaud.addRecording(hexID(15), "name: Marathon\ncreated_at: 2025-03-03\n", "", transcript);
     plaud.addRecording(hexID(16), "name: Bad \xff\xfe bytes\ncreated_at: 2025-03-04\n", "sum \xc3", "");
     writeFile(meetings / "2025-01-01-binary.md", "\xff\xfe not text plaud_id: x\n");
     EXPECT_EQ(importer().run(false).written, 2);
-    std::string big = readFile(meetings / "2025-03-03-marathon.md");
-    EXPECT_GT(big.size(), transcript.size() - 100);
-    EXPECT_THAT(big, EndsWith("on and on.\n"));
+    EXPECT_THAT(readFile(meetings / "2025-03-03-marathon.md"), HasSubstr(transcript));
     EXPECT_THAT(readFile(meetings / "2025-03-04-bad-bytes.md"), HasSubstr("# Bad \xef\xbf\xbd\xef\xbf\xbd bytes\n"));
     EXPECT_THAT(readFile(meetings / "2025-01-01-binary.md"), StartsWith("\xff\xfe"));  // left alone
 }

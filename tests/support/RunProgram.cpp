@@ -12,29 +12,9 @@
 #include <cstring>
 #include <thread>
 
-#include "common/Process.h"
-
 extern char** environ;
 
 namespace brindle::test {
-
-ProgramResult runProgram(const std::vector<std::string>& argv, const Env& env, double timeout) {
-    Process::Options options;
-    options.env = env;
-    options.timeout = timeout;
-    Process::Outcome outcome = Process::run(argv.at(0), argv, options);
-    return {outcome.status, outcome.out, outcome.err};
-}
-
-std::vector<std::string> brindleCommand(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{BRINDLE_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-}
-
-ProgramResult runBrindle(const std::vector<std::string>& args, const Env& env, double timeout) {
-    return runProgram(brindleCommand(args), env, timeout);
-}
 
 std::string git(const std::string& folder, const std::vector<std::string>& args) {
     std::vector<std::string> argv{"/usr/bin/git", "-C", folder};
@@ -45,7 +25,14 @@ std::string git(const std::string& folder, const std::vector<std::string>& args)
 }
 
 std::vector<std::string> killedAtCall(const std::vector<std::string>& argv, const std::string& calls, int when) {
-    std::vector<std::string> traced{"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + calls, "-e",
+    std::vector<std::string> traced{"/usr/bin/strace",
+                                    "-f",
+                                    "-qq",
+                                    "-o",
+                                    "/dev/null",
+                                    "-e",
+                                    "trace=" + calls,
+                                    "-e",
                                     "inject=" + calls + ":signal=KILL:when=" + std::to_string(when)};
     traced.insert(traced.end(), argv.begin(), argv.end());
     return traced;
@@ -71,7 +58,9 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     return result;
 }
 
-int exitStatus(int wstatus) { return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus); }
+int exitStatus(int wstatus) {
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
 
 }  // namespace
 

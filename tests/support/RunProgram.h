@@ -7,22 +7,26 @@
 #include <string>
 #include <vector>
 
+#include "common/Process.h"
+
 namespace brindle::test {
 
-struct ProgramResult {
-    int status = 0;
-    std::string out, err;
-};
+using ProgramResult = Process::Outcome;  // status, out, err
 using Env = std::map<std::string, std::string>;
 
 // Runs a program (argv[0] is its path; runBrindle: the built brindle) with the
 // test's environment and env laid over it, killed after timeout seconds.
-ProgramResult runProgram(const std::vector<std::string>& argv, const Env& env = {}, double timeout = 300);
-ProgramResult runBrindle(const std::vector<std::string>& args, const Env& env = {}, double timeout = 300);
+inline ProgramResult runProgram(const std::vector<std::string>& argv, const Env& env = {}, double timeout = 300) {
+    return Process::run(argv.at(0), argv, {.env = env, .timeout = timeout});
+}
+inline std::vector<std::string> brindleCommand(std::vector<std::string> args) {  // the built program, then args
+    return args.insert(args.begin(), BRINDLE_BIN), args;
+}
+inline ProgramResult runBrindle(const std::vector<std::string>& args, const Env& env = {}, double timeout = 300) {
+    return runProgram(brindleCommand(args), env, timeout);
+}
 // Runs /usr/bin/git with args in folder; fails the test when git fails.
 std::string git(const std::string& folder, const std::vector<std::string>& args);
-// The brindle program's path followed by args.
-std::vector<std::string> brindleCommand(const std::vector<std::string>& args);
 // argv under strace, which kills it with SIGKILL at its whenth call of calls ("rename,renameat").
 std::vector<std::string> killedAtCall(const std::vector<std::string>& argv, const std::string& calls, int when);
 

@@ -26,7 +26,7 @@ private:
 // A folder's files: relative path -> content.
 using Tree = std::map<std::string, std::string>;
 void writeFile(const std::filesystem::path& path, const std::string& content);  // creating folders on the way
-std::string readFile(const std::filesystem::path& path);                         // "" when unreadable
+std::string readFile(const std::filesystem::path& path);                        // "" when unreadable
 Tree filesIn(const std::filesystem::path& root);  // every regular file, hidden ones too; {} when missing
 std::vector<std::string> pathsIn(const std::filesystem::path& root);  // their paths, sorted
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "common/Text.h"
 #include "drives/DriveStore.h"
 #include "support/Expect.h"
 #include "support/RunProgram.h"
@@ -19,11 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // The child: "folder|volume|stateDir|clockOffset" in BRINDLE_CRASH_SYNC.
-int runSyncChild(std::string spec) {
-    std::vector<std::string> parts;
-    for (size_t bar; (bar = spec.find('|')) != std::string::npos; spec.erase(0, bar + 1))
-        parts.push_back(spec.substr(0, bar));
-    auto clock = [offset = std::stod(spec)] {
+int runSyncChild(const std::string& spec) {
+    std::vector<std::string> parts = Text::split(spec, '|');
+    auto clock = [offset = std::stod(parts.at(3))] {
         return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() + offset;
     };
     fs::path stateDir = parts.at(2);

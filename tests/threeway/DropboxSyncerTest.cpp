@@ -8,10 +8,8 @@
 #include <thread>
 
 #include "common/ConflictName.h"
-#include "common/DropboxHash.h"
 #include "support/Expect.h"
 #include "support/FakeRemoteStore.h"
-#include "support/TempDir.h"
 #include "support/Unprivileged.h"
 #include "threeway/TreeWalk.h"
 
@@ -55,12 +53,11 @@ protected:
         return error == "(nothing thrown)" ? "" : error;
     }
     size_t logged(const std::string& part) { return std::lock_guard(logLock_), occurrences(log_, part); }
-    long eventsOf(const std::string& kind) {
-        return std::ranges::count(syncer->events(), kind, &SyncEvent::kind);
-    }
+    long eventsOf(const std::string& kind) { return std::ranges::count(syncer->events(), kind, &SyncEvent::kind); }
     std::vector<std::string> conflictCopies() {
         auto copies = pathsIn(folder);
-        return std::erase_if(copies, [](auto& path) { return path.find("(conflict from") == std::string::npos; }), copies;
+        return std::erase_if(copies, [](auto& path) { return path.find("(conflict from") == std::string::npos; }),
+               copies;
     }
     double baseTime(const std::string& key) { return static_cast<double>(syncer->state().base.at(key).mtimeNs) / 1e9; }
 
@@ -74,7 +71,6 @@ void setMtime(const fs::path& file, double seconds) {
     timespec times[2] = {{0, UTIME_OMIT}, {whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
-
 TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     write("Notes/here.md", "from here");
     store->put("Photos/there.jpg", "from there", 100);
@@ -100,7 +96,6 @@ TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("Photos/there.jpg"), "from here!");
 }
-
 TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWaysIntoTheFoldersAsTheyAreCased) {
     for (auto [path, content] : Tree{{"a.txt", "a1"}, {"deep/down/b.txt", "b1"}, {"notes/x.md", "v1"}})
         write(path, content);  // the folder's "notes/" holds what the store calls "Notes/"
@@ -121,12 +116,10 @@ TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWaysIntoTheFoldersAsTheyAre
     EXPECT_EQ(store->contents().size(), 4u);
     EXPECT_EQ(store->content("a.txt"), "a2 edited here");
     EXPECT_EQ(filesIn(home.path() / ".local/share/Trash/files"), (Tree{{"d.txt", "d1"}}));
-    EXPECT_FALSE(exists("old"));       // folders emptied by a deletion go with the file
-    EXPECT_TRUE(exists("deep/down"));  // the user's own empty folders stay
+    EXPECT_TRUE(!exists("old") && exists("deep/down"));  // folders a deletion empties go, the user's own stay
     EXPECT_EQ(logged("Deleted deep/down/b.txt from Dropbox") + logged("Deleted old/inner/d.txt (removed from Dropbox)"),
               2u);
 }
-
 TEST_F(DropboxSyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     write("Plans/budget.xlsx", "base");
     ASSERT_EQ(sync(), "");
@@ -144,7 +137,6 @@ TEST_F(DropboxSyncerTest, ConflictKeepsBothVersionsAndUploadsBoth) {
     EXPECT_EQ(sync(), "");
     EXPECT_EQ(syncer->events().size(), 3u);  // conflict and two uploads; nothing more happened
 }
-
 TEST_F(DropboxSyncerTest, ConflictsThatKeepComingStopAfterThreePasses) {
     write("a.txt", "base");
     ASSERT_EQ(sync(), "");
@@ -158,7 +150,6 @@ TEST_F(DropboxSyncerTest, ConflictsThatKeepComingStopAfterThreePasses) {
     EXPECT_THAT(sync(), HasSubstr("3 file(s) could not be synced; will retry. First: a.txt: it did not settle"));
     EXPECT_EQ(eventsOf("conflict"), 9);  // three starts in each of three passes, no fourth pass
 }
-
 TEST_F(DropboxSyncerTest, BusyFileWaitsUntilItHasSettledButAFutureTimeIsNotBusy) {
     write("typing.md", "half a sentence");
     setMtime(folder / "typing.md", now() - 0.5);
@@ -170,17 +161,15 @@ TEST_F(DropboxSyncerTest, BusyFileWaitsUntilItHasSettledButAFutureTimeIsNotBusy)
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("typing.md"), "half a sentence");
 }
-
 TEST_F(DropboxSyncerTest, ParallelWorkersTransferEverythingAndHoldAtMostTwoHundredEvents) {
     syncer = makeSyncer(std::nullopt, 6);
     for (int i = 0; i < 150; ++i) store->put("in/" + std::to_string(i), std::string(i, 'd'), i);
     for (int i = 0; i < 60; ++i) write("out/" + std::to_string(i), std::string(i, 'u'));
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(filesIn(folder).size(), 210u);
+    EXPECT_EQ(store->contents().size() + filesIn(folder).size(), 420u);
     EXPECT_EQ(store->contents(), filesIn(folder));
     EXPECT_EQ(std::pair(syncer->events().size(), logged("Downloaded")), std::pair(kMaxHeldEvents, size_t{150}));
 }
-
 TEST_F(DropboxSyncerTest, TransferFaultsAreErrorLinesLeaveNothingBehindAndAreRetried) {
     store->put("cut.bin", "the whole content");
     store->fail(Call::download, "connection reset", -1, "cut.bin", true);
@@ -210,7 +199,6 @@ TEST_F(DropboxSyncerTest, TransferFaultsAreErrorLinesLeaveNothingBehindAndAreRet
     fs::remove(stateFile);
     EXPECT_EQ(sync(), "service unavailable");
 }
-
 TEST_F(DropboxSyncerTest, LocalEditDuringADownloadIsNeverOverwritten) {
     write("a.txt", "v1");
     ASSERT_EQ(sync(), "");
@@ -219,11 +207,9 @@ TEST_F(DropboxSyncerTest, LocalEditDuringADownloadIsNeverOverwritten) {
         if (call == Call::download && path == "a.txt" && read("a.txt") == "v1") write("a.txt", "v3 typed meanwhile");
     });
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(read("a.txt"), "v3 typed meanwhile");
-    EXPECT_EQ(store->content("a.txt"), "v3 typed meanwhile");
+    EXPECT_EQ(read("a.txt") + "|" + *store->content("a.txt"), "v3 typed meanwhile|v3 typed meanwhile");
     EXPECT_EQ(eventsOf("conflict"), 1);  // decided again: both sides had changed
 }
-
 TEST_F(DropboxSyncerTest, HostilePathsNeverLeaveTheFolder) {
     fs::create_directories(dir / "outside");
     fs::create_symlink(dir / "outside", folder / "link");
@@ -233,11 +219,9 @@ TEST_F(DropboxSyncerTest, HostilePathsNeverLeaveTheFolder) {
     EXPECT_THAT(sync(), HasSubstr("5 file(s) could not be synced"));
     EXPECT_EQ(filesIn(folder), (Tree{{"..\\back", "x"}}));  // a plain name on this system
     EXPECT_TRUE(fs::is_empty(dir / "outside"));
-    EXPECT_FALSE(fs::exists(dir / "escape.txt") || fs::exists(dir / "b"));
-    EXPECT_FALSE(fs::exists("/etc/passwd-brindle-test"));
+    EXPECT_FALSE(fs::exists(dir / "escape.txt") || fs::exists(dir / "b") || fs::exists("/etc/passwd-brindle-test"));
     for (const auto& line : syncer->errors()) EXPECT_THAT(line, HasSubstr("Refusing a path outside the folder: "));
 }
-
 TEST_F(DropboxSyncerTest, VanishedOrEmptiedSidesAreRestoredButTwoBasesAreFewEnoughToDelete) {
     for (auto name : {"a", "b", "c"}) write(name, name);
     ASSERT_EQ(sync(), "");
@@ -246,8 +230,7 @@ TEST_F(DropboxSyncerTest, VanishedOrEmptiedSidesAreRestoredButTwoBasesAreFewEnou
     EXPECT_EQ(store->contents(), filesIn(folder));
     fs::remove_all(folder);
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(logged("Created folder " + folder.string()), 1u);
-    EXPECT_EQ(filesIn(folder).size(), 3u);
+    EXPECT_EQ(logged("Created folder " + folder.string()) + filesIn(folder).size(), 4u);
     for (auto name : {"a", "b", "c"}) fs::remove(folder / name);  // emptied with more than two bases: unmounted
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(filesIn(folder).size(), 3u);
@@ -258,7 +241,6 @@ TEST_F(DropboxSyncerTest, VanishedOrEmptiedSidesAreRestoredButTwoBasesAreFewEnou
     ASSERT_EQ(sync(), "");
     EXPECT_TRUE(store->contents().empty());
 }
-
 TEST_F(DropboxSyncerTest, AnotherOrAnUnnamedAccountMergesWithoutDeleting) {
     for (std::string account : {"account-1", ""}) {  // "": a store that never says whose it is
         store = std::make_shared<FakeRemoteStore>(account);
@@ -277,7 +259,6 @@ TEST_F(DropboxSyncerTest, AnotherOrAnUnnamedAccountMergesWithoutDeleting) {
     }
     EXPECT_EQ(logged("Dropbox changed (account-1 -> account-2); starting over without deleting anything"), 1u);
 }
-
 TEST_F(DropboxSyncerTest, StateFileProblemsAndCursorResetsStartOverQuietly) {
     write("a", "a");
     writeFile(stateFile, R"({"account":"","remote":{},"base":{}})");
@@ -297,7 +278,6 @@ TEST_F(DropboxSyncerTest, StateFileProblemsAndCursorResetsStartOverQuietly) {
     EXPECT_EQ(store->calls(Call::listAll), listings + 2);
     EXPECT_EQ(read("b"), "b");
 }
-
 TEST_F(DropboxSyncerTest, LitterIgnoredNamesOversizedAndOurTemporaryFilesStayPut) {
     syncer = makeSyncer(1048576);
     write("notes.md", "mine");
@@ -310,9 +290,8 @@ TEST_F(DropboxSyncerTest, LitterIgnoredNamesOversizedAndOurTemporaryFilesStayPut
     store->put("Thumbs/.DS_Store", "x");
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->contents().size(), 4u);
-    EXPECT_FALSE(exists(".#theirs.md") || exists("Thumbs/.DS_Store"));
-    EXPECT_TRUE(exists(".DS_Store"));
-    EXPECT_FALSE(exists(".brindle-tmp-123456789abc"));  // no other pass can own it while this one holds the lock
+    EXPECT_TRUE(exists(".DS_Store"));  // no other pass can own our temporary file while this one holds the lock
+    EXPECT_FALSE(exists(".#theirs.md") || exists("Thumbs/.DS_Store") || exists(".brindle-tmp-123456789abc"));
     write("movie.mov", std::string(1048577, 'm'));
     ASSERT_EQ(sync(), "");
     ASSERT_EQ(sync(), "");
@@ -336,7 +315,6 @@ TEST_F(SafetyTest, PassWaitsWhileAnotherProcessSyncsTheFolder) {
     pass.join();
     EXPECT_EQ(store->content("a.md"), "here");
 }
-
 TEST_F(SafetyTest, ConflictsAreRecordedAsSoonAsTheirCopiesExist) {
     write("a.md", "ours");
     store->put("a.md", "theirs");
@@ -347,7 +325,6 @@ TEST_F(SafetyTest, ConflictsAreRecordedAsSoonAsTheirCopiesExist) {
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->calls(Call::upload), 2);
 }
-
 TEST_F(SafetyTest, InterruptedConflictKeepsItsOneCopy) {
     // a pass killed after it saved the conflict copies, before its state reached the disk
     Tree ours{{"a.md", "ours"}, {"sub/b.txt", "ours too"}}, theirs{{"a.md", "theirs"}, {"sub/b.txt", "theirs too"}};
@@ -368,7 +345,6 @@ TEST_F(SafetyTest, InterruptedConflictKeepsItsOneCopy) {
     EXPECT_EQ(store->content("a.md"), "ours");
     EXPECT_EQ(store->contents().size(), 4u);
 }
-
 TEST_F(SafetyTest, WithoutAUsableTrashTheDeletionHappensAndIsLogged) {
     fs::create_directories(home.path() / ".local/share");  // a Trash that is a link, which none may pass
     fs::create_directories(dir / "elsewhere");
@@ -381,7 +357,6 @@ TEST_F(SafetyTest, WithoutAUsableTrashTheDeletionHappensAndIsLogged) {
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
     EXPECT_EQ(logged("Couldn't move a.md to the Trash ("), 1u);
 }
-
 TEST_F(SafetyTest, FilesThatCannotBeSyncedAreNamedOnEveryPass) {
     write("Plan.md", "one");
     write("plan.md", "two");
