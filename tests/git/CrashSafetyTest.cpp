@@ -110,8 +110,7 @@ protected:
 
 TEST_F(GitSafeguards, MassDeletionOnEitherSideWaitsForConfirmation) {
     for (int i = 0; i < 120; ++i) writeFile(folder("a") / ("f" + std::to_string(i)), "x");
-    ASSERT_EQ(brindle("a").status, 0);
-    ASSERT_EQ(brindle("b").status, 0);
+    for (auto computer : {"a", "b"}) ASSERT_EQ(brindle(computer).status, 0);
     for (int i = 0; i < 80; ++i) fs::remove(folder("a") / ("f" + std::to_string(i)));
     writeFile(folder("a") / "new.md", "still committed");
     EXPECT_THAT(brindle("a").err,

@@ -57,9 +57,7 @@ struct Computer {
 
 // Every file of a bare repository's main branch.
 inline std::vector<std::string> remoteFiles(const std::string& remoteURL) {
-    std::string bare = remoteURL.substr(std::string("file://").size());
-    auto names = Text::split(
-        runProgram({"/usr/bin/git", "--git-dir=" + bare, "ls-tree", "-r", "--name-only", "-z", "main"}).out, '\0');
+    auto names = Text::split(git(remoteURL.substr(7), {"ls-tree", "-r", "--name-only", "-z", "main"}), '\0');
     return names.pop_back(), names;  // nothing after the last NUL
 }
 

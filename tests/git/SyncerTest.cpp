@@ -82,8 +82,8 @@ TEST_F(GitSyncerTest, BothEditingAFileKeepsBothAsAConflictCopyTakingNamesLiteral
                                        {"[draft] *.md", "from B"},
                                        {draft, "from A"},
                                        {"d.md", "base"}}));
-    EXPECT_THAT(sandbox.log(), HasSubstr("Conflict on notes/plan.md: kept both, other version saved as " + copy));
-    EXPECT_THAT(sandbox.log(), HasSubstr("Merged remote changes with 2 conflict(s)"));
+    EXPECT_THAT(sandbox.log(), AllOf(HasSubstr("Conflict on notes/plan.md: kept both, other version saved as " + copy),
+                                     HasSubstr("Merged remote changes with 2 conflict(s)")));
     EXPECT_EQ(b.git({"log", "-1", "--format=%s"}), "Lab/B: merge\n");
     EXPECT_EQ(remoteFiles(remote), b.files());
     a.syncer->sync();
@@ -253,8 +253,7 @@ protected:
 
 TEST_F(Recovery, StaleLocksOfAKilledGitAreRemoved) {
     a.write("new.txt", "new");
-    writeFile(a.gitDir / "index.lock", "");
-    writeFile(a.gitDir / "refs/remotes/origin/main.lock", "");
+    for (auto lock : {"index.lock", "refs/remotes/origin/main.lock"}) writeFile(a.gitDir / lock, "");
     a.syncer->sync();
     EXPECT_THAT(sandbox.log(), HasSubstr("Removed stale git lock index.lock"));
     EXPECT_EQ(remoteFiles(remote), (std::vector<std::string>{"new.txt", "plan.md"}));

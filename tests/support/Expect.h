@@ -11,11 +11,7 @@
 
 namespace brindle::test {
 
-using ::testing::AllOf;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
+using ::testing::AllOf, ::testing::EndsWith, ::testing::HasSubstr, ::testing::Not, ::testing::StartsWith;
 
 // The what() of the Failure that call throws, "(nothing thrown)" when it returns.
 template <typename Failure = std::exception, typename Call>

@@ -23,7 +23,6 @@ private:
     std::filesystem::path path_;
 };
 
-// A folder's files: relative path -> content.
 using Tree = std::map<std::string, std::string>;
 void writeFile(const std::filesystem::path& path, const std::string& content);  // creating folders on the way
 std::string readFile(const std::filesystem::path& path);                        // "" when unreadable

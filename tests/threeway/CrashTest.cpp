@@ -116,8 +116,7 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
         auto argv = killedAtCall({self}, renames ? "rename,renameat,renameat2" : "write,fsync", when);
         int status = haveStrace && round % 2 == 1 ? run(argv, 10).first : run({self}, 10, after).first;
         killed += status == 128 + SIGKILL;
-        model.work(0);
-        model.work(1);
+        for (int side : {0, 1}) model.work(side);
     }
     EXPECT_GE(killed, 4);
     // a sync left to finish an hour later by its clock, when the killed runs' temporary files are abandoned
@@ -131,13 +130,12 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
         EXPECT_TRUE(model.written.count(content)) << path << " holds a damaged version";
         present.insert(content);
     }
-    int lost = 0;
-    for (const auto& content : model.mustSurvive) lost += !present.count(content);
-    EXPECT_EQ(lost, 0) << "of " << model.mustSurvive.size();
+    auto lost = std::ranges::count_if(model.mustSurvive, [&](auto& content) { return !present.count(content); });
+    EXPECT_EQ(lost, 0) << "versions lost of " << model.mustSurvive.size();
     std::string state = readFile(stateDir / "drive-drive-1.json");  // and then there is nothing left to do
     EXPECT_EQ(run({self}, 3600), std::pair(0, std::string("events 0\n")));
-    EXPECT_TRUE(filesIn(local) == localTree && filesIn(drive) == driveTree);
-    EXPECT_EQ(readFile(stateDir / "drive-drive-1.json"), state);
+    EXPECT_TRUE(filesIn(local) == localTree && filesIn(drive) == driveTree &&
+                readFile(stateDir / "drive-drive-1.json") == state);
 }
 
 }  // namespace

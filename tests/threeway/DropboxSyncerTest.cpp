@@ -75,8 +75,7 @@ TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     write("Notes/here.md", "from here");
     store->put("Photos/there.jpg", "from there", 100);
     EXPECT_EQ(sync(), "");
-    EXPECT_EQ(store->content("Notes/here.md"), "from here");
-    EXPECT_EQ(read("Photos/there.jpg"), "from there");
+    EXPECT_EQ(*store->content("Notes/here.md") + "|" + read("Photos/there.jpg"), "from here|from there");
     // the newest first: the local file was just written, the remote one dates from 1970
     EXPECT_EQ(syncer->events(),
               (std::vector<SyncEvent>{{"uploaded", "Notes/here.md", 9}, {"downloaded", "Photos/there.jpg", 10}}));
@@ -86,8 +85,7 @@ TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     syncer->takeEvents();
     int transfers = store->calls(Call::upload) + store->calls(Call::download);
     EXPECT_EQ(sync(), "");
-    EXPECT_TRUE(syncer->events().empty());
-    EXPECT_FALSE(syncer->changedLocal());
+    EXPECT_TRUE(syncer->events().empty() && !syncer->changedLocal());
     EXPECT_EQ(store->calls(Call::upload) + store->calls(Call::download), transfers);
     EXPECT_EQ(store->calls(Call::listAll), 1);  // the change feed from then on
     // downloads are dated 2 s back, so an edit within the same tick that keeps the size is seen
