@@ -131,7 +131,7 @@ const std::string kID = "5a1d0c4e-0000-4000-8000-0000000000a1";
 // names a file outside the state folder.
 TEST(DriveMarkerSafetyTest, ReadsOnlySmallRegularMarkersWithAPlainId) {
     auto naming = [](const std::string& id) { return R"({"v":1,"drive_id":")" + id + R"(","created":"x"})"; };
-    for (std::string content :
+    for (const std::string& content :
          {naming("../../x"), naming("5A1D0C4E-0000-4000-8000-0000000000A1"), naming(kID) + std::string(8000, ' '),
           std::string(R"({"drive_id": 42})"), std::string(R"(["drive_id"])"), std::string("{broken"),
           std::string(R"({"v": 1})"), std::string("missing"), std::string("link"), std::string("/dev/zero"),
