@@ -1,7 +1,6 @@
 #include "drives/DriveStore.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <regex>
@@ -13,7 +12,6 @@
 #include "drives/DriveRegistration.h"
 #include "drives/Volumes.h"
 #include "support/Expect.h"
-#include "support/ScopedEnv.h"
 #include "support/ScratchMount.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
@@ -47,31 +45,32 @@ protected:
 };
 
 TEST_F(DriveStoreTest, ListsEveryFileWithItsHashAndNothingElse) {
-    writeFile(larder / "Notes/Plan.md", "plan");
-    writeFile(larder / ".hidden", "hidden files count");
-    writeFile(larder / ".DS_Store", "litter");
-    writeFile(larder / ".Trashes/old", "litter");
-    writeFile(larder / "sub/.brindle-tmp-0123456789ab", "half a copy from a killed run");
+    for (const auto& [path, content] : Tree{{"Notes/Plan.md", "plan"},
+                                            {".hidden", "hidden files count"},
+                                            {".DS_Store", "litter"},
+                                            {".Trashes/old", "litter"},
+                                            {"sub/.brindle-tmp-0123456789ab", "half a copy from a killed run"}})
+        writeFile(larder / path, content);
     writeFile(volume / ".brindle-larder", "the marker is outside the folder");
     fs::create_symlink("/etc/hostname", larder / "link");
     RemoteListing listing = store->listAll();
-    EXPECT_EQ(listing.cursor, "scan");
     ASSERT_EQ(listing.entries.size(), 2u);
-    EXPECT_EQ(listing.entries[0].key, ".hidden");
+    EXPECT_EQ(listing.cursor + " " + listing.entries[0].key + " " + listing.entries[1].key,
+              "scan .hidden notes/plan.md");
     EXPECT_EQ(*listing.entries[1].file, (RemoteFile{"Notes/Plan.md", DropboxHash::ofBytes("plan"), "", 4, 0}));
-    EXPECT_EQ(listing.entries[1].key, "notes/plan.md");
     EXPECT_FALSE(fs::exists(larder / "sub/.brindle-tmp-0123456789ab"));  // cleared at once
     EXPECT_EQ(store->account(), "D1");
     EXPECT_THROW(store->listChanges("scan"), DropboxFailure);
+    writeFile(dir / "new.md", "new");  // uploads go into the drive's folders as they are cased
+    EXPECT_EQ(store->upload("notes/new.md", dir / "new.md", std::nullopt).path, "Notes/new.md");
+    EXPECT_EQ(readFile(larder / "Notes/new.md"), "new");
     fs::remove_all(larder);
     EXPECT_EQ(failureOf([&] { store->listAll(); }),
               "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
 }
-
 TEST_F(DriveStoreTest, CachedHashIsReusedOnlyWhileSizeAndTimeMatch) {
     touch("a.txt", "abc", 1000);
     store->listAll();
-    // given a cache whose hash we can recognise, read by a store built afresh
     std::string text = readFile(cacheFile), real = DropboxHash::ofBytes("abc");
     writeFile(cacheFile, text.replace(text.find(real), real.size(), std::string(64, 'f')));
     store = made();
@@ -90,7 +89,6 @@ TEST_F(DriveStoreTest, CachedHashIsReusedOnlyWhileSizeAndTimeMatch) {
         EXPECT_TRUE(made()->cache().empty()) << undecodable;
     }
 }
-
 TEST_F(DriveStoreTest, UploadNeedsAMebibyteFreeDownloadReplacesAndRemovePrunes) {
     writeFile(dir / "ten.bin", std::string(size_t{10} * 1048576, 't'));
     store->setFreeBytes([] { return std::optional<int64_t>(10 * 1048576 + 524288); });
@@ -103,7 +101,6 @@ TEST_F(DriveStoreTest, UploadNeedsAMebibyteFreeDownloadReplacesAndRemovePrunes) 
                                   stored.modified}));
     EXPECT_EQ(store->cache().at("Films/ten.bin").hash, stored.hash);
     EXPECT_EQ(pathsIn(larder), std::vector<std::string>{"Films/ten.bin"});  // no temporary left
-
     writeFile(dir / "to", "something older and longer");
     writeFile(larder / "a/b/c.txt", "on the drive");
     store->download("a/b/c.txt", dir / "to");
@@ -115,7 +112,6 @@ TEST_F(DriveStoreTest, UploadNeedsAMebibyteFreeDownloadReplacesAndRemovePrunes) 
     EXPECT_TRUE(fs::is_directory(larder) && fs::is_empty(larder));
     EXPECT_NE(failureOf([&] { store->remove("gone.txt", std::nullopt); }), "(nothing thrown)");
 }
-
 TEST_F(DriveStoreTest, PathsOutsideTheFolderAreRefused) {
     fs::create_directories(dir / "elsewhere");
     fs::create_symlink(dir / "elsewhere", larder / "link");
@@ -131,48 +127,31 @@ TEST_F(DriveStoreTest, PathsOutsideTheFolderAreRefused) {
 
 const std::string kID = "5a1d0c4e-0000-4000-8000-0000000000a1";
 
-// A volume's marker is untrusted input: it must never hang the sync, exhaust
-// memory, lead through a link or name a file outside the state folder.
+// A volume's marker is untrusted: it never hangs the sync, exhausts memory, leads through a link or
+// names a file outside the state folder.
 TEST(DriveMarkerSafetyTest, ReadsOnlySmallRegularMarkersWithAPlainId) {
     auto naming = [](const std::string& id) { return R"({"v":1,"drive_id":")" + id + R"(","created":"x"})"; };
-    const std::map<std::string, std::function<void(const fs::path& marker, const fs::path& elsewhere)>> cases{
-        {"PathInId", [&](auto& marker, auto&) { writeFile(marker, naming("../../x")); }},
-        {"UpperCaseId",
-         [&](auto& marker, auto&) { writeFile(marker, naming("5A1D0C4E-0000-4000-8000-0000000000A1")); }},
-        {"Oversized", [&](auto& marker, auto&) { writeFile(marker, naming(kID) + std::string(8000, ' ')); }},
-        {"NumberId", [&](auto& marker, auto&) { writeFile(marker, R"({"drive_id": 42})"); }},
-        {"Array", [&](auto& marker, auto&) { writeFile(marker, R"(["drive_id"])"); }},
-        {"Broken", [&](auto& marker, auto&) { writeFile(marker, "{broken"); }},
-        {"NoId", [&](auto& marker, auto&) { writeFile(marker, R"({"v": 1})"); }},
-        {"Missing", [&](auto&, auto&) {}},
-        {"LinkToMarker",
-         [&](auto& marker, auto& elsewhere) {
-             writeFile(elsewhere, naming(kID));
-             fs::create_symlink(elsewhere, marker);
-         }},
-        {"LinkToEndlessDevice", [&](auto& marker, auto&) { fs::create_symlink("/dev/zero", marker); }},
-        {"FIFO", [&](auto& marker, auto&) { ::mkfifo(marker.c_str(), 0600); }},
-    };
-    for (const auto& [name, place] : cases) {
+    for (const std::string& content :
+         {naming("../../x"), naming("5A1D0C4E-0000-4000-8000-0000000000A1"), naming(kID) + std::string(8000, ' '),
+          std::string(R"({"drive_id": 42})"), std::string(R"(["drive_id"])"), std::string("{broken"),
+          std::string(R"({"v": 1})"), std::string("missing"), std::string("link"), std::string("/dev/zero"),
+          std::string("fifo")}) {
         TempDir dir;
+        fs::path marker = dir / "volume" / DriveMarker::kFileName;
         fs::create_directories(dir / "volume");
-        place(dir / "volume" / DriveMarker::kFileName, dir / "elsewhere");
-        EXPECT_EQ(DriveMarker::read(dir / "volume"), std::nullopt) << name;
+        writeFile(dir / "elsewhere", naming(kID));
+        if (content == "link" || content == "/dev/zero")
+            fs::create_symlink(content == "link" ? dir / "elsewhere" : fs::path(content), marker);
+        else if (content == "fifo")
+            ::mkfifo(marker.c_str(), 0600);
+        else if (content != "missing")
+            writeFile(marker, content);
+        EXPECT_EQ(DriveMarker::read(dir / "volume"), std::nullopt) << content;
     }
     TempDir dir;
     DriveMarker::write(dir.path(), kID);
     EXPECT_EQ(DriveMarker::read(dir.path()), kID);
 }
-
-TEST(DriveCaseTest, UploadsGoIntoTheDrivesFoldersAsTheyAreCased) {
-    TempDir dir;
-    writeFile(dir / "USB/Larder/Notes/old.md", "old");
-    writeFile(dir / "new.md", "new");
-    DriveStore drive(dir / "USB", kID, dir / "hashes.json");
-    EXPECT_EQ(drive.upload("notes/new.md", dir / "new.md", std::nullopt).path, "Notes/new.md");
-    EXPECT_EQ(filesIn(dir / "USB/Larder"), (Tree{{"Notes/new.md", "new"}, {"Notes/old.md", "old"}}));
-}
-
 TEST(DriveFullTest, UploadThatRunsOutOfSpaceKeepsTheOldFileAndNoTemporary) {
     TempDir dir;
     ScratchMount volume(dir / "USB", 1 << 20);
@@ -192,17 +171,16 @@ class DriveRegistrationTest : public ::testing::Test {
 protected:
     DriveRegistrationTest() { server.start(); }
     std::string add() { return DriveRegistration::registerDrive(volume.path(), "Blue", {server.url(), "device-1"}); }
-    std::vector<std::string> registeredIds() {
-        std::vector<std::string> ids;
-        for (const auto& [id, label] : server.brindle().drives()) ids.push_back(id);
-        return ids;
-    }
 
     TempDir volume;
     devserver::DevServer server;
 };
 
 TEST_F(DriveRegistrationTest, RefusalsKeepTheMarkerAndOneRegistrationReusesItsIdentifier) {
+    fs::create_directories(volume / ".brindle-larder");  // a folder in the marker's place stops even root
+    EXPECT_THROW(add(), Error);
+    EXPECT_TRUE(server.requestsTo("/api/v1/drives").empty() && !fs::exists(volume / "Larder"));
+    fs::remove(volume / ".brindle-larder");
     server.injectFault("/api/v1/drives", {Fault::Kind::Status, 409, R"({"error":"too_many_drives"})", {}});
     EXPECT_THROW_WITH(add(), std::exception,
                       "You already have the most drives Brindle can keep. Remove one on the Connections page first.");
@@ -214,60 +192,35 @@ TEST_F(DriveRegistrationTest, RefusalsKeepTheMarkerAndOneRegistrationReusesItsId
     EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")));
     EXPECT_TRUE(fs::is_directory(volume / "Larder"));
     std::string marker = readFile(volume / ".brindle-larder");
-    EXPECT_EQ(add(), id);
-    EXPECT_EQ(readFile(volume / ".brindle-larder"), marker);  // not rewritten
-    EXPECT_EQ(registeredIds(), (std::vector<std::string>{id}));
+    EXPECT_EQ(add() + readFile(volume / ".brindle-larder"), id + marker);  // not rewritten
+    ASSERT_EQ(server.brindle().drives().size(), 1u);
+    EXPECT_EQ(server.brindle().drives().begin()->first, id);
     EXPECT_EQ(server.requestsTo("/api/v1/drives").size(), 4u);
 }
-
-// Given a marker that cannot be written (a folder in its place, which stops
-// root as well as a read-only volume would), then nothing is registered.
-TEST_F(DriveRegistrationTest, UnwritableMarkerFailsWithoutAsking) {
-    fs::create_directories(volume / ".brindle-larder");
-    EXPECT_THROW(add(), Error);
-    EXPECT_TRUE(server.requestsTo("/api/v1/drives").empty());
-    EXPECT_FALSE(fs::exists(volume / "Larder"));
-}
-
-TEST(VolumesTest, ListsEachParentSortedLeavingOutHiddenFilesAndTheUsersOwnDrives) {
+// Over a made-up kernel device tree: internal disks and the root are system volumes, USB disks are not.
+TEST(VolumesTest, TellsInternalDisksFromUSBDrives) {
     TempDir temp;
-    fs::path a = temp / "a", b = temp / "b";
-    for (const auto& folder : {a / "zeta", a / "Alpha", a / ".hidden", b / "beta"}) fs::create_directories(folder);
-    writeFile(a / "file.txt", "not a volume");
-    ScopedEnv env("LARDER_VOLUMES", a.string() + "::" + b.string() + ":");
-    EXPECT_EQ(Volumes::mounted(), (std::vector<fs::path>{a / "Alpha", a / "zeta", b / "beta"}));
-    DriveMarker::write(a / "Alpha", "11111111-1111-1111-1111-111111111111");
-    DriveMarker::write(a / "zeta", "22222222-2222-2222-2222-222222222222");  // registered elsewhere, or removed
-    EXPECT_EQ(Volumes::candidates({"11111111-1111-1111-1111-111111111111"}),
-              (std::vector<fs::path>{a / "zeta", b / "beta"}));
-    env.set("LARDER_VOLUMES", (temp / "missing").string());
-    EXPECT_TRUE(Volumes::mounted().empty());
-}
-
-// Given a fake kernel device tree, then internal disks and the root are
-// system volumes, USB and removable disks are not.
-TEST(VolumeKindTest, TellsInternalDisksFromUSBDrives) {
-    TempDir sys, stick, usbDisk, internal;
-    auto disk = [&](const std::string& place, const std::string& name, const std::string& removable) {
-        fs::path folder = sys / ("devices/" + place + "/block/" + name);
-        writeFile(folder / "removable", removable + "\n");
-        writeFile(folder / (name + "1") / "partition", "1\n");
-        fs::create_directories(sys / "class/block");
-        fs::create_symlink(folder / (name + "1"), sys / ("class/block/" + name + "1"));
-    };
-    disk("pci0000:00/usb2/2-1", "sdb", "1");
-    disk("pci0000:00/usb2/2-2", "sdc", "0");
-    disk("pci0000:00/ata1", "sda", "0");
+    fs::path sys = temp / "sys";
+    std::string mountinfo = "30 1 8:1 / / rw - ext4 /dev/sda2 rw\n";
     auto line = [](const fs::path& point, const std::string& source) {
         return "40 30 8:17 / " + point.string() + " rw,nosuid - ext4 " + source + " rw\n";
     };
-    std::string mountinfo = "30 1 8:1 / / rw - ext4 /dev/sda2 rw\n" + line(stick.path(), "/dev/sdb1") +
-                            line(usbDisk.path(), "/dev/sdc1") + line(internal.path(), "/dev/sda1");
-    EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), mountinfo, sys.path()));
-    EXPECT_FALSE(Volumes::isSystemVolume(usbDisk.path(), mountinfo, sys.path()));
-    EXPECT_TRUE(Volumes::isSystemVolume(internal.path(), mountinfo, sys.path()));
-    EXPECT_TRUE(Volumes::isSystemVolume("/", mountinfo, sys.path()));
-    EXPECT_FALSE(Volumes::isSystemVolume(stick.path(), line(stick.path(), "server:/export"), sys.path()));
+    for (auto [place, name, removable] :
+         {std::tuple{"usb2/2-1", "sdb", "1"}, {"usb2/2-2", "sdc", "0"}, {"ata1", "sda", "0"}}) {
+        fs::path folder = sys / "devices/pci0000:00" / place / "block" / name,
+                 partition = folder / (name + std::string("1"));
+        writeFile(folder / "removable", removable + std::string("\n"));
+        writeFile(partition / "partition", "1\n");
+        fs::create_directories(sys / "class/block");
+        fs::create_symlink(partition, sys / "class/block" / partition.filename());
+        fs::create_directories(temp / name);
+        mountinfo += line(temp / name, "/dev/" + partition.filename().string());
+    }
+    std::string kinds;
+    for (const fs::path& point : {temp / "sdb", temp / "sdc", temp / "sda", fs::path("/")})
+        kinds += Volumes::isSystemVolume(point, mountinfo, sys) ? "S" : "u";
+    EXPECT_EQ(kinds, "uuSS");
+    EXPECT_FALSE(Volumes::isSystemVolume(temp / "sdb", line(temp / "sdb", "server:/export"), sys));
 }
 
 }  // namespace

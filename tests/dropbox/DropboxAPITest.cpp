@@ -1,10 +1,7 @@
 #include "dropbox/DropboxAPI.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "common/DropboxHash.h"
 #include "common/IsoDate.h"
@@ -23,15 +20,11 @@ using devserver::Fault;
 class DropboxAPITest : public ::testing::Test {
 protected:
     DropboxAPITest() { server.start(); }
-
     fs::path local(const std::string& name, const std::string& content) {
         writeFile(folder / name, content);
         return folder / name;
     }
-    template <typename Call>
-    std::string failureOf(Call call) {
-        return failureText<DropboxFailure>(call);
-    }
+    std::string failureOf(const std::function<void()>& call) { return failureText<DropboxFailure>(call); }
     static Fault status(int code, std::map<std::string, std::string> headers = {}, std::string body = "") {
         return Fault{Fault::Kind::Status, code, std::move(body), std::move(headers)};
     }
@@ -49,30 +42,29 @@ protected:
 
 TEST_F(DropboxAPITest, RoundTripAndClashesFailInsteadOfRenaming) {
     RemoteFile stored = api.upload("Notes/Plan.md", local("plan", "first"), std::nullopt);
-    EXPECT_EQ(stored.path, "Notes/Plan.md");
-    EXPECT_EQ(stored.hash, DropboxHash::ofBytes("first"));
+    EXPECT_EQ(stored.path + " " + stored.hash, "Notes/Plan.md " + DropboxHash::ofBytes("first"));
     RemoteListing listing = api.listAll();
     ASSERT_EQ(listing.entries.size(), 1u);  // the "Notes" folder entry is not a file
-    EXPECT_EQ(listing.entries[0].key, "notes/plan.md");
-    EXPECT_EQ(listing.entries[0].file->rev, stored.rev);
+    EXPECT_EQ(listing.entries[0].key + " " + listing.entries[0].file->rev, "notes/plan.md " + stored.rev);
     EXPECT_GT(listing.entries[0].file->modified, 1.7e9);
     RemoteFile updated = api.upload("Notes/Plan.md", local("plan", "second"), stored.rev);
     api.download("Notes/Plan.md", folder / "copy");
     EXPECT_EQ(readFile(folder / "copy"), "second");
-
     server.dropbox().writeFile("Notes/Plan.md", "theirs");  // another computer changed it
     EXPECT_EQ(failureOf([&] { api.upload("Notes/Plan.md", local("a", "mine"), std::nullopt); }), "path/conflict/file/");
     EXPECT_EQ(failureOf([&] { api.upload("Notes/Plan.md", local("a", "mine"), updated.rev); }), "path/conflict/file/");
     EXPECT_EQ(failureOf([&] { api.remove("Notes/Plan.md", updated.rev); }), "path_write/conflict/file/");
     EXPECT_EQ(server.dropbox().readFile("Notes/Plan.md"), "theirs");
-
     api.remove("Notes/Plan.md", std::nullopt);
     RemoteListing changes = api.listChanges(listing.cursor);
-    EXPECT_TRUE(changes.entries.back().deleted);
+    EXPECT_TRUE(changes.entries.back().deleted && server.dropbox().list().empty());
     EXPECT_EQ(changes.entries.back().key, "notes/plan.md");
-    EXPECT_TRUE(server.dropbox().list().empty());
+    api.upload("Grüße.txt", local("g", "hallo"), std::nullopt);  // the argument header is pure ASCII
+    EXPECT_THAT(server.requestsTo("/2/files/upload").back().header("Dropbox-API-Arg"),
+                HasSubstr("\"/Gr\\u00fc\\u00dfe.txt\""));
+    EXPECT_EQ(server.dropbox().readFile("Grüße.txt"), "hallo");
+    EXPECT_EQ(DropboxAPI::headerArgument({{"path", "/🍞.md"}}), "{\"path\":\"/\\ud83c\\udf5e.md\"}");
 }
-
 TEST_F(DropboxAPITest, ListingPagesAndChangeFeed) {
     server.dropbox().setPageLimit(3);
     for (int i = 0; i < 10; ++i)
@@ -91,15 +83,6 @@ TEST_F(DropboxAPITest, ListingPagesAndChangeFeed) {
     EXPECT_THAT([&] { api.listChanges(changes.cursor); },
                 ::testing::Throws<DropboxFailure>(::testing::Property(&DropboxFailure::isReset, true)));
 }
-
-TEST_F(DropboxAPITest, ArgumentHeaderIsPureASCII) {
-    api.upload("Grüße.txt", local("g", "hallo"), std::nullopt);
-    EXPECT_THAT(server.requestsTo("/2/files/upload").back().header("Dropbox-API-Arg"),
-                HasSubstr("\"/Gr\\u00fc\\u00dfe.txt\""));
-    EXPECT_EQ(server.dropbox().readFile("Grüße.txt"), "hallo");
-    EXPECT_EQ(DropboxAPI::headerArgument({{"path", "/🍞.md"}}), "{\"path\":\"/\\ud83c\\udf5e.md\"}");
-}
-
 TEST_F(DropboxAPITest, RetryPausesFollowTheServer) {
     server.injectFault("/2/files/upload", status(429, {{"Retry-After", "120"}}));
     server.injectFault("/2/files/upload", status(503, {{"Retry-After", "soon"}}));
@@ -110,7 +93,6 @@ TEST_F(DropboxAPITest, RetryPausesFollowTheServer) {
     EXPECT_EQ(failureOf([&] { api.listAll(); }), "Couldn't reach Dropbox (HTTP 500).");
     EXPECT_EQ(pauses, (std::vector<double>{1, 2, 4, 8}));
 }
-
 TEST_F(DropboxAPITest, CutOffDownloadsAreRetriedAndNeverLeftBehind) {
     server.dropbox().writeFile("big.bin", std::string(200000, 'b'));
     writeFile(folder / "big.bin", "old content");
@@ -124,19 +106,16 @@ TEST_F(DropboxAPITest, CutOffDownloadsAreRetriedAndNeverLeftBehind) {
     EXPECT_EQ(failureOf([&] { api.download("missing.txt", folder / "other"); }), "path/not_found/");
     EXPECT_EQ(pathsIn(folder.path()), std::vector<std::string>{"big.bin"});  // no temporary files
 }
-
 TEST_F(DropboxAPITest, RefusedAccessIsRefreshedOnce) {
     server.injectFault("/2/files/list_folder", status(401, {}, R"({"error_summary":"expired_access_token/"})"));
     api.listAll();
-    EXPECT_EQ(credentials->drops(), 1);
-    EXPECT_TRUE(pauses.empty());
-    server.dropbox().revokeTokens();  // a revoked token is replaced by a fresh one
+    EXPECT_EQ(credentials->drops() + pauses.size(), 1u);  // no pause either
+    server.dropbox().revokeTokens();                      // a revoked token is replaced by a fresh one
     api.listAll();
     EXPECT_EQ(credentials->drops(), 2);
     server.injectFault("/2/files/list_folder", status(401), 2);
     EXPECT_EQ(failureOf([&] { api.listAll(); }), "Dropbox didn't accept the access Brindle was given.");
 }
-
 TEST_F(DropboxAPITest, ErrorAnswersBecomeMessagesAndPathsThatLeaveTheFolderAreDropped) {
     server.dropbox().setQuota(10);
     EXPECT_EQ(failureOf([&] { api.upload("a.txt", local("a", std::string(50, 'x')), std::nullopt); }),
@@ -145,7 +124,6 @@ TEST_F(DropboxAPITest, ErrorAnswersBecomeMessagesAndPathsThatLeaveTheFolderAreDr
     EXPECT_EQ(failureOf([&] { api.listAll(); }), "Dropbox sent an answer Brindle couldn't read.");
     server.injectFault("/2/files/delete_v2", status(400, {}, "bad request"));
     EXPECT_EQ(failureOf([&] { api.remove("a.txt", std::nullopt); }), "HTTP 400");
-
     nlohmann::json listing = {{"has_more", false}, {"cursor", "c"}, {"entries", nlohmann::json::array()}};
     for (std::string path : {"/../../x", "/etc/passwd", "/a/../../b", "/ok.txt", "/a//b"})
         listing["entries"].push_back({{".tag", "file"}, {"path_display", path}, {"rev", "1"}, {"size", 1}});
@@ -175,8 +153,7 @@ protected:
 TEST_F(LarderAccessTest, ReusesACredentialUntilFiveMinutesBeforeItExpires) {
     LarderAccess source = access();
     DropboxCredential first = source.get();
-    EXPECT_EQ(first.apiBase, server.url());
-    EXPECT_EQ(first.account, "dbid:AAB-standin-account");
+    EXPECT_EQ(first.apiBase + " " + first.account, server.url() + " dbid:AAB-standin-account");
     now = expiry - 301;
     EXPECT_EQ(source.get(), first);
     EXPECT_EQ(fetches(), 1u);
@@ -187,23 +164,20 @@ TEST_F(LarderAccessTest, ReusesACredentialUntilFiveMinutesBeforeItExpires) {
     now = expiry - 3600;
     source.get();
     EXPECT_EQ(fetches(), 3u);
-    EXPECT_EQ(server.requestsTo("/api/v1/larder/token")[0].header("Authorization"), "Bearer device-1");
-    EXPECT_EQ(server.requestsTo("/api/v1/larder/token")[0].query.at("provider"), "dropbox");
-
+    auto request = server.requestsTo("/api/v1/larder/token")[0];
+    EXPECT_EQ(request.header("Authorization") + " " + request.query.at("provider"), "Bearer device-1 dropbox");
     server.dropbox().setTokenFields({{"expires_at", "2030-01-01T00:00:00Z"},
                                      {"api_base", nullptr},
                                      {"content_base", "https://files.example/"},
                                      {"account", nullptr}});
     DropboxCredential defaults = access().get();  // endpoints default and lose their slashes
-    EXPECT_EQ(defaults.apiBase, "https://api.dropboxapi.com");
-    EXPECT_EQ(defaults.contentBase, "https://files.example");
-    EXPECT_EQ(defaults.account, "");
+    EXPECT_EQ(defaults.apiBase + " " + defaults.contentBase + " " + defaults.account,
+              "https://api.dropboxapi.com https://files.example ");
 }
-
 TEST_F(LarderAccessTest, ServiceRefusalsBecomeFailures) {
     using Brindle::Problem;
-    const std::string connections = " at " + server.url() + "/connections";
-    const std::string connect = "Dropbox isn't connected to your Brindle account. Connect it" + connections;
+    const std::string connections = " at " + server.url() + "/connections",
+                      connect = "Dropbox isn't connected to your Brindle account. Connect it" + connections;
     const std::tuple<int, std::string, Problem, std::string> rows[] = {
         {401, "", Problem::signedOut, Brindle::kSignedOutMessage},
         {404, "", Problem::noStore, connect},
@@ -228,19 +202,6 @@ TEST_F(LarderAccessTest, ServiceRefusalsBecomeFailures) {
     server.dropbox().setTokenFields({{"expires_at", "tomorrow"}});
     EXPECT_EQ(failureText<Brindle::Failure>([&] { access().get(); }),
               "Brindle couldn't provide Dropbox access (HTTP 200).");
-}
-
-TEST_F(LarderAccessTest, ManyWorkersAskingAtOnceCauseOneFetch) {
-    LarderAccess source = access();
-    source.get();
-    now = expiry - 10;  // the cached credential is too close to expiry
-    server.dropbox().setTokenFields({{"expires_at", "2031-01-01T00:00:00Z"}});
-    std::vector<std::string> tokens(6);
-    std::vector<std::thread> workers;
-    for (int i = 0; i < 6; ++i) workers.emplace_back([&, i] { tokens[i] = source.get().token; });
-    for (auto& worker : workers) worker.join();
-    EXPECT_EQ(fetches(), 2u);
-    EXPECT_EQ(std::count(tokens.begin(), tokens.end(), tokens[0]), 6);
 }
 
 }  // namespace

@@ -11,13 +11,11 @@
 
 namespace brindle::test {
 
-// A temporary folder and an isolated home, with git kept away from the
-// user's own configuration, for the life of the object.
+// A temporary folder and home, git kept away from the user's configuration.
 class GitSandbox {
 public:
     const std::filesystem::path& root() const { return temp_.path(); }
-    // The log written since this sandbox was made (the log file is chosen
-    // once per process, so it is pinned to one that lives as long).
+    // The log written since this sandbox was made (in one file per process).
     std::string log() const { return readFile(Log::url()).substr(logStart_); }
     // A new bare repository standing in for GitHub; its file:// URL.
     std::string makeRemote() {
@@ -37,12 +35,11 @@ private:
     TempDir temp_;
 };
 
-// One computer: its Larder folder, its repository directory and its syncer,
-// named after the device name's last letter.
+// One computer's folder, repository and syncer, named after the device name's last letter.
 struct Computer {
     Computer(const GitSandbox& sandbox, const std::string& device, const std::string& remoteURL)
         : folder(sandbox.root() / ("folder-" + device.substr(device.size() - 1))),
-          gitDir(sandbox.root() / ("state-" + device.substr(device.size() - 1)) / "sync.git"),
+          gitDir(folder.parent_path() / ("state-" + device.substr(device.size() - 1)) / "sync.git"),
           syncer(std::make_unique<Syncer>(folder, Git(gitDir, folder), remoteURL, device)) {}
 
     std::filesystem::path folder, gitDir;
@@ -51,23 +48,17 @@ struct Computer {
     void write(const std::string& relative, const std::string& content) const { writeFile(folder / relative, content); }
     std::string read(const std::string& relative) const { return readFile(folder / relative); }
     std::vector<std::string> files() const { return pathsIn(folder); }
-    // Runs git on this computer's repository; fails the test when git fails.
     std::string git(const std::vector<std::string>& args) const {
-        std::vector<std::string> argv{"/usr/bin/git", "--git-dir=" + gitDir.string(), "--work-tree=" + folder.string()};
+        std::vector<std::string> argv{"--git-dir=" + gitDir.string(), "--work-tree=" + folder.string()};
         argv.insert(argv.end(), args.begin(), args.end());
-        ProgramResult result = runProgram(argv);
-        EXPECT_EQ(result.status, 0) << result.err;
-        return result.out;
+        return brindle::test::git(folder.string(), argv);
     }
 };
 
 // Every file of a bare repository's main branch.
 inline std::vector<std::string> remoteFiles(const std::string& remoteURL) {
-    std::string bare = remoteURL.substr(std::string("file://").size());
-    std::vector<std::string> names = Text::split(
-        runProgram({"/usr/bin/git", "--git-dir=" + bare, "ls-tree", "-r", "--name-only", "-z", "main"}).out, '\0');
-    names.pop_back();  // after the last NUL
-    return names;
+    auto names = Text::split(git(remoteURL.substr(7), {"ls-tree", "-r", "--name-only", "-z", "main"}), '\0');
+    return names.pop_back(), names;  // nothing after the last NUL
 }
 
 }  // namespace brindle::test

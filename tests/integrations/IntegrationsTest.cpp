@@ -1,12 +1,10 @@
 #include "integrations/Integrations.h"
 
-#include <gtest/gtest.h>
-
 #include <future>
 #include <thread>
 
+#include "common/Text.h"
 #include "devserver/DevServer.h"
-#include "devserver/PeopleService.h"
 #include "integrations/ContactStore.h"
 #include "integrations/ContactsMerge.h"
 #include "integrations/GoogleContactsClient.h"
@@ -16,7 +14,6 @@
 #include "support/Expect.h"
 #include "support/FakePlaud.h"
 #include "support/PeopleData.h"
-#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestMainLoop.h"
 
@@ -34,8 +31,7 @@ protected:
         ::tzset();
     }
 
-    // Runners that wait at a gate until the test opens it, so "still running"
-    // is a fact and not a matter of timing.
+    // Runners that wait at a gate the test opens, so "still running" is a fact, not timing.
     std::shared_ptr<Integrations> make() {
         Integrations::Runners runners;
         runners.plaud = [this](const fs::path&, bool backfill, const PlaudSync::Progress& progress) {
@@ -57,14 +53,12 @@ protected:
     void open() {
         if (opened.wait_for(std::chrono::seconds(0)) != std::future_status::ready) opener.set_value();
     }
-    // Asks for both runs (or Plaud's only) and lets them finish.
     void runBoth(Integrations& integrations, bool withContacts = true, bool backfill = false) {
         integrations.syncPlaud(backfill, 0);
         if (withContacts) integrations.syncContacts(0);
         loop.advance(0);
         finish(integrations);
     }
-    // Lets every run finish and applies the status lines they posted.
     void finish(Integrations& integrations) {
         open();
         integrations.waitUntilIdle();
@@ -93,34 +87,30 @@ TEST_F(IntegrationsTest, RequestsWhileARunIsUnderWayAreDroppedAndTheTwoNeverRunT
     integrations->syncContacts(0);
     loop.advance(0);
     loop.drain();
-    EXPECT_EQ(integrations->plaudLine(), "Plaud: syncing\u2026");
-    EXPECT_EQ(integrations->contactsLine(), "Contacts: waiting\u2026");
+    EXPECT_EQ(integrations->plaudLine() + integrations->contactsLine(), "Plaud: syncing\u2026Contacts: waiting\u2026");
     EXPECT_EQ(contactsRuns, 0);
     finish(*integrations);
-    EXPECT_EQ(plaudRuns, 1);
-    EXPECT_EQ(contactsRuns, 1);
+    EXPECT_EQ(plaudRuns + 10 * contactsRuns, 11);
     loop.advance(900);  // the next tick runs again
     finish(*integrations);
-    EXPECT_EQ(plaudRuns, 2);
     integrations.reset();  // timers hold the object weakly
     loop.advance(21600);
     EXPECT_EQ(plaudRuns, 2);
 }
-
 TEST_F(IntegrationsTest, StatusLinesTellTheOutcomeAndOnlyABackfillShowsProgress) {
     auto integrations = make();
     plaudResult = {4, 3, 1, 0};
     contactsResult = {2, 10, 2, 1, 7};
     runBoth(*integrations);
-    EXPECT_EQ(integrations->plaudLine(), "Plaud: 3 new, 1 still processing \u00b7 9:41 AM");
-    EXPECT_EQ(integrations->contactsLine(), "Contacts: 2 new, 1 updated \u00b7 9:41 AM");
-    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Plaud: wrote 3 note(s)"));
-    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Contacts: 2 created, 1 updated"));
+    EXPECT_EQ(integrations->plaudLine() + "|" + integrations->contactsLine(),
+              "Plaud: 3 new, 1 still processing \u00b7 9:41 AM|Contacts: 2 new, 1 updated \u00b7 9:41 AM");
+    EXPECT_THAT(readFile(home.logFile()),
+                AllOf(HasSubstr("Plaud: wrote 3 note(s)"), HasSubstr("Contacts: 2 created, 1 updated")));
     plaudResult = {2, 0, 2, 0};
     contactsResult = {2, 10, 0, 0, 10};
     runBoth(*integrations);
-    EXPECT_EQ(integrations->plaudLine(), "Plaud: up to date, 2 still processing \u00b7 9:41 AM");
-    EXPECT_EQ(integrations->contactsLine(), "Contacts: up to date \u00b7 9:41 AM");
+    EXPECT_EQ(integrations->plaudLine() + "|" + integrations->contactsLine(),
+              "Plaud: up to date, 2 still processing \u00b7 9:41 AM|Contacts: up to date \u00b7 9:41 AM");
     std::vector<std::string> lines;
     integrations->setOnChange([&] { lines.push_back(integrations->plaudLine()); });
     plaudFailure = std::make_exception_ptr(
@@ -131,14 +121,12 @@ TEST_F(IntegrationsTest, StatusLinesTellTheOutcomeAndOnlyABackfillShowsProgress)
     EXPECT_THAT(readFile(home.logFile()), Not(HasSubstr("Plaud error")));  // not configured is no error
     plaudFailure = std::make_exception_ptr(Error("Couldn't create /x/Meetings: Permission denied"));
     runBoth(*integrations, false, true);
-    EXPECT_EQ(lines, (std::vector<std::string>{"Plaud: syncing\u2026", lines[1], "Plaud: syncing\u2026",
-                                               "Plaud: Listed 50 recordings\u2026",
-                                               "Plaud: Couldn't create /x/Meetings: Permission denied"}));
+    EXPECT_EQ(Text::joined(lines, "|"), "Plaud: syncing\u2026|" + lines[1] +
+                                            "|Plaud: syncing\u2026|Plaud: Listed 50 recordings\u2026|"
+                                            "Plaud: Couldn't create /x/Meetings: Permission denied");
     EXPECT_EQ(backfills, 1);
-    EXPECT_EQ(integrations->plaudLine(), "Plaud: Couldn't create /x/Meetings: Permission denied");
     EXPECT_THAT(readFile(home.logFile()), HasSubstr("Plaud error: Couldn't create /x/Meetings: Permission denied"));
 }
-
 TEST_F(IntegrationsTest, LoftImportCopiesWhatIsMissingAndNothingElse) {
     auto integrations = make();
     TempDir checkout;
@@ -153,9 +141,8 @@ TEST_F(IntegrationsTest, LoftImportCopiesWhatIsMissingAndNothingElse) {
                                           {"Corvane Intelligence/report.md", "corvane-intelligence/report.md"}}));
     EXPECT_THAT(readFile(home.logFile()), HasSubstr("Imported 3 file(s) from " + checkout.path().string()));
     EXPECT_EQ(integrations->importLoft(checkout.path()), 0);  // all there already
-    TempDir notACheckout;
-    writeFile(notACheckout / "notes/a.md", "a");
-    EXPECT_THROW_WITH(integrations->importLoft(notACheckout.path()), IntegrationError,
+    fs::remove_all(checkout / "meetings");
+    EXPECT_THROW_WITH(integrations->importLoft(checkout.path()), IntegrationError,
                       "That folder doesn't look like a loft checkout (no meetings folder).");
 }
 
@@ -186,16 +173,12 @@ protected:
 
 TEST_F(ContactsTest, ClientReadsEveryPageAndFlattensPeople) {
     std::vector<json> people = peopleData("p", 4);
-    people.push_back(json::parse(R"({
-        "resourceName": "people/c9", "etag": "e9",
-        "names": [{"displayName": "Plain", "givenName": "P"},
-                  {"displayName": "Dr. Ada Lovelace", "givenName": "Ada", "familyName": "Lovelace",
-                   "metadata": {"primary": true}}],
+    people.push_back(json::parse(R"({"resourceName": "people/c9", "etag": "e9", "names": [{"displayName": "Plain"},
+        {"displayName": "Dr. Ada Lovelace", "givenName": "Ada", "familyName": "Lovelace", "metadata": {"primary": true}}],
         "emailAddresses": [{"value": "  Ada@Example.COM \n"}, {"value": ""}, {"type": "no value"}],
-        "phoneNumbers": [{"value": " +44 20 7946 0000 "}],
-        "organizations": [{"name": "Acme", "title": "CTO"}, {"title": "Countess"}, {"name": "Royal Society"}, {}],
+        "phoneNumbers": [{"value": " +44 20 7946 0000 "}], "biographies": [{"value": "First"}, {"value": "Second"}],
         "addresses": [{"formattedValue": "12 St James's Square\nLondon"}],
-        "biographies": [{"value": "First"}, {"value": "Second"}],
+        "organizations": [{"name": "Acme", "title": "CTO"}, {"title": "Countess"}, {"name": "Royal Society"}, {}],
         "photos": [{"url": "https://x/default.png", "default": true}, {"url": "https://x/ada.png"}]})"));
     people.push_back(json::parse(R"({"resourceName": "people/c10", "photos": [{"url": "d", "default": true}]})"));
     server.people().setConnections("t1", people);
@@ -203,18 +186,16 @@ TEST_F(ContactsTest, ClientReadsEveryPageAndFlattensPeople) {
     std::vector<GoogleContact> read = client("t1").list();
     ASSERT_EQ(read.size(), 6u);
     EXPECT_EQ(pageRequests(), 3u);
-    EXPECT_EQ(read[0].displayName, "p Person 0");
     const GoogleContact& ada = read[4];
-    EXPECT_EQ(ada.account + "|" + ada.displayName + "|" + ada.familyName + "|" + ada.notes + "|" + *ada.photoURL,
-              "Work|Dr. Ada Lovelace|Lovelace|First|https://x/ada.png");
-    EXPECT_EQ(ada.emails, std::vector<std::string>{"ada@example.com"});
-    EXPECT_EQ(ada.phones, std::vector<std::string>{"+44 20 7946 0000"});
-    EXPECT_EQ(ada.organizations, (std::vector<std::string>{"CTO at Acme", "Countess", "Royal Society"}));
-    EXPECT_EQ(read[5].displayName, "people/c10");  // no name: its resource name
+    EXPECT_EQ(Text::joined({read[0].displayName, ada.account, ada.displayName, ada.familyName, ada.notes, *ada.photoURL,
+                            Text::joined(ada.emails, ","), Text::joined(ada.phones, ","),
+                            Text::joined(ada.organizations, ","), read[5].displayName},
+                           "|"),
+              "p Person 0|Work|Dr. Ada Lovelace|Lovelace|First|https://x/ada.png|ada@example.com|+44 20 7946 0000|"
+              "CTO at Acme,Countess,Royal Society|people/c10");  // no name: its resource name
     EXPECT_EQ(read[5].photoURL, std::nullopt);
     EXPECT_EQ(tokensHanded, 1);
 }
-
 TEST_F(ContactsTest, ClientRefreshesAnExpiredTokenOnceOnly) {
     server.people().setConnections("t1", peopleData("p", 3));
     server.people().expireOnce("t1");
@@ -228,17 +209,12 @@ TEST_F(ContactsTest, ClientRefreshesAnExpiredTokenOnceOnly) {
     env.set("BRINDLE_PEOPLE_URL", "people.example");  // not a URL: a clear error, no request
     EXPECT_THROW(client("t1").list(), IntegrationError);
 }
-
-// Tokens that come back, at once or after a detour, would list for ever.
-TEST_F(ContactsTest, RepeatedPageTokenStopsTheListing) {
+TEST_F(ContactsTest, RepeatedPageTokenStopsTheListing) {  // at once or after a detour
     for (const std::vector<std::string>& tokens : {std::vector<std::string>{"again", "again"}, {"a", "b", "a"}}) {
-        // Pages after these would come from the stand-in itself, which knows no such tokens.
-        for (const std::string& token : tokens)
-            server.injectFault("/v1/people/me/connections",
-                               {devserver::Fault::Kind::Status,
-                                200,
-                                json{{"connections", json::array()}, {"nextPageToken", token}}.dump(),
-                                {}});
+        for (const std::string& token : tokens) {
+            json page{{"connections", json::array()}, {"nextPageToken", token}};
+            server.injectFault("/v1/people/me/connections", {devserver::Fault::Kind::Status, 200, page.dump(), {}});
+        }
         size_t before = pageRequests();
         EXPECT_THROW_WITH(
             client("t1").list(), IntegrationError,
@@ -249,41 +225,36 @@ TEST_F(ContactsTest, RepeatedPageTokenStopsTheListing) {
 
 GoogleContact record(const std::string& name, std::vector<std::string> emails, std::string phone = "",
                      std::string notes = "") {
-    GoogleContact contact;
-    contact.account = "acct";
-    contact.resourceName = "people/" + name;
-    contact.displayName = name;
-    contact.givenName = name + "-given";
-    contact.emails = std::move(emails);
-    if (!phone.empty()) contact.phones = {phone};
-    contact.notes = std::move(notes);
-    return contact;
+    return {.account = "acct",
+            .resourceName = "people/" + name,
+            .displayName = name,
+            .givenName = name + "-given",
+            .emails = std::move(emails),
+            .phones = phone.empty() ? std::vector<std::string>{} : std::vector{phone},
+            .notes = std::move(notes)};
 }
-
 TEST_F(ContactsTest, MergeJoinsChainsAndKeepsFirstSeenOrder) {
     EXPECT_TRUE(ContactsMerge::merge({}).empty());
     auto merged = ContactsMerge::merge(
         {record("A", {"1@x"}, "+1 555", ""), record("Solo", {}), record("B", {"2@x"}, "+1555", "B's notes"),
          record("Ccccc", {"1@x", "2@x"}, "+1 555"), record("Solo", {}), record("DD", {"3@x"}), record("EE", {"3@x"})});
     ASSERT_EQ(merged.size(), 4u);
-    EXPECT_EQ(merged[0].displayName + "|" + merged[0].givenName + "|" + merged[0].notes, "Ccccc|Ccccc-given|B's notes");
-    EXPECT_EQ(merged[0].emails, (std::vector<std::string>{"1@x", "2@x"}));
-    EXPECT_EQ(merged[0].phones, (std::vector<std::string>{"+1 555", "+1555"}));
     ASSERT_EQ(merged[0].sources.size(), 3u);
-    EXPECT_EQ(merged[0].sources[1].at("resource_name"), "people/B");
+    EXPECT_EQ(
+        Text::joined({merged[0].displayName, merged[0].givenName, merged[0].notes, Text::joined(merged[0].emails, ","),
+                      Text::joined(merged[0].phones, ","), merged[0].sources[1].at("resource_name")},
+                     "|"),
+        "Ccccc|Ccccc-given|B's notes|1@x,2@x|+1 555,+1555|people/B");
     // no address: never merged by name; equal lengths keep the first
     EXPECT_EQ(merged[1].displayName + merged[2].displayName + merged[3].displayName, "SoloSoloDD");
 }
 
 MergedContact person(const std::string& name, const std::string& email, std::optional<std::string> photo = {}) {
-    MergedContact merged;
-    merged.displayName = name;
-    merged.emails = {email};
-    merged.photoURL = std::move(photo);
-    merged.sources = {{{"account", "Work"}, {"resource_name", "people/" + email}, {"etag", "e1"}}};
-    return merged;
+    return {.displayName = name,
+            .emails = {email},
+            .photoURL = std::move(photo),
+            .sources = {{{"account", "Work"}, {"resource_name", "people/" + email}, {"etag", "e1"}}}};
 }
-
 TEST_F(ContactsTest, StoreWritesSortedPrettyFilesAndFindsThemAgain) {
     ContactStore store(contacts);
     EXPECT_EQ(store.upsert(person("Zoë O'Neil", "zoe@x.org", "https://p/1.jpg"), "2025-03-07T14:05:09Z"),
@@ -302,7 +273,7 @@ TEST_F(ContactsTest, StoreWritesSortedPrettyFilesAndFindsThemAgain) {
         "id": ")" + files[1].substr(10, 8) + R"(", "notes": "", "organizations": [], "phones": [],
         "photo_url": "https://p/1.jpg", "synced_at": "2025-03-07T14:05:09Z",
         "sources": [{"account": "Work", "etag": "e1", "resource_name": "people/zoe@x.org"}]})"));
-    // A later run finds the file by its address, whatever its case, and keeps fields it does not know.
+    // a later run finds the file by its address, whatever its case, and keeps fields it does not know
     json edited = json::parse(readFile(zoe));
     edited["emails"] = {"  ZOE@X.org "};
     edited["sources"] = json::array();
@@ -314,28 +285,10 @@ TEST_F(ContactsTest, StoreWritesSortedPrettyFilesAndFindsThemAgain) {
     EXPECT_EQ(again.upsert(person("Zoë O'Neil", "zoe@x.org", "https://p/2.jpg"), "2025-03-08T00:00:00Z"),
               ContactStore::Status::updated);
     again.commit();
-    json after = json::parse(readFile(zoe));
-    EXPECT_EQ(after["birthday"], "05-01");
-    EXPECT_EQ(after["photo_url"], "https://p/2.jpg");  // written along with the other changes
-    EXPECT_EQ(after["created_at"], "2025-03-07T14:05:09Z");
+    json after = json::parse(readFile(zoe));  // the photo written along with the other changes
+    EXPECT_EQ(after["birthday"].dump() + after["photo_url"].dump() + after["created_at"].dump(),
+              R"("05-01""https://p/2.jpg""2025-03-07T14:05:09Z")");
     EXPECT_EQ(readFile(contacts / "broken.json"), "{\"emails\": [\"anon@x.org\"");
-}
-
-TEST_F(ContactsTest, OnlyRealChangesRewriteAFile) {
-    ContactStore store(contacts);
-    store.upsert(person("Ann", "ann@x.org", "https://p/1.jpg"), "2025-03-07T14:05:09Z");
-    store.commit();
-    fs::path file = *store.find(person("Ann", "ann@x.org"));
-    std::string written = readFile(file);
-    EXPECT_EQ(store.upsert(person("Ann", "ann@x.org", "https://p/new.jpg"), "later"), ContactStore::Status::unchanged);
-    EXPECT_EQ(store.upsert(person("Ann", "ann@x.org", "https://p/1.jpg"), "later"), ContactStore::Status::unchanged);
-    EXPECT_EQ(readFile(file), written);
-    store.upsert(person("Bob", "bob@x.org"), "t0");
-    fs::path bob = *store.find(person("Bob", "bob@x.org"));
-    EXPECT_EQ(store.upsert(person("Bob", "bob@x.org", "https://p/bob.jpg"), "t1"), ContactStore::Status::updated);
-    store.commit();
-    EXPECT_EQ(json::parse(readFile(bob))["photo_url"], "https://p/bob.jpg");
-    EXPECT_THAT(readFile(home.logFile()), HasSubstr("Contact " + bob.filename().string() + " changed: photo_url"));
 }
 
 class PlaudSyncTest : public ::testing::Test {
@@ -344,7 +297,6 @@ protected:
         return PlaudSync(meetings,
                          [] { return std::chrono::system_clock::time_point(std::chrono::seconds(1741356309)); });
     }
-    // The days the import asked "plaud recent" to look back.
     std::string daysAsked(std::optional<int> days = std::nullopt) {
         importer().run(false, days);
         std::string last;
@@ -362,11 +314,10 @@ protected:
 
 TEST_F(PlaudSyncTest, LooksBackFromTheNewestDatedNote) {  // "now" is 2025-03-07T14:05:09Z
     EXPECT_EQ(daysAsked(), "recent --days 2");            // no notes yet
-    writeFile(meetings / "notes.md", "not dated");
-    writeFile(meetings / "README.md", "short name");
-    writeFile(meetings / "2025-02-25-standup.md", "ten days old");
+    for (auto [name, content] : Tree{{"notes.md", "not dated"}, {"README.md", "short"}, {"2025-02-25-a.md", "10 days"}})
+        writeFile(meetings / name, content);
     EXPECT_EQ(daysAsked(), "recent --days 12");
-    fs::remove(meetings / "2025-02-25-standup.md");
+    fs::remove(meetings / "2025-02-25-a.md");
     writeFile(meetings / "2023-03-07-old.md", "two years old");
     EXPECT_EQ(daysAsked(), "recent --days 367");
     writeFile(meetings / "2025-13-45-odd.md", "bad date");  // the greatest prefix decides, even when it is no date
@@ -374,33 +325,16 @@ TEST_F(PlaudSyncTest, LooksBackFromTheNewestDatedNote) {  // "now" is 2025-03-07
     EXPECT_EQ(daysAsked(), "recent --days 2");
     EXPECT_EQ(daysAsked(30), "recent --days 30");
 }
-
 TEST_F(PlaudSyncTest, WritesTheNoteLayoutExactly) {
     plaud.setRecent("Recent recordings:\n  " + hexID(1) + "  He said\n");
     plaud.addRecording(hexID(1), "Name: He said \"hi\" — Café\nCreated_At: 2025-03-01T09:00:00Z\n", "  The summary.\n",
                        "Speaker 1: hello\nSpeaker 2: hi\n\n");
     EXPECT_EQ(importer().run(false).written, 1);
-    EXPECT_EQ(readFile(meetings / "2025-03-01-he-said-hi-caf.md"), R"(---
-title: "He said 'hi' — Café"
-date: 2025-03-01
-plaud_id: )" + hexID(1) + R"(
-source: plaud
-synced_at: 2025-03-07T14:05:09Z
----
-
-# He said "hi" — Café
-
-## Summary
-
-The summary.
-
-## Transcript
-
-Speaker 1: hello
-Speaker 2: hi
-)");
+    EXPECT_EQ(readFile(meetings / "2025-03-01-he-said-hi-caf.md"),
+              "---\ntitle: \"He said 'hi' — Café\"\ndate: 2025-03-01\nplaud_id: " + hexID(1) +
+                  "\nsource: plaud\nsynced_at: 2025-03-07T14:05:09Z\n---\n\n# He said \"hi\" — Café\n\n"
+                  "## Summary\n\nThe summary.\n\n## Transcript\n\nSpeaker 1: hello\nSpeaker 2: hi\n");
 }
-
 TEST_F(PlaudSyncTest, ReadsTitlesDatesIDsAndSlugs) {
     using Parsed = std::pair<std::string, std::string>;
     PlaudSync sync = importer();
@@ -416,13 +350,12 @@ TEST_F(PlaudSyncTest, ReadsTitlesDatesIDsAndSlugs) {
                        " upper case\n";
     EXPECT_EQ(PlaudSync::extractIDs(text), (std::vector<std::string>{hexID(3), "of_" + hexID(4)}));
 
-    EXPECT_EQ(NoteText::slugify("Q3 Planning — Café & Budget!", 60), "q3-planning-caf-budget");
-    EXPECT_EQ(NoteText::slugify("?!… —", 60), "untitled");
-    EXPECT_EQ(NoteText::slugify("Встреча команды", 60), "untitled");
-    EXPECT_EQ(NoteText::slugify(std::string(59, 'a') + " bcd", 60), std::string(59, 'a'));  // cut, "-" dropped
-    EXPECT_EQ(NoteText::slugify(std::string(100, 'z'), 60).size(), 60u);
+    auto slug = [](const std::string& title) { return NoteText::slugify(title, 60); };
+    EXPECT_EQ(Text::joined({slug("Q3 Planning — Café & Budget!"), slug("?!… —"), slug("Встреча команды"),
+                            slug(std::string(59, 'a') + " bcd"), slug(std::string(100, 'z'))},
+                           "|"),  // cut at 60, a "-" at the cut dropped
+              "q3-planning-caf-budget|untitled|untitled|" + std::string(59, 'a') + "|" + std::string(60, 'z'));
 }
-
 TEST_F(PlaudSyncTest, SkipsRecordingsThatHaveNotesAndNumbersNamesThatClash) {
     writeFile(meetings / "2025-03-01-old.md", "---\nplaud_id: " + hexID(8) + "\n---\n");
     const fs::path base = meetings / "2025-03-02-weekly-sync";
@@ -431,26 +364,20 @@ TEST_F(PlaudSyncTest, SkipsRecordingsThatHaveNotesAndNumbersNamesThatClash) {
     // files of the same name appear while the recording is fetched
     plaud.beforeCommand("summary", hexID(10),
                         "echo mine > '" + base.string() + ".md'; echo also mine > '" + base.string() + "-2.md'");
-    PlaudSync::Result result = importer().run(false);
-    EXPECT_EQ(result.found, 3);
-    EXPECT_EQ(result.written, 1);
-    EXPECT_EQ(result.notReady, 1);  // hexID(9) has no details
+    PlaudSync::Result result = importer().run(false);  // hexID(9) has no details
+    EXPECT_EQ(std::tuple(result.found, result.written, result.notReady), std::tuple(3, 1, 1));
     for (auto& call : plaud.calls()) EXPECT_THAT(call, Not(HasSubstr(hexID(8))));
     EXPECT_EQ(readFile(base.string() + ".md") + readFile(base.string() + "-2.md"), "mine\nalso mine\n");
     EXPECT_THAT(readFile(base.string() + "-3.md"), HasSubstr("plaud_id: " + hexID(10)));
 }
-
 TEST_F(PlaudSyncTest, BackfillReadsPagesUntilNothingIsNew) {
-    plaud.setPage(1, hexID(11) + "\n" + hexID(12) + "\n");
-    plaud.setPage(2, hexID(12) + "\n" + hexID(13) + "\n");
-    plaud.setPage(3, hexID(13) + "\n");  // only repeats: the end
-    plaud.setPage(4, hexID(14) + "\n");
+    for (int page : {1, 2, 3, 4})  // page 3 only repeats: the end
+        plaud.setPage(page, hexID(10 + page) + "\n" + (page < 3 ? hexID(11 + page) + "\n" : ""));
     std::vector<std::string> progress;
     EXPECT_EQ(importer().run(true, std::nullopt, [&](const std::string& line) { progress.push_back(line); }).found, 3);
     EXPECT_EQ(progress, (std::vector<std::string>{"Listed 2 recordings\u2026", "Listed 3 recordings\u2026"}));
     EXPECT_EQ(plaud.calls()[1], "files --page 1 --page-size 50");
 }
-
 TEST_F(PlaudSyncTest, FailuresOfTheToolReadClearlyAndOutputWithoutIDsIsNotFatal) {
     plaud.setRecent("Something entirely different\n");
     EXPECT_EQ(importer().run(false).found, 0);
@@ -472,18 +399,14 @@ TEST_F(PlaudSyncTest, FailuresOfTheToolReadClearlyAndOutputWithoutIDsIsNotFatal)
     EXPECT_EQ(failure(),
               "not configured: The Plaud CLI isn't installed. Run: npm install -g @plaud-ai/cli, then: plaud login");
 }
-
 TEST_F(PlaudSyncTest, HugeAndInvalidOutputStillMakesValidNotes) {
-    std::string transcript;
-    while (transcript.size() < size_t{10} * 1024 * 1024) transcript += "Speaker 1: a long meeting goes on and on.\n";
+    std::string transcript(size_t{10} << 20, 'x');
     plaud.setRecent(hexID(15) + "\n" + hexID(16) + "\n");
     plaud.addRecording(hexID(15), "name: Marathon\ncreated_at: 2025-03-03\n", "", transcript);
     plaud.addRecording(hexID(16), "name: Bad \xff\xfe bytes\ncreated_at: 2025-03-04\n", "sum \xc3", "");
     writeFile(meetings / "2025-01-01-binary.md", "\xff\xfe not text plaud_id: x\n");
     EXPECT_EQ(importer().run(false).written, 2);
-    std::string big = readFile(meetings / "2025-03-03-marathon.md");
-    EXPECT_GT(big.size(), transcript.size() - 100);
-    EXPECT_THAT(big, EndsWith("on and on.\n"));
+    EXPECT_THAT(readFile(meetings / "2025-03-03-marathon.md"), HasSubstr(transcript));
     EXPECT_THAT(readFile(meetings / "2025-03-04-bad-bytes.md"), HasSubstr("# Bad \xef\xbf\xbd\xef\xbf\xbd bytes\n"));
     EXPECT_THAT(readFile(meetings / "2025-01-01-binary.md"), StartsWith("\xff\xfe"));  // left alone
 }

@@ -5,21 +5,15 @@
 
 #include <string>
 
-// Expects statement to throw Type (or a type derived from it) whose what()
-// holds text.
+// Expects statement to throw Type (or one derived from it) whose what() holds text.
 #define EXPECT_THROW_WITH(statement, Type, text) \
     EXPECT_THAT([&] { statement; }, ::testing::ThrowsMessage<Type>(::testing::HasSubstr(text)))
 
 namespace brindle::test {
 
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
+using ::testing::AllOf, ::testing::EndsWith, ::testing::HasSubstr, ::testing::Not, ::testing::StartsWith;
 
-// The what() of the Failure that call throws, "(nothing thrown)" when it
-// returns; any other exception goes on to fail the test. For tables of calls
-// and the texts they fail with.
+// The what() of the Failure that call throws, "(nothing thrown)" when it returns.
 template <typename Failure = std::exception, typename Call>
 std::string failureText(Call&& call) {
     try {

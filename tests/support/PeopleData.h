@@ -4,10 +4,8 @@
 
 namespace brindle::test {
 
-// count People API persons "people/<prefix>N", named "<Prefix> Person N",
-// each with one address "<prefix>N@example.com", except that the first
-// `shared` of them use "sharedN@example.com", so that two accounts made with
-// the same shared count overlap in those people.
+// count persons "people/<prefix>N" named "<prefix> Person N" with the address
+// "<prefix>N@example.com", or "sharedN@example.com" for the first `shared`.
 inline std::vector<nlohmann::json> peopleData(const std::string& prefix, int count, int shared = 0) {
     std::vector<nlohmann::json> people;
     for (int n = 0; n < count; ++n)

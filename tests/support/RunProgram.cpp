@@ -9,33 +9,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <thread>
-
-#include "common/Process.h"
 
 extern char** environ;
 
 namespace brindle::test {
-
-ProgramResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                         double timeout) {
-    Process::Options options;
-    options.env = env;
-    options.timeout = timeout;
-    Process::Outcome outcome = Process::run(argv.at(0), argv, options);
-    return {outcome.status, outcome.out, outcome.err};
-}
-
-std::vector<std::string> brindleCommand(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{BRINDLE_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-}
-
-ProgramResult runBrindle(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                         double timeout) {
-    return runProgram(brindleCommand(args), env, timeout);
-}
 
 std::string git(const std::string& folder, const std::vector<std::string>& args) {
     std::vector<std::string> argv{"/usr/bin/git", "-C", folder};
@@ -61,14 +40,11 @@ std::vector<std::string> killedAtCall(const std::vector<std::string>& argv, cons
 
 namespace {
 
-// The test's environment with overlay laid over it, as NAME=value lines.
-std::vector<std::string> environment(const std::map<std::string, std::string>& overlay) {
-    std::map<std::string, std::string> values;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text = *entry;
-        if (size_t equals = text.find('='); equals != std::string::npos)
-            values[text.substr(0, equals)] = text.substr(equals + 1);
-    }
+// NAME=value lines of the test's environment with overlay laid over it.
+std::vector<std::string> environment(const Env& overlay) {
+    Env values;
+    for (char** entry = environ; *entry; ++entry)
+        if (char* equals = std::strchr(*entry, '=')) values[std::string(*entry, equals)] = equals + 1;
     for (const auto& [name, value] : overlay) values[name] = value;
     std::vector<std::string> lines;
     for (const auto& [name, value] : values) lines.push_back(name + "=" + value);
@@ -88,9 +64,8 @@ int exitStatus(int wstatus) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
-    // Everything is built before the spawn: other threads (the stand-in
-    // server's) may hold locks the child must not wait for.
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Env& env) {
+    // All built before the spawn: other threads may hold locks the child must not wait for.
     std::vector<std::string> args = argv, envText = environment(env);
     std::vector<char*> argp = pointers(args), envp = pointers(envText);
     int ends[2];
@@ -153,14 +128,9 @@ std::string ChildProcess::readLine() {
 
 int ChildProcess::wait(std::optional<double> killAfter) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(killAfter.value_or(1e6));
-    int wstatus = 0;
     while (!finished()) {
         readSome(killAfter ? 2 : 50);  // read all along, so a child that writes much never blocks
-        if (killAfter && std::chrono::steady_clock::now() >= deadline && !finished()) {
-            ::kill(-pid_, SIGKILL);
-            ::waitpid(pid_, &wstatus, 0);
-            status_ = exitStatus(wstatus);
-        }
+        if (killAfter && std::chrono::steady_clock::now() >= deadline) ::kill(-pid_, SIGKILL);
     }
     ::kill(-pid_, SIGKILL);  // whatever the group left running goes now; what it wrote stays
     while (readSome(0)) {

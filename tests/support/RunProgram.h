@@ -7,58 +7,47 @@
 #include <string>
 #include <vector>
 
+#include "common/Process.h"
+
 namespace brindle::test {
 
-struct ProgramResult {
-    int status = 0;
-    std::string out, err;
-};
+using ProgramResult = Process::Outcome;  // status, out, err
+using Env = std::map<std::string, std::string>;
 
-// Runs the built brindle program with args (not including the program name),
-// the test process's environment with env laid over it. A time-out (seconds)
-// guards against a hang.
-ProgramResult runBrindle(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
-                         double timeout = 300);
-
-// Runs any program (argv[0] is its path) the same way.
-ProgramResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-                         double timeout = 300);
-
+// Runs a program (argv[0] is its path; runBrindle: the built brindle) with the
+// test's environment and env laid over it, killed after timeout seconds.
+inline ProgramResult runProgram(const std::vector<std::string>& argv, const Env& env = {}, double timeout = 300) {
+    return Process::run(argv.at(0), argv, {.env = env, .timeout = timeout});
+}
+inline std::vector<std::string> brindleCommand(std::vector<std::string> args) {  // the built program, then args
+    return args.insert(args.begin(), BRINDLE_BIN), args;
+}
+inline ProgramResult runBrindle(const std::vector<std::string>& args, const Env& env = {}, double timeout = 300) {
+    return runProgram(brindleCommand(args), env, timeout);
+}
 // Runs /usr/bin/git with args in folder; fails the test when git fails.
 std::string git(const std::string& folder, const std::vector<std::string>& args);
-
-// The brindle program's path followed by args, for ChildProcess.
-std::vector<std::string> brindleCommand(const std::vector<std::string>& args);
-
-// argv run under strace, which kills the whole program with SIGKILL at its
-// whenth call of any of calls (e.g. "rename,renameat,renameat2").
+// argv under strace, which kills it with SIGKILL at its whenth call of calls ("rename,renameat").
 std::vector<std::string> killedAtCall(const std::vector<std::string>& argv, const std::string& calls, int when);
 
-// A program (argv[0] is its path) running in a process group of its own, with
-// the test's environment and env laid over it, standard output on a pipe the
-// test reads while it runs and standard error discarded. Killing it kills the
-// group, so whatever it started (a git, a push) dies with it, as in a crash.
-// Going out of scope kills and reaps what is still running.
+// A program in a process group of its own (killing it kills whatever it
+// started, as in a crash), standard output on a pipe read while it runs,
+// standard error discarded; going out of scope kills and reaps it.
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {});
+    explicit ChildProcess(const std::vector<std::string>& argv, const Env& env = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
-    // The next line of output without its newline; "" at the end of the
-    // output or after a minute of silence.
+    // The next line without its newline; "" at the end or after a minute of silence.
     std::string readLine();
-    // Whether it has ended, without waiting.
-    bool finished();
-    // Sends SIGKILL to the whole group.
-    void kill();
-    // Waits for the exit, killing the group first once killAfter seconds have
-    // passed. The exit status, or 128 + the signal that ended it.
+    bool finished();  // without waiting
+    void kill();      // SIGKILL to the whole group
+    // The exit status (128 + signal), killing the group after killAfter seconds.
     int wait(std::optional<double> killAfter = std::nullopt);
-    // Output not yet taken by readLine, complete once wait() has returned.
-    std::string output() const { return buffered_; }
+    std::string output() const { return buffered_; }  // not yet taken by readLine; whole after wait()
 
 private:
     bool readSome(int timeoutMs);

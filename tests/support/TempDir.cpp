@@ -7,45 +7,41 @@
 
 namespace brindle::test {
 
-TempDir::TempDir() {
-    path_ = std::filesystem::temp_directory_path() / ("brindle-test-" + Files::newUUID().substr(0, 13));
-    std::filesystem::create_directories(path_);
+namespace fs = std::filesystem;
+
+TempDir::TempDir() : path_(fs::temp_directory_path() / ("brindle-test-" + Files::newUUID().substr(0, 13))) {
+    fs::create_directories(path_);
 }
 
 TempDir::~TempDir() {
-    std::error_code ignored;
-    // Folders a test made read-only must not stop the clean-up.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    std::error_code ignored;  // folders a test made read-only must not stop the clean-up
+    for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::recursive_directory_iterator();
+         it.increment(ignored))
         if (it->is_directory(ignored) && !it->is_symlink(ignored))
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
-    }
-    std::filesystem::remove_all(path_, ignored);
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
 }
 
-void writeFile(const std::filesystem::path& path, const std::string& content) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+void writeFile(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
+std::string readFile(const fs::path& path) {
     std::ostringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
-Tree filesIn(const std::filesystem::path& root) {
+Tree filesIn(const fs::path& root) {
     Tree files;
     std::error_code error;
-    for (std::filesystem::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
         if (it->is_regular_file()) files[it->path().lexically_relative(root).string()] = readFile(it->path());
     return files;
 }
 
-std::vector<std::string> pathsIn(const std::filesystem::path& root) {
+std::vector<std::string> pathsIn(const fs::path& root) {
     std::vector<std::string> paths;
     for (const auto& [path, content] : filesIn(root)) paths.push_back(path);
     return paths;

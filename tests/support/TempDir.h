@@ -9,15 +9,13 @@
 
 namespace brindle::test {
 
-// A new empty folder under the system's temporary folder, removed with
-// everything in it when the object goes away.
+// A new empty folder under the temporary folder, removed with all it holds.
 class TempDir {
 public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
 
@@ -25,27 +23,18 @@ private:
     std::filesystem::path path_;
 };
 
-// Writes content to root/relative, creating folders on the way.
-void writeFile(const std::filesystem::path& path, const std::string& content);
-// The content of a file ("" when it cannot be read).
-std::string readFile(const std::filesystem::path& path);
-// A folder's files: relative path -> content.
 using Tree = std::map<std::string, std::string>;
+void writeFile(const std::filesystem::path& path, const std::string& content);  // creating folders on the way
+std::string readFile(const std::filesystem::path& path);                        // "" when unreadable
+Tree filesIn(const std::filesystem::path& root);  // every regular file, hidden ones too; {} when missing
+std::vector<std::string> pathsIn(const std::filesystem::path& root);  // their paths, sorted
 
-// Every regular file under root, hidden ones too ({} when root is missing);
-// pathsIn gives the paths alone, sorted.
-Tree filesIn(const std::filesystem::path& root);
-std::vector<std::string> pathsIn(const std::filesystem::path& root);
-
-// Points HOME, the XDG folders and LARDER_LOG into a temporary home for the
-// life of the object, so nothing a test runs touches the real home folder.
-// Restores the previous values afterwards.
+// HOME, the XDG folders and LARDER_LOG in a temporary home for the object's life.
 class IsolatedHome {
 public:
     IsolatedHome();
     IsolatedHome(const IsolatedHome&) = delete;
     IsolatedHome& operator=(const IsolatedHome&) = delete;
-
     const std::filesystem::path& path() const { return home_.path(); }
     std::filesystem::path logFile() const { return home_.path() / "brindle.log"; }
 

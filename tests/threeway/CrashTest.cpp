@@ -1,8 +1,5 @@
-// Kills a process in the middle of drive syncs, again and again, with edits
-// on both sides in between, then lets a sync finish and checks that nothing
-// was lost, truncated or left behind. The process killed is this test program
-// itself, started again with BRINDLE_CRASH_SYNC set: it then runs one sync and
-// exits before the tests start.
+// Drive syncs killed again and again amid edits on both sides lose, truncate and leave nothing. The
+// process killed is this program, run again with BRINDLE_CRASH_SYNC: one sync before any test starts.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "common/Text.h"
 #include "drives/DriveStore.h"
 #include "support/Expect.h"
 #include "support/RunProgram.h"
@@ -22,11 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // The child: "folder|volume|stateDir|clockOffset" in BRINDLE_CRASH_SYNC.
-int runSyncChild(std::string spec) {
-    std::vector<std::string> parts;
-    for (size_t bar; (bar = spec.find('|')) != std::string::npos; spec.erase(0, bar + 1))
-        parts.push_back(spec.substr(0, bar));
-    auto clock = [offset = std::stod(spec)] {
+int runSyncChild(const std::string& spec) {
+    std::vector<std::string> parts = Text::split(spec, '|');
+    auto clock = [offset = std::stod(parts.at(3))] {
         return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() + offset;
     };
     fs::path stateDir = parts.at(2);
@@ -37,8 +33,7 @@ int runSyncChild(std::string spec) {
     syncer.setLog([](const std::string&) {});
     std::string error = failureText([&] { syncer.sync(); });
     std::printf("events %zu\n", syncer.events().size());
-    std::fflush(stdout);
-    return error == "(nothing thrown)" ? 0 : 1;
+    return std::fflush(stdout), error == "(nothing thrown)" ? 0 : 1;
 }
 
 const bool kRanAsChild = [] {
@@ -46,9 +41,8 @@ const bool kRanAsChild = [] {
     return false;
 }();
 
-// The two sides as a user edits them: every version written that no later
-// edit on the same side replaced must survive somewhere (at its path or in a
-// conflict copy), and every file must hold one whole version.
+// The two sides as a user edits them: a version no later edit on its side replaced must survive
+// (at its path or in a conflict copy), and every file must hold one whole version.
 class Model {
 public:
     Model(fs::path local, fs::path drive, unsigned seed) : sides_{std::move(local), std::move(drive)}, random_(seed) {}
@@ -59,8 +53,7 @@ public:
         paths_.push_back(path);
         put(side, path);
     }
-    // A round of a user's work on one side: edits, new files, deletions.
-    void work(int side) {
+    void work(int side) {  // edits, new files, deletions
         for (int i = 0; i < 15; ++i)
             if (auto path = existing(side)) put(side, *path);
         for (int i = 0; i < 5; ++i) create(side, "new/" + std::to_string(side) + "-" + std::to_string(counter_));
@@ -100,10 +93,8 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
     IsolatedHome home;  // the children's deletions go to its Trash
     TempDir dir;
     fs::path local = dir / "Larder", volume = dir / "USB", drive = volume / "Larder", stateDir = dir / "state";
-    fs::create_directories(local);
-    fs::create_directories(drive);
+    for (auto& side : {local, drive}) fs::create_directories(side);
     const std::string self = fs::read_symlink("/proc/self/exe").string();
-    // Runs this program as the child, killed after killAfter seconds unless it has finished.
     auto run = [&](const std::vector<std::string>& argv, double offset, std::optional<double> killAfter = {}) {
         ChildProcess child(argv, {{"BRINDLE_CRASH_SYNC", local.string() + "|" + volume.string() + "|" +
                                                              stateDir.string() + "|" + std::to_string(offset)}});
@@ -117,9 +108,7 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
     const bool haveStrace = fs::exists("/usr/bin/strace");
     int killed = 0;
     for (int round = 0; round < 12; ++round) {
-        // Deterministic kill points (the Nth rename of a file moved into place,
-        // or the Nth write of the state file and the hash cache) or a random
-        // moment; the first sync of all the files takes longest.
+        // the Nth rename of a file into place, the Nth write of the state or the cache, or a random moment
         bool renames = round % 4 == 1;
         int when = static_cast<int>(renames ? 1 + model.pick(40) : 1 + model.pick(4));
         double after = round == 0 ? 0.3 + 0.1 * static_cast<double>(model.pick(10))
@@ -127,13 +116,10 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
         auto argv = killedAtCall({self}, renames ? "rename,renameat,renameat2" : "write,fsync", when);
         int status = haveStrace && round % 2 == 1 ? run(argv, 10).first : run({self}, 10, after).first;
         killed += status == 128 + SIGKILL;
-        model.work(0);
-        model.work(1);
+        for (int side : {0, 1}) model.work(side);
     }
     EXPECT_GE(killed, 4);
-
-    // A sync left to finish, an hour later by its clock, so the temporary
-    // files of the killed runs count as abandoned.
+    // a sync left to finish an hour later by its clock, when the killed runs' temporary files are abandoned
     auto [status, out] = run({self}, 3600);
     ASSERT_EQ(status, 0) << out;
     Tree localTree = filesIn(local), driveTree = filesIn(drive);
@@ -144,13 +130,12 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
         EXPECT_TRUE(model.written.count(content)) << path << " holds a damaged version";
         present.insert(content);
     }
-    int lost = 0;
-    for (const auto& content : model.mustSurvive) lost += !present.count(content);
-    EXPECT_EQ(lost, 0) << "versions lost: " << lost << " of " << model.mustSurvive.size();
+    auto lost = std::ranges::count_if(model.mustSurvive, [&](auto& content) { return !present.count(content); });
+    EXPECT_EQ(lost, 0) << "versions lost of " << model.mustSurvive.size();
     std::string state = readFile(stateDir / "drive-drive-1.json");  // and then there is nothing left to do
     EXPECT_EQ(run({self}, 3600), std::pair(0, std::string("events 0\n")));
-    EXPECT_TRUE(filesIn(local) == localTree && filesIn(drive) == driveTree);
-    EXPECT_EQ(readFile(stateDir / "drive-drive-1.json"), state);
+    EXPECT_TRUE(filesIn(local) == localTree && filesIn(drive) == driveTree &&
+                readFile(stateDir / "drive-drive-1.json") == state);
 }
 
 }  // namespace
