@@ -37,9 +37,6 @@ public:
             feed_.emplace_back(pathKey(path), true);
         });
     }
-    void setAccount(const std::string& account) {
-        locked([&] { account_ = account; });
-    }
     void resetCursor() {
         locked([&] { resetNext_ = true; });
     }  // the next listChanges answers with a reset

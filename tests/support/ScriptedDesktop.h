@@ -29,8 +29,6 @@ public:
     void script(const std::string& message, int button, std::vector<std::string> texts = {}, int selected = 0) {
         script_.push_back({message, {button, std::move(texts), selected}});
     }
-    // The next chooser's answer (nothing: cancelled).
-    void scriptChooser(std::vector<std::filesystem::path> chosen) { chooserScript_.push_back(std::move(chosen)); }
     void answerOpen(const std::string& message, int button, std::vector<std::string> texts = {});
 
     std::vector<std::string> messages() const;
@@ -75,7 +73,6 @@ private:
     MainLoop& loop_;
     NamedPasteboard pasteboard_;
     std::deque<Scripted> script_;
-    std::deque<std::vector<std::filesystem::path>> chooserScript_;
     AlertId nextId_ = 1;
 };
 

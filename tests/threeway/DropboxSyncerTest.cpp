@@ -11,6 +11,7 @@
 #include "support/Expect.h"
 #include "support/FakeRemoteStore.h"
 #include "support/Unprivileged.h"
+#include "threeway/DropboxFailure.h"
 #include "threeway/TreeWalk.h"
 
 namespace brindle::test {
@@ -159,6 +160,31 @@ TEST_F(DropboxSyncerTest, BusyFileWaitsUntilItHasSettledButAFutureTimeIsNotBusy)
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("typing.md"), "half a sentence");
 }
+// A store that can only list everything, as a drive can.
+class ListsEverything : public FakeRemoteStore {
+public:
+    RemoteListing listChanges(const std::string&) override { throw DropboxFailure::reset(); }
+    bool listsChanges() const override { return false; }
+};
+
+TEST_F(DropboxSyncerTest, ARoundThatRanAllItsActionsIsConfirmedWithoutListingBothSidesAgain) {
+    store = std::make_shared<ListsEverything>();
+    syncer = makeSyncer();
+    write("a.txt", "a");
+    store->put("b.txt", "b");
+    // Written while the pass works: left for the next pass, never lost.
+    store->onCall([&](Call call, const std::string&) {
+        if (call == Call::upload && !exists("late.txt")) write("late.txt", "late");
+    });
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->calls(Call::listAll), 1);
+    EXPECT_EQ(read("b.txt") + *store->content("a.txt"), "ba");
+    EXPECT_FALSE(store->content("late.txt"));
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->content("late.txt"), "late");
+    EXPECT_EQ(store->calls(Call::listAll), 2);
+}
+
 TEST_F(DropboxSyncerTest, ParallelWorkersTransferEverythingAndHoldAtMostTwoHundredEvents) {
     syncer = makeSyncer(std::nullopt, 6);
     for (int i = 0; i < 150; ++i) store->put("in/" + std::to_string(i), std::string(i, 'd'), i);

@@ -1,37 +1,39 @@
 #include "threeway/TreeWalk.h"
 
-#include "support/TempDir.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <functional>
-#include <string>
-#include <vector>
+
+#include "support/TempDir.h"
 
 using namespace brindle;
 namespace fs = std::filesystem;
+using Cache = TreeWalk::ListingCache;
 
 namespace {
 
-constexpr int64_t kLongAgoNs = 60'000'000'000;
-
-std::vector<std::string> listed(const TreeWalk::Result& result) {
-    std::vector<std::string> paths;
-    for (const auto& file : result.files) paths.push_back(file.path + ":" + std::to_string(file.size));
-    return paths;
+// "path:size" of every file a walk of root finds, one per line.
+std::string walked(const fs::path& root, Cache* cache = nullptr) {
+    std::string out;
+    for (const auto& file : TreeWalk::walk(root, 0, 3600, cache).files)
+        out += file.path + ":" + std::to_string(file.size) + "\n";
+    return out;
 }
 
 // As if the walk that filled the cache had begun long after its folders last changed.
-void settle(TreeWalk::ListingCache& cache) {
-    cache.walkStartNs += kLongAgoNs;
+void settle(Cache& cache) {
+    cache.walkStartNs += 60'000'000'000;
 }
 
-int64_t mtimeOf(const TreeWalk::Result& result, const std::string& path) {
-    for (const auto& file : result.files)
-        if (file.path == path) return file.mtimeNs;
-    return -1;
+// A walk that read the folder in the same clock tick as a change records the
+// times the folder has after it.
+void recordNow(const fs::path& folder, Cache::Folder& record) {
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    record.mtimeNs = info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec;
+    record.ctimeNs = info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec;
 }
 
 }  // namespace
@@ -41,52 +43,47 @@ TEST(TreeWalkTest, SettledFoldersAreNotReadAgainButTheirFilesAreStillExamined) {
     test::writeFile(root / "a/one", "1");
     test::writeFile(root / "a/b/two", "22");
     test::writeFile(root / "c/three", "333");
-    TreeWalk::ListingCache cache;
-    TreeWalk::Result first = TreeWalk::walk(root.path(), 0, 3600, &cache);
-    EXPECT_EQ(cache.reused, 0u);
+    Cache cache;
+    const std::string first = walked(root.path(), &cache);
     settle(cache);
-
     // Same size, new content: only the file's own times tell.
     test::writeFile(root / "a/b/two", "xx");
     timespec times[2] = {{0, UTIME_OMIT}, {1'000'000, 5}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (root / "a/b/two").c_str(), times, 0), 0);
     TreeWalk::Result second = TreeWalk::walk(root.path(), 0, 3600, &cache);
     EXPECT_EQ(cache.reused, 4u);  // the root, a, a/b and c
-    EXPECT_EQ(listed(second), listed(first));
-    EXPECT_EQ(mtimeOf(second, "a/b/two"), 1'000'000'000'000'005);
+    EXPECT_EQ(walked(root.path()), first);
+    EXPECT_EQ(std::pair(second.files.at(0).path, second.files.at(0).mtimeNs),
+              std::pair(std::string("a/b/two"), int64_t{1'000'000'000'000'005}));
 }
 
 TEST(TreeWalkTest, ASavedListingServesTheNextProcessOnlyWhileNothingIsInDoubt) {
-    test::TempDir root;
+    test::TempDir root, state;
     test::writeFile(root / "a/one", "1");
     test::writeFile(root / "a/b/two", "22");
-    TreeWalk::ListingCache cache;
-    TreeWalk::Result first = TreeWalk::walk(root.path(), 0, 3600, &cache);
+    Cache cache;
+    const std::string first = walked(root.path(), &cache);
     if (cache.mount == 0) GTEST_SKIP() << "this kernel does not tell mounts apart";
     settle(cache);
-    test::TempDir state;
     const fs::path file = state / "listing";
     cache.save(file);
-
-    TreeWalk::ListingCache loaded = TreeWalk::ListingCache::load(file);
-    EXPECT_EQ(listed(TreeWalk::walk(root.path(), 0, 3600, &loaded)), listed(first));
+    Cache loaded = Cache::load(file);
+    EXPECT_EQ(walked(root.path(), &loaded), first);
     EXPECT_EQ(loaded.reused, 3u);  // the root, a and a/b
     // Nothing read, nothing to write.
     fs::last_write_time(file, fs::file_time_type{});
     loaded.save(file);
     EXPECT_EQ(fs::last_write_time(file), fs::file_time_type{});
-
     // Another mount of the same device may hold anything.
     loaded.mount += 1;
     loaded.folders.at("a/").names.clear();
-    EXPECT_EQ(listed(TreeWalk::walk(root.path(), 0, 3600, &loaded)), listed(first));
+    EXPECT_EQ(walked(root.path(), &loaded), first);
     EXPECT_EQ(loaded.reused, 0u);
-
     // A damaged file that still parses would hide a file, which then looks deleted.
     std::string bytes = test::readFile(file);
     bytes[bytes.find("two") + 1] = 'X';
     test::writeFile(file, bytes);
-    EXPECT_TRUE(TreeWalk::ListingCache::load(file).folders.empty());
+    EXPECT_TRUE(Cache::load(file).folders.empty());
 }
 
 TEST(TreeWalkTest, LargeFoldersAreListedCompletely) {
@@ -98,8 +95,8 @@ TEST(TreeWalkTest, LargeFoldersAreListedCompletely) {
 
 struct ListingChange {
     const char* name;
-    std::function<void(const fs::path& root, TreeWalk::ListingCache& cache)> change;
-    std::vector<std::string> expected;
+    std::function<void(const fs::path& root, Cache& cache)> change;
+    const char* expected;
 };
 
 void PrintTo(const ListingChange& change, std::ostream* out) {
@@ -113,57 +110,48 @@ TEST_P(TreeWalkReuseTest, AnyDoubtReadsTheFolderAgain) {
     test::writeFile(root / "kept/file", "k");
     test::writeFile(root / "moved/inside", "m");
     fs::create_directories(root / "empty");
-    test::writeFile(root.path().parent_path() / (root.path().filename().string() + "-outside/far"), "f");
-    TreeWalk::ListingCache cache;
-    TreeWalk::walk(root.path(), 0, 3600, &cache);
+    test::writeFile(root.path().string() + "-outside/far", "f");
+    Cache cache;
+    walked(root.path(), &cache);
     GetParam().change(root.path(), cache);
-    EXPECT_EQ(listed(TreeWalk::walk(root.path(), 0, 3600, &cache)), GetParam().expected);
-    fs::remove_all(root.path().parent_path() / (root.path().filename().string() + "-outside"));
+    EXPECT_EQ(walked(root.path(), &cache), GetParam().expected);
+    fs::remove_all(root.path().string() + "-outside");
 }
 
-// A walk that read the folder in the same clock tick as the change records
-// the times the folder has after it.
-void recordNowAsIfReadInTheSameTick(const fs::path& folder, TreeWalk::ListingCache::Folder& record) {
-    struct stat info {};
-    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
-    record.mtimeNs = info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec;
-    record.ctimeNs = info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, TreeWalkReuseTest,
-    ::testing::Values(ListingChange{"FileAddedInTheSameTickAsTheWalk",
-                                    [](const fs::path& root, TreeWalk::ListingCache& cache) {
-                                        test::writeFile(root / "kept/new", "nn");
-                                        recordNowAsIfReadInTheSameTick(root / "kept", cache.folders.at("kept/"));
-                                    },
-                                    {"kept/file:1", "kept/new:2", "moved/inside:1"}},
-                      ListingChange{"FolderRenamedOverAnother",
-                                    [](const fs::path& root, TreeWalk::ListingCache& cache) {
-                                        settle(cache);
-                                        fs::rename(root / "moved", root / "empty");
-                                        // Only the inode tells the two folders apart.
-                                        recordNowAsIfReadInTheSameTick(root, cache.folders.at(""));
-                                        recordNowAsIfReadInTheSameTick(root / "empty", cache.folders.at("empty/"));
-                                        settle(cache);
-                                    },
-                                    {"empty/inside:1", "kept/file:1"}},
-                      ListingChange{"FolderReplacedByALink",
-                                    [](const fs::path& root, TreeWalk::ListingCache& cache) {
-                                        settle(cache);
-                                        fs::remove_all(root / "moved");
-                                        fs::create_directory_symlink(
-                                            root.parent_path() / (root.filename().string() + "-outside"),
-                                            root / "moved");
-                                        recordNowAsIfReadInTheSameTick(root, cache.folders.at(""));
-                                        settle(cache);
-                                    },
-                                    {"kept/file:1"}},
-                      ListingChange{"FolderOnAnotherDevice",
-                                    [](const fs::path&, TreeWalk::ListingCache& cache) {
-                                        settle(cache);
-                                        cache.folders.at("kept/").device += 1;
-                                        cache.folders.at("kept/").names.clear();
-                                    },
-                                    {"kept/file:1", "moved/inside:1"}}),
-    [](const ::testing::TestParamInfo<ListingChange>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, TreeWalkReuseTest,
+                         ::testing::Values(ListingChange{"FileAddedInTheSameTickAsTheWalk",
+                                                         [](const fs::path& root, Cache& cache) {
+                                                             test::writeFile(root / "kept/new", "nn");
+                                                             recordNow(root / "kept", cache.folders.at("kept/"));
+                                                         },
+                                                         "kept/file:1\nkept/new:2\nmoved/inside:1\n"},
+                                           ListingChange{"FolderRenamedOverAnother",
+                                                         [](const fs::path& root, Cache& cache) {
+                                                             settle(cache);
+                                                             fs::rename(root / "moved", root / "empty");
+                                                             // Only the inode tells the two folders apart.
+                                                             recordNow(root, cache.folders.at(""));
+                                                             recordNow(root / "empty", cache.folders.at("empty/"));
+                                                             settle(cache);
+                                                         },
+                                                         "empty/inside:1\nkept/file:1\n"},
+                                           ListingChange{"FolderReplacedByALink",
+                                                         [](const fs::path& root, Cache& cache) {
+                                                             settle(cache);
+                                                             fs::remove_all(root / "moved");
+                                                             fs::create_directory_symlink(root.string() + "-outside",
+                                                                                          root / "moved");
+                                                             recordNow(root, cache.folders.at(""));
+                                                             settle(cache);
+                                                         },
+                                                         "kept/file:1\n"},
+                                           ListingChange{"FolderOnAnotherDevice",
+                                                         [](const fs::path&, Cache& cache) {
+                                                             settle(cache);
+                                                             cache.folders.at("kept/").device += 1;
+                                                             cache.folders.at("kept/").names.clear();
+                                                         },
+                                                         "kept/file:1\nmoved/inside:1\n"}),
+                         [](const ::testing::TestParamInfo<ListingChange>& info) {
+                             return std::string(info.param.name);
+                         });
