@@ -1,5 +1,7 @@
 #include "common/Text.h"
 
+#include <cctype>
+
 #include <openssl/evp.h>
 #include <utf8proc.h>
 
@@ -126,8 +128,7 @@ std::string printable(std::string_view text) {
 std::string base64(std::string_view bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3), '\0');
     int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  static_cast<int>(bytes.size()));
+                                  reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
     out.resize(static_cast<size_t>(written));
     return out;
 }
@@ -180,6 +181,31 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
         text += item;
     }
     return text;
+}
+
+std::string firstCharacters(std::string_view text, size_t count) {
+    size_t at = 0;
+    for (size_t taken = 0; at < text.size() && taken < count; ++taken) {
+        ++at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+    }
+    return std::string(text.substr(0, at));
+}
+
+std::string percentEncoded(std::string_view text, std::string_view keep) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' ||
+            keep.find(static_cast<char>(c)) != std::string_view::npos) {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += hex[c >> 4];
+            encoded += hex[c & 15];
+        }
+    }
+    return encoded;
 }
 
 }  // namespace brindle::Text

@@ -45,4 +45,11 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
 // A whole number with thousands grouped by ",", e.g. 1234 -> "1,234".
 std::string grouped(long long number);
 
+// The first count Unicode characters of UTF-8 text (whole sequences).
+std::string firstCharacters(std::string_view text, size_t count);
+
+// Bytes outside the unreserved set (letters, digits, "-_.~") and keep written
+// as %XX, e.g. for a URL query or a file URI.
+std::string percentEncoded(std::string_view text, std::string_view keep = "");
+
 }  // namespace brindle::Text

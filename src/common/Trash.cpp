@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <optional>
 
 #include "common/Files.h"
+#include "common/Text.h"
 
 namespace brindle::Trash {
 
@@ -80,22 +80,6 @@ std::optional<Place> placeFor(const fs::path& file, std::string& reason) {
     return Place{top / (".Trash-" + std::to_string(::getuid())), top};
 }
 
-// Path= text: bytes outside the unreserved set and "/" written as %XX.
-std::string escaped(const std::string& path) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            text += static_cast<char>(c);
-        } else {
-            text += '%';
-            text += hex[c >> 4];
-            text += hex[c & 15];
-        }
-    }
-    return text;
-}
-
 std::string infoText(const fs::path& file, const Place& place) {
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -103,7 +87,7 @@ std::string infoText(const fs::path& file, const Place& place) {
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     std::string path = place.topdir.empty() ? file.string() : file.lexically_relative(place.topdir).string();
-    return "[Trash Info]\nPath=" + escaped(path) + "\nDeletionDate=" + date + "\n";
+    return "[Trash Info]\nPath=" + Text::percentEncoded(path, "/") + "\nDeletionDate=" + date + "\n";
 }
 
 // Claims a name in info/ with an exclusive create and writes the info there;

@@ -43,15 +43,6 @@ std::string filesToGo(long long left) {
     return groupedForLocale(left) + " file" + (left == 1 ? "" : "s") + " to go";
 }
 
-std::string prefixCharacters(const std::string& text, size_t count) {
-    size_t at = 0;
-    for (size_t taken = 0; at < text.size() && taken < count; ++taken) {
-        ++at;
-        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
-    }
-    return text.substr(0, at);
-}
-
 SyncReporter::SyncReporter(double progressSeconds, Clock clock)
     : progressSeconds_(progressSeconds), clock_(clock ? std::move(clock) : Clock(steadySeconds)) {}
 
@@ -107,12 +98,12 @@ json SyncReporter::closingStatuses(const std::vector<RunOutcome>& runs, const st
         json status = {{"store", run.name}, {"state", "synced"}};
         if (run.error) {
             status["state"] = "error";
-            status["detail"] = prefixCharacters(Text::lossyUTF8(*run.error), kMaxDetailCharacters);
+            status["detail"] = Text::firstCharacters(Text::lossyUTF8(*run.error), kMaxDetailCharacters);
         } else if (!run.unsyncable.empty()) {
             // Synced, but the user must learn which files are not kept in step.
             std::string detail = std::to_string(run.unsyncable.size()) + " file(s) not synced: ";
             for (size_t i = 0; i < run.unsyncable.size(); ++i) detail += (i ? "; " : "") + run.unsyncable[i];
-            status["detail"] = prefixCharacters(Text::lossyUTF8(detail), kMaxDetailCharacters);
+            status["detail"] = Text::firstCharacters(Text::lossyUTF8(detail), kMaxDetailCharacters);
         }
         if (run.totals) {
             status["files"] = run.totals->first;

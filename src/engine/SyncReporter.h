@@ -72,9 +72,6 @@ private:
 // numbers; "," where the locale has no separator), "" for 0.
 std::string filesToGo(long long left);
 
-// The first count Unicode characters of text (whole UTF-8 sequences).
-std::string prefixCharacters(const std::string& text, size_t count);
-
 // The longest error text a store status carries in its "detail".
 inline constexpr size_t kMaxDetailCharacters = 250;
 

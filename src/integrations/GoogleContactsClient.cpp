@@ -19,21 +19,6 @@ constexpr const char* kGoogleBase = "https://people.googleapis.com";
 constexpr const char* kPersonFields =
     "names,emailAddresses,phoneNumbers,organizations,addresses,biographies,photos,metadata";
 
-std::string percentEncoded(const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string encoded;
-    for (unsigned char c : text) {
-        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            encoded += static_cast<char>(c);
-        } else {
-            encoded += '%';
-            encoded += hex[c >> 4];
-            encoded += hex[c & 15];
-        }
-    }
-    return encoded;
-}
-
 std::string stringAt(const json& object, const char* key) {
     if (!object.is_object()) return "";
     auto it = object.find(key);
@@ -108,7 +93,7 @@ json GoogleContactsClient::get(const std::map<std::string, std::string>& query) 
     std::string url = baseURL() + "/v1/people/me/connections";
     char separator = '?';
     for (const auto& [name, value] : query) {
-        url += separator + percentEncoded(name) + "=" + percentEncoded(value);
+        url += separator + Text::percentEncoded(name) + "=" + Text::percentEncoded(value);
         separator = '&';
     }
     auto attempt = [&] {

@@ -6,6 +6,7 @@
 
 #include "common/Log.h"
 #include "common/SerialQueue.h"
+#include "common/Text.h"
 #include "integrations/IntegrationError.h"
 
 namespace brindle {
@@ -15,16 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kShownMessageLength = 70;
-
-// The first count characters (not bytes) of text.
-std::string firstCharacters(const std::string& text, size_t count) {
-    size_t seen = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-        if (seen++ == count) return text.substr(0, i);
-    }
-    return text;
-}
 
 Integrations::Runners withDefaults(Integrations::Runners runners) {
     if (!runners.plaud)
@@ -158,7 +149,7 @@ void Integrations::report(const std::exception& failure, const std::string& pref
     std::string message = failure.what();
     auto integration = dynamic_cast<const IntegrationError*>(&failure);
     if (!integration || !integration->notConfigured()) Log::write(prefix + " error: " + message);
-    (this->*set)(prefix + ": " + firstCharacters(message, kShownMessageLength));
+    (this->*set)(prefix + ": " + Text::firstCharacters(message, kShownMessageLength));
 }
 
 std::string Integrations::timeSuffix() const {

@@ -3,8 +3,6 @@
 #include "common/Files.h"
 
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace brindle::TreeWalk {
@@ -101,8 +99,7 @@ std::string encode(const ListingCache& cache) {
 }  // namespace
 
 ListingCache ListingCache::load(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes = Files::read(file).value_or("");
     if (bytes.size() < kHeader.size() || bytes.compare(0, kHeader.size(), kHeader) != 0) return {};
     // The checksum is the last field: digits and a NUL after the content.
     size_t sumStart = bytes.find_last_of('\0', bytes.size() - 2);
