@@ -364,7 +364,7 @@ void DriveStore::saveCache() {
             bytes += ",\"mtimeNs\":";
             RecordJSON::appendNumber(bytes, entry.mtimeNs);
             bytes += ",\"hash\":";
-            RecordJSON::appendString(bytes, entry.hash);
+            RecordJSON::appendString(bytes, entry.hash.str());
             bytes += '}';
         }
         bytes += '}';

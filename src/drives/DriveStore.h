@@ -30,7 +30,7 @@ public:
     struct CacheEntry {
         int64_t size = 0;
         int64_t mtimeNs = 0;
-        std::string hash;
+        ContentHash hash;
 
         bool operator==(const CacheEntry&) const = default;
     };

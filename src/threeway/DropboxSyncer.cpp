@@ -469,7 +469,7 @@ std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bo
 std::optional<DropboxSyncer::Action> DropboxSyncer::decide(const std::string& key, const Local* local,
                                                            const SyncBase* base, const RemoteFile* remote,
                                                            bool localGone, bool remoteGone) {
-    std::optional<std::string> hash;
+    std::optional<ContentHash> hash;
     if (local) hash = localHash(key, *local, base);
     SyncDecision decision =
         reconcileKey(key, local, hash ? &*hash : nullptr, base, remote, localGone, remoteGone, name_);
@@ -521,13 +521,13 @@ bool DropboxSyncer::guardDeletions(std::vector<Action>& actions) {
     return dropped;
 }
 
-std::string DropboxSyncer::localHash(const std::string& key, const Local& local, const SyncBase* base) {
+ContentHash DropboxSyncer::localHash(const std::string& key, const Local& local, const SyncBase* base) {
     // An untouched file keeps the hash recorded for it: no reading at all.
     if (base && base->size == local.size && base->mtimeNs == local.mtimeNs) return base->hash;
     auto cached = hashes_.find(key);
     if (cached != hashes_.end() && cached->second.size == local.size && cached->second.mtimeNs == local.mtimeNs)
         return cached->second.hash;
-    std::string hash = DropboxHash::of(folder_ / local.path);
+    ContentHash hash = DropboxHash::of(folder_ / local.path);
     hashes_[key] = CachedHash{local.size, local.mtimeNs, hash};
     return hash;
 }

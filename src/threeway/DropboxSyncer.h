@@ -136,7 +136,7 @@ private:
     struct CachedHash {
         int64_t size = 0;
         int64_t mtimeNs = 0;
-        std::string hash;
+        ContentHash hash;
     };
 
     // passes, cycles and running (DropboxSyncer.cpp)
@@ -159,7 +159,7 @@ private:
     void refreshRemote();
     std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
                                  const RemoteFile* remote, bool localGone, bool remoteGone);
-    std::string localHash(const std::string& key, const Local& local, const SyncBase* base);
+    ContentHash localHash(const std::string& key, const Local& local, const SyncBase* base);
     // Holds back mass deletions (see sync()); returns true when it dropped
     // bases so that the files come back, and the pass must decide again.
     bool guardDeletions(std::vector<Action>& actions);
@@ -176,7 +176,7 @@ private:
     // actions (SyncActions.cpp)
     bool download(const std::string& key, const RemoteFile& remote, const std::optional<std::string>& destRel,
                   bool record, const std::optional<Local>& expected);
-    bool upload(const std::string& key, const Local& local, const std::string& localHash,
+    bool upload(const std::string& key, const Local& local, const ContentHash& localHash,
                 const std::optional<RemoteFile>& remote);
     bool removeRemote(const std::string& key, const RemoteFile& remote);
     bool removeLocalFile(const std::string& key, const Local& local);

@@ -6,7 +6,7 @@ namespace {
 
 using Kind = SyncAction::Kind;
 
-SyncAction make(Kind kind, const std::string& key, const Local* local, const std::string* localHash,
+SyncAction make(Kind kind, const std::string& key, const Local* local, const ContentHash* localHash,
                 const RemoteFile* remote) {
     SyncAction action;
     action.kind = kind;
@@ -32,14 +32,14 @@ SyncAction make(Kind kind, const std::string& key, const Local* local, const std
 }
 
 // Two absent values are equal; an absent value differs from a present one.
-bool same(const std::string* a, const std::string* b) {
+bool same(const ContentHash* a, const ContentHash* b) {
     if (!a || !b) return !a && !b;
     return *a == *b;
 }
 
 }  // namespace
 
-SyncDecision reconcileKey(const std::string& key, const Local* local, const std::string* localHash,
+SyncDecision reconcileKey(const std::string& key, const Local* local, const ContentHash* localHash,
                           const SyncBase* base, const RemoteFile* remote, bool localGone, bool remoteGone,
                           const std::string& name) {
     SyncDecision decision;
@@ -47,9 +47,9 @@ SyncDecision reconcileKey(const std::string& key, const Local* local, const std:
         if (base) decision.baseChange = SyncDecision::BaseChange::remove;
         return decision;
     }
-    const std::string* lh = local ? localHash : nullptr;
-    const std::string* bh = base ? &base->hash : nullptr;
-    const std::string* rh = remote ? &remote->hash : nullptr;
+    const ContentHash* lh = local ? localHash : nullptr;
+    const ContentHash* bh = base ? &base->hash : nullptr;
+    const ContentHash* rh = remote ? &remote->hash : nullptr;
     if (local && remote && same(lh, rh)) {
         decision.baseChange = SyncDecision::BaseChange::adopt;
         return decision;

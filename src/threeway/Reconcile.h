@@ -26,7 +26,7 @@ struct SyncAction {
     std::string key;
     std::optional<Local> local;
     std::optional<RemoteFile> remote;
-    std::string localHash;  // content hash of local, for uploads
+    ContentHash localHash;  // content hash of local, for uploads
 
     bool operator==(const SyncAction&) const = default;
 };
@@ -50,7 +50,7 @@ struct SyncDecision {
 // the folder vanished (never empty the store for that), remoteGone for one in
 // which the store came back empty (never empty the folder for that). name is
 // the store's name for log lines.
-SyncDecision reconcileKey(const std::string& key, const Local* local, const std::string* localHash,
+SyncDecision reconcileKey(const std::string& key, const Local* local, const ContentHash* localHash,
                           const SyncBase* base, const RemoteFile* remote, bool localGone, bool remoteGone,
                           const std::string& name);
 

@@ -9,12 +9,12 @@ namespace brindle {
 
 void to_json(nlohmann::json& json, const RemoteFile& file) {
     json = nlohmann::json{
-        {"path", file.path}, {"hash", file.hash}, {"rev", file.rev}, {"size", file.size}, {"modified", file.modified}};
+        {"path", file.path}, {"hash", file.hash.str()}, {"rev", file.rev}, {"size", file.size}, {"modified", file.modified}};
 }
 
 void from_json(const nlohmann::json& json, RemoteFile& file) {
     json.at("path").get_to(file.path);
-    json.at("hash").get_to(file.hash);
+    file.hash = json.at("hash").get<std::string>();
     json.at("rev").get_to(file.rev);
     json.at("size").get_to(file.size);
     file.modified = json.contains("modified") && json["modified"].is_number() ? json["modified"].get<double>() : 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "threeway/ContentHash.h"
+
 #include <nlohmann/json_fwd.hpp>
 #include <utility>
 
@@ -16,7 +18,7 @@ namespace brindle {
 // against it); rev is passed back on overwrite and delete.
 struct RemoteFile {
     std::string path;  // display path, "/" separators, no leading "/"
-    std::string hash;
+    ContentHash hash;
     std::string rev;
     int64_t size = 0;
     double modified = 0;  // seconds since 1970 UTC

@@ -109,7 +109,7 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
     return false;
 }
 
-bool DropboxSyncer::upload(const std::string& key, const Local& local, const std::string& localHash,
+bool DropboxSyncer::upload(const std::string& key, const Local& local, const ContentHash& localHash,
                            const std::optional<RemoteFile>& remote) {
     const std::string& path = remote ? remote->path : local.path;
     std::optional<std::string> updateRev;

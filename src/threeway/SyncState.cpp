@@ -29,13 +29,13 @@ void appendField(std::string& out, const char* name, const std::string& text) {
 
 // `"key":{"path":…,"hash":…,"rev":…,"size":…` — the fields remote and base
 // records share; the caller adds its time field and the closing brace.
-void appendRecordStart(std::string& out, const std::string& key, const std::string& path, const std::string& hash,
+void appendRecordStart(std::string& out, const std::string& key, const std::string& path, const ContentHash& hash,
                        const std::string& rev, int64_t size) {
     RecordJSON::appendString(out, key);
     out += ":{";
     appendField(out, "path", path);
     out += ',';
-    appendField(out, "hash", hash);
+    appendField(out, "hash", hash.str());
     out += ',';
     appendField(out, "rev", rev);
     out += ",\"size\":";

@@ -16,7 +16,7 @@ namespace brindle {
 // it).
 struct SyncBase {
     std::string path;  // display path relative to the folder
-    std::string hash;
+    ContentHash hash;
     std::string rev;
     int64_t size = 0;
     int64_t mtimeNs = 0;

@@ -34,7 +34,7 @@ protected:
     std::string failureOf(const std::function<void()>& call) { return failureText<DropboxFailure>(call); }
     std::string hashOf(const std::string& key) {
         for (auto& entry : store->listAll().entries)
-            if (entry.key == key) return entry.file->hash;
+            if (entry.key == key) return entry.file->hash.str();
         return "";
     }
     void touch(const std::string& path, const std::string& content, time_t seconds) {

@@ -42,7 +42,7 @@ protected:
 
 TEST_F(DropboxAPITest, RoundTripAndClashesFailInsteadOfRenaming) {
     RemoteFile stored = api.upload("Notes/Plan.md", local("plan", "first"), std::nullopt);
-    EXPECT_EQ(stored.path + " " + stored.hash, "Notes/Plan.md " + DropboxHash::ofBytes("first"));
+    EXPECT_EQ(stored.path + " " + stored.hash.str(), "Notes/Plan.md " + DropboxHash::ofBytes("first"));
     RemoteListing listing = api.listAll();
     ASSERT_EQ(listing.entries.size(), 1u);  // the "Notes" folder entry is not a file
     EXPECT_EQ(listing.entries[0].key + " " + listing.entries[0].file->rev, "notes/plan.md " + stored.rev);

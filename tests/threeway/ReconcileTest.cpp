@@ -22,7 +22,8 @@ SyncDecision decide(const Sides& sides) {
     Local local{"Notes/Plan.md", 10, 5'000'000'000};
     SyncBase base{"Notes/Plan.md", sides.base.value_or(""), "r1", 10, 5'000'000'000};
     RemoteFile remote{"notes/plan.md", sides.remote.value_or(""), "r2", 12, 7.5};
-    return reconcileKey("notes/plan.md", sides.local ? &local : nullptr, sides.local ? &*sides.local : nullptr,
+    ContentHash localHash = sides.local.value_or("");
+    return reconcileKey("notes/plan.md", sides.local ? &local : nullptr, sides.local ? &localHash : nullptr,
                         sides.base ? &base : nullptr, sides.remote ? &remote : nullptr, sides.localGone,
                         sides.remoteGone, "Dropbox");
 }
@@ -76,7 +77,7 @@ TEST(Reconcile, EveryRowOfTheTable) {
 TEST(Reconcile, GroupsAndOrderPutDeletionsFirstAndNewestFirst) {
     auto deletion = decide({{}, "a", "a"}).action, upload = decide({"b", "a", "a"}).action;
     EXPECT_EQ(std::tuple(deletion->group, deletion->order, upload->group, upload->order), std::tuple(0, 0.0, 1, -5.0));
-    EXPECT_EQ(upload->remote->rev + upload->localHash, "r2b");      // overwrites the listed revision
+    EXPECT_EQ(upload->remote->rev + upload->localHash.str(), "r2b");      // overwrites the listed revision
     EXPECT_DOUBLE_EQ(decide({"b", "a", "c"}).action->order, -7.5);  // -R.modified
     std::vector<SyncAction> actions{*upload, *decide({"a", "a", "b"}).action, *deletion};
     std::stable_sort(actions.begin(), actions.end(), runsBefore);  // modified 7.5 is newer than 5.0

@@ -1,0 +1,67 @@
+#include "threeway/ContentHash.h"
+
+#include <ostream>
+
+namespace brindle {
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;  // upper-case digits are kept as text, so str() gives back what came in
+}
+
+}  // namespace
+
+ContentHash::ContentHash(std::string_view text) {
+    if (text.empty()) return;
+    if (text.size() == bytes_.size() * 2) {
+        bool hex = true;
+        for (size_t i = 0; i < bytes_.size() && hex; ++i) {
+            int high = hexValue(text[2 * i]), low = hexValue(text[2 * i + 1]);
+            hex = high >= 0 && low >= 0;
+            bytes_[i] = static_cast<uint8_t>(high << 4 | low);
+        }
+        if (hex) {
+            digest_ = true;
+            return;
+        }
+        bytes_ = {};
+    }
+    text_ = std::make_unique<std::string>(text);
+}
+
+ContentHash::ContentHash(const ContentHash& other)
+    : bytes_(other.bytes_),
+      digest_(other.digest_),
+      text_(other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr) {}
+
+ContentHash& ContentHash::operator=(const ContentHash& other) {
+    if (this != &other) *this = ContentHash(other);
+    return *this;
+}
+
+std::string ContentHash::str() const {
+    if (text_) return *text_;
+    if (!digest_) return {};
+    static const char* kDigits = "0123456789abcdef";
+    std::string text(bytes_.size() * 2, '0');
+    for (size_t i = 0; i < bytes_.size(); ++i) {
+        text[2 * i] = kDigits[bytes_[i] >> 4];
+        text[2 * i + 1] = kDigits[bytes_[i] & 15];
+    }
+    return text;
+}
+
+bool operator==(const ContentHash& a, const ContentHash& b) {
+    if (a.digest_ != b.digest_ || !a.text_ != !b.text_) return false;
+    if (a.text_) return *a.text_ == *b.text_;
+    return a.bytes_ == b.bytes_;
+}
+
+std::ostream& operator<<(std::ostream& out, const ContentHash& hash) {
+    return out << hash.str();
+}
+
+}  // namespace brindle
