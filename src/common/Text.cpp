@@ -208,4 +208,10 @@ std::string percentEncoded(std::string_view text, std::string_view keep) {
     return encoded;
 }
 
+uint64_t checksum(std::string_view bytes) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211ULL;
+    return hash;
+}
+
 }  // namespace brindle::Text

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,5 +52,9 @@ std::string firstCharacters(std::string_view text, size_t count);
 // Bytes outside the unreserved set (letters, digits, "-_.~") and keep written
 // as %XX, e.g. for a URL query or a file URI.
 std::string percentEncoded(std::string_view text, std::string_view keep = "");
+
+// A 64-bit checksum of bytes (FNV-1a), to tell a damaged file from a sound
+// one; not a defence against deliberate change.
+uint64_t checksum(std::string_view bytes);
 
 }  // namespace brindle::Text

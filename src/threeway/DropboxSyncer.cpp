@@ -58,41 +58,50 @@ bool unwanted(const RemoteFile& file) {
     return !Text::isValidUTF8(file.path) || IgnoredNames::anyComponentMatches(file.path);
 }
 
-// Removes key and every key below it (key + "/...") from a listing.
-void eraseTree(std::map<std::string, RemoteFile>& remote, const std::string& key) {
-    remote.erase(key);
+// Removes key and every key below it (key + "/...") from a listing,
+// noting the keys removed in changed.
+void eraseTree(std::map<std::string, RemoteFile>& remote, const std::string& key, std::set<std::string>& changed) {
+    if (remote.erase(key)) changed.insert(key);
     std::string prefix = key + "/";
-    for (auto it = remote.lower_bound(prefix); it != remote.end() && it->first.starts_with(prefix);)
+    for (auto it = remote.lower_bound(prefix); it != remote.end() && it->first.starts_with(prefix);) {
+        changed.insert(it->first);
         it = remote.erase(it);
+    }
 }
 
-void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries) {
+void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries,
+           std::set<std::string>& changed) {
     for (auto& entry : entries) {
-        if (entry.deleted)
-            eraseTree(remote, entry.key);
-        else if (entry.file && !unwanted(*entry.file))
-            remote[entry.key] = std::move(*entry.file);
+        if (entry.deleted) {
+            eraseTree(remote, entry.key, changed);
+        } else if (entry.file && !unwanted(*entry.file)) {
+            auto [at, added] = remote.try_emplace(entry.key);
+            if (!added && at->second == *entry.file) continue;
+            at->second = std::move(*entry.file);
+            changed.insert(entry.key);
+        }
     }
 }
 
 // Makes remote hold exactly what a full listing says, changing only the
 // records that differ (a drive is listed in full after every batch, and
-// rebuilding a large map each time would cost more than the scan). Returns
-// whether anything changed.
+// rebuilding a large map each time would cost more than the scan). Notes
+// the keys whose records changed in changed; returns false when it cannot
+// tell which (anything may have).
 bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries,
-                    std::vector<std::pair<std::string, std::string>>& caseTwins) {
+                    std::vector<std::pair<std::string, std::string>>& caseTwins, std::set<std::string>& changed) {
     bool plain = std::none_of(entries.begin(), entries.end(), [](const RemoteEntry& entry) { return entry.deleted; });
     if (!plain) {
         std::map<std::string, RemoteFile> rebuilt;
-        apply(rebuilt, entries);
-        bool changed = rebuilt != remote;
+        apply(rebuilt, entries, changed);
         remote = std::move(rebuilt);
-        return changed;
+        return false;
     }
     std::erase_if(entries, [](const RemoteEntry& entry) { return !entry.file || unwanted(*entry.file); });
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const RemoteEntry& a, const RemoteEntry& b) { return a.key < b.key; });
-    bool changed = false;
+    auto byKey = [](const RemoteEntry& a, const RemoteEntry& b) { return a.key < b.key; };
+    // A drive lists in path order, which is nearly always key order too:
+    // sorting a large listing again would only cost a copy of half of it.
+    if (!std::is_sorted(entries.begin(), entries.end(), byKey)) std::stable_sort(entries.begin(), entries.end(), byKey);
     auto at = remote.begin();
     for (size_t i = 0; i < entries.size(); ++i) {
         // Of several entries with one key the last one counts.
@@ -102,23 +111,22 @@ bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<Remot
         }
         RemoteEntry& entry = entries[i];
         while (at != remote.end() && at->first < entry.key) {
+            changed.insert(at->first);
             at = remote.erase(at);
-            changed = true;
         }
         if (at != remote.end() && at->first == entry.key) {
             if (at->second != *entry.file) {
                 at->second = std::move(*entry.file);
-                changed = true;
+                changed.insert(entry.key);
             }
             ++at;
         } else {
+            changed.insert(entry.key);
             remote.emplace_hint(at, std::move(entry.key), std::move(*entry.file));
-            changed = true;
         }
     }
-    if (at != remote.end()) changed = true;
-    remote.erase(at, remote.end());
-    return changed;
+    for (; at != remote.end(); at = remote.erase(at)) changed.insert(at->first);
+    return true;
 }
 
 }  // namespace
@@ -132,7 +140,8 @@ DropboxSyncer::DropboxSyncer(fs::path folder, fs::path stateFile, std::shared_pt
       maxFileSize_(maxFileSize),
       workers_(workers < 2 ? 1 : workers),
       clock_(IsoDate::nowSeconds),
-      log_(Log::write) {}
+      log_(Log::write),
+      stateOnDisk_(stateFile_) {}
 
 void DropboxSyncer::setProgress(std::function<void(int)> onProgress) {
     onProgress_ = std::move(onProgress);
@@ -196,6 +205,12 @@ DropboxSyncer::State DropboxSyncer::state() const {
 
 void DropboxSyncer::markStateChanged() {
     stateChanged_ = true;
+    allChanged_ = true;
+}
+
+void DropboxSyncer::markStateChanged(const std::string& key) {
+    stateChanged_ = true;
+    changedKeys_.insert(key);
 }
 
 void DropboxSyncer::sync() {
@@ -242,11 +257,19 @@ void DropboxSyncer::sync() {
 }
 
 void DropboxSyncer::loadState() {
-    auto loaded = State::load(stateFile_);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        // What the last pass saved is still in memory: unless another process
+        // wrote the file since, reading a large state again would only cost time.
+        if (stateLoaded_ && !stateChanged_ && stateOnDisk_.unchanged()) return;
+    }
+    auto loaded = stateOnDisk_.load();
     std::lock_guard<std::mutex> guard(lock_);
     // A missing or corrupt file starts fresh and is replaced after the pass.
     state_ = loaded ? std::move(*loaded) : State();
-    stateChanged_ = !loaded;
+    stateChanged_ = allChanged_ = !loaded;
+    changedKeys_.clear();
+    stateLoaded_ = true;
 }
 
 void DropboxSyncer::checkAccount() {
@@ -270,21 +293,20 @@ void DropboxSyncer::checkAccount() {
 }
 
 void DropboxSyncer::saveState() {
-    std::string bytes;
     {
         std::lock_guard<std::mutex> guard(lock_);
         // An unchanged state is already on disk; rewriting a large file after
         // a pass that did nothing would only cost time.
         if (!stateChanged_) return;
-        bytes = state_.encode();
     }
     flushFolder();
-    std::error_code error;
-    fs::create_directories(stateFile_.parent_path(), error);
-    if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
-    Files::writeAtomically(stateFile_, bytes);
+    // No worker runs between passes: the lock is held only against readers.
     std::lock_guard<std::mutex> guard(lock_);
-    stateChanged_ = false;
+    // A few changed records go to the journal; the whole state is written
+    // when more changed or the journal is full.
+    if (allChanged_ || !stateOnDisk_.saveChanges(state_, changedKeys_)) stateOnDisk_.saveAll(state_);
+    stateChanged_ = allChanged_ = false;
+    changedKeys_.clear();
 }
 
 void DropboxSyncer::flushFolder() {
@@ -322,15 +344,17 @@ void DropboxSyncer::refreshRemote() {
     std::vector<std::pair<std::string, std::string>> caseTwins;
     std::lock_guard<std::mutex> guard(lock_);
     for (const auto& [path, reason] : listing.unsyncable) leaveOut(path, reason);
+    std::set<std::string> changed;
     if (full) {
-        if (replaceListing(state_.remote, listing.entries, caseTwins) || state_.cursor != listing.cursor)
-            markStateChanged();
+        if (!replaceListing(state_.remote, listing.entries, caseTwins, changed)) markStateChanged();
         for (const auto& [path, kept] : caseTwins)
             leaveOut(path, "its name in " + name_ + " differs from " + kept + " only by letter case");
     } else {
-        if (!listing.entries.empty() || state_.cursor != listing.cursor) markStateChanged();
-        apply(state_.remote, listing.entries);
+        apply(state_.remote, listing.entries, changed);
     }
+    for (const std::string& key : changed) markStateChanged(key);
+    // Every save carries the cursor.
+    if (state_.cursor != listing.cursor) stateChanged_ = true;
     state_.cursor = std::move(listing.cursor);
 }
 
@@ -477,12 +501,12 @@ std::optional<DropboxSyncer::Action> DropboxSyncer::decide(const std::string& ke
         std::lock_guard<std::mutex> guard(lock_);
         if (decision.baseChange == SyncDecision::BaseChange::remove) {
             state_.base.erase(key);
-            markStateChanged();
+            markStateChanged(key);
         } else {
             SyncBase adopted{local->path, *hash, remote->rev, local->size, local->mtimeNs};
             if (!base || *base != adopted) {
                 state_.base[key] = std::move(adopted);
-                markStateChanged();
+                markStateChanged(key);
             }
         }
     }
@@ -508,9 +532,11 @@ bool DropboxSyncer::guardDeletions(std::vector<Action>& actions) {
             // Without their bases the files count as new where they are
             // left, and are copied back to the side they vanished from.
             std::lock_guard<std::mutex> guard(lock_);
-            for (const Action& action : actions)
-                if (isKind(action)) state_.base.erase(action.key);
-            markStateChanged();
+            for (const Action& action : actions) {
+                if (!isKind(action)) continue;
+                state_.base.erase(action.key);
+                markStateChanged(action.key);
+            }
             dropped = true;
         } else if (std::none_of(held_.begin(), held_.end(), [side](auto& held) { return held.side() == side; })) {
             held_.emplace_back(name_, side, gone, known);

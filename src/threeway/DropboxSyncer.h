@@ -6,6 +6,7 @@
 #include "common/SyncEvent.h"
 #include "threeway/Reconcile.h"
 #include "threeway/RemoteStore.h"
+#include "threeway/StateFile.h"
 #include "threeway/SyncState.h"
 #include "threeway/TreeWalk.h"
 
@@ -187,7 +188,9 @@ private:
     void fail(const std::string& key, const std::map<std::string, Local>& local, const std::string& message);
     void emit(const std::string& kind, const std::string& path, int64_t bytes);
     std::filesystem::path safePath(const std::string& rel) const;
-    void markStateChanged();  // call with lock_ held
+    // Call with lock_ held: the whole state changed, or the records under key.
+    void markStateChanged();
+    void markStateChanged(const std::string& key);
     // Notes a file that cannot be synced, and logs it once per sync(); call
     // with lock_ held.
     void leaveOut(const std::string& path, const std::string& reason);
@@ -216,6 +219,10 @@ private:
     mutable std::mutex lock_;
     State state_;
     bool stateChanged_ = false;  // the in-memory state differs from the file
+    bool allChanged_ = false;    // ... beyond the records under changedKeys_
+    std::set<std::string> changedKeys_;
+    bool stateLoaded_ = false;  // state_ was loaded from (or saved to) stateOnDisk_
+    StateFile stateOnDisk_;
     std::vector<SyncEvent> events_;
     std::vector<std::string> errors_;
     std::vector<std::string> skippedFiles_;

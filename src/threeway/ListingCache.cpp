@@ -1,6 +1,7 @@
 #include "threeway/ListingCache.h"
 
 #include "common/Files.h"
+#include "common/Text.h"
 
 #include <charconv>
 #include <system_error>
@@ -15,12 +16,6 @@ namespace {
 // line is a checksum of everything before it: a damaged file whose folders
 // still parsed would otherwise hide files, and a hidden file looks deleted.
 constexpr std::string_view kHeader = "brindle folder listing 1\n";
-
-uint64_t checksum(std::string_view bytes) {
-    uint64_t hash = 14695981039346656037ULL;  // FNV-1a
-    for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211ULL;
-    return hash;
-}
 
 void field(std::string& out, uint64_t value) {
     char digits[24];
@@ -73,8 +68,9 @@ bool readFolder(Fields& in, ListingCache& cache) {
     for (size_t i = 0; i < count && in.ok(); ++i) {
         std::string_view entry = in.text();
         if (entry.size() < 2) return false;
-        folder.names.emplace_back(std::string(entry.substr(1)), static_cast<unsigned char>(entry[0]));
+        folder.names.add(entry.substr(1), static_cast<unsigned char>(entry[0]));
     }
+    folder.names.shrink();
     cache.folders.emplace(std::move(prefix), std::move(folder));
     return in.ok();
 }
@@ -89,10 +85,10 @@ std::string encode(const ListingCache& cache) {
                                static_cast<uint64_t>(folder.mtimeNs), static_cast<uint64_t>(folder.ctimeNs),
                                static_cast<uint64_t>(folder.names.size())})
             field(out, value);
-        for (const auto& [name, type] : folder.names)
-            out.append(1, static_cast<char>(type)).append(name).push_back('\0');
+        folder.names.forEach(
+            [&](const char* name, unsigned char type) { out.append(1, static_cast<char>(type)).append(name).push_back('\0'); });
     }
-    field(out, checksum(out));
+    field(out, Text::checksum(out));
     return out;
 }
 
@@ -106,7 +102,7 @@ ListingCache ListingCache::load(const fs::path& file) {
     if (bytes.back() != '\0' || sumStart == std::string::npos) return {};
     std::string_view content(bytes.data(), sumStart + 1);
     Fields sum(std::string_view(bytes).substr(sumStart + 1));
-    if (sum.number<uint64_t>() != checksum(content) || !sum.ok()) return {};
+    if (sum.number<uint64_t>() != Text::checksum(content) || !sum.ok()) return {};
 
     ListingCache cache;
     Fields fields(content.substr(kHeader.size()));

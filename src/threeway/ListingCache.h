@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -24,12 +25,42 @@ struct ListingCache {
     // modification times to two seconds).
     static constexpr int64_t kGranularityNs = 2'000'000'000;
 
+    // A folder's names, packed one after another (its DT_* type, the name,
+    // a NUL) in one string: a large tree has one record per file, and a
+    // string per name would cost several times the name.
+    class Names {
+    public:
+        void add(std::string_view name, unsigned char type) {
+            packed_.push_back(static_cast<char>(type));
+            packed_.append(name).push_back('\0');
+            ++count_;
+        }
+        // Calls each(name, type) for every name in the order added; name
+        // ends with a NUL.
+        template <typename Each>
+        void forEach(Each&& each) const {
+            for (size_t at = 0; at < packed_.size();) {
+                const char* name = packed_.c_str() + at + 1;
+                size_t length = std::char_traits<char>::length(name);
+                each(name, static_cast<unsigned char>(packed_[at]));
+                at += length + 2;
+            }
+        }
+        size_t size() const { return count_; }
+        void clear() { packed_.clear(), count_ = 0; }
+        void shrink() { packed_.shrink_to_fit(); }
+
+    private:
+        std::string packed_;
+        size_t count_ = 0;
+    };
+
     struct Folder {
         dev_t device = 0;
         ino_t inode = 0;
         int64_t mtimeNs = 0;
         int64_t ctimeNs = 0;
-        std::vector<std::pair<std::string, unsigned char>> names;  // name, DT_* type
+        Names names;
     };
 
     std::unordered_map<std::string, Folder> folders;  // by path with trailing "/" ("" for the root)

@@ -23,7 +23,11 @@ public:
 
     std::vector<std::string> topKeys;
 
-    bool null() override { return scalarDone(); }
+    bool null() override {
+        if (depth_ == recordDepth_ - 1 && !inArray_ && reader_.removed)
+            reader_.removed(reader_.sectioned ? section_ : std::string(), key_);
+        return scalarDone();
+    }
     bool boolean(bool) override { return scalarDone(); }
     bool number_integer(number_integer_t value) override { return integer(value); }
     bool number_unsigned(number_unsigned_t value) override {
@@ -184,6 +188,11 @@ private:
         if (!reader_.sectioned) return record(std::string(), key);
         return members([&](std::string& recordKey) {
             space();
+            if (peek() == 'n' && reader_.removed) {
+                expectWord("null");
+                reader_.removed(key, recordKey);
+                return true;
+            }
             if (peek() != '{') return scalar();
             ++at_;
             return record(key, recordKey);
@@ -316,6 +325,12 @@ private:
             i += length;
         }
         return true;
+    }
+
+    void expectWord(std::string_view word) {
+        if (static_cast<size_t>(end_ - at_) < word.size() || std::string_view(at_, word.size()) != word)
+            throw Unusual();
+        at_ += word.size();
     }
 
     void space() {

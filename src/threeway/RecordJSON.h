@@ -33,6 +33,9 @@ struct Reader {
     // the records sit directly in the top-level object. Returning false
     // rejects the whole document.
     std::function<bool(const std::string& section, const std::string& key, Record&& record)> record;
+    // null where a record belongs: the record under key is gone (a journal
+    // entry says so). Without this callback such a null is skipped.
+    std::function<void(const std::string& section, const std::string& key)> removed;
     // true: top-level keys name objects of records ("remote": {key: record});
     // false: the top-level object itself maps keys to records.
     bool sectioned = true;

@@ -102,7 +102,7 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
     {
         std::lock_guard<std::mutex> guard(lock_);
         state_.base[key] = SyncBase{rel, remote.hash, remote.rev, info.st_size, Files::mtimeNs(info)};
-        markStateChanged();
+        markStateChanged(key);
     }
     emit("downloaded", rel, info.st_size);
     log_("Downloaded " + rel + " from " + name_);
@@ -122,7 +122,7 @@ bool DropboxSyncer::upload(const std::string& key, const Local& local, const Con
         // Recorded even when the check below fails, so the next cycle sees
         // what the store holds now.
         state_.remote[key] = uploaded;
-        markStateChanged();
+        markStateChanged(key);
         if (!uploaded.hash.empty() && uploaded.hash != localHash)
             throw DropboxFailure::message(local.path + " didn't arrive intact; will retry");
         state_.base[key] = SyncBase{local.path, localHash, uploaded.rev, local.size, local.mtimeNs};
@@ -149,7 +149,7 @@ bool DropboxSyncer::removeRemote(const std::string& key, const RemoteFile& remot
     std::lock_guard<std::mutex> guard(lock_);
     state_.remote.erase(key);
     state_.base.erase(key);
-    markStateChanged();
+    markStateChanged(key);
     return false;
 }
 
@@ -158,7 +158,7 @@ bool DropboxSyncer::removeLocalFile(const std::string& key, const Local& local) 
     {
         std::lock_guard<std::mutex> guard(lock_);
         state_.base.erase(key);
-        markStateChanged();
+        markStateChanged(key);
     }
     emit("deleted", local.path, 0);
     log_("Deleted " + local.path + " (removed from " + name_ + ")");
@@ -205,7 +205,7 @@ bool DropboxSyncer::conflict(const std::string& key, const Local& local, const R
         // local one over it; the copy is a new file and is uploaded too.
         std::lock_guard<std::mutex> guard(lock_);
         state_.base[key] = SyncBase{local.path, remote.hash, remote.rev, remote.size, 0};
-        markStateChanged();
+        markStateChanged(key);
     }
     emit("conflict", local.path, remote.size);
     log_("Conflict on " + local.path + ": kept both, the " + name_ + " version is saved as " + *copy);

@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/Files.h"
 #include "threeway/RecordJSON.h"
+#include "threeway/StateFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -112,17 +113,80 @@ std::string SyncState::encode() const {
     return out;
 }
 
+std::string SyncState::encodeChanges(const std::set<std::string>& keys) const {
+    std::string out = "{";
+    if (cursor) {
+        appendField(out, "cursor", *cursor);
+        out += ',';
+    }
+    out += "\"remote\":{";
+    bool first = true;
+    for (const std::string& key : keys) {
+        if (!first) out += ',';
+        first = false;
+        auto file = remote.find(key);
+        if (file == remote.end()) {
+            RecordJSON::appendString(out, key);
+            out += ":null";
+            continue;
+        }
+        appendRecordStart(out, key, file->second.path, file->second.hash, file->second.rev, file->second.size);
+        out += ",\"modified\":";
+        RecordJSON::appendNumber(out, file->second.modified);
+        out += '}';
+    }
+    out += "},\"base\":{";
+    first = true;
+    for (const std::string& key : keys) {
+        if (!first) out += ',';
+        first = false;
+        auto entry = base.find(key);
+        if (entry == base.end()) {
+            RecordJSON::appendString(out, key);
+            out += ":null";
+            continue;
+        }
+        appendRecordStart(out, key, entry->second.path, entry->second.hash, entry->second.rev, entry->second.size);
+        out += ",\"mtimeNs\":";
+        RecordJSON::appendNumber(out, entry->second.mtimeNs);
+        out += '}';
+    }
+    out += "}}";
+    return out;
+}
+
+bool SyncState::applyChanges(std::string_view bytes) {
+    RecordJSON::Reader reader;
+    reader.topString = [&](const std::string& key, const std::string& value) {
+        if (key == "cursor") cursor = value;
+    };
+    reader.record = [&](const std::string& section, const std::string& key, Record&& record) {
+        if (section == "remote") {
+            if (!record.has(kRemoteFields)) return false;
+            remote.insert_or_assign(key, RemoteFile{std::move(record.path), std::move(record.hash),
+                                                    std::move(record.rev), record.size, record.modified});
+        } else if (section == "base") {
+            if (!record.has(kBaseFields)) return false;
+            base.insert_or_assign(key, SyncBase{std::move(record.path), std::move(record.hash), std::move(record.rev),
+                                                record.size, record.mtimeNs});
+        }
+        return true;
+    };
+    reader.removed = [&](const std::string& section, const std::string& key) {
+        if (section == "remote") remote.erase(key);
+        if (section == "base") base.erase(key);
+    };
+    // The full parser reads an unusual entry again from the start; setting
+    // a record twice and erasing it twice come to the same.
+    return RecordJSON::parse(bytes, reader).has_value();
+}
+
 std::optional<SyncState> SyncState::load(const std::filesystem::path& file) {
-    RecordJSON::MappedFile mapped(file.string());
-    if (!mapped.readable()) return std::nullopt;
-    return decode(mapped.bytes());
+    return StateFile(file).load();
 }
 
 void SyncState::save(const std::filesystem::path& file) const {
-    std::error_code error;
-    std::filesystem::create_directories(file.parent_path(), error);
-    if (error) throw Error("Could not create " + file.parent_path().string() + ": " + error.message());
-    Files::writeAtomically(file, encode());
+    StateFile(file).saveAll(*this);
 }
 
 }  // namespace brindle

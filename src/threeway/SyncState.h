@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace brindle {
@@ -41,11 +42,19 @@ struct SyncState {
     // a required key missing, a field of the wrong type).
     static std::optional<SyncState> decode(std::string_view bytes);
     std::string encode() const;
+    // What changed under keys, as one object in the same form: the cursor,
+    // and each key's remote and base record or null where it has none.
+    std::string encodeChanges(const std::set<std::string>& keys) const;
+    // Applies such an object; false (the state may then be partly changed)
+    // when it does not decode.
+    bool applyChanges(std::string_view bytes);
 
-    // The state in file, or nothing when the file is missing or undecodable.
+    // The state in file with the changes its journal holds (StateFile), or
+    // nothing when the file is missing or undecodable.
     static std::optional<SyncState> load(const std::filesystem::path& file);
     // Creates the parent folders and writes the file atomically (temporary
-    // file, fsync, rename). Throws brindle::Error with the system's message.
+    // file, fsync, rename); the journal starts over. Throws brindle::Error
+    // with the system's message.
     void save(const std::filesystem::path& file) const;
 };
 

@@ -86,7 +86,7 @@ public:
     }
 
 private:
-    using Names = std::vector<std::pair<std::string, unsigned char>>;
+    using Names = ListingCache::Names;
 
     // The folder at prefix, whose own stat is info: its recorded names when
     // they can be trusted (each item then examined by its path from the
@@ -98,7 +98,8 @@ private:
             ++reused;
             // The record moves over as it is, without copying its path or names.
             auto node = cache_->folders.extract(prefix);
-            for (const auto& [name, type] : node.mapped().names) item(root_, true, name.c_str(), type, prefix);
+            node.mapped().names.forEach(
+                [&](const char* name, unsigned char type) { item(root_, true, name, type, prefix); });
             seen.insert(std::move(node));
             return;
         }
@@ -108,6 +109,7 @@ private:
             return;
         }
         read(fd, prefix, &record.names);
+        record.names.shrink();
         seen[prefix] = std::move(record);
     }
 
@@ -115,7 +117,7 @@ private:
         FolderReader reader(fd);
         FolderReader::Entry entry{};
         while (reader.next(entry)) {
-            if (names) names->emplace_back(entry.name, entry.type);
+            if (names) names->add(entry.name, entry.type);
             item(reader.fd(), false, entry.name, entry.type, prefix);
         }
         if (reader.error() != 0) unreadable(prefix, reader.error());

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "common/DropboxHash.h"
 #include "support/TempDir.h"
+#include "threeway/StateFile.h"
 #include "threeway/SyncState.h"
 
 using namespace brindle;
+namespace fs = std::filesystem;
 using Kind = SyncAction::Kind;
 using BaseChange = SyncDecision::BaseChange;
 
@@ -89,6 +92,13 @@ TEST(SyncState, RoundTripsAnyNameReadsWhatAnyJSONWriterWritesAndSavesIntoNewFold
     state.account = "dbid:\xC3\xA9";
     std::string odd = "Notes/\"quoted\" back\\slash\nnew line\x01 \xC3\xA9t\xC3\xA9.md";
     state.remote[pathKey(odd)] = RemoteFile{odd, "ab", "r1", 3, 1.7e9 + 0.25};
+    // A hash of 64 hex digits is kept as bytes; upper-case digits stay text. Both read back as written.
+    std::string digest = DropboxHash::ofBytes("x"), upper = digest;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    state.remote["d"] = RemoteFile{"d", digest, "", 1, 0};
+    state.remote["u"] = RemoteFile{"u", upper, "", 1, 0};
+    EXPECT_EQ(state.remote["d"].hash.str() + state.remote["u"].hash.str(), digest + upper);
+    EXPECT_NE(state.remote["d"].hash, state.remote["u"].hash);
     state.base[pathKey(odd)] = SyncBase{odd, "ab", "r1", 3, 1'700'000'000'123'456'789};
     std::string text = state.encode();
     EXPECT_EQ(text.find('\n'), std::string::npos);
@@ -124,4 +134,86 @@ TEST(SyncState, RequiredKeysAndTypesAreEnforced) {
                             R"({"account":"","remote":{"a":{"path":"a","rev":"","size":1}},"base":{}})",
                             R"({"account":"","remote":{"a":{"path":"a","hash":"","rev":"","size":"1"}},"base":{}})"})
         EXPECT_FALSE(SyncState::decode(bad)) << bad;
+}
+
+// A pass that changed a few records appends them beside the state; loading
+// applies every sound entry made against that very state file and nothing else.
+TEST(StateFile, JournalHoldsChangesAndLoadsOnlyWhatIsSoundAndOurs) {
+    brindle::test::TempDir dir;
+    fs::path file = dir / "state.json";
+    SyncState state;
+    state.account = "acct";
+    for (int i = 0; i < 50; ++i) {
+        std::string key = "f" + std::to_string(i);
+        state.remote[key] = RemoteFile{key, DropboxHash::ofBytes(key), "r", i, 0};
+        state.base[key] = SyncBase{key, DropboxHash::ofBytes(key), "r", i, i};
+    }
+    StateFile saved(file);
+    EXPECT_FALSE(saved.saveChanges(state, {"f1"}));  // nothing on disk to extend yet
+    saved.saveAll(state);
+    std::string whole = brindle::test::readFile(file);
+
+    // Changed, added, removed on one side, removed on both; a new cursor.
+    auto change = [&](std::set<std::string> keys, auto edit) {
+        edit();
+        ASSERT_TRUE(saved.saveChanges(state, keys));
+    };
+    change({"f1", "new"}, [&] {
+        state.remote["f1"].hash = DropboxHash::ofBytes("edited");
+        state.base["new"] = SyncBase{"New", "cafe", "r2", 4, 5};
+        state.remote["new"] = RemoteFile{"New", "cafe", "r2", 4, 1.5};
+        state.cursor = "c1";
+    });
+    auto afterFirst = state;
+    change({"f2", "f3"}, [&] {
+        state.remote.erase("f2");
+        state.remote.erase("f3");
+        state.base.erase("f3");
+    });
+    EXPECT_EQ(brindle::test::readFile(file), whole);  // the state file itself is not written again
+    EXPECT_EQ(SyncState::load(file), state);
+    EXPECT_TRUE(saved.unchanged());
+
+    // A half-written last entry (a crash while appending) ends the journal;
+    // the next append replaces it.
+    std::string journal = brindle::test::readFile(saved.journal());
+    brindle::test::writeFile(saved.journal(), journal.substr(0, journal.size() - 10));
+    EXPECT_EQ(SyncState::load(file), afterFirst);
+    StateFile reopened(file);
+    auto loaded = reopened.load();
+    ASSERT_EQ(loaded, afterFirst);
+    loaded->base.erase("f4");
+    ASSERT_TRUE(reopened.saveChanges(*loaded, {"f4"}));
+    EXPECT_EQ(SyncState::load(file), loaded);
+    // A damaged entry ends it too, whatever follows.
+    journal = brindle::test::readFile(reopened.journal());
+    journal[journal.find("cafe")] = 'b';
+    brindle::test::writeFile(reopened.journal(), journal);
+    SyncState original = *SyncState::decode(whole);
+    EXPECT_EQ(SyncState::load(file), original);
+
+    // A journal left by a crash after a whole write names the old file: ignored.
+    StateFile again(file);
+    ASSERT_TRUE(again.load());
+    state = original;
+    state.base.erase("f9");
+    ASSERT_TRUE(again.saveChanges(state, {"f9"}));
+    std::string stale = brindle::test::readFile(again.journal());
+    again.saveAll(original);
+    EXPECT_FALSE(fs::exists(again.journal()));
+    brindle::test::writeFile(again.journal(), stale);
+    EXPECT_EQ(SyncState::load(file), original);
+    // Another writer's state file is never extended; a full journal asks for a whole write.
+    StateFile mine(file), theirs(file);
+    ASSERT_TRUE(mine.load() && theirs.load());
+    theirs.saveAll(state);
+    EXPECT_FALSE(mine.unchanged());
+    EXPECT_FALSE(mine.saveChanges(state, {"f9"}));
+    std::set<std::string> all;
+    for (const auto& [key, record] : state.base) all.insert(key);
+    int appended = 0;
+    while (theirs.saveChanges(state, all) && appended < 1000) ++appended;
+    EXPECT_GT(appended, 10);
+    EXPECT_LT(appended, 1000);
+    EXPECT_EQ(SyncState::load(file), state);
 }
