@@ -32,34 +32,66 @@ void syncFolder(const fs::path& folder) {
 }  // namespace
 
 void writeAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
-    fs::path temp = path.parent_path() / temporaryName();
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) throw Error(errnoText("Could not create", temp));
+    AtomicFile file(path, mode);
+    file.write(bytes);
+    file.commit();
+}
+
+AtomicFile::AtomicFile(const fs::path& path, unsigned mode)
+    : path_(path), temp_(path.parent_path() / temporaryName()) {
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd_ < 0) throw Error(errnoText("Could not create", temp_));
+}
+
+AtomicFile::~AtomicFile() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    ::unlink(temp_.c_str());
+}
+
+void AtomicFile::fail(const std::string& what) {
+    std::string text = errnoText(what, temp_);
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    ::unlink(temp_.c_str());
+    throw Error(text);
+}
+
+void AtomicFile::write(std::string_view bytes) {
+    if (fd_ < 0) throw Error("Could not write " + temp_.string() + ": already closed");
     const char* cursor = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
-        ssize_t written = ::write(fd, cursor, left);
+        ssize_t written = ::write(fd_, cursor, left);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            std::string text = errnoText("Could not write", temp);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            throw Error(text);
-        }
+        if (written <= 0) fail("Could not write");
         cursor += written;
         left -= static_cast<size_t>(written);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        std::string text = errnoText("Could not write", temp);
-        ::unlink(temp.c_str());
+}
+
+void AtomicFile::writeWhenFull(std::string& buffer) {
+    if (buffer.size() < (1U << 20)) return;
+    write(buffer);
+    buffer.clear();
+}
+
+void AtomicFile::commit() {
+    if (fd_ < 0) throw Error("Could not write " + temp_.string() + ": already closed");
+    if (::fsync(fd_) != 0) fail("Could not write");
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        std::string text = errnoText("Could not write", temp_);
+        ::unlink(temp_.c_str());
         throw Error(text);
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        std::string text = errnoText("Could not replace", path);
-        ::unlink(temp.c_str());
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+        std::string text = errnoText("Could not replace", path_);
+        ::unlink(temp_.c_str());
         throw Error(text);
     }
-    syncFolder(path.parent_path());
+    syncFolder(path_.parent_path());
 }
 
 std::optional<std::string> read(const fs::path& path) {

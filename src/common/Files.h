@@ -19,6 +19,27 @@ namespace fs = std::filesystem;
 // the new file.
 void writeAtomically(const fs::path& path, std::string_view bytes, unsigned mode = 0644);
 
+// The same for content made piece by piece, so a large file need not be
+// held in memory whole: write() the pieces, then commit(). A file never
+// committed is removed when the object goes, leaving the old content.
+class AtomicFile {
+public:
+    explicit AtomicFile(const fs::path& path, unsigned mode = 0644);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    void write(std::string_view bytes);
+    // Writes out and empties buffer once it holds a megabyte or more.
+    void writeWhenFull(std::string& buffer);
+    void commit();
+
+private:
+    void fail(const std::string& what);
+    fs::path path_, temp_;
+    int fd_ = -1;
+};
+
+
 // The whole content of a file, or nothing when it cannot be read.
 std::optional<std::string> read(const fs::path& path);
 

@@ -350,14 +350,19 @@ void DriveStore::flush() {
 void DriveStore::saveCache() {
     // The cache must never vouch for a file whose bytes are not on the drive yet.
     flush();
-    std::string bytes;
-    {
-        std::lock_guard<std::mutex> guard(cacheLock_);
-        if (!cacheChanged_) return;
-        bytes.reserve(cache_.size() * 140 + 2);
-        bytes += '{';
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    if (!cacheChanged_) return;
+    std::error_code error;
+    fs::create_directories(cacheFile_.parent_path(), error);
+    if (error) return;
+    try {
+        // Written as it is encoded: a large cache is never held twice.
+        Files::AtomicFile out(cacheFile_);
+        std::string bytes = "{";
+        bool first = true;
         for (const auto& [path, entry] : cache_) {
-            if (bytes.size() > 1) bytes += ',';
+            if (!first) bytes += ',';
+            first = false;
             RecordJSON::appendString(bytes, path);
             bytes += ":{\"size\":";
             RecordJSON::appendNumber(bytes, entry.size);
@@ -366,20 +371,15 @@ void DriveStore::saveCache() {
             bytes += ",\"hash\":";
             RecordJSON::appendString(bytes, entry.hash.str());
             bytes += '}';
+            out.writeWhenFull(bytes);
         }
         bytes += '}';
+        out.write(bytes);
+        out.commit();
         cacheChanged_ = false;
         lastSave_ = clock_();
-    }
-    std::error_code error;
-    fs::create_directories(cacheFile_.parent_path(), error);
-    if (error) return;
-    try {
-        Files::writeAtomically(cacheFile_, bytes);
     } catch (const std::exception&) {
         // The cache only saves time; it is written again after the next listing.
-        std::lock_guard<std::mutex> guard(cacheLock_);
-        cacheChanged_ = true;
     }
 }
 

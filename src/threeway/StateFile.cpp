@@ -114,7 +114,12 @@ void StateFile::saveAll(const SyncState& state) {
     std::error_code error;
     fs::create_directories(file_.parent_path(), error);
     if (error) throw Error("Could not create " + file_.parent_path().string() + ": " + error.message());
-    Files::writeAtomically(file_, state.encode());
+    // Written as it is encoded: a large state is never held twice.
+    Files::AtomicFile out(file_);
+    std::string text;
+    state.encode(text, [&](std::string& done) { out.writeWhenFull(done); });
+    out.write(text);
+    out.commit();
     main_ = stampOf(file_);
     // A journal left behind by a crash here names the old state file and is
     // ignored when loading.

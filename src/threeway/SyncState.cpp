@@ -83,6 +83,11 @@ std::optional<SyncState> SyncState::decode(std::string_view bytes) {
 std::string SyncState::encode() const {
     std::string out;
     out.reserve(64 + (remote.size() + base.size()) * 200);
+    encode(out, [](std::string&) {});
+    return out;
+}
+
+void SyncState::encode(std::string& out, const std::function<void(std::string&)>& pieces) const {
     out += '{';
     appendField(out, "account", account);
     if (cursor) {
@@ -98,6 +103,7 @@ std::string SyncState::encode() const {
         out += ",\"modified\":";
         RecordJSON::appendNumber(out, file.modified);
         out += '}';
+        pieces(out);
     }
     out += "},\"base\":{";
     first = true;
@@ -108,9 +114,9 @@ std::string SyncState::encode() const {
         out += ",\"mtimeNs\":";
         RecordJSON::appendNumber(out, entry.mtimeNs);
         out += '}';
+        pieces(out);
     }
     out += "}}";
-    return out;
 }
 
 std::string SyncState::encodeChanges(const std::set<std::string>& keys) const {

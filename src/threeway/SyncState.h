@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -42,6 +43,9 @@ struct SyncState {
     // a required key missing, a field of the wrong type).
     static std::optional<SyncState> decode(std::string_view bytes);
     std::string encode() const;
+    // The same text in pieces: appended to out, with pieces() called after
+    // every record (it may write out and clear what out holds).
+    void encode(std::string& out, const std::function<void(std::string&)>& pieces) const;
     // What changed under keys, as one object in the same form: the cursor,
     // and each key's remote and base record or null where it has none.
     std::string encodeChanges(const std::set<std::string>& keys) const;
