@@ -111,7 +111,8 @@ DriveStore::DriveStore(fs::path root, std::string driveID, fs::path cacheFile)
     : root_(std::move(root)),
       driveID_(std::move(driveID)),
       cacheFile_(std::move(cacheFile)),
-      clock_(IsoDate::nowSeconds) {
+      clock_(IsoDate::nowSeconds),
+      cacheOnDisk_(cacheFile_) {
     loadCache();
 }
 
@@ -217,8 +218,8 @@ void DriveStore::forgetGone(const RemoteListing& listing) {
         if (listed != listing.entries.end() && listed->file->path == it->first) {
             ++it;
         } else {
-            it = cache_.erase(it);
-            cacheChanged_ = true;
+            auto gone = it++;
+            forget(gone);
         }
     }
 }
@@ -286,7 +287,7 @@ void DriveStore::remove(const std::string& path, const std::optional<std::string
     if (::unlink(file.c_str()) != 0) throw systemFailure();
     {
         std::lock_guard<std::mutex> guard(cacheLock_);
-        if (cache_.erase(path)) cacheChanged_ = true;
+        if (auto entry = cache_.find(path); entry != cache_.end()) forget(entry);
     }
     // Prune the folders this emptied, up to but not including "Larder".
     auto parts = componentsOf(path);
@@ -310,6 +311,13 @@ void DriveStore::remember(const std::string& path, CacheEntry entry) {
     std::lock_guard<std::mutex> guard(cacheLock_);
     cache_[path] = std::move(entry);
     cacheChanged_ = true;
+    cacheChangedPaths_.insert(path);
+}
+
+void DriveStore::forget(std::map<std::string, CacheEntry>::iterator entry) {
+    cacheChanged_ = true;
+    cacheChangedPaths_.insert(entry->first);
+    cache_.erase(entry);
 }
 
 std::map<std::string, DriveStore::CacheEntry> DriveStore::cache() const {
@@ -318,19 +326,28 @@ std::map<std::string, DriveStore::CacheEntry> DriveStore::cache() const {
 }
 
 void DriveStore::loadCache() {
-    RecordJSON::MappedFile mapped(cacheFile_.string());
-    if (!mapped.readable()) return;
     std::map<std::string, CacheEntry> loaded;
     RecordJSON::Reader reader;
     reader.sectioned = false;
     reader.record = [&](const std::string&, const std::string& path, RecordJSON::Record&& record) {
         using Field = RecordJSON::Record;
         if (!record.has(Field::kSize | Field::kMtimeNs | Field::kHash)) return false;
-        loaded.emplace_hint(loaded.end(), path, CacheEntry{record.size, record.mtimeNs, std::move(record.hash)});
+        loaded.insert_or_assign(loaded.end(), path, CacheEntry{record.size, record.mtimeNs, std::move(record.hash)});
         return true;
     };
-    reader.restart = [&] { loaded.clear(); };
-    if (!RecordJSON::parse(mapped.bytes(), reader)) return;
+    reader.removed = [&](const std::string&, const std::string& path) { loaded.erase(path); };
+    bool whole = true;  // reading the file itself, not a journal entry
+    reader.restart = [&] {
+        if (whole) loaded.clear();
+    };
+    auto read = [&](std::string_view bytes) { return RecordJSON::parse(bytes, reader).has_value(); };
+    bool ok = cacheOnDisk_.load(
+        [&](std::string_view bytes) { return read(bytes); },
+        [&](std::string_view changes) {
+            whole = false;
+            return read(changes);
+        });
+    if (!ok) return;
     std::lock_guard<std::mutex> guard(cacheLock_);
     cache_ = std::move(loaded);
 }
@@ -355,28 +372,48 @@ void DriveStore::saveCache() {
     std::error_code error;
     fs::create_directories(cacheFile_.parent_path(), error);
     if (error) return;
-    try {
-        // Written as it is encoded: a large cache is never held twice.
-        Files::AtomicFile out(cacheFile_);
-        std::string bytes = "{";
-        bool first = true;
-        for (const auto& [path, entry] : cache_) {
-            if (!first) bytes += ',';
-            first = false;
-            RecordJSON::appendString(bytes, path);
-            bytes += ":{\"size\":";
-            RecordJSON::appendNumber(bytes, entry.size);
-            bytes += ",\"mtimeNs\":";
-            RecordJSON::appendNumber(bytes, entry.mtimeNs);
-            bytes += ",\"hash\":";
-            RecordJSON::appendString(bytes, entry.hash.str());
-            bytes += '}';
-            out.writeWhenFull(bytes);
+    auto append = [](std::string& out, bool& first, const std::string& path, const CacheEntry* entry) {
+        if (!first) out += ',';
+        first = false;
+        RecordJSON::appendString(out, path);
+        if (!entry) {
+            out += ":null";
+            return;
         }
-        bytes += '}';
-        out.write(bytes);
-        out.commit();
+        out += ":{\"size\":";
+        RecordJSON::appendNumber(out, entry->size);
+        out += ",\"mtimeNs\":";
+        RecordJSON::appendNumber(out, entry->mtimeNs);
+        out += ",\"hash\":";
+        RecordJSON::appendString(out, entry->hash.str());
+        out += '}';
+    };
+    try {
+        // The paths that changed go to the journal when they are few.
+        bool saved = false;
+        if (cacheChangedPaths_.size() <= cache_.size() / 8) {
+            std::string changes = "{";
+            bool first = true;
+            for (const std::string& path : cacheChangedPaths_) {
+                auto entry = cache_.find(path);
+                append(changes, first, path, entry == cache_.end() ? nullptr : &entry->second);
+            }
+            changes += '}';
+            saved = cacheOnDisk_.saveChanges(changes);
+        }
+        if (!saved) {
+            cacheOnDisk_.saveAll([&](std::string& out, const std::function<void(std::string&)>& pieces) {
+                out += '{';
+                bool first = true;
+                for (const auto& [path, entry] : cache_) {
+                    append(out, first, path, &entry);
+                    pieces(out);
+                }
+                out += '}';
+            });
+        }
         cacheChanged_ = false;
+        cacheChangedPaths_.clear();
         lastSave_ = clock_();
     } catch (const std::exception&) {
         // The cache only saves time; it is written again after the next listing.

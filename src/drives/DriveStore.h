@@ -1,5 +1,6 @@
 #pragma once
 
+#include "threeway/JournaledFile.h"
 #include "threeway/ListingCache.h"
 #include "threeway/RemoteStore.h"
 #include "threeway/TreeWalk.h"
@@ -10,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace brindle {
@@ -83,6 +85,7 @@ private:
     void forgetGone(const RemoteListing& listing);
     std::filesystem::path larder() const { return root_ / "Larder"; }
     void remember(const std::string& path, CacheEntry entry);
+    void forget(std::map<std::string, CacheEntry>::iterator entry);  // with cacheLock_ held
     void loadCache();
 
     const std::filesystem::path root_;
@@ -92,9 +95,11 @@ private:
     std::function<double()> clock_;
     TreeWalk::ListingCache listings_;  // the drive's folders at the last listAll
 
-    mutable std::mutex cacheLock_;  // guards cache_, cacheChanged_, lastSave_, unflushed_
+    mutable std::mutex cacheLock_;  // guards the cache's members, lastSave_, unflushed_
     std::map<std::string, CacheEntry> cache_;
+    JournaledFile cacheOnDisk_;
     bool cacheChanged_ = false;
+    std::set<std::string> cacheChangedPaths_;  // what changed since the cache was saved
     double lastSave_ = 0;
     bool unflushed_ = false;  // files were written since the last flush
 };

@@ -6,10 +6,18 @@ namespace brindle {
 
 namespace {
 
+// The value of each lower-case hex digit, -1 for anything else (upper-case
+// digits are kept as text, so str() gives back what came in).
+constexpr std::array<int8_t, 256> kHexValues = [] {
+    std::array<int8_t, 256> values{};
+    values.fill(-1);
+    for (int c = '0'; c <= '9'; ++c) values[c] = static_cast<int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) values[c] = static_cast<int8_t>(c - 'a' + 10);
+    return values;
+}();
+
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;  // upper-case digits are kept as text, so str() gives back what came in
+    return kHexValues[static_cast<unsigned char>(c)];
 }
 
 }  // namespace
@@ -17,13 +25,13 @@ int hexValue(char c) {
 ContentHash::ContentHash(std::string_view text) {
     if (text.empty()) return;
     if (text.size() == bytes_.size() * 2) {
-        bool hex = true;
-        for (size_t i = 0; i < bytes_.size() && hex; ++i) {
+        int bad = 0;
+        for (size_t i = 0; i < bytes_.size(); ++i) {
             int high = hexValue(text[2 * i]), low = hexValue(text[2 * i + 1]);
-            hex = high >= 0 && low >= 0;
+            bad |= high | low;  // negative once any digit is not hex
             bytes_[i] = static_cast<uint8_t>(high << 4 | low);
         }
-        if (hex) {
+        if (bad >= 0) {
             digest_ = true;
             return;
         }

@@ -263,7 +263,7 @@ void DropboxSyncer::loadState() {
         // wrote the file since, reading a large state again would only cost time.
         if (stateLoaded_ && !stateChanged_ && stateOnDisk_.unchanged()) return;
     }
-    auto loaded = stateOnDisk_.load();
+    auto loaded = State::load(stateOnDisk_);
     std::lock_guard<std::mutex> guard(lock_);
     // A missing or corrupt file starts fresh and is replaced after the pass.
     state_ = loaded ? std::move(*loaded) : State();
@@ -304,7 +304,8 @@ void DropboxSyncer::saveState() {
     std::lock_guard<std::mutex> guard(lock_);
     // A few changed records go to the journal; the whole state is written
     // when more changed or the journal is full.
-    if (allChanged_ || !stateOnDisk_.saveChanges(state_, changedKeys_)) stateOnDisk_.saveAll(state_);
+    bool few = changedKeys_.size() <= (state_.remote.size() + state_.base.size()) / 8;
+    if (allChanged_ || !few || !state_.saveChanges(stateOnDisk_, changedKeys_)) state_.save(stateOnDisk_);
     stateChanged_ = allChanged_ = false;
     changedKeys_.clear();
 }

@@ -6,7 +6,6 @@
 #include "common/SyncEvent.h"
 #include "threeway/Reconcile.h"
 #include "threeway/RemoteStore.h"
-#include "threeway/StateFile.h"
 #include "threeway/SyncState.h"
 #include "threeway/TreeWalk.h"
 
@@ -222,7 +221,7 @@ private:
     bool allChanged_ = false;    // ... beyond the records under changedKeys_
     std::set<std::string> changedKeys_;
     bool stateLoaded_ = false;  // state_ was loaded from (or saved to) stateOnDisk_
-    StateFile stateOnDisk_;
+    JournaledFile stateOnDisk_;
     std::vector<SyncEvent> events_;
     std::vector<std::string> errors_;
     std::vector<std::string> skippedFiles_;

@@ -182,6 +182,11 @@ private:
             if (reader_.topString) reader_.topString(key, value);
             return true;
         }
+        if (!reader_.sectioned && next == 'n' && reader_.removed) {
+            expectWord("null");
+            reader_.removed(std::string(), key);
+            return true;
+        }
         if (next != '{') return scalar();
         objects.push_back(key);
         ++at_;

@@ -3,7 +3,6 @@
 #include "common/Error.h"
 #include "common/Files.h"
 #include "threeway/RecordJSON.h"
-#include "threeway/StateFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -187,12 +186,33 @@ bool SyncState::applyChanges(std::string_view bytes) {
     return RecordJSON::parse(bytes, reader).has_value();
 }
 
+std::optional<SyncState> SyncState::load(JournaledFile& file) {
+    std::optional<SyncState> state;
+    bool loaded = file.load(
+        [&](std::string_view bytes) {
+            state = decode(bytes);
+            return state.has_value();
+        },
+        [&](std::string_view changes) { return state->applyChanges(changes); });
+    return loaded ? std::move(state) : std::nullopt;
+}
+
 std::optional<SyncState> SyncState::load(const std::filesystem::path& file) {
-    return StateFile(file).load();
+    JournaledFile journaled(file);
+    return load(journaled);
+}
+
+void SyncState::save(JournaledFile& file) const {
+    file.saveAll([this](std::string& out, const std::function<void(std::string&)>& pieces) { encode(out, pieces); });
 }
 
 void SyncState::save(const std::filesystem::path& file) const {
-    StateFile(file).saveAll(*this);
+    JournaledFile journaled(file);
+    save(journaled);
+}
+
+bool SyncState::saveChanges(JournaledFile& file, const std::set<std::string>& keys) const {
+    return file.saveChanges(encodeChanges(keys));
 }
 
 }  // namespace brindle

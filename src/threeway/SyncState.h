@@ -1,5 +1,6 @@
 #pragma once
 
+#include "threeway/JournaledFile.h"
 #include "threeway/RemoteStore.h"
 
 #include <cstdint>
@@ -53,13 +54,18 @@ struct SyncState {
     // when it does not decode.
     bool applyChanges(std::string_view bytes);
 
-    // The state in file with the changes its journal holds (StateFile), or
-    // nothing when the file is missing or undecodable.
+    // The state in file with the changes its journal holds, or nothing when
+    // the file is missing or undecodable.
+    static std::optional<SyncState> load(JournaledFile& file);
     static std::optional<SyncState> load(const std::filesystem::path& file);
     // Creates the parent folders and writes the file atomically (temporary
     // file, fsync, rename); the journal starts over. Throws brindle::Error
     // with the system's message.
+    void save(JournaledFile& file) const;
     void save(const std::filesystem::path& file) const;
+    // Appends the records under keys to the file's journal; false when the
+    // whole state must be saved instead.
+    bool saveChanges(JournaledFile& file, const std::set<std::string>& keys) const;
 };
 
 }  // namespace brindle

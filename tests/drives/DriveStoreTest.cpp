@@ -89,6 +89,20 @@ TEST_F(DriveStoreTest, CachedHashIsReusedOnlyWhileSizeAndTimeMatch) {
         EXPECT_TRUE(made()->cache().empty()) << undecodable;
     }
 }
+TEST_F(DriveStoreTest, AFewChangedHashesGoToTheJournalAndLoadBack) {
+    for (int i = 0; i < 20; ++i) touch("f" + std::to_string(i), "file " + std::to_string(i), 1000);
+    store->listAll();
+    std::string whole = readFile(cacheFile);
+    touch("f1", "changed", 3000);
+    fs::remove(larder / "f2");
+    store->listAll();
+    EXPECT_EQ(readFile(cacheFile), whole);  // not written again
+    EXPECT_TRUE(fs::exists(cacheFile.string() + "-journal"));
+    auto cache = store->cache();
+    EXPECT_EQ(cache.at("f1").hash, DropboxHash::ofBytes("changed"));
+    EXPECT_EQ(cache.count("f2"), 0u);
+    EXPECT_EQ(made()->cache(), cache);
+}
 TEST_F(DriveStoreTest, UploadNeedsAMebibyteFreeDownloadReplacesAndRemovePrunes) {
     writeFile(dir / "ten.bin", std::string(size_t{10} * 1048576, 't'));
     store->setFreeBytes([] { return std::optional<int64_t>(10 * 1048576 + 524288); });

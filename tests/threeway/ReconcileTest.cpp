@@ -5,7 +5,6 @@
 
 #include "common/DropboxHash.h"
 #include "support/TempDir.h"
-#include "threeway/StateFile.h"
 #include "threeway/SyncState.h"
 
 using namespace brindle;
@@ -138,7 +137,7 @@ TEST(SyncState, RequiredKeysAndTypesAreEnforced) {
 
 // A pass that changed a few records appends them beside the state; loading
 // applies every sound entry made against that very state file and nothing else.
-TEST(StateFile, JournalHoldsChangesAndLoadsOnlyWhatIsSoundAndOurs) {
+TEST(JournaledFile, StateChangesGoToTheJournalAndLoadOnlyWhenSoundAndOurs) {
     brindle::test::TempDir dir;
     fs::path file = dir / "state.json";
     SyncState state;
@@ -148,15 +147,15 @@ TEST(StateFile, JournalHoldsChangesAndLoadsOnlyWhatIsSoundAndOurs) {
         state.remote[key] = RemoteFile{key, DropboxHash::ofBytes(key), "r", i, 0};
         state.base[key] = SyncBase{key, DropboxHash::ofBytes(key), "r", i, i};
     }
-    StateFile saved(file);
-    EXPECT_FALSE(saved.saveChanges(state, {"f1"}));  // nothing on disk to extend yet
-    saved.saveAll(state);
+    JournaledFile saved(file);
+    EXPECT_FALSE(state.saveChanges(saved, {"f1"}));  // nothing on disk to extend yet
+    state.save(saved);
     std::string whole = brindle::test::readFile(file);
 
     // Changed, added, removed on one side, removed on both; a new cursor.
     auto change = [&](std::set<std::string> keys, auto edit) {
         edit();
-        ASSERT_TRUE(saved.saveChanges(state, keys));
+        ASSERT_TRUE(state.saveChanges(saved, keys));
     };
     change({"f1", "new"}, [&] {
         state.remote["f1"].hash = DropboxHash::ofBytes("edited");
@@ -179,11 +178,11 @@ TEST(StateFile, JournalHoldsChangesAndLoadsOnlyWhatIsSoundAndOurs) {
     std::string journal = brindle::test::readFile(saved.journal());
     brindle::test::writeFile(saved.journal(), journal.substr(0, journal.size() - 10));
     EXPECT_EQ(SyncState::load(file), afterFirst);
-    StateFile reopened(file);
-    auto loaded = reopened.load();
+    JournaledFile reopened(file);
+    auto loaded = SyncState::load(reopened);
     ASSERT_EQ(loaded, afterFirst);
     loaded->base.erase("f4");
-    ASSERT_TRUE(reopened.saveChanges(*loaded, {"f4"}));
+    ASSERT_TRUE(loaded->saveChanges(reopened, {"f4"}));
     EXPECT_EQ(SyncState::load(file), loaded);
     // A damaged entry ends it too, whatever follows.
     journal = brindle::test::readFile(reopened.journal());
@@ -193,26 +192,26 @@ TEST(StateFile, JournalHoldsChangesAndLoadsOnlyWhatIsSoundAndOurs) {
     EXPECT_EQ(SyncState::load(file), original);
 
     // A journal left by a crash after a whole write names the old file: ignored.
-    StateFile again(file);
-    ASSERT_TRUE(again.load());
+    JournaledFile again(file);
+    ASSERT_TRUE(SyncState::load(again));
     state = original;
     state.base.erase("f9");
-    ASSERT_TRUE(again.saveChanges(state, {"f9"}));
+    ASSERT_TRUE(state.saveChanges(again, {"f9"}));
     std::string stale = brindle::test::readFile(again.journal());
-    again.saveAll(original);
+    original.save(again);
     EXPECT_FALSE(fs::exists(again.journal()));
     brindle::test::writeFile(again.journal(), stale);
     EXPECT_EQ(SyncState::load(file), original);
     // Another writer's state file is never extended; a full journal asks for a whole write.
-    StateFile mine(file), theirs(file);
-    ASSERT_TRUE(mine.load() && theirs.load());
-    theirs.saveAll(state);
+    JournaledFile mine(file), theirs(file);
+    ASSERT_TRUE(SyncState::load(mine) && SyncState::load(theirs));
+    state.save(theirs);
     EXPECT_FALSE(mine.unchanged());
-    EXPECT_FALSE(mine.saveChanges(state, {"f9"}));
+    EXPECT_FALSE(state.saveChanges(mine, {"f9"}));
     std::set<std::string> all;
     for (const auto& [key, record] : state.base) all.insert(key);
     int appended = 0;
-    while (theirs.saveChanges(state, all) && appended < 1000) ++appended;
+    while (state.saveChanges(theirs, all) && appended < 1000) ++appended;
     EXPECT_GT(appended, 10);
     EXPECT_LT(appended, 1000);
     EXPECT_EQ(SyncState::load(file), state);

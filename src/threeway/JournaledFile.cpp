@@ -1,4 +1,4 @@
-#include "threeway/StateFile.h"
+#include "threeway/JournaledFile.h"
 
 #include "common/Error.h"
 #include "common/Files.h"
@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kJournalHeader = "brindle state journal 1";
-// The journal is folded into the state file once it holds this share of
-// the state's size: loading then reads at most half as much again.
+constexpr std::string_view kJournalHeader = "brindle journal 1";
+// The journal is folded into the file once it holds this share of the
+// file's size: loading then reads at most half as much again.
 constexpr int64_t kJournalShare = 2;
 constexpr int64_t kJournalFloor = 1 << 20;
 
@@ -60,84 +60,82 @@ std::optional<std::pair<std::string_view, size_t>> entryAt(std::string_view rest
 
 }  // namespace
 
-StateFile::StateFile(fs::path file) : file_(std::move(file)), journal_(file_.string() + "-journal") {}
+JournaledFile::JournaledFile(fs::path file) : file_(std::move(file)), journal_(file_.string() + "-journal") {}
 
-std::optional<StateFile::Stamp> StateFile::stampOf(const fs::path& file) {
+std::optional<JournaledFile::Stamp> JournaledFile::stampOf(const fs::path& file) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) return std::nullopt;
     return Stamp{info.st_dev, info.st_ino, info.st_size, Files::mtimeNs(info)};
 }
 
-std::string StateFile::header() const {
+std::string JournaledFile::header() const {
     return std::string(kJournalHeader) + " " + std::to_string(main_->device) + " " + std::to_string(main_->inode) +
            " " + std::to_string(main_->size) + " " + std::to_string(main_->mtimeNs) + "\n";
 }
 
-std::optional<SyncState> StateFile::load() {
+bool JournaledFile::load(const std::function<bool(std::string_view)>& decode,
+                         const std::function<bool(std::string_view)>& apply) {
     main_.reset();
     written_.reset();
     journalBytes_ = 0;
-    std::optional<SyncState> state;
     auto before = stampOf(file_);
     {
         RecordJSON::MappedFile mapped(file_.string());
-        if (!mapped.readable()) return std::nullopt;
-        state = SyncState::decode(mapped.bytes());
+        if (!mapped.readable() || !decode(mapped.bytes())) return false;
     }
-    if (!state) return std::nullopt;
     // Replaced while being read: the journal cannot be matched to it.
-    if (before != stampOf(file_)) return state;
+    if (before != stampOf(file_)) return true;
     main_ = before;
-    if (main_) applyJournal(*state);
-    return state;
+    if (main_) applyJournal(apply);
+    return true;
 }
 
-void StateFile::applyJournal(SyncState& state) {
+void JournaledFile::applyJournal(const std::function<bool(std::string_view)>& apply) {
     auto stamp = stampOf(journal_);
     std::optional<std::string> bytes = Files::read(journal_);
     if (!stamp || !bytes) return;
     std::string expected = header();
-    // A journal made against another state file is not ours to extend.
+    // A journal made against another file is not ours to extend.
     if (bytes->compare(0, expected.size(), expected) != 0) return;
     size_t at = expected.size();
     while (at < bytes->size()) {
         auto entry = entryAt(std::string_view(*bytes).substr(at));
         // A half-written last entry (a crash while appending) ends the journal.
-        if (!entry || !state.applyChanges(entry->first)) break;
+        if (!entry || !apply(entry->first)) break;
         at += entry->second;
     }
     written_ = stamp;
     journalBytes_ = static_cast<int64_t>(at);
 }
 
-void StateFile::saveAll(const SyncState& state) {
+void JournaledFile::saveAll(const Encoder& encode) {
     std::error_code error;
     fs::create_directories(file_.parent_path(), error);
     if (error) throw Error("Could not create " + file_.parent_path().string() + ": " + error.message());
-    // Written as it is encoded: a large state is never held twice.
+    // Written as it is encoded: a large file is never held twice in memory.
     Files::AtomicFile out(file_);
     std::string text;
-    state.encode(text, [&](std::string& done) { out.writeWhenFull(done); });
+    encode(text, [&](std::string& done) { out.writeWhenFull(done); });
     out.write(text);
     out.commit();
     main_ = stampOf(file_);
-    // A journal left behind by a crash here names the old state file and is
+    // A journal left behind by a crash here names the old file and is
     // ignored when loading.
     if (::unlink(journal_.c_str()) != 0 && errno != ENOENT) throw Error(errnoText("Could not remove", journal_));
     written_.reset();
     journalBytes_ = 0;
 }
 
-bool StateFile::saveChanges(const SyncState& state, const std::set<std::string>& keys) {
+bool JournaledFile::saveChanges(std::string_view changes) {
     if (!main_ || stampOf(file_) != main_) return false;
-    std::string entry = entryOf(state.encodeChanges(keys));
+    std::string entry = entryOf(changes);
     int64_t limit = std::max(kJournalFloor, main_->size / kJournalShare);
     if (journalBytes_ + static_cast<int64_t>(entry.size()) > limit) return false;
 
     if (written_ && stampOf(journal_) != written_) return false;  // not the journal we know
     if (!written_) {
-        // No journal of ours yet (one left over from an earlier state file
-        // is replaced): start one in a single step.
+        // No journal of ours yet (one left over from an earlier file is
+        // replaced): start one in a single step.
         std::string bytes = header() + entry;
         Files::writeAtomically(journal_, bytes);
         written_ = stampOf(journal_);
@@ -160,7 +158,7 @@ bool StateFile::saveChanges(const SyncState& state, const std::set<std::string>&
     ::close(fd);
     if (!ok) {
         // What was appended may be partly on disk: the next save writes the
-        // whole state rather than extend this journal.
+        // whole file rather than extend this journal.
         main_.reset();
         written_.reset();
         throw Error(failure);
@@ -170,7 +168,7 @@ bool StateFile::saveChanges(const SyncState& state, const std::set<std::string>&
     return true;
 }
 
-bool StateFile::unchanged() const {
+bool JournaledFile::unchanged() const {
     if (!main_ || stampOf(file_) != main_) return false;
     return stampOf(journal_) == written_;
 }
