@@ -242,6 +242,13 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
     // The walk moves the folders it trusts out of the cache as it goes.
     size_t known = cache ? cache->folders.size() : 0;
     Walker walker(fd, now, staleAfter, local ? cache : nullptr, rules);
+    if (local) {
+        // Room for what the last walk saw, so a large tree is not copied while it grows.
+        size_t names = 0;
+        for (const auto& [prefix, folder] : cache->folders) names += folder.names.size();
+        walker.seen.reserve(known);
+        walker.result.files.reserve(names > known ? names - known : 0);
+    }
     walker.walkRoot();
     ::close(fd);
     if (local) record(*cache, walker, known, start, mount);
