@@ -93,7 +93,9 @@ bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<Remot
     bool plain = std::none_of(entries.begin(), entries.end(), [](const RemoteEntry& entry) { return entry.deleted; });
     if (!plain) {
         std::map<std::string, RemoteFile> rebuilt;
-        apply(rebuilt, entries, changed);
+        std::set<std::string> all;
+        apply(rebuilt, entries, all);
+        if (rebuilt == remote) return true;
         remote = std::move(rebuilt);
         return false;
     }

@@ -302,6 +302,22 @@ TEST_F(DropboxSyncerTest, StateFileProblemsAndCursorResetsStartOverQuietly) {
     EXPECT_EQ(store->calls(Call::listAll), listings + 2);
     EXPECT_EQ(read("b"), "b");
 }
+TEST_F(DropboxSyncerTest, FewChangesAreAppendedAndAStateAnotherProcessSavedIsReadAgain) {
+    for (int i = 0; i < 40; ++i) write("f" + std::to_string(i), "file " + std::to_string(i));
+    ASSERT_EQ(sync(), "");
+    std::string whole = readFile(stateFile);
+    // Another process downloads an edit made in the store, then the file is edited here.
+    store->put("f1", "edited there", now());
+    auto other = makeSyncer();
+    ASSERT_EQ(failureText([&] { other->sync(); }), "(nothing thrown)");
+    EXPECT_EQ(readFile(stateFile), whole);  // two records changed: appended, not written whole
+    write("f1", "edited here after that");
+    ASSERT_EQ(sync(), "");
+    // With the state it held in memory this syncer would see two edits and keep both.
+    EXPECT_EQ(conflictCopies(), std::vector<std::string>{});
+    EXPECT_EQ(*store->content("f1"), "edited here after that");
+    EXPECT_EQ(SyncState::load(stateFile), syncer->state());
+}
 TEST_F(DropboxSyncerTest, LitterIgnoredNamesOversizedAndOurTemporaryFilesStayPut) {
     syncer = makeSyncer(1048576);
     write("notes.md", "mine");
