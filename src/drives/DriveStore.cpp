@@ -112,9 +112,8 @@ DriveStore::DriveStore(fs::path root, std::string driveID, fs::path cacheFile)
       driveID_(std::move(driveID)),
       cacheFile_(std::move(cacheFile)),
       clock_(IsoDate::nowSeconds),
-      cacheOnDisk_(cacheFile_) {
-    loadCache();
-}
+      cacheOnDisk_(cacheFile_),
+      cacheLoaded_(std::async(std::launch::async, [this] { loadCache(); })) {}
 
 void DriveStore::setFreeBytes(std::function<std::optional<int64_t>()> freeBytes) {
     freeBytesOverride_ = std::move(freeBytes);
@@ -142,6 +141,7 @@ fs::path DriveStore::target(const std::string& path) const {
 }
 
 RemoteListing DriveStore::listAll() {
+    awaitCache();
     std::error_code error;
     if (!fs::is_directory(larder(), error))
         throw DropboxFailure::message(
@@ -233,6 +233,7 @@ void DriveStore::download(const std::string& path, const fs::path& to) {
 }
 
 RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from, const std::optional<std::string>&) {
+    awaitCache();
     target(requested);  // refuses a path that leads outside
     // Into the folders the drive already has, whatever their letter case.
     const std::string path = PathCase::resolve(larder(), requested);
@@ -283,6 +284,7 @@ RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from
 }
 
 void DriveStore::remove(const std::string& path, const std::optional<std::string>&) {
+    awaitCache();
     fs::path file = target(path);
     if (::unlink(file.c_str()) != 0) throw systemFailure();
     {
@@ -321,6 +323,7 @@ void DriveStore::forget(std::map<std::string, CacheEntry>::iterator entry) {
 }
 
 std::map<std::string, DriveStore::CacheEntry> DriveStore::cache() const {
+    awaitCache();
     std::lock_guard<std::mutex> guard(cacheLock_);
     return cache_;
 }
@@ -365,6 +368,7 @@ void DriveStore::flush() {
 }
 
 void DriveStore::saveCache() {
+    awaitCache();
     // The cache must never vouch for a file whose bytes are not on the drive yet.
     flush();
     std::lock_guard<std::mutex> guard(cacheLock_);

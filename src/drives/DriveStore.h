@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -87,6 +88,10 @@ private:
     void remember(const std::string& path, CacheEntry entry);
     void forget(std::map<std::string, CacheEntry>::iterator entry);  // with cacheLock_ held
     void loadCache();
+    // The cache is read in the background from construction on (a large one
+    // takes as long as reading the reconciler's state beside it); everything
+    // that touches it waits for that first.
+    void awaitCache() const { cacheLoaded_.wait(); }
 
     const std::filesystem::path root_;
     const std::string driveID_;
@@ -102,6 +107,7 @@ private:
     std::set<std::string> cacheChangedPaths_;  // what changed since the cache was saved
     double lastSave_ = 0;
     bool unflushed_ = false;  // files were written since the last flush
+    std::future<void> cacheLoaded_;  // last member: the loader starts once the others exist
 };
 
 }  // namespace brindle

@@ -230,9 +230,13 @@ void DropboxSyncer::sync() {
     fs::create_directories(stateFile_.parent_path(), error);
     if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
     PassLock passLock(stateFile_.parent_path() / kPassLockName, log_);
-    loadState();
+    // The folder's listing is read beside the state, on the other core.
     fs::path listingFile = stateFile_.parent_path() / (stateFile_.stem().string() + "-folder-listing");
-    if (listings_.folders.empty()) listings_ = TreeWalk::ListingCache::load(listingFile);
+    std::future<TreeWalk::ListingCache> listing;
+    if (listings_.folders.empty())
+        listing = std::async(std::launch::async, [&listingFile] { return TreeWalk::ListingCache::load(listingFile); });
+    loadState();
+    if (listing.valid()) listings_ = listing.get();
     held_.clear();
     deletionAnswer_ = DeletionGuard::take(stateFile_.parent_path(), name_);
     bool folderMissing = !fs::exists(fs::symlink_status(folder_, error));

@@ -94,10 +94,11 @@ private:
     template <typename Open>
     void folder(const struct stat& info, const std::string& prefix, Open open) {
         ListingCache::Folder record{info.st_dev, info.st_ino, Files::mtimeNs(info), ctimeNs(info), {}};
-        if (trusted(prefix, record)) {
+        auto known = cache_->folders.find(prefix);
+        if (known != cache_->folders.end() && trusted(known->second, record)) {
             ++reused;
             // The record moves over as it is, without copying its path or names.
-            auto node = cache_->folders.extract(prefix);
+            auto node = cache_->folders.extract(known);
             node.mapped().names.forEach(
                 [&](const char* name, unsigned char type) { item(root_, true, name, type, prefix); });
             seen.insert(std::move(node));
@@ -123,13 +124,10 @@ private:
         if (reader.error() != 0) unreadable(prefix, reader.error());
     }
 
-    // Whether the recorded names of the folder at prefix hold, as nothing can
+    // Whether the recorded names of a folder (was) hold, as nothing can
     // have changed them since they were read: same folder, same times, and those
     // times old enough at that read that a later change must have moved them.
-    bool trusted(const std::string& prefix, const ListingCache::Folder& now) const {
-        auto known = cache_->folders.find(prefix);
-        if (known == cache_->folders.end()) return false;
-        const ListingCache::Folder& was = known->second;
+    bool trusted(const ListingCache::Folder& was, const ListingCache::Folder& now) const {
         if (was.device != now.device || was.inode != now.inode || was.mtimeNs != now.mtimeNs ||
             was.ctimeNs != now.ctimeNs)
             return false;
