@@ -108,12 +108,14 @@ TEST(DriveCrashSafety, KilledDriveSyncsLoseNothing) {
     const bool haveStrace = fs::exists("/usr/bin/strace");
     int killed = 0;
     for (int round = 0; round < 12; ++round) {
-        // the Nth rename of a file into place, the Nth write of the state or the cache, or a random moment
+        // the Nth rename of a file into place, the Nth write of the state, the cache or their journals, or a
+        // random moment
         bool renames = round % 4 == 1;
         int when = static_cast<int>(renames ? 1 + model.pick(40) : 1 + model.pick(4));
         double after = round == 0 ? 0.3 + 0.1 * static_cast<double>(model.pick(10))
                                   : 0.02 + 0.01 * static_cast<double>(model.pick(40));
-        auto argv = killedAtCall({self}, renames ? "rename,renameat,renameat2" : "write,fsync", when);
+        auto argv =
+            killedAtCall({self}, renames ? "rename,renameat,renameat2" : "write,pwrite64,fsync,fdatasync", when);
         int status = haveStrace && round % 2 == 1 ? run(argv, 10).first : run({self}, 10, after).first;
         killed += status == 128 + SIGKILL;
         for (int side : {0, 1}) model.work(side);
