@@ -76,9 +76,9 @@ void AtomicFile::writeWhenFull(std::string& buffer) {
     buffer.clear();
 }
 
-void AtomicFile::commit() {
+void AtomicFile::commit(bool durable) {
     if (fd_ < 0) throw Error("Could not write " + temp_.string() + ": already closed");
-    if (::fsync(fd_) != 0) fail("Could not write");
+    if (durable && ::fsync(fd_) != 0) fail("Could not write");
     int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) {
@@ -91,7 +91,7 @@ void AtomicFile::commit() {
         ::unlink(temp_.c_str());
         throw Error(text);
     }
-    syncFolder(path_.parent_path());
+    if (durable) syncFolder(path_.parent_path());
 }
 
 std::optional<std::string> read(const fs::path& path) {

@@ -31,7 +31,10 @@ public:
     void write(std::string_view bytes);
     // Writes out and empties buffer once it holds a megabyte or more.
     void writeWhenFull(std::string& buffer);
-    void commit();
+    // Puts the file in place. Without durable the content is not flushed
+    // first: only for a cache that checks itself, which a power cut may
+    // leave old or damaged but never misleading.
+    void commit(bool durable = true);
 
 private:
     void fail(const std::string& what);

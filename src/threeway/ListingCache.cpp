@@ -124,7 +124,11 @@ void ListingCache::save(const fs::path& file) {
     if (!changed) return;
     try {
         fs::create_directories(file.parent_path(), error);
-        Files::writeAtomically(file, encode(*this));
+        // Not flushed: an older copy is trusted folder by folder only where
+        // the folder is unchanged since, and a damaged one fails its checksum.
+        Files::AtomicFile out(file);
+        out.write(encode(*this));
+        out.commit(false);
         changed = false;
     } catch (const std::exception&) {
         // Kept as changed: the next walk tries again.

@@ -5,6 +5,7 @@
 #include "common/FolderReader.h"
 #include "common/IgnoreRules.h"
 #include "common/IgnoredNames.h"
+#include "common/Text.h"
 
 #include <dirent.h>  // DT_*
 #include <fcntl.h>
@@ -57,11 +58,17 @@ bool localFileSystem(int fd) {
 }
 
 // The id of the mount fd lies on, when the kernel never reuses them; 0 when
-// it may (two mounts, one after the other, could then look like one).
+// it may (two mounts, one after the other, could then look like one). The
+// kernel counts mounts afresh at each boot, so the id is taken together with
+// the boot's: a drive changed on another computer and mounted again after a
+// restart must not pass for the mount a listing was recorded on.
 uint64_t uniqueMount(int fd) {
+    static const std::string boot = Files::read("/proc/sys/kernel/random/boot_id").value_or("");
     struct statx info {};
-    if (::statx(fd, "", AT_EMPTY_PATH, kStatxMountUnique, &info) != 0) return 0;
-    return (info.stx_mask & kStatxMountUnique) ? info.stx_mnt_id : 0;
+    if (boot.empty() || ::statx(fd, "", AT_EMPTY_PATH, kStatxMountUnique, &info) != 0) return 0;
+    if (!(info.stx_mask & kStatxMountUnique)) return 0;
+    uint64_t id = Text::checksum(boot + " " + std::to_string(info.stx_mnt_id));
+    return id == 0 ? 1 : id;
 }
 
 class Walker {
