@@ -37,8 +37,7 @@ void writeAtomically(const fs::path& path, std::string_view bytes, unsigned mode
     file.commit();
 }
 
-AtomicFile::AtomicFile(const fs::path& path, unsigned mode)
-    : path_(path), temp_(path.parent_path() / temporaryName()) {
+AtomicFile::AtomicFile(const fs::path& path, unsigned mode) : path_(path), temp_(path.parent_path() / temporaryName()) {
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd_ < 0) throw Error(errnoText("Could not create", temp_));
 }

@@ -42,7 +42,6 @@ private:
     int fd_ = -1;
 };
 
-
 // The whole content of a file, or nothing when it cannot be read.
 std::optional<std::string> read(const fs::path& path);
 

@@ -335,7 +335,7 @@ void DriveStore::loadCache() {
     reader.record = [&](const std::string&, const std::string& path, RecordJSON::Record&& record) {
         using Field = RecordJSON::Record;
         if (!record.has(Field::kSize | Field::kMtimeNs | Field::kHash)) return false;
-        loaded.insert_or_assign(loaded.end(), path, CacheEntry{record.size, record.mtimeNs, std::move(record.hash)});
+        loaded.insert_or_assign(loaded.end(), path, CacheEntry{record.size, record.mtimeNs, record.hash});
         return true;
     };
     reader.removed = [&](const std::string&, const std::string& path) { loaded.erase(path); };
@@ -344,12 +344,11 @@ void DriveStore::loadCache() {
         if (whole) loaded.clear();
     };
     auto read = [&](std::string_view bytes) { return RecordJSON::parse(bytes, reader).has_value(); };
-    bool ok = cacheOnDisk_.load(
-        [&](std::string_view bytes) { return read(bytes); },
-        [&](std::string_view changes) {
-            whole = false;
-            return read(changes);
-        });
+    bool ok = cacheOnDisk_.load([&](std::string_view bytes) { return read(bytes); },
+                                [&](std::string_view changes) {
+                                    whole = false;
+                                    return read(changes);
+                                });
     if (!ok) return;
     std::lock_guard<std::mutex> guard(cacheLock_);
     cache_ = std::move(loaded);

@@ -16,9 +16,13 @@ namespace brindle {
 class ContentHash {
 public:
     ContentHash() = default;
-    ContentHash(std::string_view text);  // NOLINT(google-explicit-constructor): a hash is its text
-    ContentHash(const std::string& text) : ContentHash(std::string_view(text)) {}  // NOLINT(google-explicit-constructor)
-    ContentHash(const char* text) : ContentHash(std::string_view(text)) {}  // NOLINT(google-explicit-constructor)
+    // A hash is its text, so text converts to it without ceremony.
+    // NOLINTNEXTLINE(google-explicit-constructor)
+    ContentHash(std::string_view text);
+    // NOLINTNEXTLINE(google-explicit-constructor)
+    ContentHash(const std::string& text) : ContentHash(std::string_view(text)) {}
+    // NOLINTNEXTLINE(google-explicit-constructor)
+    ContentHash(const char* text) : ContentHash(std::string_view(text)) {}
     ContentHash(const ContentHash& other);
     ContentHash& operator=(const ContentHash& other);
     ContentHash(ContentHash&&) noexcept = default;

@@ -34,8 +34,7 @@ public:
     // Reads the file into decode, then each journal entry into apply; false
     // when the file is missing or decode refuses it. An entry apply refuses
     // ends the journal.
-    bool load(const std::function<bool(std::string_view)>& decode,
-              const std::function<bool(std::string_view)>& apply);
+    bool load(const std::function<bool(std::string_view)>& decode, const std::function<bool(std::string_view)>& apply);
     // Writes the whole content atomically as it is encoded and removes the
     // journal. Throws brindle::Error with the system's message.
     void saveAll(const Encoder& encode);

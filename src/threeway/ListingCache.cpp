@@ -85,8 +85,9 @@ std::string encode(const ListingCache& cache) {
                                static_cast<uint64_t>(folder.mtimeNs), static_cast<uint64_t>(folder.ctimeNs),
                                static_cast<uint64_t>(folder.names.size())})
             field(out, value);
-        folder.names.forEach(
-            [&](const char* name, unsigned char type) { out.append(1, static_cast<char>(type)).append(name).push_back('\0'); });
+        folder.names.forEach([&](const char* name, unsigned char type) {
+            out.append(1, static_cast<char>(type)).append(name).push_back('\0');
+        });
     }
     field(out, Text::checksum(out));
     return out;

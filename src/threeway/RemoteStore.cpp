@@ -8,8 +8,11 @@
 namespace brindle {
 
 void to_json(nlohmann::json& json, const RemoteFile& file) {
-    json = nlohmann::json{
-        {"path", file.path}, {"hash", file.hash.str()}, {"rev", file.rev}, {"size", file.size}, {"modified", file.modified}};
+    json = nlohmann::json{{"path", file.path},
+                          {"hash", file.hash.str()},
+                          {"rev", file.rev},
+                          {"size", file.size},
+                          {"modified", file.modified}};
 }
 
 void from_json(const nlohmann::json& json, RemoteFile& file) {

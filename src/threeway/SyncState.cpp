@@ -42,6 +42,36 @@ void appendRecordStart(std::string& out, const std::string& key, const std::stri
     RecordJSON::appendNumber(out, size);
 }
 
+// `"key":{record}`, or `"key":null` for a record that is gone; a comma
+// before all but the first.
+void appendRemote(std::string& out, bool& first, const std::string& key, const RemoteFile* file) {
+    if (!first) out += ',';
+    first = false;
+    if (!file) {
+        RecordJSON::appendString(out, key);
+        out += ":null";
+        return;
+    }
+    appendRecordStart(out, key, file->path, file->hash, file->rev, file->size);
+    out += ",\"modified\":";
+    RecordJSON::appendNumber(out, file->modified);
+    out += '}';
+}
+
+void appendBase(std::string& out, bool& first, const std::string& key, const SyncBase* entry) {
+    if (!first) out += ',';
+    first = false;
+    if (!entry) {
+        RecordJSON::appendString(out, key);
+        out += ":null";
+        return;
+    }
+    appendRecordStart(out, key, entry->path, entry->hash, entry->rev, entry->size);
+    out += ",\"mtimeNs\":";
+    RecordJSON::appendNumber(out, entry->mtimeNs);
+    out += '}';
+}
+
 }  // namespace
 
 std::optional<SyncState> SyncState::decode(std::string_view bytes) {
@@ -57,14 +87,14 @@ std::optional<SyncState> SyncState::decode(std::string_view bytes) {
     reader.record = [&](const std::string& section, const std::string& key, Record&& record) {
         if (section == "remote") {
             if (!record.has(kRemoteFields)) return false;
-            state.remote.emplace_hint(state.remote.end(), key,
-                                      RemoteFile{std::move(record.path), std::move(record.hash), std::move(record.rev),
-                                                 record.size, record.modified});
+            state.remote.emplace_hint(
+                state.remote.end(), key,
+                RemoteFile{std::move(record.path), record.hash, std::move(record.rev), record.size, record.modified});
         } else if (section == "base") {
             if (!record.has(kBaseFields)) return false;
-            state.base.emplace_hint(state.base.end(), key,
-                                    SyncBase{std::move(record.path), std::move(record.hash), std::move(record.rev),
-                                             record.size, record.mtimeNs});
+            state.base.emplace_hint(
+                state.base.end(), key,
+                SyncBase{std::move(record.path), record.hash, std::move(record.rev), record.size, record.mtimeNs});
         }
         return true;
     };
@@ -96,23 +126,13 @@ void SyncState::encode(std::string& out, const std::function<void(std::string&)>
     out += ",\"remote\":{";
     bool first = true;
     for (const auto& [key, file] : remote) {
-        if (!first) out += ',';
-        first = false;
-        appendRecordStart(out, key, file.path, file.hash, file.rev, file.size);
-        out += ",\"modified\":";
-        RecordJSON::appendNumber(out, file.modified);
-        out += '}';
+        appendRemote(out, first, key, &file);
         pieces(out);
     }
     out += "},\"base\":{";
     first = true;
     for (const auto& [key, entry] : base) {
-        if (!first) out += ',';
-        first = false;
-        appendRecordStart(out, key, entry.path, entry.hash, entry.rev, entry.size);
-        out += ",\"mtimeNs\":";
-        RecordJSON::appendNumber(out, entry.mtimeNs);
-        out += '}';
+        appendBase(out, first, key, &entry);
         pieces(out);
     }
     out += "}}";
@@ -127,34 +147,14 @@ std::string SyncState::encodeChanges(const std::set<std::string>& keys) const {
     out += "\"remote\":{";
     bool first = true;
     for (const std::string& key : keys) {
-        if (!first) out += ',';
-        first = false;
         auto file = remote.find(key);
-        if (file == remote.end()) {
-            RecordJSON::appendString(out, key);
-            out += ":null";
-            continue;
-        }
-        appendRecordStart(out, key, file->second.path, file->second.hash, file->second.rev, file->second.size);
-        out += ",\"modified\":";
-        RecordJSON::appendNumber(out, file->second.modified);
-        out += '}';
+        appendRemote(out, first, key, file == remote.end() ? nullptr : &file->second);
     }
     out += "},\"base\":{";
     first = true;
     for (const std::string& key : keys) {
-        if (!first) out += ',';
-        first = false;
         auto entry = base.find(key);
-        if (entry == base.end()) {
-            RecordJSON::appendString(out, key);
-            out += ":null";
-            continue;
-        }
-        appendRecordStart(out, key, entry->second.path, entry->second.hash, entry->second.rev, entry->second.size);
-        out += ",\"mtimeNs\":";
-        RecordJSON::appendNumber(out, entry->second.mtimeNs);
-        out += '}';
+        appendBase(out, first, key, entry == base.end() ? nullptr : &entry->second);
     }
     out += "}}";
     return out;
@@ -168,12 +168,12 @@ bool SyncState::applyChanges(std::string_view bytes) {
     reader.record = [&](const std::string& section, const std::string& key, Record&& record) {
         if (section == "remote") {
             if (!record.has(kRemoteFields)) return false;
-            remote.insert_or_assign(key, RemoteFile{std::move(record.path), std::move(record.hash),
-                                                    std::move(record.rev), record.size, record.modified});
+            remote.insert_or_assign(key, RemoteFile{std::move(record.path), record.hash, std::move(record.rev),
+                                                    record.size, record.modified});
         } else if (section == "base") {
             if (!record.has(kBaseFields)) return false;
-            base.insert_or_assign(key, SyncBase{std::move(record.path), std::move(record.hash), std::move(record.rev),
-                                                record.size, record.mtimeNs});
+            base.insert_or_assign(
+                key, SyncBase{std::move(record.path), record.hash, std::move(record.rev), record.size, record.mtimeNs});
         }
         return true;
     };

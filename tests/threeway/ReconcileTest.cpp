@@ -79,8 +79,8 @@ TEST(Reconcile, EveryRowOfTheTable) {
 TEST(Reconcile, GroupsAndOrderPutDeletionsFirstAndNewestFirst) {
     auto deletion = decide({{}, "a", "a"}).action, upload = decide({"b", "a", "a"}).action;
     EXPECT_EQ(std::tuple(deletion->group, deletion->order, upload->group, upload->order), std::tuple(0, 0.0, 1, -5.0));
-    EXPECT_EQ(upload->remote->rev + upload->localHash.str(), "r2b");      // overwrites the listed revision
-    EXPECT_DOUBLE_EQ(decide({"b", "a", "c"}).action->order, -7.5);  // -R.modified
+    EXPECT_EQ(upload->remote->rev + upload->localHash.str(), "r2b");  // overwrites the listed revision
+    EXPECT_DOUBLE_EQ(decide({"b", "a", "c"}).action->order, -7.5);    // -R.modified
     std::vector<SyncAction> actions{*upload, *decide({"a", "a", "b"}).action, *deletion};
     std::stable_sort(actions.begin(), actions.end(), runsBefore);  // modified 7.5 is newer than 5.0
     EXPECT_EQ(std::vector({actions[0].kind, actions[1].kind, actions[2].kind}),
