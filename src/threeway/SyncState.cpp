@@ -42,16 +42,19 @@ void appendRecordStart(std::string& out, const std::string& key, const std::stri
     RecordJSON::appendNumber(out, size);
 }
 
-// `"key":{record}`, or `"key":null` for a record that is gone; a comma
-// before all but the first.
-void appendRemote(std::string& out, bool& first, const std::string& key, const RemoteFile* file) {
+// A comma before all but the first record, and `"key":null` for a record
+// that is gone; true when the record itself is to follow.
+bool appendPresence(std::string& out, bool& first, const std::string& key, bool present) {
     if (!first) out += ',';
     first = false;
-    if (!file) {
-        RecordJSON::appendString(out, key);
-        out += ":null";
-        return;
-    }
+    if (present) return true;
+    RecordJSON::appendString(out, key);
+    out += ":null";
+    return false;
+}
+
+void appendRemote(std::string& out, bool& first, const std::string& key, const RemoteFile* file) {
+    if (!appendPresence(out, first, key, file)) return;
     appendRecordStart(out, key, file->path, file->hash, file->rev, file->size);
     out += ",\"modified\":";
     RecordJSON::appendNumber(out, file->modified);
@@ -59,13 +62,7 @@ void appendRemote(std::string& out, bool& first, const std::string& key, const R
 }
 
 void appendBase(std::string& out, bool& first, const std::string& key, const SyncBase* entry) {
-    if (!first) out += ',';
-    first = false;
-    if (!entry) {
-        RecordJSON::appendString(out, key);
-        out += ":null";
-        return;
-    }
+    if (!appendPresence(out, first, key, entry)) return;
     appendRecordStart(out, key, entry->path, entry->hash, entry->rev, entry->size);
     out += ",\"mtimeNs\":";
     RecordJSON::appendNumber(out, entry->mtimeNs);
