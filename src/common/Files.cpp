@@ -2,24 +2,20 @@
 
 #include "common/Error.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <pwd.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace brindle::Files {
 
 namespace {
-
-std::string errnoText(const std::string& what, const fs::path& path) {
-    return what + " " + path.string() + ": " + std::strerror(errno);
-}
 
 void syncFolder(const fs::path& folder) {
     int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -30,6 +26,20 @@ void syncFolder(const fs::path& folder) {
 }
 
 }  // namespace
+
+std::string errnoText(const std::string& what, const fs::path& path) {
+    return what + " " + path.string() + ": " + std::strerror(errno);
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
 
 void writeAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
     AtomicFile file(path, mode);
@@ -48,8 +58,8 @@ AtomicFile::~AtomicFile() {
     ::unlink(temp_.c_str());
 }
 
-void AtomicFile::fail(const std::string& what) {
-    std::string text = errnoText(what, temp_);
+void AtomicFile::fail(const std::string& what, const fs::path& about) {
+    std::string text = errnoText(what, about);
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     ::unlink(temp_.c_str());
@@ -58,15 +68,7 @@ void AtomicFile::fail(const std::string& what) {
 
 void AtomicFile::write(std::string_view bytes) {
     if (fd_ < 0) throw Error("Could not write " + temp_.string() + ": already closed");
-    const char* cursor = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd_, cursor, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) fail("Could not write");
-        cursor += written;
-        left -= static_cast<size_t>(written);
-    }
+    if (!writeAll(fd_, bytes)) fail("Could not write", temp_);
 }
 
 void AtomicFile::writeWhenFull(std::string& buffer) {
@@ -77,19 +79,9 @@ void AtomicFile::writeWhenFull(std::string& buffer) {
 
 void AtomicFile::commit(bool durable) {
     if (fd_ < 0) throw Error("Could not write " + temp_.string() + ": already closed");
-    if (durable && ::fsync(fd_) != 0) fail("Could not write");
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-        std::string text = errnoText("Could not write", temp_);
-        ::unlink(temp_.c_str());
-        throw Error(text);
-    }
-    if (::rename(temp_.c_str(), path_.c_str()) != 0) {
-        std::string text = errnoText("Could not replace", path_);
-        ::unlink(temp_.c_str());
-        throw Error(text);
-    }
+    if (durable && ::fsync(fd_) != 0) fail("Could not write", temp_);
+    if (::close(std::exchange(fd_, -1)) != 0) fail("Could not write", temp_);
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) fail("Could not replace", path_);
     if (durable) syncFolder(path_.parent_path());
 }
 

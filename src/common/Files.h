@@ -13,6 +13,13 @@ namespace brindle::Files {
 
 namespace fs = std::filesystem;
 
+// what + " " + path + ": " + the text of errno, for a failed system call.
+std::string errnoText(const std::string& what, const fs::path& path);
+
+// Writes all of bytes to fd from its current offset, going on after
+// interruptions; false (errno set) when a write fails.
+bool writeAll(int fd, std::string_view bytes);
+
 // Writes bytes to a temporary file beside path, fsyncs it, renames it over
 // path and fsyncs the folder, so a crash leaves either the old or the new
 // content. Throws brindle::Error naming the path on failure. mode applies to
@@ -37,7 +44,7 @@ public:
     void commit(bool durable = true);
 
 private:
-    void fail(const std::string& what);
+    [[noreturn]] void fail(const std::string& what, const fs::path& about);
     fs::path path_, temp_;
     int fd_ = -1;
 };

@@ -9,13 +9,13 @@
 #include "threeway/RecordJSON.h"
 #include "threeway/TreeWalk.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <utility>
 
 namespace brindle {
@@ -89,7 +89,9 @@ bool copyFile(const fs::path& from, const fs::path& to) {
 }
 
 void backdate(const fs::path& file, double when) {
-    timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
+    timespec times[2] = {
+        {0, UTIME_OMIT},
+        {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
@@ -119,9 +121,13 @@ void DriveStore::setFreeBytes(std::function<std::optional<int64_t>()> freeBytes)
     freeBytesOverride_ = std::move(freeBytes);
 }
 
-void DriveStore::setClock(std::function<double()> clock) { clock_ = std::move(clock); }
+void DriveStore::setClock(std::function<double()> clock) {
+    clock_ = std::move(clock);
+}
 
-std::string DriveStore::account() { return driveID_; }
+std::string DriveStore::account() {
+    return driveID_;
+}
 
 fs::path DriveStore::target(const std::string& path) const {
     auto parts = componentsOf(path);
@@ -134,8 +140,7 @@ fs::path DriveStore::target(const std::string& path) const {
         at /= parts[i];
         struct stat info {};
         if (::lstat(at.c_str(), &info) != 0) break;
-        if (S_ISLNK(info.st_mode))
-            throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
+        if (S_ISLNK(info.st_mode)) throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
     }
     return larder() / path;
 }
@@ -224,7 +229,9 @@ void DriveStore::forgetGone(const RemoteListing& listing) {
     }
 }
 
-RemoteListing DriveStore::listChanges(const std::string&) { throw DropboxFailure::reset(); }
+RemoteListing DriveStore::listChanges(const std::string&) {
+    throw DropboxFailure::reset();
+}
 
 void DriveStore::download(const std::string& path, const fs::path& to) {
     fs::path source = target(path);
@@ -344,11 +351,10 @@ void DriveStore::loadCache() {
         if (whole) loaded.clear();
     };
     auto read = [&](std::string_view bytes) { return RecordJSON::parse(bytes, reader).has_value(); };
-    bool ok = cacheOnDisk_.load([&](std::string_view bytes) { return read(bytes); },
-                                [&](std::string_view changes) {
-                                    whole = false;
-                                    return read(changes);
-                                });
+    bool ok = cacheOnDisk_.load(read, [&](std::string_view changes) {
+        whole = false;
+        return read(changes);
+    });
     if (!ok) return;
     std::lock_guard<std::mutex> guard(cacheLock_);
     cache_ = std::move(loaded);
@@ -372,18 +378,9 @@ void DriveStore::saveCache() {
     flush();
     std::lock_guard<std::mutex> guard(cacheLock_);
     if (!cacheChanged_) return;
-    std::error_code error;
-    fs::create_directories(cacheFile_.parent_path(), error);
-    if (error) return;
     auto append = [](std::string& out, bool& first, const std::string& path, const CacheEntry* entry) {
-        if (!first) out += ',';
-        first = false;
-        RecordJSON::appendString(out, path);
-        if (!entry) {
-            out += ":null";
-            return;
-        }
-        out += ":{\"size\":";
+        if (!RecordJSON::appendMember(out, first, path, entry)) return;
+        out += "{\"size\":";
         RecordJSON::appendNumber(out, entry->size);
         out += ",\"mtimeNs\":";
         RecordJSON::appendNumber(out, entry->mtimeNs);
@@ -393,28 +390,25 @@ void DriveStore::saveCache() {
     };
     try {
         // The paths that changed go to the journal when they are few.
-        bool saved = false;
-        if (cacheChangedPaths_.size() <= cache_.size() / 8) {
-            std::string changes = "{";
+        auto changes = [&] {
+            std::string out = "{";
             bool first = true;
             for (const std::string& path : cacheChangedPaths_) {
                 auto entry = cache_.find(path);
-                append(changes, first, path, entry == cache_.end() ? nullptr : &entry->second);
+                append(out, first, path, entry == cache_.end() ? nullptr : &entry->second);
             }
-            changes += '}';
-            saved = cacheOnDisk_.saveChanges(changes);
-        }
-        if (!saved) {
-            cacheOnDisk_.saveAll([&](std::string& out, const std::function<void(std::string&)>& pieces) {
-                out += '{';
-                bool first = true;
-                for (const auto& [path, entry] : cache_) {
-                    append(out, first, path, &entry);
-                    pieces(out);
-                }
-                out += '}';
-            });
-        }
+            return out + '}';
+        };
+        auto whole = [&](std::string& out, const std::function<void(std::string&)>& pieces) {
+            out += '{';
+            bool first = true;
+            for (const auto& [path, entry] : cache_) {
+                append(out, first, path, &entry);
+                pieces(out);
+            }
+            out += '}';
+        };
+        cacheOnDisk_.save(cacheChangedPaths_.size(), cache_.size(), changes, whole);
         cacheChanged_ = false;
         cacheChangedPaths_.clear();
         lastSave_ = clock_();

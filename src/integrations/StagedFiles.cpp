@@ -15,10 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string failure(const char* what, const fs::path& path) {
-    return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
-}
-
 void flushFolder(const fs::path& folder, bool everything) {
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -43,21 +39,15 @@ StagedFiles::~StagedFiles() {
 void StagedFiles::stage(const fs::path& target, std::string_view bytes) {
     fs::path temporary = folder_ / Files::temporaryName();
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) throw Error(failure("Could not create", temporary));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            std::string text = failure("Could not write", target);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            throw Error(text);
-        }
-        done += static_cast<size_t>(written);
+    if (fd < 0) throw Error(Files::errnoText("Could not create", temporary));
+    if (!Files::writeAll(fd, bytes)) {
+        std::string text = Files::errnoText("Could not write", target);
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        throw Error(text);
     }
     if (::close(fd) != 0) {
-        std::string text = failure("Could not write", target);
+        std::string text = Files::errnoText("Could not write", target);
         ::unlink(temporary.c_str());
         throw Error(text);
     }
@@ -71,7 +61,7 @@ void StagedFiles::commit() {
     pending.swap(pending_);
     for (size_t i = 0; i < pending.size(); ++i) {
         if (::rename(pending[i].temporary.c_str(), pending[i].target.c_str()) != 0) {
-            std::string text = failure("Could not replace", pending[i].target);
+            std::string text = Files::errnoText("Could not replace", pending[i].target);
             for (size_t j = i; j < pending.size(); ++j) ::unlink(pending[j].temporary.c_str());
             flushFolder(folder_, false);
             throw Error(text);

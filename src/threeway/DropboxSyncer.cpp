@@ -310,8 +310,10 @@ void DropboxSyncer::saveState() {
     std::lock_guard<std::mutex> guard(lock_);
     // A few changed records go to the journal; the whole state is written
     // when more changed or the journal is full.
-    bool few = changedKeys_.size() <= (state_.remote.size() + state_.base.size()) / 8;
-    if (allChanged_ || !few || !state_.saveChanges(stateOnDisk_, changedKeys_)) state_.save(stateOnDisk_);
+    if (allChanged_)
+        state_.save(stateOnDisk_);
+    else
+        state_.save(stateOnDisk_, changedKeys_);
     stateChanged_ = allChanged_ = false;
     changedKeys_.clear();
 }

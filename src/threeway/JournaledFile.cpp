@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 
 namespace brindle {
 
@@ -25,10 +24,8 @@ constexpr std::string_view kJournalHeader = "brindle journal 1";
 // file's size: loading then reads at most half as much again.
 constexpr int64_t kJournalShare = 2;
 constexpr int64_t kJournalFloor = 1 << 20;
-
-std::string errnoText(const std::string& what, const fs::path& file) {
-    return what + " " + file.string() + ": " + std::strerror(errno);
-}
+// Changes to more records than this share of them are written whole.
+constexpr size_t kFewChanges = 8;
 
 // An entry: "<length> <checksum>\n<bytes>\n".
 std::string entryOf(std::string_view bytes) {
@@ -121,7 +118,7 @@ void JournaledFile::saveAll(const Encoder& encode) {
     main_ = stampOf(file_);
     // A journal left behind by a crash here names the old file and is
     // ignored when loading.
-    if (::unlink(journal_.c_str()) != 0 && errno != ENOENT) throw Error(errnoText("Could not remove", journal_));
+    if (::unlink(journal_.c_str()) != 0 && errno != ENOENT) throw Error(Files::errnoText("Could not remove", journal_));
     written_.reset();
     journalBytes_ = 0;
 }
@@ -143,18 +140,11 @@ bool JournaledFile::saveChanges(std::string_view changes) {
         return true;
     }
     int fd = ::open(journal_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) throw Error(errnoText("Could not open", journal_));
+    if (fd < 0) throw Error(Files::errnoText("Could not open", journal_));
     // Whatever follows the sound part (a half-written entry) goes first.
-    bool ok = ::ftruncate(fd, journalBytes_) == 0;
-    for (size_t done = 0; ok && done < entry.size();) {
-        ssize_t wrote = ::pwrite(fd, entry.data() + done, entry.size() - done,
-                                 static_cast<off_t>(journalBytes_ + static_cast<int64_t>(done)));
-        if (wrote < 0 && errno == EINTR) continue;
-        ok = wrote > 0;
-        if (ok) done += static_cast<size_t>(wrote);
-    }
-    ok = ok && ::fdatasync(fd) == 0;
-    std::string failure = ok ? "" : errnoText("Could not write", journal_);
+    bool ok = ::ftruncate(fd, journalBytes_) == 0 && ::lseek(fd, journalBytes_, SEEK_SET) == journalBytes_ &&
+              Files::writeAll(fd, entry) && ::fdatasync(fd) == 0;
+    std::string failure = ok ? "" : Files::errnoText("Could not write", journal_);
     ::close(fd);
     if (!ok) {
         // What was appended may be partly on disk: the next save writes the
@@ -166,6 +156,11 @@ bool JournaledFile::saveChanges(std::string_view changes) {
     journalBytes_ += static_cast<int64_t>(entry.size());
     written_ = stampOf(journal_);
     return true;
+}
+
+void JournaledFile::save(size_t changed, size_t records, const std::function<std::string()>& changes,
+                         const Encoder& whole) {
+    if (changed > records / kFewChanges || !saveChanges(changes())) saveAll(whole);
 }
 
 bool JournaledFile::unchanged() const {

@@ -44,6 +44,10 @@ public:
     // changed since, or the journal is full. Throws brindle::Error when the
     // journal cannot be written.
     bool saveChanges(std::string_view changes);
+    // Appends changes() when they are few (at most an eighth of the file's
+    // records changed) and the journal takes them, else writes the whole
+    // content. Throws like saveAll and saveChanges.
+    void save(size_t changed, size_t records, const std::function<std::string()>& changes, const Encoder& whole);
     // Whether the file and the journal are just as this object last loaded
     // or wrote them (another process may have written either).
     bool unchanged() const;

@@ -1,15 +1,8 @@
 #include "threeway/SyncState.h"
 
-#include "common/Error.h"
-#include "common/Files.h"
 #include "threeway/RecordJSON.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace brindle {
 
@@ -27,12 +20,11 @@ void appendField(std::string& out, const char* name, const std::string& text) {
     RecordJSON::appendString(out, text);
 }
 
-// `"key":{"path":…,"hash":…,"rev":…,"size":…` — the fields remote and base
+// `{"path":…,"hash":…,"rev":…,"size":…` — the fields remote and base
 // records share; the caller adds its time field and the closing brace.
-void appendRecordStart(std::string& out, const std::string& key, const std::string& path, const ContentHash& hash,
-                       const std::string& rev, int64_t size) {
-    RecordJSON::appendString(out, key);
-    out += ":{";
+void appendRecordStart(std::string& out, const std::string& path, const ContentHash& hash, const std::string& rev,
+                       int64_t size) {
+    out += '{';
     appendField(out, "path", path);
     out += ',';
     appendField(out, "hash", hash.str());
@@ -42,28 +34,17 @@ void appendRecordStart(std::string& out, const std::string& key, const std::stri
     RecordJSON::appendNumber(out, size);
 }
 
-// A comma before all but the first record, and `"key":null` for a record
-// that is gone; true when the record itself is to follow.
-bool appendPresence(std::string& out, bool& first, const std::string& key, bool present) {
-    if (!first) out += ',';
-    first = false;
-    if (present) return true;
-    RecordJSON::appendString(out, key);
-    out += ":null";
-    return false;
-}
-
 void appendRemote(std::string& out, bool& first, const std::string& key, const RemoteFile* file) {
-    if (!appendPresence(out, first, key, file)) return;
-    appendRecordStart(out, key, file->path, file->hash, file->rev, file->size);
+    if (!RecordJSON::appendMember(out, first, key, file)) return;
+    appendRecordStart(out, file->path, file->hash, file->rev, file->size);
     out += ",\"modified\":";
     RecordJSON::appendNumber(out, file->modified);
     out += '}';
 }
 
 void appendBase(std::string& out, bool& first, const std::string& key, const SyncBase* entry) {
-    if (!appendPresence(out, first, key, entry)) return;
-    appendRecordStart(out, key, entry->path, entry->hash, entry->rev, entry->size);
+    if (!RecordJSON::appendMember(out, first, key, entry)) return;
+    appendRecordStart(out, entry->path, entry->hash, entry->rev, entry->size);
     out += ",\"mtimeNs\":";
     RecordJSON::appendNumber(out, entry->mtimeNs);
     out += '}';
@@ -210,6 +191,12 @@ void SyncState::save(const std::filesystem::path& file) const {
 
 bool SyncState::saveChanges(JournaledFile& file, const std::set<std::string>& keys) const {
     return file.saveChanges(encodeChanges(keys));
+}
+
+void SyncState::save(JournaledFile& file, const std::set<std::string>& changedKeys) const {
+    file.save(
+        changedKeys.size(), remote.size() + base.size(), [&] { return encodeChanges(changedKeys); },
+        [this](std::string& out, const std::function<void(std::string&)>& pieces) { encode(out, pieces); });
 }
 
 }  // namespace brindle

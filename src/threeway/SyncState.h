@@ -66,6 +66,9 @@ struct SyncState {
     // Appends the records under keys to the file's journal; false when the
     // whole state must be saved instead.
     bool saveChanges(JournaledFile& file, const std::set<std::string>& keys) const;
+    // The records under changedKeys appended when they are few, else the
+    // whole state written (JournaledFile::save).
+    void save(JournaledFile& file, const std::set<std::string>& changedKeys) const;
 };
 
 }  // namespace brindle
