@@ -379,7 +379,8 @@ void DriveStore::saveCache() {
     std::lock_guard<std::mutex> guard(cacheLock_);
     if (!cacheChanged_) return;
     auto append = [](std::string& out, bool& first, const std::string& path, const CacheEntry* entry) {
-        if (!RecordJSON::appendMember(out, first, path, entry)) return;
+        RecordJSON::appendMember(out, first, path, entry != nullptr);
+        if (!entry) return;
         out += "{\"size\":";
         RecordJSON::appendNumber(out, entry->size);
         out += ",\"mtimeNs\":";

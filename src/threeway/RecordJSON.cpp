@@ -446,13 +446,12 @@ void appendString(std::string& out, std::string_view text) {
     out += '"';
 }
 
-bool appendMember(std::string& out, bool& first, std::string_view key, bool present) {
+void appendMember(std::string& out, bool& first, std::string_view key, bool present) {
     if (!first) out += ',';
     first = false;
     appendString(out, key);
     out += ':';
     if (!present) out += "null";
-    return present;
 }
 
 void appendNumber(std::string& out, int64_t value) {

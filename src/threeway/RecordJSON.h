@@ -70,8 +70,8 @@ private:
 
 // Begins the member key of an object of records: a comma before all but
 // the first, the key and a colon, then null when the record is gone (not
-// present). Returns present: whether the caller appends the record.
-bool appendMember(std::string& out, bool& first, std::string_view key, bool present);
+// present); the caller appends a present record.
+void appendMember(std::string& out, bool& first, std::string_view key, bool present);
 
 // Appends text as a JSON string literal. Text must be valid UTF-8.
 void appendString(std::string& out, std::string_view text);

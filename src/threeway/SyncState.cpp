@@ -35,7 +35,8 @@ void appendRecordStart(std::string& out, const std::string& path, const ContentH
 }
 
 void appendRemote(std::string& out, bool& first, const std::string& key, const RemoteFile* file) {
-    if (!RecordJSON::appendMember(out, first, key, file)) return;
+    RecordJSON::appendMember(out, first, key, file != nullptr);
+    if (!file) return;
     appendRecordStart(out, file->path, file->hash, file->rev, file->size);
     out += ",\"modified\":";
     RecordJSON::appendNumber(out, file->modified);
@@ -43,7 +44,8 @@ void appendRemote(std::string& out, bool& first, const std::string& key, const R
 }
 
 void appendBase(std::string& out, bool& first, const std::string& key, const SyncBase* entry) {
-    if (!RecordJSON::appendMember(out, first, key, entry)) return;
+    RecordJSON::appendMember(out, first, key, entry != nullptr);
+    if (!entry) return;
     appendRecordStart(out, entry->path, entry->hash, entry->rev, entry->size);
     out += ",\"mtimeNs\":";
     RecordJSON::appendNumber(out, entry->mtimeNs);
