@@ -31,10 +31,7 @@ ContentHash::ContentHash(std::string_view text) {
             bad |= high | low;  // negative once any digit is not hex
             bytes_[i] = static_cast<uint8_t>(high << 4 | low);
         }
-        if (bad >= 0) {
-            digest_ = true;
-            return;
-        }
+        if (bad >= 0 && !empty()) return;
         bytes_ = {};
     }
     text_ = std::make_unique<std::string>(text);
@@ -42,7 +39,6 @@ ContentHash::ContentHash(std::string_view text) {
 
 ContentHash::ContentHash(const ContentHash& other)
     : bytes_(other.bytes_),
-      digest_(other.digest_),
       text_(other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr) {}
 
 ContentHash& ContentHash::operator=(const ContentHash& other) {
@@ -52,7 +48,7 @@ ContentHash& ContentHash::operator=(const ContentHash& other) {
 
 std::string ContentHash::str() const {
     if (text_) return *text_;
-    if (!digest_) return {};
+    if (empty()) return {};
     static const char* kDigits = "0123456789abcdef";
     std::string text(bytes_.size() * 2, '0');
     for (size_t i = 0; i < bytes_.size(); ++i) {
@@ -63,7 +59,7 @@ std::string ContentHash::str() const {
 }
 
 bool operator==(const ContentHash& a, const ContentHash& b) {
-    if (a.digest_ != b.digest_ || !a.text_ != !b.text_) return false;
+    if (!a.text_ != !b.text_) return false;
     if (a.text_) return *a.text_ == *b.text_;
     return a.bytes_ == b.bytes_;
 }

@@ -30,13 +30,14 @@ public:
     ~ContentHash() = default;
 
     std::string str() const;
-    bool empty() const { return !digest_ && !text_; }
+    bool empty() const { return !text_ && bytes_ == std::array<uint8_t, 32>{}; }
 
     friend bool operator==(const ContentHash& a, const ContentHash& b);
 
 private:
+    // Without text_, bytes_ holds the hash, or is all zeros for no hash (a
+    // hash of 64 zeros is kept as text); 40 bytes in all.
     std::array<uint8_t, 32> bytes_{};
-    bool digest_ = false;                // bytes_ holds the hash
     std::unique_ptr<std::string> text_;  // a hash of any other form
 };
 

@@ -137,10 +137,16 @@ private:
 // document goes to the full parser, which decides.
 struct Unusual {};
 
+// The mapped file being read on this thread, if any: the reader lets go of
+// the pages it has passed.
+thread_local const MappedFile* mappedHere = nullptr;
+
 class QuickReader {
 public:
     QuickReader(std::string_view bytes, const Reader& reader)
-        : at_(bytes.data()), end_(bytes.data() + bytes.size()), reader_(reader) {}
+        : at_(bytes.data()), end_(bytes.data() + bytes.size()), reader_(reader) {
+        if (mappedHere && mappedHere->holds(bytes)) mapped_ = mappedHere;
+    }
 
     std::vector<std::string> objects;
 
@@ -207,6 +213,9 @@ private:
     bool record(const std::string& section, std::string& key) {
         Record record;
         if (!members([&](std::string& field) { return value(record, field); })) return false;
+        // Every few megabytes, the pages read so far leave memory: a large
+        // state file is never resident whole beside the records made from it.
+        if (mapped_ && at_ - released_ > kReleaseBytes) released_ = mapped_->release(at_);
         return !reader_.record || reader_.record(section, key, std::move(record));
     }
 
@@ -351,9 +360,13 @@ private:
         if (take() != wanted) throw Unusual();
     }
 
+    static constexpr ptrdiff_t kReleaseBytes = 4 << 20;
+
     const char* at_;
     const char* end_;
     const Reader& reader_;
+    const MappedFile* mapped_ = nullptr;
+    const char* released_ = at_;
 };
 
 }  // namespace
@@ -396,6 +409,7 @@ MappedFile::MappedFile(const std::string& path) {
                 data_ = static_cast<const char*>(address);
                 size_ = static_cast<size_t>(info.st_size);
                 mapped_ = true;
+                if (!mappedHere) mappedHere = this;
             }
         }
     }
@@ -403,7 +417,22 @@ MappedFile::MappedFile(const std::string& path) {
 }
 
 MappedFile::~MappedFile() {
+    if (mappedHere == this) mappedHere = nullptr;
     if (mapped_) ::munmap(const_cast<char*>(data_), size_);
+}
+
+bool MappedFile::holds(std::string_view bytes) const {
+    return mapped_ && bytes.data() >= data_ && bytes.data() + bytes.size() <= data_ + size_;
+}
+
+const char* MappedFile::release(const char* upTo) const {
+    // Whole pages only. The mapping is private and never written, so a page
+    // read again (the full parser starts over) comes back from the file.
+    static const auto kPage = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    auto start = reinterpret_cast<uintptr_t>(data_);
+    auto end = reinterpret_cast<uintptr_t>(upTo) & ~(kPage - 1);
+    if (end > start) ::madvise(const_cast<char*>(data_), end - start, MADV_DONTNEED);
+    return upTo;
 }
 
 void appendString(std::string& out, std::string_view text) {

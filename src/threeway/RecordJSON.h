@@ -52,6 +52,8 @@ std::optional<std::vector<std::string>> parse(std::string_view bytes, const Read
 
 // The bytes of a whole file, mapped read-only rather than copied (state files
 // of large folders run to tens of megabytes). Empty when it cannot be read.
+// While it lives, parse() on the same thread lets go of the pages of it that
+// it has read, so the file is never resident whole.
 class MappedFile {
 public:
     explicit MappedFile(const std::string& path);
@@ -60,6 +62,11 @@ public:
     MappedFile& operator=(const MappedFile&) = delete;
     bool readable() const { return readable_; }
     std::string_view bytes() const { return {data_, size_}; }
+    // Whether bytes lie within the mapping.
+    bool holds(std::string_view bytes) const;
+    // Drops the whole pages before upTo from memory (they are read from the
+    // file again if touched); returns upTo.
+    const char* release(const char* upTo) const;
 
 private:
     const char* data_ = nullptr;
