@@ -208,8 +208,8 @@ std::string percentEncoded(std::string_view text, std::string_view keep) {
     return encoded;
 }
 
-uint64_t checksum(std::string_view bytes) {
-    uint64_t hash = 14695981039346656037ULL;
+uint64_t checksum(std::string_view bytes, uint64_t before) {
+    uint64_t hash = before;
     for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211ULL;
     return hash;
 }

@@ -54,7 +54,9 @@ std::string firstCharacters(std::string_view text, size_t count);
 std::string percentEncoded(std::string_view text, std::string_view keep = "");
 
 // A 64-bit checksum of bytes (FNV-1a), to tell a damaged file from a sound
-// one; not a defence against deliberate change.
-uint64_t checksum(std::string_view bytes);
+// one; not a defence against deliberate change. Bytes given in pieces: pass
+// the checksum of the pieces before as `before`.
+constexpr uint64_t kChecksumStart = 14695981039346656037ULL;
+uint64_t checksum(std::string_view bytes, uint64_t before = kChecksumStart);
 
 }  // namespace brindle::Text

@@ -2,6 +2,7 @@
 
 #include "common/Files.h"
 #include "common/Text.h"
+#include "threeway/RecordJSON.h"
 
 #include <charconv>
 #include <system_error>
@@ -75,34 +76,45 @@ bool readFolder(Fields& in, ListingCache& cache) {
     return in.ok();
 }
 
-std::string encode(const ListingCache& cache) {
-    std::string out(kHeader);
-    field(out, cache.mount);
-    field(out, static_cast<uint64_t>(cache.walkStartNs));
+// Writes the cache to out a megabyte at a time: a large tree's listing is
+// never held whole in memory a second time.
+void encode(const ListingCache& cache, Files::AtomicFile& out) {
+    std::string text(kHeader);
+    uint64_t sum = Text::kChecksumStart;
+    auto flush = [&] {
+        if (text.size() < (1u << 20)) return;
+        sum = Text::checksum(text, sum);
+        out.writeWhenFull(text);
+    };
+    field(text, cache.mount);
+    field(text, static_cast<uint64_t>(cache.walkStartNs));
     for (const auto& [prefix, folder] : cache.folders) {
-        out.append(prefix).push_back('\0');
+        text.append(prefix).push_back('\0');
         for (uint64_t value : {static_cast<uint64_t>(folder.device), static_cast<uint64_t>(folder.inode),
                                static_cast<uint64_t>(folder.mtimeNs), static_cast<uint64_t>(folder.ctimeNs),
                                static_cast<uint64_t>(folder.names.size())})
-            field(out, value);
+            field(text, value);
         folder.names.forEach([&](const char* name, unsigned char type) {
-            out.append(1, static_cast<char>(type)).append(name).push_back('\0');
+            text.append(1, static_cast<char>(type)).append(name).push_back('\0');
         });
+        flush();
     }
-    field(out, Text::checksum(out));
-    return out;
+    field(text, Text::checksum(text, sum));
+    out.write(text);
 }
 
 }  // namespace
 
 ListingCache ListingCache::load(const fs::path& file) {
-    std::string bytes = Files::read(file).value_or("");
+    // Mapped, and let go of when read: a large tree's listing is not copied.
+    RecordJSON::MappedFile mapped(file.string());
+    std::string_view bytes = mapped.bytes();
     if (bytes.size() < kHeader.size() || bytes.compare(0, kHeader.size(), kHeader) != 0) return {};
     // The checksum is the last field: digits and a NUL after the content.
     size_t sumStart = bytes.find_last_of('\0', bytes.size() - 2);
     if (bytes.back() != '\0' || sumStart == std::string::npos) return {};
     std::string_view content(bytes.data(), sumStart + 1);
-    Fields sum(std::string_view(bytes).substr(sumStart + 1));
+    Fields sum(bytes.substr(sumStart + 1));
     if (sum.number<uint64_t>() != Text::checksum(content) || !sum.ok()) return {};
 
     ListingCache cache;
@@ -128,7 +140,7 @@ void ListingCache::save(const fs::path& file) {
         // Not flushed: an older copy is trusted folder by folder only where
         // the folder is unchanged since, and a damaged one fails its checksum.
         Files::AtomicFile out(file);
-        out.write(encode(*this));
+        encode(*this, out);
         out.commit(false);
         changed = false;
     } catch (const std::exception&) {

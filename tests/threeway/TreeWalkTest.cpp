@@ -84,6 +84,16 @@ TEST(TreeWalkTest, ASavedListingServesTheNextProcessOnlyWhileNothingIsInDoubt) {
     bytes[bytes.find("two") + 1] = 'X';
     test::writeFile(file, bytes);
     EXPECT_TRUE(Cache::load(file).folders.empty());
+    // A listing of megabytes is written in pieces under one checksum.
+    Cache large;
+    large.mount = 7;
+    large.changed = true;
+    for (int i = 0; i < 20'000; ++i) large.folders["f" + std::to_string(i) + "/"].names.add(std::string(60, 'n'), 8);
+    large.save(file);
+    ASSERT_GT(fs::file_size(file), 1u << 20);
+    Cache back = Cache::load(file);
+    EXPECT_EQ(back.folders.size(), 20'000u);
+    EXPECT_EQ(back.folders.at("f19999/").names.size(), 1u);
 }
 
 TEST(TreeWalkTest, LargeFoldersAreListedCompletely) {
