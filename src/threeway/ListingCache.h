@@ -61,6 +61,7 @@ struct ListingCache {
         int64_t mtimeNs = 0;
         int64_t ctimeNs = 0;
         Names names;
+        bool seen = false;  // by the walk under way (all false between walks)
     };
 
     std::unordered_map<std::string, Folder> folders;  // by path with trailing "/" ("" for the root)

@@ -77,8 +77,9 @@ public:
         : root_(root), now_(now), staleAfter_(staleAfter), cache_(cache), rules_(rules) {}
 
     Result result;
-    // What the walk saw of each folder, for the cache (when it has one).
-    std::unordered_map<std::string, ListingCache::Folder> seen;
+    // Folders seen (each marked in the cache, which holds what the walk saw
+    // of it) and of those the ones not read again.
+    size_t seen = 0;
     size_t reused = 0;
     // errno of the first failure to list the root itself (0: none).
     int rootError = 0;
@@ -101,24 +102,28 @@ private:
     template <typename Open>
     void folder(const struct stat& info, const std::string& prefix, Open open) {
         ListingCache::Folder record{info.st_dev, info.st_ino, Files::mtimeNs(info), ctimeNs(info), {}};
-        auto known = cache_->folders.find(prefix);
-        if (known != cache_->folders.end() && trusted(known->second, record)) {
-            ++reused;
-            // The record moves over as it is, without copying its path or names.
-            auto node = cache_->folders.extract(known);
-            node.mapped().names.forEach(
-                [&](const char* name, unsigned char type) { item(root_, true, name, type, prefix); });
-            seen.insert(std::move(node));
+        // The record stays where it is: one lookup per folder. (Folders met
+        // below may grow the table; a reference into it survives that.)
+        auto [at, added] = cache_->folders.try_emplace(prefix);
+        ListingCache::Folder& known = at->second;
+        if (!added && trusted(known, record)) {
+            ++seen, ++reused;
+            known.seen = true;
+            known.names.forEach([&](const char* name, unsigned char type) { item(root_, true, name, type, prefix); });
             return;
         }
         int fd = open();
         if (fd < 0) {
-            if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR) unreadable(prefix, errno);
+            int error = errno;
+            cache_->folders.erase(at);
+            if (error != ENOENT && error != ELOOP && error != ENOTDIR) unreadable(prefix, error);
             return;
         }
-        read(fd, prefix, &record.names);
-        record.names.shrink();
-        seen[prefix] = std::move(record);
+        ++seen;
+        record.seen = true;
+        known = std::move(record);
+        read(fd, prefix, &known.names);
+        known.names.shrink();
     }
 
     void read(int fd, const std::string& prefix, Names* names) {
@@ -221,9 +226,12 @@ private:
 // cache as it was, apart from its start (the older start is the stricter).
 void record(ListingCache& cache, Walker& walker, size_t known, int64_t start, uint64_t mount) {
     bool complete = walker.rootError == 0 && walker.result.unreadable.empty();
-    bool same = complete && cache.mount == mount && walker.reused == walker.seen.size() && walker.seen.size() == known;
+    bool same = complete && cache.mount == mount && walker.reused == walker.seen && walker.seen == known;
     cache.changed = cache.changed || !same;
-    cache.folders = complete ? std::move(walker.seen) : decltype(walker.seen){};
+    if (!complete) cache.folders.clear();
+    // Folders gone since the last walk go; the marks are cleared for the next.
+    for (auto it = cache.folders.begin(); it != cache.folders.end();)
+        it = std::exchange(it->second.seen, false) ? std::next(it) : cache.folders.erase(it);
     if (!same) cache.walkStartNs = start;
     cache.mount = mount;
     cache.reused = walker.reused;
@@ -244,7 +252,6 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
         cache->changed = cache->changed || !cache->folders.empty();
         cache->folders.clear();
     }
-    // The walk moves the folders it trusts out of the cache as it goes.
     size_t known = cache ? cache->folders.size() : 0;
     Walker walker(fd, now, staleAfter, local ? cache : nullptr, rules);
     if (local) {
@@ -254,7 +261,6 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
         size_t names = 0;
         for (const auto& [prefix, folder] : cache->folders) names += folder.names.size();
         size_t files = names + 1 > known ? names + 1 - known : 0;
-        walker.seen.reserve(known);
         walker.result.files.reserve(files + files / 64 + 16);
     }
     walker.walkRoot();
