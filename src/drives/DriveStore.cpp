@@ -339,10 +339,11 @@ void DriveStore::loadCache() {
     std::map<std::string, CacheEntry> loaded;
     RecordJSON::Reader reader;
     reader.sectioned = false;
-    reader.record = [&](const std::string&, const std::string& path, RecordJSON::Record&& record) {
+    reader.record = [&](const std::string&, std::string& path, RecordJSON::Record&& record) {
         using Field = RecordJSON::Record;
         if (!record.has(Field::kSize | Field::kMtimeNs | Field::kHash)) return false;
-        loaded.insert_or_assign(loaded.end(), path, CacheEntry{record.size, record.mtimeNs, record.hash});
+        loaded.insert_or_assign(loaded.end(), std::move(path),
+                                CacheEntry{record.size, record.mtimeNs, std::move(record.hash)});
         return true;
     };
     reader.removed = [&](const std::string&, const std::string& path) { loaded.erase(path); };

@@ -48,7 +48,7 @@ public:
             if (field_ == "path")
                 setText(record_.path, Record::kPath, value);
             else if (field_ == "hash")
-                setText(record_.hash, Record::kHash, value);
+                record_.hash = ContentHash(value), record_.present |= Record::kHash;
             else if (field_ == "rev")
                 setText(record_.rev, Record::kRev, value);
             else if (field_ == "size" || field_ == "mtimeNs" || field_ == "modified")
@@ -65,7 +65,7 @@ public:
         }
         if (depth_ == 2 && !inArray_) {
             section_ = topKey_;
-            topKeys.push_back(topKey_);
+            if (reader_.sectioned) topKeys.push_back(topKey_);
         }
         return true;
     }
@@ -194,9 +194,9 @@ private:
             return true;
         }
         if (next != '{') return scalar();
-        objects.push_back(key);
         ++at_;
         if (!reader_.sectioned) return record(std::string(), key);
+        objects.push_back(key);
         return members([&](std::string& recordKey) {
             space();
             if (peek() == 'n' && reader_.removed) {
@@ -219,46 +219,64 @@ private:
         return !reader_.record || reader_.record(section, key, std::move(record));
     }
 
-    bool value(Record& record, const std::string& field) {
+    // A known field's flag, 0 for any other name.
+    static unsigned fieldOf(std::string_view name) {
+        switch (name.size()) {
+            case 3:
+                return name == "rev" ? Record::kRev : 0;
+            case 4:
+                return name == "path" ? Record::kPath : name == "hash" ? Record::kHash : name == "size" ? Record::kSize : 0;
+            case 7:
+                return name == "mtimeNs" ? Record::kMtimeNs : 0;
+            case 8:
+                return name == "modified" ? Record::kModified : 0;
+            default:
+                return 0;
+        }
+    }
+
+    bool value(Record& record, const std::string& name) {
+        unsigned field = fieldOf(name);
         space();
         char next = peek();
         if (next == '"') {
-            std::string text;
-            string(text);
-            if (field == "path")
-                record.path = std::move(text), record.present |= Record::kPath;
-            else if (field == "hash")
-                record.hash = std::move(text), record.present |= Record::kHash;
-            else if (field == "rev")
-                record.rev = std::move(text), record.present |= Record::kRev;
-            else if (field == "size" || field == "mtimeNs" || field == "modified")
-                throw Unusual();
+            if (field & (Record::kSize | Record::kMtimeNs | Record::kModified)) throw Unusual();
+            if (field == Record::kPath) {
+                record.path.clear();  // the last of a repeated field counts
+                string(record.path);
+            } else if (field == Record::kRev) {
+                record.rev.clear();
+                string(record.rev);
+            } else {
+                // A hash (or an unknown text) goes through one buffer: no allocation per record.
+                scratch_.clear();
+                string(scratch_);
+                if (field == Record::kHash) record.hash = ContentHash(scratch_);
+            }
+            record.present |= field;
             return true;
         }
         if (next == '-' || (next >= '0' && next <= '9')) {
             const char* start = at_;
             while (at_ != end_ && (std::strchr("+-.eE", *at_) || (*at_ >= '0' && *at_ <= '9'))) ++at_;
             bool whole = std::find_if(start, at_, [](char c) { return c == '.' || c == 'e' || c == 'E'; }) == at_;
-            if (field == "size" || field == "mtimeNs") {
+            if (field == Record::kSize || field == Record::kMtimeNs) {
                 int64_t number = 0;
                 auto parsed = std::from_chars(start, at_, number);
                 if (!whole || parsed.ptr != at_ || parsed.ec != std::errc()) throw Unusual();
-                if (field == "size")
-                    record.size = number, record.present |= Record::kSize;
-                else
-                    record.mtimeNs = number, record.present |= Record::kMtimeNs;
-            } else if (field == "modified") {
+                (field == Record::kSize ? record.size : record.mtimeNs) = number;
+            } else if (field == Record::kModified) {
                 double number = 0;
                 auto parsed = std::from_chars(start, at_, number);
                 if (parsed.ptr != at_ || parsed.ec != std::errc()) throw Unusual();
                 record.modified = number;
-                record.present |= Record::kModified;
+            } else if (field != 0) {
+                throw Unusual();
             }
+            record.present |= field;
             return true;
         }
-        if (field == "path" || field == "hash" || field == "rev" || field == "size" || field == "mtimeNs" ||
-            field == "modified")
-            throw Unusual();
+        if (field != 0) throw Unusual();
         return scalar();
     }
 
@@ -290,7 +308,12 @@ private:
                 plain = plain && byte < 0x80;
                 ++at_;
             }
-            out.append(start, at_);
+            // A whole string made at once takes just the room it needs
+            // (growing one would take twice the small-string room at least).
+            if (out.empty() && at_ != end_ && *at_ == '"' && out.capacity() < static_cast<size_t>(at_ - start))
+                out = std::string(start, at_);
+            else
+                out.append(start, at_);
             if (at_ == end_) throw Unusual();
             if (*at_ == '"') {
                 ++at_;
@@ -367,6 +390,7 @@ private:
     const Reader& reader_;
     const MappedFile* mapped_ = nullptr;
     const char* released_ = at_;
+    std::string scratch_;
 };
 
 }  // namespace

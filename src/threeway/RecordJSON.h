@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "threeway/ContentHash.h"
+
 namespace brindle::RecordJSON {
 
 // The state file and the drive hash cache hold up to hundreds of thousands of
@@ -17,7 +19,8 @@ namespace brindle::RecordJSON {
 // One flat record: the fields that were present are flagged in `present`.
 struct Record {
     enum Field : unsigned { kPath = 1, kHash = 2, kRev = 4, kSize = 8, kMtimeNs = 16, kModified = 32 };
-    std::string path, hash, rev;
+    std::string path, rev;
+    ContentHash hash;
     int64_t size = 0;
     int64_t mtimeNs = 0;
     double modified = 0;
@@ -32,7 +35,8 @@ struct Reader {
     // A record inside the object `section` under `key`; section is empty when
     // the records sit directly in the top-level object. Returning false
     // rejects the whole document.
-    std::function<bool(const std::string& section, const std::string& key, Record&& record)> record;
+    // The callback may take key over (move from it).
+    std::function<bool(const std::string& section, std::string& key, Record&& record)> record;
     // null where a record belongs: the record under key is gone (a journal
     // entry says so). Without this callback such a null is skipped.
     std::function<void(const std::string& section, const std::string& key)> removed;
@@ -46,7 +50,7 @@ struct Reader {
 };
 
 // Parses bytes as one JSON object. Returns the top-level keys whose values
-// are objects, or nothing when the text is not JSON, a known field has the wrong
+// are objects (for a sectioned reader; empty otherwise), or nothing when the text is not JSON, a known field has the wrong
 // type, or a callback rejected a record.
 std::optional<std::vector<std::string>> parse(std::string_view bytes, const Reader& reader);
 

@@ -64,17 +64,17 @@ std::optional<SyncState> SyncState::decode(std::string_view bytes) {
         else if (key == "cursor")
             state.cursor = value;
     };
-    reader.record = [&](const std::string& section, const std::string& key, Record&& record) {
+    reader.record = [&](const std::string& section, std::string& key, Record&& record) {
         if (section == "remote") {
             if (!record.has(kRemoteFields)) return false;
-            state.remote.emplace_hint(
-                state.remote.end(), key,
-                RemoteFile{std::move(record.path), record.hash, std::move(record.rev), record.size, record.modified});
+            state.remote.emplace_hint(state.remote.end(), std::move(key),
+                                      RemoteFile{std::move(record.path), std::move(record.hash), std::move(record.rev),
+                                                 record.size, record.modified});
         } else if (section == "base") {
             if (!record.has(kBaseFields)) return false;
-            state.base.emplace_hint(
-                state.base.end(), key,
-                SyncBase{std::move(record.path), record.hash, std::move(record.rev), record.size, record.mtimeNs});
+            state.base.emplace_hint(state.base.end(), std::move(key),
+                                    SyncBase{std::move(record.path), std::move(record.hash), std::move(record.rev),
+                                             record.size, record.mtimeNs});
         }
         return true;
     };
@@ -145,15 +145,15 @@ bool SyncState::applyChanges(std::string_view bytes) {
     reader.topString = [&](const std::string& key, const std::string& value) {
         if (key == "cursor") cursor = value;
     };
-    reader.record = [&](const std::string& section, const std::string& key, Record&& record) {
+    reader.record = [&](const std::string& section, std::string& key, Record&& record) {
         if (section == "remote") {
             if (!record.has(kRemoteFields)) return false;
-            remote.insert_or_assign(key, RemoteFile{std::move(record.path), record.hash, std::move(record.rev),
-                                                    record.size, record.modified});
+            remote.insert_or_assign(std::move(key), RemoteFile{std::move(record.path), std::move(record.hash),
+                                                               std::move(record.rev), record.size, record.modified});
         } else if (section == "base") {
             if (!record.has(kBaseFields)) return false;
-            base.insert_or_assign(
-                key, SyncBase{std::move(record.path), record.hash, std::move(record.rev), record.size, record.mtimeNs});
+            base.insert_or_assign(std::move(key), SyncBase{std::move(record.path), std::move(record.hash),
+                                                           std::move(record.rev), record.size, record.mtimeNs});
         }
         return true;
     };
