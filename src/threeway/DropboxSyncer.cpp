@@ -332,7 +332,7 @@ void DropboxSyncer::flushFolder() {
     ::close(fd);
 }
 
-void DropboxSyncer::refreshRemote() {
+std::optional<std::set<std::string>> DropboxSyncer::refreshRemote() {
     std::optional<std::string> cursor;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -354,8 +354,12 @@ void DropboxSyncer::refreshRemote() {
     std::lock_guard<std::mutex> guard(lock_);
     for (const auto& [path, reason] : listing.unsyncable) leaveOut(path, reason);
     std::set<std::string> changed;
+    bool exact = true;
     if (full) {
-        if (!replaceListing(state_.remote, listing.entries, caseTwins, changed)) markStateChanged();
+        if (!replaceListing(state_.remote, listing.entries, caseTwins, changed)) {
+            markStateChanged();
+            exact = false;
+        }
         for (const auto& [path, kept] : caseTwins)
             leaveOut(path, "its name in " + name_ + " differs from " + kept + " only by letter case");
     } else {
@@ -365,6 +369,8 @@ void DropboxSyncer::refreshRemote() {
     // Every save carries the cursor.
     if (state_.cursor != listing.cursor) stateChanged_ = true;
     state_.cursor = std::move(listing.cursor);
+    if (!exact) return std::nullopt;
+    return changed;
 }
 
 bool DropboxSyncer::pass(bool folderMissing) {
@@ -384,16 +390,28 @@ bool DropboxSyncer::pass(bool folderMissing) {
         if (settled) confirmed = rescanTouched(std::move(*settled), touched, now);
         settled.reset();
         bool confirming = confirmed.has_value();
-        if (confirming && store_->listsChanges()) refreshRemote();
+        // Only the keys the round touched, and any the store lists as changed
+        // since, can come out otherwise than they just did.
+        std::optional<std::set<std::string>> recheck;
+        if (confirming) recheck = touched;
+        if (confirming && store_->listsChanges()) {
+            if (auto changed = refreshRemote())
+                recheck->merge(*changed);
+            else
+                recheck.reset();
+        }
         Scan scan = confirming ? std::move(*confirmed) : listBoth(now);
         if (first) {
             std::tie(localGone, remoteGone) = goneSides(scan, folderMissing);
             first = false;
         }
-        std::vector<Action> actions = decideAll(scan, localGone, remoteGone, done);
+        std::vector<Action> actions = decideAll(scan, localGone, remoteGone, done, recheck ? &*recheck : nullptr);
+        if (confirming) {
+            if (actions.empty()) return again;
+            continue;  // something is left over: look at everything again
+        }
         if (guardDeletions(actions)) actions = decideAll(scan, localGone, remoteGone, done);
         if (actions.empty()) return again;
-        if (confirming) continue;  // something is left over: look at everything again
         std::stable_sort(actions.begin(), actions.end(), runsBefore);
         double refreshCost = steadySeconds() - refreshStarted;
         if (runActions(actions, scan, done, attempts, refreshCost, again)) {
@@ -456,11 +474,41 @@ std::pair<bool, bool> DropboxSyncer::goneSides(const Scan& scan, bool folderMiss
 }
 
 std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bool localGone, bool remoteGone,
-                                                            std::set<std::string>& done) {
+                                                            std::set<std::string>& done,
+                                                            const std::set<std::string>* only) {
+    std::vector<Action> actions;
+    auto consider = [&](const std::string& key, const Local* file, const SyncBase* recorded, const RemoteFile* listed) {
+        if ((!scan.busy.empty() && scan.busy.count(key)) || (!done.empty() && done.count(key))) return;
+        // An ignored path stays as it is on both sides, and so does its base:
+        // a rule added for a synced file must not turn into its deletion.
+        const std::string& shown = file ? file->path : recorded ? recorded->path : listed ? listed->path : key;
+        if (ignoreRules_.ignores(shown)) return;
+        try {
+            if (auto action = decide(key, file, recorded, listed, localGone, remoteGone))
+                actions.push_back(std::move(*action));
+        } catch (const std::exception& error) {
+            fail(key, scan.local, error.what());
+            done.insert(key);
+        }
+    };
+    if (only) {
+        for (const std::string& key : *only) {
+            auto file = scan.local.find(key);
+            const SyncBase* recorded = nullptr;
+            const RemoteFile* listed = nullptr;
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                if (auto at = state_.base.find(key); at != state_.base.end()) recorded = &at->second;
+                if (auto at = state_.remote.find(key); at != state_.remote.end()) listed = &at->second;
+            }
+            consider(key, file != scan.local.end() ? &file->second : nullptr, recorded, listed);
+        }
+        return actions;
+    }
     // Walk the three sorted key sets together. No worker runs now, so the
     // maps change only through reconcile on this thread, and only at the key
     // just passed, which keeps the iterators valid.
-    std::vector<Action> actions;
+    std::string key;
     auto local = scan.local.begin();
     std::map<std::string, SyncBase>::const_iterator base, baseEnd;
     std::map<std::string, RemoteFile>::const_iterator remote, remoteEnd;
@@ -474,25 +522,14 @@ std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bo
         if (local != scan.local.end()) least = &local->first;
         if (base != baseEnd && (!least || base->first < *least)) least = &base->first;
         if (remote != remoteEnd && (!least || remote->first < *least)) least = &remote->first;
-        std::string key = *least;
+        key.assign(*least);  // a copy: deciding may remove the record it names
         const Local* file = nullptr;
         const SyncBase* recorded = nullptr;
         const RemoteFile* listed = nullptr;
         if (local != scan.local.end() && local->first == key) file = &(local++)->second;
         if (base != baseEnd && base->first == key) recorded = &(base++)->second;
         if (remote != remoteEnd && remote->first == key) listed = &(remote++)->second;
-        if ((!scan.busy.empty() && scan.busy.count(key)) || (!done.empty() && done.count(key))) continue;
-        // An ignored path stays as it is on both sides, and so does its base:
-        // a rule added for a synced file must not turn into its deletion.
-        const std::string& shown = file ? file->path : recorded ? recorded->path : listed ? listed->path : key;
-        if (ignoreRules_.ignores(shown)) continue;
-        try {
-            if (auto action = decide(key, file, recorded, listed, localGone, remoteGone))
-                actions.push_back(std::move(*action));
-        } catch (const std::exception& error) {
-            fail(key, scan.local, error.what());
-            done.insert(key);
-        }
+        consider(key, file, recorded, listed);
     }
     return actions;
 }

@@ -153,10 +153,14 @@ private:
     // Whether the folder (first) and the store (second) count as vanished
     // for this pass: then nothing is deleted on the other side.
     std::pair<bool, bool> goneSides(const Scan& scan, bool folderMissing);
-    std::vector<Action> decideAll(const Scan& scan, bool localGone, bool remoteGone, std::set<std::string>& done);
+    // Decides every key, or only those in `only`.
+    std::vector<Action> decideAll(const Scan& scan, bool localGone, bool remoteGone, std::set<std::string>& done,
+                                  const std::set<std::string>* only = nullptr);
     bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
     bool perform(const Action& action);
-    void refreshRemote();
+    // Brings the store's listing up to date; returns the keys it changed, or
+    // nothing when it replaced the whole listing.
+    std::optional<std::set<std::string>> refreshRemote();
     std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
                                  const RemoteFile* remote, bool localGone, bool remoteGone);
     ContentHash localHash(const std::string& key, const Local& local, const SyncBase* base);

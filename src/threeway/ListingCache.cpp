@@ -134,7 +134,7 @@ void ListingCache::save(const fs::path& file) {
         changed = false;
         return;
     }
-    if (!changed) return;
+    if (!changed || readSinceSaved * 64 < folders.size()) return;
     try {
         fs::create_directories(file.parent_path(), error);
         // Not flushed: an older copy is trusted folder by folder only where
@@ -143,6 +143,7 @@ void ListingCache::save(const fs::path& file) {
         encode(*this, out);
         out.commit(false);
         changed = false;
+        readSinceSaved = 0;
     } catch (const std::exception&) {
         // Kept as changed: the next walk tries again.
     }

@@ -71,12 +71,19 @@ struct ListingCache {
     uint64_t mount = 0;
     size_t reused = 0;     // folders the latest walk did not read
     bool changed = false;  // differs from what was loaded or last saved
+    // Folders read afresh by the walks since it was loaded or last saved:
+    // the ones the saved copy would not spare the next process.
+    size_t readSinceSaved = 0;
 
     // The cache saved in file, or an empty one when the file is missing,
     // damaged or of another format (every folder is then read).
     static ListingCache load(const std::filesystem::path& file);
     // Writes the cache to file in one step when it changed and may be trusted
     // by another process (a known mount); removes the file when it may not.
+    // A copy that would spare the next process all but a few folder reads
+    // (under one in 64) is kept: what it says of a folder still holds while
+    // the folder is unchanged, and rewriting a large tree's listing for a
+    // few changed folders costs more than reading them again.
     // A failure is only logged by the caller's next full read: the cache
     // saves time and never decides what a folder holds on its own.
     void save(const std::filesystem::path& file);

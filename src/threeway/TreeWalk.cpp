@@ -235,6 +235,7 @@ void record(ListingCache& cache, Walker& walker, size_t known, int64_t start, ui
     if (!same) cache.walkStartNs = start;
     cache.mount = mount;
     cache.reused = walker.reused;
+    cache.readSinceSaved += walker.seen - walker.reused;
 }
 
 }  // namespace

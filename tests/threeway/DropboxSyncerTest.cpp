@@ -185,6 +185,19 @@ TEST_F(DropboxSyncerTest, ARoundThatRanAllItsActionsIsConfirmedWithoutListingBot
     EXPECT_EQ(store->calls(Call::listAll), 2);
 }
 
+TEST_F(DropboxSyncerTest, ARoundIsConfirmedOnTheKeysItTouchedAndTheKeysTheStoreListsAsChanged) {
+    write("a.txt", "a");
+    write("b.txt", "b");
+    ASSERT_EQ(sync(), "");
+    write("a.txt", "edited");
+    // Another computer adds a file while this one uploads.
+    store->onCall([&](Call call, const std::string&) {
+        if (call == Call::upload && !store->content("late.txt")) store->put("late.txt", "late");
+    });
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(read("late.txt") + *store->content("a.txt"), "lateedited");
+}
+
 TEST_F(DropboxSyncerTest, ParallelWorkersTransferEverythingAndHoldAtMostTwoHundredEvents) {
     syncer = makeSyncer(std::nullopt, 6);
     for (int i = 0; i < 150; ++i) store->put("in/" + std::to_string(i), std::string(i, 'd'), i);

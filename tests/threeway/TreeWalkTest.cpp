@@ -88,12 +88,37 @@ TEST(TreeWalkTest, ASavedListingServesTheNextProcessOnlyWhileNothingIsInDoubt) {
     Cache large;
     large.mount = 7;
     large.changed = true;
+    large.readSinceSaved = 20'000;
     for (int i = 0; i < 20'000; ++i) large.folders["f" + std::to_string(i) + "/"].names.add(std::string(60, 'n'), 8);
     large.save(file);
     ASSERT_GT(fs::file_size(file), 1u << 20);
     Cache back = Cache::load(file);
     EXPECT_EQ(back.folders.size(), 20'000u);
     EXPECT_EQ(back.folders.at("f19999/").names.size(), 1u);
+}
+
+TEST(TreeWalkTest, ASavedListingIsKeptWhileFewFoldersChangedAndStillTellsTheirNewNames) {
+    test::TempDir root, state;
+    for (int i = 0; i < 70; ++i) test::writeFile(root / ("f" + std::to_string(i)) / "a", "1");
+    Cache cache;
+    walked(root.path(), &cache);
+    if (cache.mount == 0) GTEST_SKIP() << "this kernel does not tell mounts apart";
+    settle(cache);
+    const fs::path file = state / "listing";
+    cache.save(file);
+    test::writeFile(root / "f3/b", "22");
+    const std::string now = walked(root.path());
+    // One folder of 71 read again: the file stays as it was ...
+    Cache loaded = Cache::load(file);
+    fs::last_write_time(file, fs::file_time_type{});
+    EXPECT_EQ(walked(root.path(), &loaded), now);
+    EXPECT_EQ(loaded.reused, 70u);
+    loaded.save(file);
+    EXPECT_EQ(fs::last_write_time(file), fs::file_time_type{});
+    // ... and the next process, given the older copy, reads that folder again.
+    Cache again = Cache::load(file);
+    EXPECT_EQ(walked(root.path(), &again), now);
+    EXPECT_EQ(again.reused, 70u);
 }
 
 TEST(TreeWalkTest, LargeFoldersAreListedCompletely) {
