@@ -264,7 +264,15 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
         size_t files = names + 1 > known ? names + 1 - known : 0;
         walker.result.files.reserve(files + files / 64 + 16);
     }
-    walker.walkRoot();
+    try {
+        walker.walkRoot();
+    } catch (...) {
+        // Records changed halfway (a folder's new times beside part of its
+        // names) must never be trusted: start the cache afresh.
+        ::close(fd);
+        if (cache) cache->folders.clear(), cache->changed = true;
+        throw;
+    }
     ::close(fd);
     if (local) record(*cache, walker, known, start, mount);
     // An incomplete listing of the root would make everything after the
