@@ -38,8 +38,7 @@ ContentHash::ContentHash(std::string_view text) {
 }
 
 ContentHash::ContentHash(const ContentHash& other)
-    : bytes_(other.bytes_),
-      text_(other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr) {}
+    : bytes_(other.bytes_), text_(other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr) {}
 
 ContentHash& ContentHash::operator=(const ContentHash& other) {
     if (this != &other) *this = ContentHash(other);

@@ -225,7 +225,10 @@ private:
             case 3:
                 return name == "rev" ? Record::kRev : 0;
             case 4:
-                return name == "path" ? Record::kPath : name == "hash" ? Record::kHash : name == "size" ? Record::kSize : 0;
+                return name == "path"   ? Record::kPath
+                       : name == "hash" ? Record::kHash
+                       : name == "size" ? Record::kSize
+                                        : 0;
             case 7:
                 return name == "mtimeNs" ? Record::kMtimeNs : 0;
             case 8:

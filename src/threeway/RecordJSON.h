@@ -50,8 +50,8 @@ struct Reader {
 };
 
 // Parses bytes as one JSON object. Returns the top-level keys whose values
-// are objects (for a sectioned reader; empty otherwise), or nothing when the text is not JSON, a known field has the wrong
-// type, or a callback rejected a record.
+// are objects (for a sectioned reader; empty otherwise), or nothing when the text is not JSON, a known field has the
+// wrong type, or a callback rejected a record.
 std::optional<std::vector<std::string>> parse(std::string_view bytes, const Reader& reader);
 
 // The bytes of a whole file, mapped read-only rather than copied (state files
