@@ -393,12 +393,14 @@ bool DropboxSyncer::pass(bool folderMissing) {
         // Only the keys the round touched, and any the store lists as changed
         // since, can come out otherwise than they just did.
         std::optional<std::set<std::string>> recheck;
-        if (confirming) recheck = touched;
-        if (confirming && store_->listsChanges()) {
-            if (auto changed = refreshRemote())
-                recheck->merge(*changed);
-            else
-                recheck.reset();
+        if (confirming) {
+            recheck = touched;
+            if (store_->listsChanges()) {
+                if (auto changed = refreshRemote())
+                    recheck->merge(*changed);
+                else
+                    recheck.reset();
+            }
         }
         Scan scan = confirming ? std::move(*confirmed) : listBoth(now);
         if (first) {

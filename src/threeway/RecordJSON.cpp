@@ -436,6 +436,7 @@ MappedFile::MappedFile(const std::string& path) {
                 data_ = static_cast<const char*>(address);
                 size_ = static_cast<size_t>(info.st_size);
                 mapped_ = true;
+                released_ = data_;
                 if (!mappedHere) mappedHere = this;
             }
         }
@@ -453,12 +454,16 @@ bool MappedFile::holds(std::string_view bytes) const {
 }
 
 const char* MappedFile::release(const char* upTo) const {
-    // Whole pages only. The mapping is private and never written, so a page
-    // read again (the full parser starts over) comes back from the file.
+    // Whole pages only, from where the last call stopped. The mapping is
+    // private and never written, so a page read again (the full parser
+    // starts over) comes back from the file.
     static const auto kPage = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    auto start = reinterpret_cast<uintptr_t>(data_);
+    auto start = reinterpret_cast<uintptr_t>(released_);
     auto end = reinterpret_cast<uintptr_t>(upTo) & ~(kPage - 1);
-    if (end > start) ::madvise(const_cast<char*>(data_), end - start, MADV_DONTNEED);
+    if (end > start) {
+        ::madvise(const_cast<char*>(released_), end - start, MADV_DONTNEED);
+        released_ = reinterpret_cast<const char*>(end);
+    }
     return upTo;
 }
 

@@ -75,6 +75,7 @@ public:
 private:
     const char* data_ = nullptr;
     size_t size_ = 0;
+    mutable const char* released_ = nullptr;  // pages before it were let go
     bool mapped_ = false;
     bool readable_ = false;
 };

@@ -52,6 +52,14 @@ void appendBase(std::string& out, bool& first, const std::string& key, const Syn
     out += '}';
 }
 
+// The records a decoded record stands for; both take its texts over.
+RemoteFile remoteFrom(Record& record) {
+    return {std::move(record.path), std::move(record.hash), std::move(record.rev), record.size, record.modified};
+}
+SyncBase baseFrom(Record& record) {
+    return {std::move(record.path), std::move(record.hash), std::move(record.rev), record.size, record.mtimeNs};
+}
+
 }  // namespace
 
 std::optional<SyncState> SyncState::decode(std::string_view bytes) {
@@ -67,14 +75,10 @@ std::optional<SyncState> SyncState::decode(std::string_view bytes) {
     reader.record = [&](const std::string& section, std::string& key, Record&& record) {
         if (section == "remote") {
             if (!record.has(kRemoteFields)) return false;
-            state.remote.emplace_hint(state.remote.end(), std::move(key),
-                                      RemoteFile{std::move(record.path), std::move(record.hash), std::move(record.rev),
-                                                 record.size, record.modified});
+            state.remote.emplace_hint(state.remote.end(), std::move(key), remoteFrom(record));
         } else if (section == "base") {
             if (!record.has(kBaseFields)) return false;
-            state.base.emplace_hint(state.base.end(), std::move(key),
-                                    SyncBase{std::move(record.path), std::move(record.hash), std::move(record.rev),
-                                             record.size, record.mtimeNs});
+            state.base.emplace_hint(state.base.end(), std::move(key), baseFrom(record));
         }
         return true;
     };
@@ -148,12 +152,10 @@ bool SyncState::applyChanges(std::string_view bytes) {
     reader.record = [&](const std::string& section, std::string& key, Record&& record) {
         if (section == "remote") {
             if (!record.has(kRemoteFields)) return false;
-            remote.insert_or_assign(std::move(key), RemoteFile{std::move(record.path), std::move(record.hash),
-                                                               std::move(record.rev), record.size, record.modified});
+            remote.insert_or_assign(std::move(key), remoteFrom(record));
         } else if (section == "base") {
             if (!record.has(kBaseFields)) return false;
-            base.insert_or_assign(std::move(key), SyncBase{std::move(record.path), std::move(record.hash),
-                                                           std::move(record.rev), record.size, record.mtimeNs});
+            base.insert_or_assign(std::move(key), baseFrom(record));
         }
         return true;
     };
