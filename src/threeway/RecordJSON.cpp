@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 namespace brindle::RecordJSON {
 
@@ -219,23 +220,15 @@ private:
         return !reader_.record || reader_.record(section, key, std::move(record));
     }
 
-    // A known field's flag, 0 for any other name.
+    // A known field's flag, 0 for any other name. A name of another length
+    // is passed over without looking at its characters.
     static unsigned fieldOf(std::string_view name) {
-        switch (name.size()) {
-            case 3:
-                return name == "rev" ? Record::kRev : 0;
-            case 4:
-                return name == "path"   ? Record::kPath
-                       : name == "hash" ? Record::kHash
-                       : name == "size" ? Record::kSize
-                                        : 0;
-            case 7:
-                return name == "mtimeNs" ? Record::kMtimeNs : 0;
-            case 8:
-                return name == "modified" ? Record::kModified : 0;
-            default:
-                return 0;
-        }
+        static constexpr std::pair<std::string_view, unsigned> kFields[] = {
+            {"path", Record::kPath}, {"hash", Record::kHash},       {"rev", Record::kRev},
+            {"size", Record::kSize}, {"mtimeNs", Record::kMtimeNs}, {"modified", Record::kModified}};
+        for (const auto& [text, flag] : kFields)
+            if (name == text) return flag;
+        return 0;
     }
 
     bool value(Record& record, const std::string& name) {
