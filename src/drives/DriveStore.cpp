@@ -146,6 +146,13 @@ fs::path DriveStore::target(const std::string& path) const {
 }
 
 RemoteListing DriveStore::listAll() {
+    RemoteListing listing;
+    listing.cursor =
+        streamAll([&](RemoteEntry& entry) { listing.entries.push_back(std::move(entry)); }, listing.unsyncable);
+    return listing;
+}
+
+std::string DriveStore::streamAll(const std::function<void(RemoteEntry&)>& each, Unsyncable& unsyncable) {
     awaitCache();
     std::error_code error;
     if (!fs::is_directory(larder(), error))
@@ -160,67 +167,71 @@ RemoteListing DriveStore::listAll() {
     if (!found.unreadable.empty())
         throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path +
                                       " on the drive: " + std::strerror(found.unreadable.front().error));
-    RemoteListing listing;
-    listing.cursor = "scan";
-    std::vector<std::pair<size_t, int64_t>> unhashed = entriesFrom(found, listing);
-    hashEntries(listing, unhashed);
-    forgetGone(listing);
+    // Every hash is known before the first file is handed on, so nothing
+    // fails halfway through.
+    std::vector<ContentHash> hashes = hashesOf(found, unsyncable);
+    forgetGone(found);
     saveCache();
     listings_.save(listingFile);
-    return listing;
-}
-
-std::vector<std::pair<size_t, int64_t>> DriveStore::entriesFrom(TreeWalk::Result& found, RemoteListing& listing) {
-    listing.entries.reserve(found.files.size());
-    std::vector<std::pair<size_t, int64_t>> unhashed;  // entry index, mtimeNs
-    // The walk and the cache are both in path order: one pass over the two
-    // finds every cached hash.
-    std::lock_guard<std::mutex> guard(cacheLock_);
-    auto cached = cache_.begin();
-    for (auto& file : found.files) {
-        // The reconciler cannot take such a name, and the cache cannot hold it.
-        if (!Text::isValidUTF8(file.path)) {
-            listing.unsyncable.emplace_back(Text::lossyUTF8(file.path), "its name on the drive is not valid UTF-8");
-            continue;
-        }
-        while (cached != cache_.end() && cached->first < file.path) ++cached;
-        RemoteEntry entry;
+    RemoteEntry entry;
+    for (size_t i = 0; i < found.files.size(); ++i) {
+        TreeWalk::File& file = found.files[i];
+        if (file.path.empty()) continue;  // not a name we can take
         entry.key = pathKey(file.path);
-        entry.file = RemoteFile{std::move(file.path), "", "", file.size, 0};
-        if (cached != cache_.end() && cached->first == entry.file->path && cached->second.size == file.size &&
-            cached->second.mtimeNs == file.mtimeNs)
-            entry.file->hash = cached->second.hash;
-        else
-            unhashed.emplace_back(listing.entries.size(), file.mtimeNs);
-        listing.entries.push_back(std::move(entry));
+        entry.file = RemoteFile{std::move(file.path), hashes[i], "", file.size, 0};
+        each(entry);
     }
-    return unhashed;
+    return "scan";
 }
 
-void DriveStore::hashEntries(RemoteListing& listing, const std::vector<std::pair<size_t, int64_t>>& unhashed) {
-    for (const auto& [index, mtimeNs] : unhashed) {
-        RemoteFile& file = *listing.entries[index].file;
+std::vector<ContentHash> DriveStore::hashesOf(TreeWalk::Result& found, Unsyncable& unsyncable) {
+    std::vector<ContentHash> hashes(found.files.size());
+    std::vector<size_t> unhashed;
+    {
+        // The walk and the cache are both in path order: one pass over the
+        // two finds every cached hash.
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        auto cached = cache_.begin();
+        for (size_t i = 0; i < found.files.size(); ++i) {
+            TreeWalk::File& file = found.files[i];
+            // The reconciler cannot take such a name, and the cache cannot hold it.
+            if (!Text::isValidUTF8(file.path)) {
+                unsyncable.emplace_back(Text::lossyUTF8(file.path), "its name on the drive is not valid UTF-8");
+                file.path.clear();
+                continue;
+            }
+            while (cached != cache_.end() && cached->first < file.path) ++cached;
+            if (cached != cache_.end() && cached->first == file.path && cached->second.size == file.size &&
+                cached->second.mtimeNs == file.mtimeNs)
+                hashes[i] = cached->second.hash;
+            else
+                unhashed.push_back(i);
+        }
+    }
+    for (size_t i : unhashed) {
+        const TreeWalk::File& file = found.files[i];
         try {
-            file.hash = DropboxHash::of(larder() / file.path);
+            hashes[i] = DropboxHash::of(larder() / file.path);
         } catch (const std::exception& failure) {
             throw DropboxFailure::message(failure.what());
         }
         // A file changed within the last tick of the drive's clock (two
         // seconds on FAT) may change again without its time moving: hash it
         // again next time.
-        if (clock_() - static_cast<double>(mtimeNs) / 1e9 >= kSettledSeconds)
-            remember(file.path, CacheEntry{file.size, mtimeNs, file.hash});
+        if (clock_() - static_cast<double>(file.mtimeNs) / 1e9 >= kSettledSeconds)
+            remember(file.path, CacheEntry{file.size, file.mtimeNs, hashes[i]});
     }
+    return hashes;
 }
 
-void DriveStore::forgetGone(const RemoteListing& listing) {
-    // The listing and the cache are both in path order, so one walk over the
+void DriveStore::forgetGone(const TreeWalk::Result& found) {
+    // The walk and the cache are both in path order, so one pass over the
     // two finds the files that are gone.
     std::lock_guard<std::mutex> guard(cacheLock_);
-    auto listed = listing.entries.begin();
+    auto listed = found.files.begin();
     for (auto it = cache_.begin(); it != cache_.end();) {
-        while (listed != listing.entries.end() && listed->file->path < it->first) ++listed;
-        if (listed != listing.entries.end() && listed->file->path == it->first) {
+        while (listed != found.files.end() && listed->path < it->first) ++listed;
+        if (listed != found.files.end() && listed->path == it->first) {
             ++it;
         } else {
             auto gone = it++;

@@ -48,6 +48,7 @@ public:
 
     std::string account() override;
     RemoteListing listAll() override;
+    std::string streamAll(const std::function<void(RemoteEntry&)>& each, Unsyncable& unsyncable) override;
     RemoteListing listChanges(const std::string& cursor) override;
     bool listsChanges() const override { return false; }
     void download(const std::string& path, const std::filesystem::path& to) override;
@@ -78,12 +79,11 @@ public:
     void setClock(std::function<double()> clock);
 
 private:
-    // The steps of listAll: entries with their cached hashes (returns the
-    // entries still to hash, with their times), hashing those, and
-    // forgetting cached files that are gone.
-    std::vector<std::pair<size_t, int64_t>> entriesFrom(TreeWalk::Result& found, RemoteListing& listing);
-    void hashEntries(RemoteListing& listing, const std::vector<std::pair<size_t, int64_t>>& unhashed);
-    void forgetGone(const RemoteListing& listing);
+    // The steps of a listing: the hash of every file found, from the cache
+    // or read afresh (a name that is not UTF-8 goes to unsyncable and its
+    // path is cleared), and forgetting cached files that are gone.
+    std::vector<ContentHash> hashesOf(TreeWalk::Result& found, Unsyncable& unsyncable);
+    void forgetGone(const TreeWalk::Result& found);
     std::filesystem::path larder() const { return root_ / "Larder"; }
     void remember(const std::string& path, CacheEntry entry);
     void forget(std::map<std::string, CacheEntry>::iterator entry);  // with cacheLock_ held

@@ -83,53 +83,94 @@ void apply(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& 
     }
 }
 
-// Makes remote hold exactly what a full listing says, changing only the
-// records that differ (a drive is listed in full after every batch, and
-// rebuilding a large map each time would cost more than the scan). Notes
-// the keys whose records changed in changed; returns false when it cannot
-// tell which (anything may have).
-bool replaceListing(std::map<std::string, RemoteFile>& remote, std::vector<RemoteEntry>& entries,
-                    std::vector<std::pair<std::string, std::string>>& caseTwins, std::set<std::string>& changed) {
-    bool plain = std::none_of(entries.begin(), entries.end(), [](const RemoteEntry& entry) { return entry.deleted; });
-    if (!plain) {
-        std::map<std::string, RemoteFile> rebuilt;
-        std::set<std::string> all;
-        apply(rebuilt, entries, all);
-        if (rebuilt == remote) return true;
-        remote = std::move(rebuilt);
-        return false;
+// Makes remote hold exactly what a full listing says as its entries come
+// in, changing only the records that differ (a drive is listed in full
+// after every batch, and rebuilding a large map each time would cost more
+// than the scan), and notes the keys whose records changed. The records
+// before `at_` are the ones the listing has named so far; the ones it passed
+// over wait in `passed_` until it names them after all (a listing in path
+// order is nearly, but not always, in key order). Of several entries with
+// one key the last one counts. Left unfinished (a failure), it puts back
+// every record it took out, so no file looks deleted.
+class ListingMerge {
+public:
+    using Twins = std::vector<std::pair<std::string, std::string>>;
+
+    ListingMerge(std::map<std::string, RemoteFile>& remote, std::set<std::string>& changed, Twins& caseTwins)
+        : remote_(remote), changed_(changed), caseTwins_(caseTwins), at_(remote.begin()) {}
+    ListingMerge(const ListingMerge&) = delete;
+    ListingMerge& operator=(const ListingMerge&) = delete;
+    ~ListingMerge() {
+        if (finished_) return;
+        while (!passed_.empty()) remote_.insert(passed_.extract(passed_.begin()));
     }
-    std::erase_if(entries, [](const RemoteEntry& entry) { return !entry.file || unwanted(*entry.file); });
-    auto byKey = [](const RemoteEntry& a, const RemoteEntry& b) { return a.key < b.key; };
-    // A drive lists in path order, which is nearly always key order too:
-    // sorting a large listing again would only cost a copy of half of it.
-    if (!std::is_sorted(entries.begin(), entries.end(), byKey)) std::stable_sort(entries.begin(), entries.end(), byKey);
-    auto at = remote.begin();
-    for (size_t i = 0; i < entries.size(); ++i) {
-        // Of several entries with one key the last one counts.
-        if (i + 1 < entries.size() && entries[i + 1].key == entries[i].key) {
-            caseTwins.emplace_back(entries[i].file->path, entries[i + 1].file->path);
-            continue;
-        }
-        RemoteEntry& entry = entries[i];
-        while (at != remote.end() && at->first < entry.key) {
-            changed.insert(at->first);
-            at = remote.erase(at);
-        }
-        if (at != remote.end() && at->first == entry.key) {
-            if (at->second != *entry.file) {
-                at->second = std::move(*entry.file);
-                changed.insert(entry.key);
-            }
-            ++at;
+
+    void add(RemoteEntry& entry) {
+        if (entry.deleted) return remove(entry.key);
+        if (!entry.file || unwanted(*entry.file)) return;
+        if (named_ && entry.key <= last_) return addOutOfOrder(entry);
+        while (at_ != remote_.end() && at_->first < entry.key) passed_.insert(passed_.end(), remote_.extract(at_++));
+        if (at_ != remote_.end() && at_->first == entry.key) {
+            update(at_->second, entry);
+            ++at_;
         } else {
-            changed.insert(entry.key);
-            remote.emplace_hint(at, std::move(entry.key), std::move(*entry.file));
+            changed_.insert(entry.key);
+            remote_.emplace_hint(at_, entry.key, std::move(*entry.file));
+        }
+        last_ = std::move(entry.key);
+        named_ = true;
+    }
+
+    // Drops every record the listing did not name.
+    void finish() {
+        for (; at_ != remote_.end(); at_ = remote_.erase(at_)) changed_.insert(at_->first);
+        for (const auto& [key, file] : passed_) changed_.insert(key);
+        passed_.clear();
+        finished_ = true;
+    }
+
+private:
+    void update(RemoteFile& recorded, RemoteEntry& entry) {
+        if (recorded == *entry.file) return;
+        recorded = std::move(*entry.file);
+        changed_.insert(entry.key);
+    }
+
+    void addOutOfOrder(RemoteEntry& entry) {
+        if (auto named = remote_.find(entry.key); named != remote_.end()) {
+            caseTwins_.emplace_back(named->second.path, entry.file->path);
+            update(named->second, entry);
+        } else if (auto passed = passed_.find(entry.key); passed != passed_.end()) {
+            auto node = passed_.extract(passed);
+            update(node.mapped(), entry);
+            remote_.insert(std::move(node));
+        } else {
+            changed_.insert(entry.key);
+            remote_.emplace(std::move(entry.key), std::move(*entry.file));
         }
     }
-    for (; at != remote.end(); at = remote.erase(at)) changed.insert(at->first);
-    return true;
-}
+
+    // A deleted key in a full listing takes back what the listing named so
+    // far at or under it.
+    void remove(const std::string& key) {
+        auto named = [&](std::map<std::string, RemoteFile>::iterator it) {
+            return named_ && it != remote_.end() && it->first <= last_;
+        };
+        if (auto it = remote_.find(key); named(it)) passed_.insert(remote_.extract(it));
+        std::string prefix = key + "/";
+        for (auto it = remote_.lower_bound(prefix); named(it) && it->first.starts_with(prefix);)
+            passed_.insert(remote_.extract(it++));
+    }
+
+    std::map<std::string, RemoteFile>& remote_;
+    std::set<std::string>& changed_;
+    Twins& caseTwins_;
+    std::map<std::string, RemoteFile>::iterator at_;
+    std::map<std::string, RemoteFile> passed_;
+    std::string last_;  // the greatest key named so far
+    bool named_ = false;
+    bool finished_ = false;
+};
 
 }  // namespace
 
@@ -332,7 +373,7 @@ void DropboxSyncer::flushFolder() {
     ::close(fd);
 }
 
-std::optional<std::set<std::string>> DropboxSyncer::refreshRemote() {
+std::set<std::string> DropboxSyncer::refreshRemote() {
     std::optional<std::string> cursor;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -348,28 +389,37 @@ std::optional<std::set<std::string>> DropboxSyncer::refreshRemote() {
             full = true;
         }
     }
-    if (full) listing = store_->listAll();
 
-    std::vector<std::pair<std::string, std::string>> caseTwins;
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const auto& [path, reason] : listing.unsyncable) leaveOut(path, reason);
     std::set<std::string> changed;
-    bool exact = true;
+    ListingMerge::Twins caseTwins;
+    std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
     if (full) {
-        if (!replaceListing(state_.remote, listing.entries, caseTwins, changed)) {
-            markStateChanged();
-            exact = false;
-        }
-        for (const auto& [path, kept] : caseTwins)
-            leaveOut(path, "its name in " + name_ + " differs from " + kept + " only by letter case");
+        // Merged into the recorded listing as it comes, so that a large
+        // store is never held twice.
+        std::optional<ListingMerge> merge;
+        auto start = [&] {
+            guard.lock();
+            merge.emplace(state_.remote, changed, caseTwins);
+        };
+        listing.cursor = store_->streamAll(
+            [&](RemoteEntry& entry) {
+                if (!merge) start();
+                merge->add(entry);
+            },
+            listing.unsyncable);
+        if (!merge) start();
+        merge->finish();
     } else {
+        guard.lock();
         apply(state_.remote, listing.entries, changed);
     }
+    for (const auto& [path, reason] : listing.unsyncable) leaveOut(path, reason);
+    for (const auto& [path, kept] : caseTwins)
+        leaveOut(path, "its name in " + name_ + " differs from " + kept + " only by letter case");
     for (const std::string& key : changed) markStateChanged(key);
     // Every save carries the cursor.
     if (state_.cursor != listing.cursor) stateChanged_ = true;
     state_.cursor = std::move(listing.cursor);
-    if (!exact) return std::nullopt;
     return changed;
 }
 
@@ -395,12 +445,7 @@ bool DropboxSyncer::pass(bool folderMissing) {
         std::optional<std::set<std::string>> recheck;
         if (confirming) {
             recheck = touched;
-            if (store_->listsChanges()) {
-                if (auto changed = refreshRemote())
-                    recheck->merge(*changed);
-                else
-                    recheck.reset();
-            }
+            if (store_->listsChanges()) recheck->merge(refreshRemote());
         }
         Scan scan = confirming ? std::move(*confirmed) : listBoth(now);
         if (first) {

@@ -158,9 +158,8 @@ private:
                                   const std::set<std::string>* only = nullptr);
     bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
     bool perform(const Action& action);
-    // Brings the store's listing up to date; returns the keys it changed, or
-    // nothing when it replaced the whole listing.
-    std::optional<std::set<std::string>> refreshRemote();
+    // Brings the store's listing up to date; returns the keys it changed.
+    std::set<std::string> refreshRemote();
     std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
                                  const RemoteFile* remote, bool localGone, bool remoteGone);
     ContentHash localHash(const std::string& key, const Local& local, const SyncBase* base);

@@ -23,6 +23,13 @@ void from_json(const nlohmann::json& json, RemoteFile& file) {
     file.modified = json.contains("modified") && json["modified"].is_number() ? json["modified"].get<double>() : 0;
 }
 
+std::string RemoteStore::streamAll(const std::function<void(RemoteEntry&)>& each, Unsyncable& unsyncable) {
+    RemoteListing listing = listAll();
+    for (RemoteEntry& entry : listing.entries) each(entry);
+    unsyncable = std::move(listing.unsyncable);
+    return std::move(listing.cursor);
+}
+
 std::string pathKey(const std::string& displayPath) {
     // Plain ASCII is already composed: lower-case it without the Unicode
     // tables (nearly every name, and the scan of a large folder keys each).

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,11 +41,13 @@ struct RemoteEntry {
     std::optional<RemoteFile> file;
 };
 
+// Files a store holds but cannot list as entries: (readable path, reason).
+using Unsyncable = std::vector<std::pair<std::string, std::string>>;
+
 struct RemoteListing {
     std::vector<RemoteEntry> entries;
     std::string cursor;
-    // Files the store holds but cannot list as entries: (readable path, reason).
-    std::vector<std::pair<std::string, std::string>> unsyncable;
+    Unsyncable unsyncable;
 };
 
 // The reconciler's snapshot of one local regular file.
@@ -73,6 +76,12 @@ public:
     virtual std::string account() = 0;
     // Every file in the store and a cursor for later change listings.
     virtual RemoteListing listAll() = 0;
+    // The same listing handed to each one entry at a time (each may take
+    // what the entry holds), so that a large store need never be held whole
+    // beside what the caller keeps of it. Nothing is handed on before the
+    // whole store has been read: a failure throws before the first entry.
+    // Returns the cursor. By default, listAll's entries in turn.
+    virtual std::string streamAll(const std::function<void(RemoteEntry&)>& each, Unsyncable& unsyncable);
     // What changed since cursor, in the store's order, and the next cursor.
     virtual RemoteListing listChanges(const std::string& cursor) = 0;
     // Whether listChanges is cheaper than listAll. A store that can only

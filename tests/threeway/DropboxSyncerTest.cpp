@@ -315,6 +315,49 @@ TEST_F(DropboxSyncerTest, StateFileProblemsAndCursorResetsStartOverQuietly) {
     EXPECT_EQ(store->calls(Call::listAll), listings + 2);
     EXPECT_EQ(read("b"), "b");
 }
+// A store whose full listing comes in reverse key order, may end with more
+// entries, and may break off after handing on some of it.
+class ReversedListing : public FakeRemoteStore {
+public:
+    std::vector<RemoteEntry> appended;
+    int failAfter = -1;  // entries handed on before the listing breaks off
+    std::string streamAll(const std::function<void(RemoteEntry&)>& each, Unsyncable& unsyncable) override {
+        RemoteListing listing = listAll();
+        std::reverse(listing.entries.begin(), listing.entries.end());
+        listing.entries.insert(listing.entries.end(), appended.begin(), appended.end());
+        for (int handed = 0; RemoteEntry & entry : listing.entries) {
+            if (handed++ == failAfter) throw DropboxFailure::message("connection reset");
+            each(entry);
+        }
+        unsyncable = listing.unsyncable;
+        return listing.cursor;
+    }
+};
+
+TEST_F(DropboxSyncerTest, AFullListingOutOfOrderIsMergedExactlyAndOneThatBreaksOffLosesNothing) {
+    auto reversed = std::make_shared<ReversedListing>();
+    store = reversed;
+    syncer = makeSyncer();
+    for (const char* name : {"a.txt", "b/c.txt", "b/d.txt", "e.txt"}) write(name, name);
+    ASSERT_EQ(sync(), "");
+    // Broken off after the first entry: the records it had not named yet are
+    // still there, so nothing looks deleted in the store.
+    reversed->failAfter = 1;
+    store->resetCursor();
+    EXPECT_THAT(sync(), HasSubstr("connection reset"));
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(pathsIn(folder), (std::vector<std::string>{"a.txt", "b/c.txt", "b/d.txt", "e.txt"}));
+
+    reversed->failAfter = -1;
+    reversed->appended = {RemoteEntry{true, "b", std::nullopt}, RemoteEntry{false, "b/d.txt", RemoteFile{}}};
+    reversed->appended[1].file = RemoteFile{"b/d.txt", DropboxHash::ofBytes("b/d.txt"), "", 7, 0};
+    store->put("a.txt", "edited there");
+    store->erase("e.txt");
+    store->resetCursor();
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(pathsIn(folder), (std::vector<std::string>{"a.txt", "b/d.txt"}));
+    EXPECT_EQ(read("a.txt"), "edited there");
+}
 TEST_F(DropboxSyncerTest, FewChangesAreAppendedAndAStateAnotherProcessSavedIsReadAgain) {
     for (int i = 0; i < 40; ++i) write("f" + std::to_string(i), "file " + std::to_string(i));
     ASSERT_EQ(sync(), "");
