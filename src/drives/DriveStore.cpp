@@ -159,9 +159,11 @@ std::string DriveStore::streamAll(const std::function<void(RemoteEntry&)>& each,
         throw DropboxFailure::message(
             "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
     flush();
+    // The drive's listing lives in its file between walks: a large tree's
+    // listing costs less to read again than to keep in memory all along.
     fs::path listingFile = cacheFile_.parent_path() / ("drive-" + driveID_ + "-volume-listing");
-    if (listings_.folders.empty()) listings_ = TreeWalk::ListingCache::load(listingFile);
-    TreeWalk::Result found = TreeWalk::walk(larder(), clock_(), kStaleTemporarySeconds, &listings_);
+    TreeWalk::ListingCache listing = TreeWalk::ListingCache::load(listingFile);
+    TreeWalk::Result found = TreeWalk::walk(larder(), clock_(), kStaleTemporarySeconds, &listing);
     // Files in a folder we cannot read are not deleted: fail rather than
     // let them look that way.
     if (!found.unreadable.empty())
@@ -172,7 +174,8 @@ std::string DriveStore::streamAll(const std::function<void(RemoteEntry&)>& each,
     std::vector<ContentHash> hashes = hashesOf(found, unsyncable);
     forgetGone(found);
     saveCache();
-    listings_.save(listingFile);
+    listing.save(listingFile);
+    listing = {};
     RemoteEntry entry;
     for (size_t i = 0; i < found.files.size(); ++i) {
         TreeWalk::File& file = found.files[i];

@@ -98,7 +98,6 @@ private:
     const std::filesystem::path cacheFile_;
     std::function<std::optional<int64_t>()> freeBytesOverride_;
     std::function<double()> clock_;
-    TreeWalk::ListingCache listings_;  // the drive's folders at the last listAll
 
     mutable std::mutex cacheLock_;  // guards the cache's members, lastSave_, unflushed_
     std::map<std::string, CacheEntry> cache_;

@@ -271,13 +271,7 @@ void DropboxSyncer::sync() {
     fs::create_directories(stateFile_.parent_path(), error);
     if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
     PassLock passLock(stateFile_.parent_path() / kPassLockName, log_);
-    // The folder's listing is read beside the state, on the other core.
-    fs::path listingFile = stateFile_.parent_path() / (stateFile_.stem().string() + "-folder-listing");
-    std::future<TreeWalk::ListingCache> listing;
-    if (listings_.folders.empty())
-        listing = std::async(std::launch::async, [&listingFile] { return TreeWalk::ListingCache::load(listingFile); });
     loadState();
-    if (listing.valid()) listings_ = listing.get();
     held_.clear();
     deletionAnswer_ = DeletionGuard::take(stateFile_.parent_path(), name_);
     bool folderMissing = !fs::exists(fs::symlink_status(folder_, error));
@@ -294,7 +288,6 @@ void DropboxSyncer::sync() {
         again = pass(false);
         saveState();
     }
-    listings_.save(listingFile);
 
     if (!held_.empty()) throw held_.front();
     std::lock_guard<std::mutex> guard(lock_);

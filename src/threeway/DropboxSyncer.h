@@ -209,8 +209,6 @@ private:
 
     // Touched only on the syncing thread.
     std::map<std::string, CachedHash> hashes_;
-    // The folder's listings at the last walk, touched only by walkLocal.
-    TreeWalk::ListingCache listings_;
     std::set<std::string> warned_;  // folders already logged as unreadable in this sync()
     IgnoreRules ignoreRules_;       // read again at each decision round
     DeletionGuard::Answer deletionAnswer_ = DeletionGuard::Answer::none;  // for this sync()

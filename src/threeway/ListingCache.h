@@ -17,8 +17,9 @@ namespace brindle::TreeWalk {
 // A folder's names are trusted only while the root is on the same mount of a
 // local file system, the folder's device, inode, modification and change
 // times are as recorded, and it had last changed more than kGranularityNs
-// before that walk began; anything else reads it. Kept in memory by the owner
-// of the root across passes, and in a file across processes; one walk at a
+// before that walk began; anything else reads it. Kept in a file between
+// walks (reading it again costs a large tree a few milliseconds; keeping it
+// in memory would cost a hundred bytes per folder all along); one walk at a
 // time.
 struct ListingCache {
     // The coarsest clock of the file systems a Larder lives on (FAT keeps

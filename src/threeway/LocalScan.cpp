@@ -4,6 +4,7 @@
 #include "common/Text.h"
 #include "threeway/TreeWalk.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -30,7 +31,18 @@ bool recentlyChanged(double now, int64_t mtimeNs) {
 }  // namespace
 
 TreeWalk::Result DropboxSyncer::walkLocal(double now) {
-    return TreeWalk::walk(folder_, now, kStaleTemporarySeconds, &listings_, &ignoreRules_);
+    // The folder's listing lives in its file between walks: a large tree's
+    // listing costs less to read again than to keep in memory all along.
+    std::filesystem::path file = stateFile_.parent_path() / (stateFile_.stem().string() + "-folder-listing");
+    TreeWalk::ListingCache listing = TreeWalk::ListingCache::load(file);
+    TreeWalk::Result found = TreeWalk::walk(folder_, now, kStaleTemporarySeconds, &listing, &ignoreRules_);
+    listing.save(file);
+    // This runs on a thread of its own, whose allocator keeps what it frees
+    // for that thread: hand the listing's memory back, since the rest of the
+    // pass runs elsewhere.
+    listing = {};
+    ::malloc_trim(0);
+    return found;
 }
 
 DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) {
