@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -114,8 +115,7 @@ DriveStore::DriveStore(fs::path root, std::string driveID, fs::path cacheFile)
       driveID_(std::move(driveID)),
       cacheFile_(std::move(cacheFile)),
       clock_(IsoDate::nowSeconds),
-      cacheOnDisk_(cacheFile_),
-      cacheLoaded_(std::async(std::launch::async, [this] { loadCache(); })) {}
+      cacheOnDisk_(cacheFile_) {}
 
 void DriveStore::setFreeBytes(std::function<std::optional<int64_t>()> freeBytes) {
     freeBytesOverride_ = std::move(freeBytes);
@@ -153,7 +153,6 @@ RemoteListing DriveStore::listAll() {
 }
 
 std::string DriveStore::streamAll(const std::function<void(RemoteEntry&)>& each, Unsyncable& unsyncable) {
-    awaitCache();
     std::error_code error;
     if (!fs::is_directory(larder(), error))
         throw DropboxFailure::message(
@@ -169,13 +168,12 @@ std::string DriveStore::streamAll(const std::function<void(RemoteEntry&)>& each,
     if (!found.unreadable.empty())
         throw DropboxFailure::message("Couldn't read " + found.unreadable.front().path +
                                       " on the drive: " + std::strerror(found.unreadable.front().error));
+    listing.save(listingFile);
+    listing = {};
     // Every hash is known before the first file is handed on, so nothing
     // fails halfway through.
     std::vector<ContentHash> hashes = hashesOf(found, unsyncable);
-    forgetGone(found);
     saveCache();
-    listing.save(listingFile);
-    listing = {};
     RemoteEntry entry;
     for (size_t i = 0; i < found.files.size(); ++i) {
         TreeWalk::File& file = found.files[i];
@@ -188,31 +186,63 @@ std::string DriveStore::streamAll(const std::function<void(RemoteEntry&)>& each,
 }
 
 std::vector<ContentHash> DriveStore::hashesOf(TreeWalk::Result& found, Unsyncable& unsyncable) {
-    std::vector<ContentHash> hashes(found.files.size());
-    std::vector<size_t> unhashed;
-    {
-        // The walk and the cache are both in path order: one pass over the
-        // two finds every cached hash.
-        std::lock_guard<std::mutex> guard(cacheLock_);
-        auto cached = cache_.begin();
-        for (size_t i = 0; i < found.files.size(); ++i) {
-            TreeWalk::File& file = found.files[i];
-            // The reconciler cannot take such a name, and the cache cannot hold it.
-            if (!Text::isValidUTF8(file.path)) {
-                unsyncable.emplace_back(Text::lossyUTF8(file.path), "its name on the drive is not valid UTF-8");
-                file.path.clear();
-                continue;
-            }
-            while (cached != cache_.end() && cached->first < file.path) ++cached;
-            if (cached != cache_.end() && cached->first == file.path && cached->second.size == file.size &&
-                cached->second.mtimeNs == file.mtimeNs)
-                hashes[i] = cached->second.hash;
-            else
-                unhashed.push_back(i);
-        }
+    std::vector<TreeWalk::File>& files = found.files;
+    std::vector<ContentHash> hashes(files.size());
+    enum : unsigned char { kUnknown, kKnown, kUnusable };
+    std::vector<unsigned char> state(files.size(), kUnknown);
+    for (size_t i = 0; i < files.size(); ++i) {
+        // The reconciler cannot take such a name, and the cache cannot hold it.
+        if (Text::isValidUTF8(files[i].path)) continue;
+        unsyncable.emplace_back(Text::lossyUTF8(files[i].path), "its name on the drive is not valid UTF-8");
+        state[i] = kUnusable;
     }
-    for (size_t i : unhashed) {
-        const TreeWalk::File& file = found.files[i];
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        // The walk is in path order, and so is the cache file: one pass over
+        // the two finds its records; a journal's records are searched for.
+        size_t next = 0;
+        std::string last;  // the file's record met last
+        auto indexOf = [&](const std::string& path, bool inFile) {
+            if (!inFile || path < last) {
+                auto at =
+                    std::lower_bound(files.begin(), files.end(), path,
+                                     [](const TreeWalk::File& file, const std::string& p) { return file.path < p; });
+                return at != files.end() && at->path == path ? static_cast<size_t>(at - files.begin()) : files.size();
+            }
+            last = path;
+            while (next < files.size() && files[next].path < path) ++next;
+            return next < files.size() && files[next].path == path ? next : files.size();
+        };
+        std::set<std::string> gone;  // cached paths the walk did not find
+        auto note = [&](const std::string& path, const CacheEntry* entry, bool inFile) {
+            size_t i = indexOf(path, inFile);
+            if (i == files.size()) {
+                if (entry)
+                    gone.insert(path);
+                else
+                    gone.erase(path);
+            } else if (state[i] != kUnusable) {
+                bool holds = entry && entry->size == files[i].size && entry->mtimeNs == files[i].mtimeNs;
+                if (holds) hashes[i] = entry->hash;
+                state[i] = holds ? kKnown : kUnknown;
+            }
+        };
+        auto restart = [&] {
+            for (unsigned char& one : state)
+                if (one == kKnown) one = kUnknown;
+            gone.clear();
+            next = 0;
+            last.clear();
+        };
+        if (!readCache(note, restart)) restart();
+        for (const auto& [path, entry] : pending_) note(path, entry ? &*entry : nullptr, false);
+        for (const std::string& path : gone) forget(path);
+        cacheRecords_ = static_cast<size_t>(std::count(state.begin(), state.end(), kKnown));
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (state[i] == kUnusable) files[i].path.clear();
+        if (state[i] != kUnknown) continue;
+        const TreeWalk::File& file = files[i];
         try {
             hashes[i] = DropboxHash::of(larder() / file.path);
         } catch (const std::exception& failure) {
@@ -227,22 +257,6 @@ std::vector<ContentHash> DriveStore::hashesOf(TreeWalk::Result& found, Unsyncabl
     return hashes;
 }
 
-void DriveStore::forgetGone(const TreeWalk::Result& found) {
-    // The walk and the cache are both in path order, so one pass over the
-    // two finds the files that are gone.
-    std::lock_guard<std::mutex> guard(cacheLock_);
-    auto listed = found.files.begin();
-    for (auto it = cache_.begin(); it != cache_.end();) {
-        while (listed != found.files.end() && listed->path < it->first) ++listed;
-        if (listed != found.files.end() && listed->path == it->first) {
-            ++it;
-        } else {
-            auto gone = it++;
-            forget(gone);
-        }
-    }
-}
-
 RemoteListing DriveStore::listChanges(const std::string&) {
     throw DropboxFailure::reset();
 }
@@ -254,7 +268,6 @@ void DriveStore::download(const std::string& path, const fs::path& to) {
 }
 
 RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from, const std::optional<std::string>&) {
-    awaitCache();
     target(requested);  // refuses a path that leads outside
     // Into the folders the drive already has, whatever their letter case.
     const std::string path = PathCase::resolve(larder(), requested);
@@ -305,12 +318,11 @@ RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from
 }
 
 void DriveStore::remove(const std::string& path, const std::optional<std::string>&) {
-    awaitCache();
     fs::path file = target(path);
     if (::unlink(file.c_str()) != 0) throw systemFailure();
     {
         std::lock_guard<std::mutex> guard(cacheLock_);
-        if (auto entry = cache_.find(path); entry != cache_.end()) forget(entry);
+        forget(path);
     }
     // Prune the folders this emptied, up to but not including "Larder".
     auto parts = componentsOf(path);
@@ -332,47 +344,53 @@ std::optional<int64_t> DriveStore::freeBytes() const {
 
 void DriveStore::remember(const std::string& path, CacheEntry entry) {
     std::lock_guard<std::mutex> guard(cacheLock_);
-    cache_[path] = std::move(entry);
-    cacheChanged_ = true;
-    cacheChangedPaths_.insert(path);
+    pending_.insert_or_assign(path, std::move(entry));
+    ++cacheRecords_;
 }
 
-void DriveStore::forget(std::map<std::string, CacheEntry>::iterator entry) {
-    cacheChanged_ = true;
-    cacheChangedPaths_.insert(entry->first);
-    cache_.erase(entry);
+void DriveStore::forget(const std::string& path) {
+    pending_.insert_or_assign(path, std::nullopt);
 }
 
 std::map<std::string, DriveStore::CacheEntry> DriveStore::cache() const {
-    awaitCache();
     std::lock_guard<std::mutex> guard(cacheLock_);
-    return cache_;
+    return loadAll();
 }
 
-void DriveStore::loadCache() {
-    std::map<std::string, CacheEntry> loaded;
+bool DriveStore::readCache(const std::function<void(const std::string&, const CacheEntry*, bool)>& each,
+                           const std::function<void()>& restart) const {
     RecordJSON::Reader reader;
     reader.sectioned = false;
+    bool whole = true;  // reading the file itself, not a journal entry
     reader.record = [&](const std::string&, std::string& path, RecordJSON::Record&& record) {
         using Field = RecordJSON::Record;
         if (!record.has(Field::kSize | Field::kMtimeNs | Field::kHash)) return false;
-        loaded.insert_or_assign(loaded.end(), std::move(path),
-                                CacheEntry{record.size, record.mtimeNs, std::move(record.hash)});
+        CacheEntry entry{record.size, record.mtimeNs, std::move(record.hash)};
+        each(path, &entry, whole);
         return true;
     };
-    reader.removed = [&](const std::string&, const std::string& path) { loaded.erase(path); };
-    bool whole = true;  // reading the file itself, not a journal entry
+    reader.removed = [&](const std::string&, const std::string& path) { each(path, nullptr, whole); };
     reader.restart = [&] {
-        if (whole) loaded.clear();
+        if (whole) restart();
     };
     auto read = [&](std::string_view bytes) { return RecordJSON::parse(bytes, reader).has_value(); };
-    bool ok = cacheOnDisk_.load(read, [&](std::string_view changes) {
+    return cacheOnDisk_.load(read, [&](std::string_view changes) {
         whole = false;
         return read(changes);
     });
-    if (!ok) return;
-    std::lock_guard<std::mutex> guard(cacheLock_);
-    cache_ = std::move(loaded);
+}
+
+std::map<std::string, DriveStore::CacheEntry> DriveStore::loadAll() const {
+    std::map<std::string, CacheEntry> all;
+    auto note = [&](const std::string& path, const CacheEntry* entry, bool) {
+        if (entry)
+            all.insert_or_assign(path, *entry);
+        else
+            all.erase(path);
+    };
+    if (!readCache(note, [&] { all.clear(); })) all.clear();
+    for (const auto& [path, entry] : pending_) note(path, entry ? &*entry : nullptr, false);
+    return all;
 }
 
 void DriveStore::flush() {
@@ -388,11 +406,10 @@ void DriveStore::flush() {
 }
 
 void DriveStore::saveCache() {
-    awaitCache();
     // The cache must never vouch for a file whose bytes are not on the drive yet.
     flush();
     std::lock_guard<std::mutex> guard(cacheLock_);
-    if (!cacheChanged_) return;
+    if (pending_.empty()) return;
     auto append = [](std::string& out, bool& first, const std::string& path, const CacheEntry* entry) {
         RecordJSON::appendMember(out, first, path, entry != nullptr);
         if (!entry) return;
@@ -409,24 +426,24 @@ void DriveStore::saveCache() {
         auto changes = [&] {
             std::string out = "{";
             bool first = true;
-            for (const std::string& path : cacheChangedPaths_) {
-                auto entry = cache_.find(path);
-                append(out, first, path, entry == cache_.end() ? nullptr : &entry->second);
-            }
+            for (const auto& [path, entry] : pending_) append(out, first, path, entry ? &*entry : nullptr);
             return out + '}';
         };
+        // The whole cache is read only when it is written whole: most saves
+        // append a few changes to the journal.
         auto whole = [&](std::string& out, const std::function<void(std::string&)>& pieces) {
+            std::map<std::string, CacheEntry> all = loadAll();
+            cacheRecords_ = all.size();
             out += '{';
             bool first = true;
-            for (const auto& [path, entry] : cache_) {
+            for (const auto& [path, entry] : all) {
                 append(out, first, path, &entry);
                 pieces(out);
             }
             out += '}';
         };
-        cacheOnDisk_.save(cacheChangedPaths_.size(), cache_.size(), changes, whole);
-        cacheChanged_ = false;
-        cacheChangedPaths_.clear();
+        cacheOnDisk_.save(pending_.size(), cacheRecords_, changes, whole);
+        pending_.clear();
         lastSave_ = clock_();
     } catch (const std::exception&) {
         // The cache only saves time; it is written again after the next listing.

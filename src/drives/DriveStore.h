@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -23,7 +22,10 @@ namespace brindle {
 // modification times: records carry an empty rev and modified 0, and rev
 // arguments are ignored. Every listing is a full scan (listChanges always
 // asks for one), kept cheap by a hash cache keyed by path and validated by
-// size and modification time, persisted in cacheFile.
+// size and modification time. The cache lives in cacheFile: each listing
+// reads it beside the files it found, and memory holds only the changes not
+// yet written (a large drive's cache would otherwise sit in memory all
+// along).
 //
 // Failures are DropboxFailure with the user's text; a missing "Larder" folder
 // fails listAll. Operations may be called from several threads (the engine
@@ -63,7 +65,8 @@ public:
     std::filesystem::path target(const std::string& path) const;
     // Bytes free for us on the drive, or nothing when unknown.
     std::optional<int64_t> freeBytes() const;
-    // Writes the cache file atomically when it changed; failures are ignored.
+    // Writes the cache's changes (to the journal when they are few, else the
+    // whole file atomically); failures are ignored.
     void saveCache();
     // Makes the files written so far durable on the drive (one syncfs for
     // many files rather than a flush per file). Every listing and cache save
@@ -71,6 +74,7 @@ public:
     // so no record ever describes a file that a pulled-out drive could lose.
     void flush();
 
+    // The whole cache as the file, its journal and the unwritten changes say.
     std::map<std::string, CacheEntry> cache() const;
 
     // For tests: the free-space figure, and the clock (seconds since 1970)
@@ -79,19 +83,21 @@ public:
     void setClock(std::function<double()> clock);
 
 private:
-    // The steps of a listing: the hash of every file found, from the cache
-    // or read afresh (a name that is not UTF-8 goes to unsyncable and its
-    // path is cleared), and forgetting cached files that are gone.
+    // The hash of every file found, from the cache or read afresh; a name
+    // that is not UTF-8 goes to unsyncable and its path is cleared. Cached
+    // files that are gone are forgotten.
     std::vector<ContentHash> hashesOf(TreeWalk::Result& found, Unsyncable& unsyncable);
-    void forgetGone(const TreeWalk::Result& found);
     std::filesystem::path larder() const { return root_ / "Larder"; }
     void remember(const std::string& path, CacheEntry entry);
-    void forget(std::map<std::string, CacheEntry>::iterator entry);  // with cacheLock_ held
-    void loadCache();
-    // The cache is read in the background from construction on (a large one
-    // takes as long as reading the reconciler's state beside it); everything
-    // that touches it waits for that first.
-    void awaitCache() const { cacheLoaded_.wait(); }
+    void forget(const std::string& path);  // with cacheLock_ held
+    // Hands each record of the cache file and then of its journal to each:
+    // its path, its entry or null for a removal, and whether it comes from
+    // the file itself (there in path order). restart: forget what each was
+    // given (the file is read again from the start). False when the file is
+    // missing or undecodable. With cacheLock_ held.
+    bool readCache(const std::function<void(const std::string& path, const CacheEntry* entry, bool whole)>& each,
+                   const std::function<void()>& restart) const;
+    std::map<std::string, CacheEntry> loadAll() const;  // with cacheLock_ held
 
     const std::filesystem::path root_;
     const std::string driveID_;
@@ -100,13 +106,12 @@ private:
     std::function<double()> clock_;
 
     mutable std::mutex cacheLock_;  // guards the cache's members, lastSave_, unflushed_
-    std::map<std::string, CacheEntry> cache_;
-    JournaledFile cacheOnDisk_;
-    bool cacheChanged_ = false;
-    std::set<std::string> cacheChangedPaths_;  // what changed since the cache was saved
+    mutable JournaledFile cacheOnDisk_;
+    // Changes not written yet: an entry, or nothing for a path forgotten.
+    std::map<std::string, std::optional<CacheEntry>> pending_;
+    size_t cacheRecords_ = 0;  // records in the cache at the last listing or whole save
     double lastSave_ = 0;
     bool unflushed_ = false;  // files were written since the last flush
-    std::future<void> cacheLoaded_;  // last member: the loader starts once the others exist
 };
 
 }  // namespace brindle

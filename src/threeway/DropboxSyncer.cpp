@@ -463,12 +463,16 @@ bool DropboxSyncer::pass(bool folderMissing) {
 }
 
 DropboxSyncer::Scan DropboxSyncer::listBoth(double now) {
-    // The local walk and the remote listing are independent: run them side
+    // The local scan and the remote listing are independent: run them side
     // by side.
     ignoreRules_ = IgnoreRules::load(folder_);
-    auto walking = std::async(std::launch::async, [this, now] { return walkLocal(now); });
+    auto scanning = std::async(std::launch::async, [this, now] { return classify(walkLocal(now), now); });
     refreshRemote();
-    return classify(walking.get(), now);
+    Scan scan = scanning.get();
+    // The listing may have named more files in a folder the scan could not read.
+    std::lock_guard<std::mutex> guard(lock_);
+    holdUnreadable(scan);
+    return scan;
 }
 
 bool DropboxSyncer::runActions(const std::vector<Action>& actions, const Scan& scan, std::set<std::string>& done,

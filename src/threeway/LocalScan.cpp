@@ -4,7 +4,6 @@
 #include "common/Text.h"
 #include "threeway/TreeWalk.h"
 
-#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -37,11 +36,6 @@ TreeWalk::Result DropboxSyncer::walkLocal(double now) {
     TreeWalk::ListingCache listing = TreeWalk::ListingCache::load(file);
     TreeWalk::Result found = TreeWalk::walk(folder_, now, kStaleTemporarySeconds, &listing, &ignoreRules_);
     listing.save(file);
-    // This runs on a thread of its own, whose allocator keeps what it frees
-    // for that thread: hand the listing's memory back, since the rest of the
-    // pass runs elsewhere.
-    listing = {};
-    ::malloc_trim(0);
     return found;
 }
 
@@ -82,17 +76,12 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
         scan.local.emplace_hint(scan.local.end(), std::move(key), Local{std::move(file.path), file.size, file.mtimeNs});
     }
 
-    // What lies in a folder we could not list is unknown, not deleted.
     for (const auto& folder : found.unreadable) {
         if (warned_.insert(folder.path + "/").second)
             log_("Couldn't read " + folder.path + ": " + std::strerror(folder.error) + "; leaving it for now");
-        std::string prefix = pathKey(folder.path) + "/";
-        for (auto it = state_.base.lower_bound(prefix); it != state_.base.end() && it->first.starts_with(prefix); ++it)
-            scan.busy.insert(it->first);
-        for (auto it = state_.remote.lower_bound(prefix); it != state_.remote.end() && it->first.starts_with(prefix);
-             ++it)
-            scan.busy.insert(it->first);
+        scan.unreadable.push_back(pathKey(folder.path) + "/");
     }
+    holdUnreadable(scan);
 
     if (!skipped.empty() && skipped != skippedFiles_) {
         std::string list;
@@ -101,6 +90,17 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
     }
     skippedFiles_ = std::move(skipped);
     return scan;
+}
+
+void DropboxSyncer::holdUnreadable(Scan& scan) {
+    auto hold = [&](const auto& records, const std::string& prefix) {
+        for (auto it = records.lower_bound(prefix); it != records.end() && it->first.starts_with(prefix); ++it)
+            scan.busy.insert(it->first);
+    };
+    for (const std::string& prefix : scan.unreadable) {
+        hold(state_.base, prefix);
+        hold(state_.remote, prefix);
+    }
 }
 
 std::optional<DropboxSyncer::Scan> DropboxSyncer::rescanTouched(Scan scan, const std::set<std::string>& touched,

@@ -89,6 +89,21 @@ TEST_F(DriveStoreTest, CachedHashIsReusedOnlyWhileSizeAndTimeMatch) {
         EXPECT_TRUE(made()->cache().empty()) << undecodable;
     }
 }
+TEST_F(DriveStoreTest, EachListingReadsTheCacheFileAsItIsNowInAnyOrder) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) touch(name, "abc", 1000);
+    // Written after this store was made, out of path order.
+    auto record = [](const std::string& hash) {
+        return R"({"size":3,"mtimeNs":1000000000000,"hash":")" + hash + "\"}";
+    };
+    std::string some(64, 'a'), other(64, 'b');
+    writeFile(cacheFile,
+              R"({"c.txt":)" + record(some) + R"(,"b.txt":)" + record(other) + R"(,"a.txt":)" + record(some) + "}");
+    EXPECT_EQ(hashOf("a.txt") + hashOf("b.txt") + hashOf("c.txt"), some + other + some);
+    touch("b.txt", "xyz", 3000);
+    EXPECT_EQ(hashOf("b.txt"), DropboxHash::ofBytes("xyz"));
+    EXPECT_EQ(made()->cache(), store->cache());
+    EXPECT_EQ(store->cache().at("c.txt").hash, some);
+}
 TEST_F(DriveStoreTest, AFewChangedHashesGoToTheJournalAndLoadBack) {
     for (int i = 0; i < 20; ++i) touch("f" + std::to_string(i), "file " + std::to_string(i), 1000);
     store->listAll();
