@@ -172,22 +172,23 @@ std::string DriveStore::streamAll(const std::function<void(RemoteEntry&)>& each,
     listing = {};
     // Every hash is known before the first file is handed on, so nothing
     // fails halfway through.
-    std::vector<ContentHash> hashes = hashesOf(found, unsyncable);
+    std::deque<ContentHash> hashes = hashesOf(found, unsyncable);
     saveCache();
     RemoteEntry entry;
-    for (size_t i = 0; i < found.files.size(); ++i) {
-        TreeWalk::File& file = found.files[i];
+    // Each file is let go of once it is handed on.
+    for (; !found.files.empty(); found.files.pop_front(), hashes.pop_front()) {
+        TreeWalk::File& file = found.files.front();
         if (file.path.empty()) continue;  // not a name we can take
         entry.key = pathKey(file.path);
-        entry.file = RemoteFile{std::move(file.path), hashes[i], "", file.size, 0};
+        entry.file = RemoteFile{std::move(file.path), hashes.front(), "", file.size, 0};
         each(entry);
     }
     return "scan";
 }
 
-std::vector<ContentHash> DriveStore::hashesOf(TreeWalk::Result& found, Unsyncable& unsyncable) {
-    std::vector<TreeWalk::File>& files = found.files;
-    std::vector<ContentHash> hashes(files.size());
+std::deque<ContentHash> DriveStore::hashesOf(TreeWalk::Result& found, Unsyncable& unsyncable) {
+    std::deque<TreeWalk::File>& files = found.files;
+    std::deque<ContentHash> hashes(files.size());
     enum : unsigned char { kUnknown, kKnown, kUnusable };
     std::vector<unsigned char> state(files.size(), kUnknown);
     for (size_t i = 0; i < files.size(); ++i) {

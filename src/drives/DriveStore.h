@@ -6,6 +6,7 @@
 #include "threeway/TreeWalk.h"
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -86,7 +87,7 @@ private:
     // The hash of every file found, from the cache or read afresh; a name
     // that is not UTF-8 goes to unsyncable and its path is cleared. Cached
     // files that are gone are forgotten.
-    std::vector<ContentHash> hashesOf(TreeWalk::Result& found, Unsyncable& unsyncable);
+    std::deque<ContentHash> hashesOf(TreeWalk::Result& found, Unsyncable& unsyncable);
     std::filesystem::path larder() const { return root_ / "Larder"; }
     void remember(const std::string& path, CacheEntry entry);
     void forget(const std::string& path);  // with cacheLock_ held

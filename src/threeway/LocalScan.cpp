@@ -45,7 +45,9 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
     std::vector<std::string> skipped;
 
     std::lock_guard<std::mutex> guard(lock_);  // for state_.base; nothing here waits on I/O
-    for (auto& file : found.files) {
+    // Each file is let go of once it is in the scan.
+    for (; !found.files.empty(); found.files.pop_front()) {
+        TreeWalk::File& file = found.files.front();
         if (!Text::isValidUTF8(file.path)) {
             // Neither the state file nor the stores can hold such a name.
             leaveOut(Text::lossyUTF8(file.path), "its name is not valid UTF-8");

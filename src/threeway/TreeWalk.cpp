@@ -255,15 +255,6 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
     }
     size_t known = cache ? cache->folders.size() : 0;
     Walker walker(fd, now, staleAfter, local ? cache : nullptr, rules);
-    if (local) {
-        // Room for what the last walk saw and a little more, so a large tree
-        // is not copied while it grows (one file past the room would double
-        // it). Every folder but the root is one of the names.
-        size_t names = 0;
-        for (const auto& [prefix, folder] : cache->folders) names += folder.names.size();
-        size_t files = names + 1 > known ? names + 1 - known : 0;
-        walker.result.files.reserve(files + files / 64 + 16);
-    }
     try {
         walker.walkRoot();
     } catch (...) {

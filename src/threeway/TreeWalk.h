@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,7 +26,9 @@ struct Unreadable {
 };
 
 struct Result {
-    std::vector<File> files;  // regular files, sorted by path (byte order)
+    // Regular files, sorted by path (byte order). A deque, so that a caller
+    // going through a large tree's files can let go of those it has taken.
+    std::deque<File> files;
     std::vector<Unreadable> unreadable;
 };
 
