@@ -463,16 +463,13 @@ bool DropboxSyncer::pass(bool folderMissing) {
 }
 
 DropboxSyncer::Scan DropboxSyncer::listBoth(double now) {
-    // The local scan and the remote listing are independent: run them side
-    // by side.
+    // The local walk and the remote listing are independent: run them side
+    // by side. The walk's files are classified once the listing is merged:
+    // doing both at once would hold both trees' files in memory together.
     ignoreRules_ = IgnoreRules::load(folder_);
-    auto scanning = std::async(std::launch::async, [this, now] { return classify(walkLocal(now), now); });
+    auto walking = std::async(std::launch::async, [this, now] { return walkLocal(now); });
     refreshRemote();
-    Scan scan = scanning.get();
-    // The listing may have named more files in a folder the scan could not read.
-    std::lock_guard<std::mutex> guard(lock_);
-    holdUnreadable(scan);
-    return scan;
+    return classify(walking.get(), now);
 }
 
 bool DropboxSyncer::runActions(const std::vector<Action>& actions, const Scan& scan, std::set<std::string>& done,

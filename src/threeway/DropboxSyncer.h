@@ -125,8 +125,7 @@ public:
 private:
     struct Scan {
         std::map<std::string, Local> local;
-        std::set<std::string> busy;           // keys not to touch in this cycle
-        std::vector<std::string> unreadable;  // key prefixes ("dir/") of folders that could not be listed
+        std::set<std::string> busy;  // keys not to touch in this cycle
     };
     struct Outcome {
         std::string key;
@@ -169,13 +168,9 @@ private:
     bool guardDeletions(std::vector<Action>& actions);
 
     // the local scan (LocalScan.cpp): the walk touches only the file system
-    // and may run beside the remote refresh; classify decides what counts,
-    // and may run beside it too, taking the lock while it works.
+    // and may run beside the remote refresh; classify decides what counts.
     TreeWalk::Result walkLocal(double now);
     Scan classify(TreeWalk::Result found, double now);
-    // Marks busy every key recorded under a folder the scan could not list
-    // (what lies there is unknown, not deleted); with lock_ held.
-    void holdUnreadable(Scan& scan);
     // The scan after a round that ran all its actions, without walking the
     // folder again: only the files of the keys touched are examined afresh.
     // Nothing when any of them is in doubt (then everything is looked at).

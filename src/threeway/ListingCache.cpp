@@ -5,6 +5,8 @@
 #include "threeway/RecordJSON.h"
 
 #include <charconv>
+#include <cstring>
+#include <stdexcept>
 #include <system_error>
 
 namespace brindle::TreeWalk {
@@ -51,6 +53,7 @@ public:
     }
 
     bool ok() const { return ok_; }
+    const char* at() const { return rest_.data(); }
     bool done() const { return rest_.empty(); }
 
 private:
@@ -58,27 +61,10 @@ private:
     bool ok_ = true;
 };
 
-bool readFolder(Fields& in, ListingCache& cache) {
-    std::string prefix(in.text());
-    ListingCache::Folder folder;
-    folder.device = in.number<dev_t>();
-    folder.inode = in.number<ino_t>();
-    folder.mtimeNs = in.number<int64_t>();
-    folder.ctimeNs = in.number<int64_t>();
-    auto count = in.number<size_t>();
-    for (size_t i = 0; i < count && in.ok(); ++i) {
-        std::string_view entry = in.text();
-        if (entry.size() < 2) return false;
-        folder.names.add(entry.substr(1), static_cast<unsigned char>(entry[0]));
-    }
-    folder.names.shrink();
-    cache.folders.emplace(std::move(prefix), std::move(folder));
-    return in.ok();
-}
-
 // Writes the cache to out a megabyte at a time: a large tree's listing is
 // never held whole in memory a second time.
-void encode(const ListingCache& cache, Files::AtomicFile& out) {
+template <typename Cache>
+void encode(const Cache& cache, Files::AtomicFile& out) {
     std::string text(kHeader);
     uint64_t sum = Text::kChecksumStart;
     auto flush = [&] {
@@ -88,17 +74,16 @@ void encode(const ListingCache& cache, Files::AtomicFile& out) {
     };
     field(text, cache.mount);
     field(text, static_cast<uint64_t>(cache.walkStartNs));
-    for (const auto& [prefix, folder] : cache.folders) {
+    cache.forEachFolder([&](std::string_view prefix, const ListingCache::Recorded& folder, size_t count) {
         text.append(prefix).push_back('\0');
         for (uint64_t value : {static_cast<uint64_t>(folder.device), static_cast<uint64_t>(folder.inode),
                                static_cast<uint64_t>(folder.mtimeNs), static_cast<uint64_t>(folder.ctimeNs),
-                               static_cast<uint64_t>(folder.names.size())})
+                               static_cast<uint64_t>(count)})
             field(text, value);
-        folder.names.forEach([&](const char* name, unsigned char type) {
-            text.append(1, static_cast<char>(type)).append(name).push_back('\0');
-        });
+        // The names are kept as the file holds them.
+        text.append(folder.names);
         flush();
-    }
+    });
     field(text, Text::checksum(text, sum));
     out.write(text);
 }
@@ -121,20 +106,196 @@ ListingCache ListingCache::load(const fs::path& file) {
     Fields fields(content.substr(kHeader.size()));
     cache.mount = fields.number<uint64_t>();
     cache.walkStartNs = fields.number<int64_t>();
-    while (fields.ok() && !fields.done())
-        if (!readFolder(fields, cache)) return {};
-    if (!fields.ok() || cache.mount == 0) return {};
+    cache.loaded_.reserve(content.size());
+    while (fields.ok() && !fields.done()) {
+        std::string_view prefix = fields.text();
+        Folder folder;
+        folder.device = fields.number<dev_t>();
+        folder.inode = fields.number<ino_t>();
+        folder.mtimeNs = fields.number<int64_t>();
+        folder.ctimeNs = fields.number<int64_t>();
+        auto count = fields.number<size_t>();
+        const char* names = fields.at();
+        for (size_t i = 0; i < count && fields.ok(); ++i)
+            if (fields.text().size() < 2) return {};
+        if (!fields.ok()) return {};
+        cache.addLoaded(prefix, folder, std::string_view(names, static_cast<size_t>(fields.at() - names)), count);
+    }
+    // Records are found by 32-bit offsets.
+    if (!fields.ok() || cache.mount == 0 || cache.loaded_.size() > UINT32_MAX) return {};
+    cache.loaded_.shrink_to_fit();
+    cache.index();
     return cache;
+}
+
+namespace {
+
+// A loaded record's header: the folder's four numbers and three lengths.
+struct Header {
+    uint64_t device, inode;
+    int64_t mtimeNs, ctimeNs;
+    uint32_t prefixBytes, namesBytes, count;
+};
+constexpr size_t kHeaderBytes = sizeof(uint64_t) * 4 + sizeof(uint32_t) * 3;
+
+Header headerAt(const std::string& packed, size_t at) {
+    Header header{};
+    const char* from = packed.data() + at;
+    for (void* field : {static_cast<void*>(&header.device), static_cast<void*>(&header.inode),
+                        static_cast<void*>(&header.mtimeNs), static_cast<void*>(&header.ctimeNs)}) {
+        std::memcpy(field, from, sizeof(uint64_t));
+        from += sizeof(uint64_t);
+    }
+    for (uint32_t* field : {&header.prefixBytes, &header.namesBytes, &header.count}) {
+        std::memcpy(field, from, sizeof(uint32_t));
+        from += sizeof(uint32_t);
+    }
+    return header;
+}
+
+}  // namespace
+
+void ListingCache::addLoaded(std::string_view prefix, const Folder& folder, std::string_view names, size_t count) {
+    offsets_.push_back(static_cast<uint32_t>(loaded_.size()));
+    auto put = [&](const auto& value) { loaded_.append(reinterpret_cast<const char*>(&value), sizeof value); };
+    put(static_cast<uint64_t>(folder.device));
+    put(static_cast<uint64_t>(folder.inode));
+    put(folder.mtimeNs);
+    put(folder.ctimeNs);
+    put(static_cast<uint32_t>(prefix.size()));
+    put(static_cast<uint32_t>(names.size()));
+    put(static_cast<uint32_t>(count));
+    loaded_.append(prefix).append(names);
+}
+
+std::string_view ListingCache::prefixOf(size_t number) const {
+    Header header = headerAt(loaded_, offsets_[number]);
+    return std::string_view(loaded_).substr(offsets_[number] + kHeaderBytes, header.prefixBytes);
+}
+
+ListingCache::Recorded ListingCache::recordedAt(size_t number) const {
+    Header header = headerAt(loaded_, offsets_[number]);
+    size_t names = offsets_[number] + kHeaderBytes + header.prefixBytes;
+    return Recorded{static_cast<dev_t>(header.device),
+                    static_cast<ino_t>(header.inode),
+                    header.mtimeNs,
+                    header.ctimeNs,
+                    std::string_view(loaded_).substr(names, header.namesBytes),
+                    number,
+                    nullptr};
+}
+
+// Indexes the loaded records by prefix; of two with one prefix the first counts.
+void ListingCache::index() {
+    size_t capacity = 16;
+    while (capacity < offsets_.size() * 2) capacity *= 2;
+    slots_.assign(capacity, 0);
+    live_.assign(offsets_.size(), 1);
+    seen_.assign(offsets_.size(), 0);
+    loadedLive_ = offsets_.size();
+    for (size_t number = 0; number < offsets_.size(); ++number) {
+        std::string_view prefix = prefixOf(number);
+        for (size_t slot = std::hash<std::string_view>{}(prefix) & (capacity - 1);;
+             slot = (slot + 1) & (capacity - 1)) {
+            if (slots_[slot] == 0) {
+                slots_[slot] = static_cast<uint32_t>(number + 1);
+                break;
+            }
+            if (prefixOf(slots_[slot] - 1) == prefix) {
+                live_[number] = 0, --loadedLive_;
+                break;
+            }
+        }
+    }
+}
+
+std::optional<size_t> ListingCache::findLoaded(std::string_view prefix) const {
+    if (slots_.empty()) return std::nullopt;
+    size_t mask = slots_.size() - 1;
+    for (size_t slot = std::hash<std::string_view>{}(prefix)&mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
+        size_t number = slots_[slot] - 1;
+        if (prefixOf(number) == prefix) return live_[number] ? std::optional(number) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<ListingCache::Recorded> ListingCache::find(const std::string& prefix) {
+    if (!made_.empty())
+        if (auto made = made_.find(prefix); made != made_.end()) {
+            const Folder& folder = made->second;
+            return Recorded{folder.device,         folder.inode,      folder.mtimeNs, folder.ctimeNs,
+                            folder.names.packed(), std::string::npos, &made->second};
+        }
+    if (auto number = findLoaded(prefix)) return recordedAt(*number);
+    return std::nullopt;
+}
+
+void ListingCache::markSeen(const Recorded& folder) {
+    if (folder.made)
+        folder.made->seen = true;
+    else
+        seen_[folder.number] = 1;
+}
+
+ListingCache::Folder& ListingCache::replace(const std::string& prefix) {
+    if (auto number = findLoaded(prefix)) live_[*number] = 0, --loadedLive_;
+    Folder& folder = made_[prefix];
+    folder = Folder{};
+    return folder;
+}
+
+ListingCache::Folder& ListingCache::at(const std::string& prefix) {
+    if (auto made = made_.find(prefix); made != made_.end()) return made->second;
+    auto number = findLoaded(prefix);
+    if (!number) throw std::out_of_range("no record of " + prefix);
+    Recorded recorded = recordedAt(*number);
+    bool seen = seen_[*number] != 0;
+    Folder& folder = replace(prefix);
+    folder.device = recorded.device, folder.inode = recorded.inode;
+    folder.mtimeNs = recorded.mtimeNs, folder.ctimeNs = recorded.ctimeNs;
+    forEachName(recorded.names, [&](const char* name, unsigned char type) { folder.names.add(name, type); });
+    folder.seen = seen;
+    return folder;
+}
+
+void ListingCache::keepSeen() {
+    for (size_t number = 0; number < offsets_.size(); ++number) {
+        if (live_[number] && !seen_[number]) live_[number] = 0, --loadedLive_;
+        seen_[number] = 0;
+    }
+    for (auto it = made_.begin(); it != made_.end();)
+        it = std::exchange(it->second.seen, false) ? std::next(it) : made_.erase(it);
+}
+
+void ListingCache::clear() {
+    loaded_.clear();
+    offsets_.clear();
+    slots_.clear();
+    live_.clear();
+    seen_.clear();
+    loadedLive_ = 0;
+    made_.clear();
+}
+
+template <typename Each>
+void ListingCache::forEachFolder(Each&& each) const {
+    for (size_t number = 0; number < offsets_.size(); ++number)
+        if (live_[number]) each(prefixOf(number), recordedAt(number), headerAt(loaded_, offsets_[number]).count);
+    for (const auto& [prefix, folder] : made_) {
+        Recorded recorded{folder.device, folder.inode, folder.mtimeNs, folder.ctimeNs, folder.names.packed(), 0,
+                          nullptr};
+        each(std::string_view(prefix), recorded, folder.names.size());
+    }
 }
 
 void ListingCache::save(const fs::path& file) {
     std::error_code error;
-    if (mount == 0 || folders.empty()) {
+    if (mount == 0 || empty()) {
         fs::remove(file, error);
         changed = false;
         return;
     }
-    if (!changed || readSinceSaved * 64 < folders.size()) return;
+    if (!changed || readSinceSaved * 64 < size()) return;
     try {
         fs::create_directories(file.parent_path(), error);
         // Not flushed: an older copy is trusted folder by folder only where

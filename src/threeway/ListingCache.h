@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -26,9 +27,21 @@ struct ListingCache {
     // modification times to two seconds).
     static constexpr int64_t kGranularityNs = 2'000'000'000;
 
-    // A folder's names, packed one after another (its DT_* type, the name,
-    // a NUL) in one string: a large tree has one record per file, and a
-    // string per name would cost several times the name.
+    // Calls each(name, type) for every name packed in `packed` (its DT_*
+    // type, the name, a NUL, one after another) in order; name ends with a
+    // NUL.
+    template <typename Each>
+    static void forEachName(std::string_view packed, Each&& each) {
+        for (size_t at = 0; at < packed.size();) {
+            const char* name = packed.data() + at + 1;
+            size_t length = std::char_traits<char>::length(name);
+            each(name, static_cast<unsigned char>(packed[at]));
+            at += length + 2;
+        }
+    }
+
+    // A folder's names, packed in one string: a large tree has one record
+    // per file, and a string per name would cost several times the name.
     class Names {
     public:
         void add(std::string_view name, unsigned char type) {
@@ -36,17 +49,11 @@ struct ListingCache {
             packed_.append(name).push_back('\0');
             ++count_;
         }
-        // Calls each(name, type) for every name in the order added; name
-        // ends with a NUL.
         template <typename Each>
         void forEach(Each&& each) const {
-            for (size_t at = 0; at < packed_.size();) {
-                const char* name = packed_.c_str() + at + 1;
-                size_t length = std::char_traits<char>::length(name);
-                each(name, static_cast<unsigned char>(packed_[at]));
-                at += length + 2;
-            }
+            forEachName(packed_, each);
         }
+        std::string_view packed() const { return packed_; }
         size_t size() const { return count_; }
         void clear() { packed_.clear(), count_ = 0; }
         void shrink() { packed_.shrink_to_fit(); }
@@ -65,8 +72,19 @@ struct ListingCache {
         bool seen = false;  // by the walk under way (all false between walks)
     };
 
-    std::unordered_map<std::string, Folder> folders;  // by path with trailing "/" ("" for the root)
-    int64_t walkStartNs = 0;                          // when the walk that recorded folders began
+    // What is recorded of one folder, as a walk looks it up: valid until
+    // the folder's record is replaced.
+    struct Recorded {
+        dev_t device = 0;
+        ino_t inode = 0;
+        int64_t mtimeNs = 0;
+        int64_t ctimeNs = 0;
+        std::string_view names;  // packed as Names packs them
+        size_t number = 0;       // among the records loaded (npos: a record made since)
+        Folder* made = nullptr;  // the record made since loading
+    };
+
+    int64_t walkStartNs = 0;  // when the walk that recorded the folders began
     // The root's mount, never the same for two mounts (0: the kernel cannot
     // tell mounts apart, or the file system may change behind our back).
     uint64_t mount = 0;
@@ -75,6 +93,24 @@ struct ListingCache {
     // Folders read afresh by the walks since it was loaded or last saved:
     // the ones the saved copy would not spare the next process.
     size_t readSinceSaved = 0;
+
+    // The folder recorded at prefix (its path with a trailing "/", "" for
+    // the root), or nothing.
+    std::optional<Recorded> find(const std::string& prefix);
+    void markSeen(const Recorded& folder);
+    // A new record for prefix in place of any it had.
+    Folder& replace(const std::string& prefix);
+    // The record of prefix, to be changed; throws std::out_of_range when
+    // there is none.
+    Folder& at(const std::string& prefix);
+    // Keeps only the folders the walk that ends saw, and clears the marks.
+    void keepSeen();
+    // Calls each(prefix, folder, number of names) for every folder recorded.
+    template <typename Each>
+    void forEachFolder(Each&& each) const;
+    size_t size() const { return loadedLive_ + made_.size(); }
+    bool empty() const { return size() == 0; }
+    void clear();
 
     // The cache saved in file, or an empty one when the file is missing,
     // damaged or of another format (every folder is then read).
@@ -88,6 +124,26 @@ struct ListingCache {
     // A failure is only logged by the caller's next full read: the cache
     // saves time and never decides what a folder holds on its own.
     void save(const std::filesystem::path& file);
+
+private:
+    // The records loaded from a file, packed one after another in one
+    // string (a large tree has tens of thousands of folders, and a map entry
+    // with two strings each would cost twice as much): a header of the four
+    // times and numbers and three lengths, the prefix, the packed names.
+    // Never changed by a walk: a folder read again gets a record in made_.
+    std::string loaded_;
+    std::vector<uint32_t> offsets_;  // where each loaded record starts
+    std::vector<uint32_t> slots_;    // open addressing by prefix: record number + 1, or 0
+    std::vector<char> live_;         // per loaded record: not replaced, not dropped
+    std::vector<char> seen_;         // per loaded record: seen by the walk under way
+    size_t loadedLive_ = 0;
+    std::unordered_map<std::string, Folder> made_;  // records made since loading
+
+    std::string_view prefixOf(size_t number) const;
+    Recorded recordedAt(size_t number) const;
+    std::optional<size_t> findLoaded(std::string_view prefix) const;
+    void addLoaded(std::string_view prefix, const Folder& stat, std::string_view names, size_t count);
+    void index();
 };
 
 }  // namespace brindle::TreeWalk

@@ -78,12 +78,17 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
         scan.local.emplace_hint(scan.local.end(), std::move(key), Local{std::move(file.path), file.size, file.mtimeNs});
     }
 
+    // What lies in a folder we could not list is unknown, not deleted.
     for (const auto& folder : found.unreadable) {
         if (warned_.insert(folder.path + "/").second)
             log_("Couldn't read " + folder.path + ": " + std::strerror(folder.error) + "; leaving it for now");
-        scan.unreadable.push_back(pathKey(folder.path) + "/");
+        std::string prefix = pathKey(folder.path) + "/";
+        for (auto it = state_.base.lower_bound(prefix); it != state_.base.end() && it->first.starts_with(prefix); ++it)
+            scan.busy.insert(it->first);
+        for (auto it = state_.remote.lower_bound(prefix); it != state_.remote.end() && it->first.starts_with(prefix);
+             ++it)
+            scan.busy.insert(it->first);
     }
-    holdUnreadable(scan);
 
     if (!skipped.empty() && skipped != skippedFiles_) {
         std::string list;
@@ -92,17 +97,6 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
     }
     skippedFiles_ = std::move(skipped);
     return scan;
-}
-
-void DropboxSyncer::holdUnreadable(Scan& scan) {
-    auto hold = [&](const auto& records, const std::string& prefix) {
-        for (auto it = records.lower_bound(prefix); it != records.end() && it->first.starts_with(prefix); ++it)
-            scan.busy.insert(it->first);
-    };
-    for (const std::string& prefix : scan.unreadable) {
-        hold(state_.base, prefix);
-        hold(state_.remote, prefix);
-    }
 }
 
 std::optional<DropboxSyncer::Scan> DropboxSyncer::rescanTouched(Scan scan, const std::set<std::string>& touched,

@@ -101,29 +101,27 @@ private:
     // root, with no folder opened), else read afresh from open() (taken over).
     template <typename Open>
     void folder(const struct stat& info, const std::string& prefix, Open open) {
-        ListingCache::Folder record{info.st_dev, info.st_ino, Files::mtimeNs(info), ctimeNs(info), {}};
-        // The record stays where it is: one lookup per folder. (Folders met
-        // below may grow the table; a reference into it survives that.)
-        auto [at, added] = cache_->folders.try_emplace(prefix);
-        ListingCache::Folder& known = at->second;
-        if (!added && trusted(known, record)) {
+        ListingCache::Folder now{info.st_dev, info.st_ino, Files::mtimeNs(info), ctimeNs(info), {}};
+        // (Records made for the folders met below leave this one where it is.)
+        if (auto known = cache_->find(prefix); known && trusted(*known, now)) {
             ++seen, ++reused;
-            known.seen = true;
-            known.names.forEach([&](const char* name, unsigned char type) { item(root_, true, name, type, prefix); });
+            cache_->markSeen(*known);
+            ListingCache::forEachName(
+                known->names, [&](const char* name, unsigned char type) { item(root_, true, name, type, prefix); });
             return;
         }
+        // A folder that cannot be opened is left unseen: its record goes.
         int fd = open();
         if (fd < 0) {
             int error = errno;
-            cache_->folders.erase(at);
             if (error != ENOENT && error != ELOOP && error != ENOTDIR) unreadable(prefix, error);
             return;
         }
         ++seen;
-        record.seen = true;
-        known = std::move(record);
-        read(fd, prefix, &known.names);
-        known.names.shrink();
+        now.seen = true;
+        read(fd, prefix, &now.names);
+        now.names.shrink();
+        cache_->replace(prefix) = std::move(now);
     }
 
     void read(int fd, const std::string& prefix, Names* names) {
@@ -139,7 +137,7 @@ private:
     // Whether the recorded names of a folder (was) hold, as nothing can
     // have changed them since they were read: same folder, same times, and those
     // times old enough at that read that a later change must have moved them.
-    bool trusted(const ListingCache::Folder& was, const ListingCache::Folder& now) const {
+    bool trusted(const ListingCache::Recorded& was, const ListingCache::Folder& now) const {
         if (was.device != now.device || was.inode != now.inode || was.mtimeNs != now.mtimeNs ||
             was.ctimeNs != now.ctimeNs)
             return false;
@@ -228,10 +226,9 @@ void record(ListingCache& cache, Walker& walker, size_t known, int64_t start, ui
     bool complete = walker.rootError == 0 && walker.result.unreadable.empty();
     bool same = complete && cache.mount == mount && walker.reused == walker.seen && walker.seen == known;
     cache.changed = cache.changed || !same;
-    if (!complete) cache.folders.clear();
+    if (!complete) cache.clear();
     // Folders gone since the last walk go; the marks are cleared for the next.
-    for (auto it = cache.folders.begin(); it != cache.folders.end();)
-        it = std::exchange(it->second.seen, false) ? std::next(it) : cache.folders.erase(it);
+    cache.keepSeen();
     if (!same) cache.walkStartNs = start;
     cache.mount = mount;
     cache.reused = walker.reused;
@@ -250,10 +247,10 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
     if (cache && (!local || mount != cache->mount)) {
         // Another mount, or one that may change behind our back: nothing
         // recorded says what its folders hold now.
-        cache->changed = cache->changed || !cache->folders.empty();
-        cache->folders.clear();
+        cache->changed = cache->changed || !cache->empty();
+        cache->clear();
     }
-    size_t known = cache ? cache->folders.size() : 0;
+    size_t known = cache ? cache->size() : 0;
     Walker walker(fd, now, staleAfter, local ? cache : nullptr, rules);
     try {
         walker.walkRoot();
@@ -261,7 +258,7 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
         // Records changed halfway (a folder's new times beside part of its
         // names) must never be trusted: start the cache afresh.
         ::close(fd);
-        if (cache) cache->folders.clear(), cache->changed = true;
+        if (cache) cache->clear(), cache->changed = true;
         throw;
     }
     ::close(fd);

@@ -76,25 +76,25 @@ TEST(TreeWalkTest, ASavedListingServesTheNextProcessOnlyWhileNothingIsInDoubt) {
     EXPECT_EQ(fs::last_write_time(file), fs::file_time_type{});
     // Another mount of the same device may hold anything.
     loaded.mount += 1;
-    loaded.folders.at("a/").names.clear();
+    loaded.at("a/").names.clear();
     EXPECT_EQ(walked(root.path(), &loaded), first);
     EXPECT_EQ(loaded.reused, 0u);
     // A damaged file that still parses would hide a file, which then looks deleted.
     std::string bytes = test::readFile(file);
     bytes[bytes.find("two") + 1] = 'X';
     test::writeFile(file, bytes);
-    EXPECT_TRUE(Cache::load(file).folders.empty());
+    EXPECT_TRUE(Cache::load(file).empty());
     // A listing of megabytes is written in pieces under one checksum.
     Cache large;
     large.mount = 7;
     large.changed = true;
     large.readSinceSaved = 20'000;
-    for (int i = 0; i < 20'000; ++i) large.folders["f" + std::to_string(i) + "/"].names.add(std::string(60, 'n'), 8);
+    for (int i = 0; i < 20'000; ++i) large.replace("f" + std::to_string(i) + "/").names.add(std::string(60, 'n'), 8);
     large.save(file);
     ASSERT_GT(fs::file_size(file), 1u << 20);
     Cache back = Cache::load(file);
-    EXPECT_EQ(back.folders.size(), 20'000u);
-    EXPECT_EQ(back.folders.at("f19999/").names.size(), 1u);
+    EXPECT_EQ(back.size(), 20'000u);
+    EXPECT_EQ(back.at("f19999/").names.size(), 1u);
 }
 
 TEST(TreeWalkTest, ASavedListingIsKeptWhileFewFoldersChangedAndStillTellsTheirNewNames) {
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, TreeWalkReuseTest,
                          ::testing::Values(ListingChange{"FileAddedInTheSameTickAsTheWalk",
                                                          [](const fs::path& root, Cache& cache) {
                                                              test::writeFile(root / "kept/new", "nn");
-                                                             recordNow(root / "kept", cache.folders.at("kept/"));
+                                                             recordNow(root / "kept", cache.at("kept/"));
                                                          },
                                                          "kept/file:1\nkept/new:2\nmoved/inside:1\n"},
                                            ListingChange{"FolderRenamedOverAnother",
@@ -165,8 +165,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, TreeWalkReuseTest,
                                                              settle(cache);
                                                              fs::rename(root / "moved", root / "empty");
                                                              // Only the inode tells the two folders apart.
-                                                             recordNow(root, cache.folders.at(""));
-                                                             recordNow(root / "empty", cache.folders.at("empty/"));
+                                                             recordNow(root, cache.at(""));
+                                                             recordNow(root / "empty", cache.at("empty/"));
                                                              settle(cache);
                                                          },
                                                          "empty/inside:1\nkept/file:1\n"},
@@ -176,15 +176,15 @@ INSTANTIATE_TEST_SUITE_P(Faults, TreeWalkReuseTest,
                                                              fs::remove_all(root / "moved");
                                                              fs::create_directory_symlink(root.string() + "-outside",
                                                                                           root / "moved");
-                                                             recordNow(root, cache.folders.at(""));
+                                                             recordNow(root, cache.at(""));
                                                              settle(cache);
                                                          },
                                                          "kept/file:1\n"},
                                            ListingChange{"FolderOnAnotherDevice",
                                                          [](const fs::path&, Cache& cache) {
                                                              settle(cache);
-                                                             cache.folders.at("kept/").device += 1;
-                                                             cache.folders.at("kept/").names.clear();
+                                                             cache.at("kept/").device += 1;
+                                                             cache.at("kept/").names.clear();
                                                          },
                                                          "kept/file:1\nmoved/inside:1\n"}),
                          [](const ::testing::TestParamInfo<ListingChange>& info) {
