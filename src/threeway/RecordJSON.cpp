@@ -214,8 +214,8 @@ private:
     bool record(const std::string& section, std::string& key) {
         Record record;
         if (!members([&](std::string& field) { return value(record, field); })) return false;
-        // Every few megabytes, the pages read so far leave memory: a large
-        // state file is never resident whole beside the records made from it.
+        // Every megabyte, the pages read so far leave memory: a large state
+        // file is never resident whole beside the records made from it.
         if (mapped_ && at_ - released_ > kReleaseBytes) released_ = mapped_->release(at_);
         return !reader_.record || reader_.record(section, key, std::move(record));
     }
@@ -379,7 +379,7 @@ private:
         if (take() != wanted) throw Unusual();
     }
 
-    static constexpr ptrdiff_t kReleaseBytes = 4 << 20;
+    static constexpr ptrdiff_t kReleaseBytes = 1 << 20;
 
     const char* at_;
     const char* end_;
