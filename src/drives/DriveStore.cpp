@@ -430,8 +430,8 @@ void DriveStore::saveCache() {
             for (const auto& [path, entry] : pending_) append(out, first, path, entry ? &*entry : nullptr);
             return out + '}';
         };
-        // The whole cache is read only when it is written whole: most saves
-        // append a few changes to the journal.
+        // The whole cache is read only when it is written whole (most saves
+        // append a few changes to the journal), from the file it replaces.
         auto whole = [&](std::string& out, const std::function<void(std::string&)>& pieces) {
             std::map<std::string, CacheEntry> all = loadAll();
             cacheRecords_ = all.size();
