@@ -180,7 +180,7 @@ std::string DriveStore::streamAll(const std::function<void(RemoteEntry&)>& each,
         TreeWalk::File& file = found.files.front();
         if (file.path.empty()) continue;  // not a name we can take
         entry.key = pathKey(file.path);
-        entry.file = RemoteFile{std::move(file.path), hashes.front(), "", file.size, 0};
+        entry.file = RemoteFile{std::string(file.path), hashes.front(), "", file.size, 0};
         each(entry);
     }
     return "scan";
@@ -207,7 +207,7 @@ std::deque<ContentHash> DriveStore::hashesOf(TreeWalk::Result& found, Unsyncable
             if (!inFile || path < last) {
                 auto at =
                     std::lower_bound(files.begin(), files.end(), path,
-                                     [](const TreeWalk::File& file, const std::string& p) { return file.path < p; });
+                                     [](const TreeWalk::File& file, std::string_view p) { return file.path < p; });
                 return at != files.end() && at->path == path ? static_cast<size_t>(at - files.begin()) : files.size();
             }
             last = path;
@@ -241,7 +241,7 @@ std::deque<ContentHash> DriveStore::hashesOf(TreeWalk::Result& found, Unsyncable
         cacheRecords_ = static_cast<size_t>(std::count(state.begin(), state.end(), kKnown));
     }
     for (size_t i = 0; i < files.size(); ++i) {
-        if (state[i] == kUnusable) files[i].path.clear();
+        if (state[i] == kUnusable) files[i].path = {};
         if (state[i] != kUnknown) continue;
         const TreeWalk::File& file = files[i];
         try {
@@ -253,7 +253,7 @@ std::deque<ContentHash> DriveStore::hashesOf(TreeWalk::Result& found, Unsyncable
         // seconds on FAT) may change again without its time moving: hash it
         // again next time.
         if (clock_() - static_cast<double>(file.mtimeNs) / 1e9 >= kSettledSeconds)
-            remember(file.path, CacheEntry{file.size, file.mtimeNs, hashes[i]});
+            remember(std::string(file.path), CacheEntry{file.size, file.mtimeNs, hashes[i]});
     }
     return hashes;
 }

@@ -47,26 +47,27 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
     std::lock_guard<std::mutex> guard(lock_);  // for state_.base; nothing here waits on I/O
     // Each file is let go of once it is in the scan.
     for (; !found.files.empty(); found.files.pop_front()) {
-        TreeWalk::File& file = found.files.front();
-        if (!Text::isValidUTF8(file.path)) {
+        const TreeWalk::File& file = found.files.front();
+        std::string path(file.path);
+        if (!Text::isValidUTF8(path)) {
             // Neither the state file nor the stores can hold such a name.
-            leaveOut(Text::lossyUTF8(file.path), "its name is not valid UTF-8");
+            leaveOut(Text::lossyUTF8(path), "its name is not valid UTF-8");
             continue;
         }
-        std::string key = pathKey(file.path);
+        std::string key = pathKey(path);
         auto earlier = scan.local.find(key);
         auto earlierSkipped = skippedKeys.find(key);
         if (earlier != scan.local.end() || earlierSkipped != skippedKeys.end()) {
             const std::string& first = earlier != scan.local.end() ? earlier->second.path : earlierSkipped->second;
-            leaveOut(file.path, "its name differs from " + first + " only by letter case, which " + name_ +
-                                    " treats as the same file");
+            leaveOut(path, "its name differs from " + first + " only by letter case, which " + name_ +
+                               " treats as the same file");
             continue;
         }
         if (maxFileSize_ && file.size > *maxFileSize_) {
-            skipped.push_back(file.path);
+            skipped.push_back(path);
             // Not a deletion: the store keeps its copy while the file is too large.
             scan.busy.insert(key);
-            skippedKeys.emplace(std::move(key), file.path);
+            skippedKeys.emplace(std::move(key), path);
             continue;
         }
         if (recentlyChanged(now, file.mtimeNs)) {
@@ -75,7 +76,7 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
                 base != state_.base.end() && base->second.size == file.size && base->second.mtimeNs == file.mtimeNs;
             if (!unchanged) scan.busy.insert(key);
         }
-        scan.local.emplace_hint(scan.local.end(), std::move(key), Local{std::move(file.path), file.size, file.mtimeNs});
+        scan.local.emplace_hint(scan.local.end(), std::move(key), Local{std::move(path), file.size, file.mtimeNs});
     }
 
     // What lies in a folder we could not list is unknown, not deleted.

@@ -30,7 +30,7 @@ std::string RemoteStore::streamAll(const std::function<void(RemoteEntry&)>& each
     return std::move(listing.cursor);
 }
 
-std::string pathKey(const std::string& displayPath) {
+std::string pathKey(std::string_view displayPath) {
     // Plain ASCII is already composed: lower-case it without the Unicode
     // tables (nearly every name, and the scan of a large folder keys each).
     bool ascii = true;
@@ -40,7 +40,7 @@ std::string pathKey(const std::string& displayPath) {
             break;
         }
     if (ascii) {
-        std::string key = displayPath;
+        std::string key(displayPath);
         for (char& c : key)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         return key;
@@ -52,7 +52,7 @@ std::string pathKey(const std::string& displayPath) {
                                            static_cast<utf8proc_ssize_t>(displayPath.size()), &mapped, options);
     if (length < 0) {
         // Not valid UTF-8: lower-case the ASCII letters and keep the rest.
-        std::string key = displayPath;
+        std::string key(displayPath);
         for (char& c : key)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         return key;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "threeway/ContentHash.h"
@@ -61,7 +62,7 @@ struct Local {
 
 // The key of a display path: Unicode NFC, then lower-cased. Two names that
 // differ only by letter case or by composition share one key.
-std::string pathKey(const std::string& displayPath);
+std::string pathKey(std::string_view displayPath);
 
 // A remote file store as the reconciler sees it: the Dropbox client and the
 // drive store. Implementations are shared by the reconciler and its worker

@@ -184,7 +184,7 @@ private:
             else if (!rules_ || !rules_->ignores(path, true))
                 folder(info, path + "/", [&] { return openFolder(parent, at); });
         } else if (S_ISREG(info.st_mode)) {
-            result.files.push_back({std::move(path), info.st_size, Files::mtimeNs(info)});
+            result.files.push_back({result.paths.add(path), info.st_size, Files::mtimeNs(info)});
         }
     }
 
@@ -236,6 +236,18 @@ void record(ListingCache& cache, Walker& walker, size_t known, int64_t start, ui
 }
 
 }  // namespace
+
+std::string_view Paths::add(std::string_view path) {
+    if (blockBytes_ - used_ < path.size()) {
+        blockBytes_ = std::max(kBlockBytes, path.size());
+        blocks_.push_back(std::unique_ptr<char[]>(new char[blockBytes_]));
+        used_ = 0;
+    }
+    char* at = blocks_.back().get() + used_;
+    std::memcpy(at, path.data(), path.size());
+    used_ += path.size();
+    return {at, path.size()};
+}
 
 Result walk(const std::filesystem::path& root, double now, double staleAfter, ListingCache* cache,
             const IgnoreRules* rules) {

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "threeway/ListingCache.h"
@@ -15,9 +17,22 @@ class IgnoreRules;
 namespace brindle::TreeWalk {
 
 struct File {
-    std::string path;  // relative to the root, "/" separators
+    std::string_view path;  // relative to the root, "/" separators; held by the walk's Paths
     int64_t size = 0;
     int64_t mtimeNs = 0;
+};
+
+// The paths of a walk's files, packed into blocks that never move: a large
+// tree's paths cost their bytes, not a string each.
+class Paths {
+public:
+    std::string_view add(std::string_view path);
+
+private:
+    static constexpr size_t kBlockBytes = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t blockBytes_ = 0;  // the size of the last block
+    size_t used_ = 0;        // and how much of it is taken
 };
 
 struct Unreadable {
@@ -29,6 +44,7 @@ struct Result {
     // Regular files, sorted by path (byte order). A deque, so that a caller
     // going through a large tree's files can let go of those it has taken.
     std::deque<File> files;
+    Paths paths;  // where the files' paths are held
     std::vector<Unreadable> unreadable;
 };
 

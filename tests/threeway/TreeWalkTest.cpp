@@ -18,7 +18,7 @@ namespace {
 std::string walked(const fs::path& root, Cache* cache = nullptr) {
     std::string out;
     for (const auto& file : TreeWalk::walk(root, 0, 3600, cache).files)
-        out += file.path + ":" + std::to_string(file.size) + "\n";
+        out += std::string(file.path) + ":" + std::to_string(file.size) + "\n";
     return out;
 }
 
@@ -53,7 +53,7 @@ TEST(TreeWalkTest, SettledFoldersAreNotReadAgainButTheirFilesAreStillExamined) {
     TreeWalk::Result second = TreeWalk::walk(root.path(), 0, 3600, &cache);
     EXPECT_EQ(cache.reused, 4u);  // the root, a, a/b and c
     EXPECT_EQ(walked(root.path()), first);
-    EXPECT_EQ(std::pair(second.files.at(0).path, second.files.at(0).mtimeNs),
+    EXPECT_EQ(std::pair(std::string(second.files.at(0).path), second.files.at(0).mtimeNs),
               std::pair(std::string("a/b/two"), int64_t{1'000'000'000'000'005}));
 }
 
