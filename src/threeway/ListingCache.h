@@ -128,8 +128,8 @@ struct ListingCache {
 private:
     // The records loaded from a file, packed one after another in one
     // string (a large tree has tens of thousands of folders, and a map entry
-    // with two strings each would cost twice as much): a header of the four
-    // times and numbers and three lengths, the prefix, the packed names.
+    // with two strings each would cost twice as much): a header (device,
+    // inode, the two times, three lengths), the prefix, the packed names.
     // Never changed by a walk: a folder read again gets a record in made_.
     std::string loaded_;
     std::vector<uint32_t> offsets_;  // where each loaded record starts
@@ -142,7 +142,7 @@ private:
     std::string_view prefixOf(size_t number) const;
     Recorded recordedAt(size_t number) const;
     std::optional<size_t> findLoaded(std::string_view prefix) const;
-    void addLoaded(std::string_view prefix, const Folder& stat, std::string_view names, size_t count);
+    void addLoaded(std::string_view prefix, const Folder& folder, std::string_view names, size_t count);
     void index();
 };
 
