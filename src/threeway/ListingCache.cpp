@@ -169,8 +169,11 @@ void ListingCache::addLoaded(std::string_view prefix, const Folder& folder, std:
 }
 
 std::string_view ListingCache::prefixOf(size_t number) const {
-    Header header = headerAt(loaded_, offsets_[number]);
-    return std::string_view(loaded_).substr(offsets_[number] + kHeaderBytes, header.prefixBytes);
+    // Only the prefix's length, the first of the three lengths: this runs
+    // for every probe of the index.
+    uint32_t bytes = 0;
+    std::memcpy(&bytes, loaded_.data() + offsets_[number] + sizeof(uint64_t) * 4, sizeof bytes);
+    return std::string_view(loaded_).substr(offsets_[number] + kHeaderBytes, bytes);
 }
 
 ListingCache::Recorded ListingCache::recordedAt(size_t number) const {
