@@ -130,13 +130,18 @@ ListingCache ListingCache::load(const fs::path& file) {
 
 namespace {
 
-// A loaded record's header: the folder's four numbers and three lengths.
+// A loaded record's header: the folder's four numbers, three lengths, and
+// its marks.
 struct Header {
     uint64_t device, inode;
     int64_t mtimeNs, ctimeNs;
     uint32_t prefixBytes, namesBytes, count;
 };
-constexpr size_t kHeaderBytes = sizeof(uint64_t) * 4 + sizeof(uint32_t) * 3;
+constexpr size_t kLengthsAt = sizeof(uint64_t) * 4;
+constexpr size_t kMarksAt = kLengthsAt + sizeof(uint32_t) * 3;
+constexpr size_t kHeaderBytes = kMarksAt + 1;
+constexpr char kLive = 1;  // not replaced, not dropped
+constexpr char kSeen = 2;  // by the walk under way
 
 Header headerAt(const std::string& packed, size_t at) {
     Header header{};
@@ -153,6 +158,12 @@ Header headerAt(const std::string& packed, size_t at) {
     return header;
 }
 
+// A slot of the index: the record's offset + 1 (0: empty) beside 32 bits of
+// its prefix's hash, so that a probe seldom reads a record that is not it.
+uint64_t slotOf(size_t offset, size_t hash) {
+    return (static_cast<uint64_t>(hash >> 32) << 32) | static_cast<uint32_t>(offset + 1);
+}
+
 }  // namespace
 
 void ListingCache::addLoaded(std::string_view prefix, const Folder& folder, std::string_view names, size_t count) {
@@ -165,26 +176,29 @@ void ListingCache::addLoaded(std::string_view prefix, const Folder& folder, std:
     put(static_cast<uint32_t>(prefix.size()));
     put(static_cast<uint32_t>(names.size()));
     put(static_cast<uint32_t>(count));
+    loaded_.push_back(kLive);
     loaded_.append(prefix).append(names);
 }
 
-std::string_view ListingCache::prefixOf(size_t number) const {
-    // Only the prefix's length, the first of the three lengths: this runs
-    // for every probe of the index.
+std::string_view ListingCache::prefixOf(size_t offset) const {
     uint32_t bytes = 0;
-    std::memcpy(&bytes, loaded_.data() + offsets_[number] + sizeof(uint64_t) * 4, sizeof bytes);
-    return std::string_view(loaded_).substr(offsets_[number] + kHeaderBytes, bytes);
+    std::memcpy(&bytes, loaded_.data() + offset + kLengthsAt, sizeof bytes);
+    return std::string_view(loaded_).substr(offset + kHeaderBytes, bytes);
 }
 
-ListingCache::Recorded ListingCache::recordedAt(size_t number) const {
-    Header header = headerAt(loaded_, offsets_[number]);
-    size_t names = offsets_[number] + kHeaderBytes + header.prefixBytes;
+char& ListingCache::marksOf(size_t offset) {
+    return loaded_[offset + kMarksAt];
+}
+
+ListingCache::Recorded ListingCache::recordedAt(size_t offset) const {
+    Header header = headerAt(loaded_, offset);
+    size_t names = offset + kHeaderBytes + header.prefixBytes;
     return Recorded{static_cast<dev_t>(header.device),
                     static_cast<ino_t>(header.inode),
                     header.mtimeNs,
                     header.ctimeNs,
                     std::string_view(loaded_).substr(names, header.namesBytes),
-                    number,
+                    offset,
                     nullptr};
 }
 
@@ -193,19 +207,17 @@ void ListingCache::index() {
     size_t capacity = 16;
     while (capacity < offsets_.size() * 2) capacity *= 2;
     slots_.assign(capacity, 0);
-    live_.assign(offsets_.size(), 1);
-    seen_.assign(offsets_.size(), 0);
     loadedLive_ = offsets_.size();
-    for (size_t number = 0; number < offsets_.size(); ++number) {
-        std::string_view prefix = prefixOf(number);
-        for (size_t slot = std::hash<std::string_view>{}(prefix) & (capacity - 1);;
-             slot = (slot + 1) & (capacity - 1)) {
+    for (uint32_t offset : offsets_) {
+        std::string_view prefix = prefixOf(offset);
+        size_t hash = std::hash<std::string_view>{}(prefix);
+        for (size_t slot = hash & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
             if (slots_[slot] == 0) {
-                slots_[slot] = static_cast<uint32_t>(number + 1);
+                slots_[slot] = slotOf(offset, hash);
                 break;
             }
-            if (prefixOf(slots_[slot] - 1) == prefix) {
-                live_[number] = 0, --loadedLive_;
+            if (prefixOf(static_cast<uint32_t>(slots_[slot]) - 1) == prefix) {
+                marksOf(offset) = 0, --loadedLive_;
                 break;
             }
         }
@@ -215,9 +227,13 @@ void ListingCache::index() {
 std::optional<size_t> ListingCache::findLoaded(std::string_view prefix) const {
     if (slots_.empty()) return std::nullopt;
     size_t mask = slots_.size() - 1;
-    for (size_t slot = std::hash<std::string_view>{}(prefix)&mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
-        size_t number = slots_[slot] - 1;
-        if (prefixOf(number) == prefix) return live_[number] ? std::optional(number) : std::nullopt;
+    size_t hash = std::hash<std::string_view>{}(prefix);
+    uint64_t tag = slotOf(0, hash) >> 32;
+    for (size_t slot = hash & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
+        if (slots_[slot] >> 32 != tag) continue;
+        size_t offset = static_cast<uint32_t>(slots_[slot]) - 1;
+        if (prefixOf(offset) == prefix)
+            return loaded_[offset + kMarksAt] & kLive ? std::optional(offset) : std::nullopt;
     }
     return std::nullopt;
 }
@@ -229,7 +245,7 @@ std::optional<ListingCache::Recorded> ListingCache::find(const std::string& pref
             return Recorded{folder.device,         folder.inode,      folder.mtimeNs, folder.ctimeNs,
                             folder.names.packed(), std::string::npos, &made->second};
         }
-    if (auto number = findLoaded(prefix)) return recordedAt(*number);
+    if (auto offset = findLoaded(prefix)) return recordedAt(*offset);
     return std::nullopt;
 }
 
@@ -237,11 +253,11 @@ void ListingCache::markSeen(const Recorded& folder) {
     if (folder.made)
         folder.made->seen = true;
     else
-        seen_[folder.number] = 1;
+        marksOf(folder.offset) |= kSeen;
 }
 
 ListingCache::Folder& ListingCache::replace(const std::string& prefix) {
-    if (auto number = findLoaded(prefix)) live_[*number] = 0, --loadedLive_;
+    if (auto offset = findLoaded(prefix)) marksOf(*offset) = 0, --loadedLive_;
     Folder& folder = made_[prefix];
     folder = Folder{};
     return folder;
@@ -249,10 +265,10 @@ ListingCache::Folder& ListingCache::replace(const std::string& prefix) {
 
 ListingCache::Folder& ListingCache::at(const std::string& prefix) {
     if (auto made = made_.find(prefix); made != made_.end()) return made->second;
-    auto number = findLoaded(prefix);
-    if (!number) throw std::out_of_range("no record of " + prefix);
-    Recorded recorded = recordedAt(*number);
-    bool seen = seen_[*number] != 0;
+    auto offset = findLoaded(prefix);
+    if (!offset) throw std::out_of_range("no record of " + prefix);
+    Recorded recorded = recordedAt(*offset);
+    bool seen = (marksOf(*offset) & kSeen) != 0;
     Folder& folder = replace(prefix);
     folder.device = recorded.device, folder.inode = recorded.inode;
     folder.mtimeNs = recorded.mtimeNs, folder.ctimeNs = recorded.ctimeNs;
@@ -262,9 +278,10 @@ ListingCache::Folder& ListingCache::at(const std::string& prefix) {
 }
 
 void ListingCache::keepSeen() {
-    for (size_t number = 0; number < offsets_.size(); ++number) {
-        if (live_[number] && !seen_[number]) live_[number] = 0, --loadedLive_;
-        seen_[number] = 0;
+    for (uint32_t offset : offsets_) {
+        char& marks = marksOf(offset);
+        if (marks == kLive) --loadedLive_;  // live but not seen: gone
+        marks = marks == (kLive | kSeen) ? kLive : 0;
     }
     for (auto it = made_.begin(); it != made_.end();)
         it = std::exchange(it->second.seen, false) ? std::next(it) : made_.erase(it);
@@ -274,16 +291,15 @@ void ListingCache::clear() {
     loaded_.clear();
     offsets_.clear();
     slots_.clear();
-    live_.clear();
-    seen_.clear();
     loadedLive_ = 0;
     made_.clear();
 }
 
 template <typename Each>
 void ListingCache::forEachFolder(Each&& each) const {
-    for (size_t number = 0; number < offsets_.size(); ++number)
-        if (live_[number]) each(prefixOf(number), recordedAt(number), headerAt(loaded_, offsets_[number]).count);
+    for (uint32_t offset : offsets_)
+        if (loaded_[offset + kMarksAt] & kLive)
+            each(prefixOf(offset), recordedAt(offset), headerAt(loaded_, offset).count);
     for (const auto& [prefix, folder] : made_) {
         Recorded recorded{folder.device, folder.inode, folder.mtimeNs, folder.ctimeNs, folder.names.packed(), 0,
                           nullptr};

@@ -80,7 +80,7 @@ struct ListingCache {
         int64_t mtimeNs = 0;
         int64_t ctimeNs = 0;
         std::string_view names;  // packed as Names packs them
-        size_t number = 0;       // among the records loaded (npos: a record made since)
+        size_t offset = 0;       // of the loaded record (npos: a record made since)
         Folder* made = nullptr;  // the record made since loading
     };
 
@@ -129,18 +129,18 @@ private:
     // The records loaded from a file, packed one after another in one
     // string (a large tree has tens of thousands of folders, and a map entry
     // with two strings each would cost twice as much): a header (device,
-    // inode, the two times, three lengths), the prefix, the packed names.
-    // Never changed by a walk: a folder read again gets a record in made_.
+    // inode, the two times, three lengths, the record's marks), the prefix,
+    // the packed names. A walk changes only the marks: a folder read again
+    // gets a record in made_.
     std::string loaded_;
     std::vector<uint32_t> offsets_;  // where each loaded record starts
-    std::vector<uint32_t> slots_;    // open addressing by prefix: record number + 1, or 0
-    std::vector<char> live_;         // per loaded record: not replaced, not dropped
-    std::vector<char> seen_;         // per loaded record: seen by the walk under way
+    std::vector<uint64_t> slots_;    // open addressing by prefix (see slotOf)
     size_t loadedLive_ = 0;
     std::unordered_map<std::string, Folder> made_;  // records made since loading
 
-    std::string_view prefixOf(size_t number) const;
-    Recorded recordedAt(size_t number) const;
+    std::string_view prefixOf(size_t offset) const;
+    char& marksOf(size_t offset);
+    Recorded recordedAt(size_t offset) const;
     std::optional<size_t> findLoaded(std::string_view prefix) const;
     void addLoaded(std::string_view prefix, const Folder& folder, std::string_view names, size_t count);
     void index();
