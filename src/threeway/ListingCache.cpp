@@ -74,11 +74,11 @@ void encode(const Cache& cache, Files::AtomicFile& out) {
     };
     field(text, cache.mount);
     field(text, static_cast<uint64_t>(cache.walkStartNs));
-    cache.forEachFolder([&](std::string_view prefix, const ListingCache::Recorded& folder, size_t count) {
+    cache.forEachFolder([&](std::string_view prefix, const ListingCache::Recorded& folder) {
         text.append(prefix).push_back('\0');
         for (uint64_t value : {static_cast<uint64_t>(folder.device), static_cast<uint64_t>(folder.inode),
                                static_cast<uint64_t>(folder.mtimeNs), static_cast<uint64_t>(folder.ctimeNs),
-                               static_cast<uint64_t>(count)})
+                               static_cast<uint64_t>(folder.count)})
             field(text, value);
         // The names are kept as the file holds them.
         text.append(folder.names);
@@ -198,8 +198,23 @@ ListingCache::Recorded ListingCache::recordedAt(size_t offset) const {
                     header.mtimeNs,
                     header.ctimeNs,
                     std::string_view(loaded_).substr(names, header.namesBytes),
+                    header.count,
                     offset,
                     nullptr};
+}
+
+ListingCache::Recorded ListingCache::recordedOf(const Folder& folder) {
+    return Recorded{folder.device,         folder.inode,        folder.mtimeNs,    folder.ctimeNs,
+                    folder.names.packed(), folder.names.size(), std::string::npos, nullptr};
+}
+
+size_t ListingCache::slotFor(std::string_view prefix, size_t hash) const {
+    size_t mask = slots_.size() - 1;
+    uint64_t tag = slotOf(0, hash) >> 32;
+    size_t slot = hash & mask;
+    for (; slots_[slot] != 0; slot = (slot + 1) & mask)
+        if (slots_[slot] >> 32 == tag && prefixOf(static_cast<uint32_t>(slots_[slot]) - 1) == prefix) break;
+    return slot;
 }
 
 // Indexes the loaded records by prefix; of two with one prefix the first counts.
@@ -211,39 +226,28 @@ void ListingCache::index() {
     for (uint32_t offset : offsets_) {
         std::string_view prefix = prefixOf(offset);
         size_t hash = std::hash<std::string_view>{}(prefix);
-        for (size_t slot = hash & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
-            if (slots_[slot] == 0) {
-                slots_[slot] = slotOf(offset, hash);
-                break;
-            }
-            if (prefixOf(static_cast<uint32_t>(slots_[slot]) - 1) == prefix) {
-                marksOf(offset) = 0, --loadedLive_;
-                break;
-            }
-        }
+        uint64_t& slot = slots_[slotFor(prefix, hash)];
+        if (slot == 0)
+            slot = slotOf(offset, hash);
+        else
+            marksOf(offset) = 0, --loadedLive_;
     }
 }
 
 std::optional<size_t> ListingCache::findLoaded(std::string_view prefix) const {
     if (slots_.empty()) return std::nullopt;
-    size_t mask = slots_.size() - 1;
-    size_t hash = std::hash<std::string_view>{}(prefix);
-    uint64_t tag = slotOf(0, hash) >> 32;
-    for (size_t slot = hash & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
-        if (slots_[slot] >> 32 != tag) continue;
-        size_t offset = static_cast<uint32_t>(slots_[slot]) - 1;
-        if (prefixOf(offset) == prefix)
-            return loaded_[offset + kMarksAt] & kLive ? std::optional(offset) : std::nullopt;
-    }
-    return std::nullopt;
+    uint64_t slot = slots_[slotFor(prefix, std::hash<std::string_view>{}(prefix))];
+    if (slot == 0) return std::nullopt;
+    size_t offset = static_cast<uint32_t>(slot) - 1;
+    return loaded_[offset + kMarksAt] & kLive ? std::optional(offset) : std::nullopt;
 }
 
 std::optional<ListingCache::Recorded> ListingCache::find(const std::string& prefix) {
     if (!made_.empty())
         if (auto made = made_.find(prefix); made != made_.end()) {
-            const Folder& folder = made->second;
-            return Recorded{folder.device,         folder.inode,      folder.mtimeNs, folder.ctimeNs,
-                            folder.names.packed(), std::string::npos, &made->second};
+            Recorded recorded = recordedOf(made->second);
+            recorded.made = &made->second;
+            return recorded;
         }
     if (auto offset = findLoaded(prefix)) return recordedAt(*offset);
     return std::nullopt;
@@ -298,13 +302,8 @@ void ListingCache::clear() {
 template <typename Each>
 void ListingCache::forEachFolder(Each&& each) const {
     for (uint32_t offset : offsets_)
-        if (loaded_[offset + kMarksAt] & kLive)
-            each(prefixOf(offset), recordedAt(offset), headerAt(loaded_, offset).count);
-    for (const auto& [prefix, folder] : made_) {
-        Recorded recorded{folder.device, folder.inode, folder.mtimeNs, folder.ctimeNs, folder.names.packed(), 0,
-                          nullptr};
-        each(std::string_view(prefix), recorded, folder.names.size());
-    }
+        if (loaded_[offset + kMarksAt] & kLive) each(prefixOf(offset), recordedAt(offset));
+    for (const auto& [prefix, folder] : made_) each(std::string_view(prefix), recordedOf(folder));
 }
 
 void ListingCache::save(const fs::path& file) {

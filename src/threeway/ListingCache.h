@@ -80,6 +80,7 @@ struct ListingCache {
         int64_t mtimeNs = 0;
         int64_t ctimeNs = 0;
         std::string_view names;  // packed as Names packs them
+        size_t count = 0;        // of the names
         size_t offset = 0;       // of the loaded record (npos: a record made since)
         Folder* made = nullptr;  // the record made since loading
     };
@@ -105,7 +106,7 @@ struct ListingCache {
     Folder& at(const std::string& prefix);
     // Keeps only the folders the walk that ends saw, and clears the marks.
     void keepSeen();
-    // Calls each(prefix, folder, number of names) for every folder recorded.
+    // Calls each(prefix, folder) for every folder recorded.
     template <typename Each>
     void forEachFolder(Each&& each) const;
     size_t size() const { return loadedLive_ + made_.size(); }
@@ -141,6 +142,10 @@ private:
     std::string_view prefixOf(size_t offset) const;
     char& marksOf(size_t offset);
     Recorded recordedAt(size_t offset) const;
+    static Recorded recordedOf(const Folder& folder);  // a record made since loading
+    // The slot of the index that holds prefix, or the empty one where it
+    // would go.
+    size_t slotFor(std::string_view prefix, size_t hash) const;
     std::optional<size_t> findLoaded(std::string_view prefix) const;
     void addLoaded(std::string_view prefix, const Folder& folder, std::string_view names, size_t count);
     void index();
