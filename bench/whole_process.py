@@ -223,14 +223,17 @@ def main():
             os.makedirs(os.path.join(work, base))
         tools = [Brindle(args.build, os.path.join(work, "brindle")), Unison(os.path.join(work, "unison")),
                  Rclone(os.path.join(work, "rclone"))]
-        plans = [("(a) first sync onto an empty drive", n(10000), (1024, 65536), True, 0),
-                 ("(b) nothing changed", n(20000), (1, 2048), False, 0),
-                 ("(b) nothing changed", n(100000), (1, 2048), False, 0),
-                 ("(c) 100 changes per side", n(100000), (1, 2048), False, 100)]
-        for title, count, sizes, first_sync, changes in plans:
+        # A photo folder: every file in one folder, where a cost per file
+        # that grows with the folder's size shows.
+        plans = [("(a) first sync onto an empty drive", n(10000), (1024, 65536), 2, True, 0),
+                 ("(a) first sync, all in one folder", n(10000), (1, 2048), n(10000), True, 0),
+                 ("(b) nothing changed", n(20000), (1, 2048), 2, False, 0),
+                 ("(b) nothing changed", n(100000), (1, 2048), 2, False, 0),
+                 ("(c) 100 changes per side", n(100000), (1, 2048), 2, False, 100)]
+        for title, count, sizes, per_folder, first_sync, changes in plans:
             template = os.path.join(work, "template")
             shutil.rmtree(template, ignore_errors=True)
-            build_tree(template, count, sizes, 2, count)
+            build_tree(template, count, sizes, per_folder, count)
             result = scenario(tools, template, args.repeats, first_sync, changes)
             empty_trash(work)
             rows.append((title, count, result))
@@ -246,7 +249,7 @@ def write_table(rows, args, load_before):
     brindle, others = Brindle.name, (Unison.name, Rclone.name)
     lines = ["## Whole process: brindle --sync-once against unison and rclone bisync", "",
              "Each tool syncs a folder with a drive folder on the same disk, alternately on identical trees (2 files "
-             "per folder, 1 B–2 KB, (a) 1–64 KB); every tool ended with identical trees; what the set-up wrote is flushed to disk before each timed run. Medians of %d runs; peak "
+             "per folder, 1 B–2 KB; (a) 1–64 KB; the second (a) has every file, 1 B–2 KB, in one folder); every tool ended with identical trees; what the set-up wrote is flushed to disk before each timed run. Medians of %d runs; peak "
              "memory is the syncing process's own (brindle's stand-in server runs apart). Scale %g of the full "
              "sizes. Machine: %s, %d cores, Linux %s. Date: %s." % (
                  args.repeats, args.scale, platform.processor() or platform.machine(), os.cpu_count(),

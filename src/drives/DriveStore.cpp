@@ -271,7 +271,9 @@ void DriveStore::download(const std::string& path, const fs::path& to) {
 RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from, const std::optional<std::string>&) {
     target(requested);  // refuses a path that leads outside
     // Into the folders the drive already has, whatever their letter case.
-    const std::string path = PathCase::resolve(larder(), requested);
+    // The name itself is the reconciler's: it names the file the drive's
+    // listing holds under this key, or a key the listing does not have.
+    const std::string path = PathCase::resolveFolders(larder(), requested);
     fs::path dest = target(path);
     struct stat source {};
     int64_t size = ::stat(from.c_str(), &source) == 0 ? source.st_size : 0;

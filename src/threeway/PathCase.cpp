@@ -27,16 +27,16 @@ std::optional<std::string> entryWithKey(const std::filesystem::path& folder, con
     return found;
 }
 
-}  // namespace
-
-std::string resolve(const std::filesystem::path& root, const std::string& rel) {
+std::string resolveUpTo(const std::filesystem::path& root, const std::string& rel, bool name) {
     std::vector<std::string> parts = Text::split(rel, '/');
+    while (!name && !parts.empty() && parts.back().empty()) parts.pop_back();
     std::filesystem::path at = root;
     std::string resolved;
     bool mapping = true;
-    for (std::string& part : parts) {
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::string& part = parts[i];
         if (part.empty()) continue;
-        if (mapping) {
+        if (mapping && (name || i + 1 < parts.size())) {
             struct stat info {};
             if (::lstat((at / part).c_str(), &info) != 0 && errno == ENOENT) {
                 std::optional<std::string> existing = entryWithKey(at, pathKey(part));
@@ -50,6 +50,16 @@ std::string resolve(const std::filesystem::path& root, const std::string& rel) {
         resolved += (resolved.empty() ? "" : "/") + part;
     }
     return resolved;
+}
+
+}  // namespace
+
+std::string resolve(const std::filesystem::path& root, const std::string& rel) {
+    return resolveUpTo(root, rel, true);
+}
+
+std::string resolveFolders(const std::filesystem::path& root, const std::string& rel) {
+    return resolveUpTo(root, rel, false);
 }
 
 }  // namespace brindle::PathCase

@@ -14,4 +14,10 @@ namespace brindle::PathCase {
 // only; a folder that cannot be read keeps the rest as written.
 std::string resolve(const std::filesystem::path& root, const std::string& rel);
 
+// rel with its folders resolved as resolve does and its last component (the
+// file's name) kept as written: for a new file whose key the caller knows is
+// not there yet. Reads a folder only where a folder on the way is missing as
+// written, so writing many new files into one folder stays linear.
+std::string resolveFolders(const std::filesystem::path& root, const std::string& rel);
+
 }  // namespace brindle::PathCase

@@ -67,8 +67,13 @@ bool DropboxSyncer::download(const std::string& key, const RemoteFile& remote,
                              const std::optional<Local>& expected) {
     // Into the file that is there, whatever its letter case, and into the
     // folders that are there: never a second folder differing only by case.
+    // The scan found no file under this key, so a new file's name is not
+    // looked up: reading its folder once per file would make a folder of n
+    // new files cost n squared.
     if (!destRel && !expected) safePath(remote.path);  // refuses a hostile path before mapping it
-    const std::string rel = destRel ? *destRel : expected ? expected->path : PathCase::resolve(folder_, remote.path);
+    const std::string rel = destRel    ? *destRel
+                            : expected ? expected->path
+                                       : PathCase::resolveFolders(folder_, remote.path);
     const fs::path dest = safePath(rel);
     std::error_code error;
     fs::create_directories(dest.parent_path(), error);
