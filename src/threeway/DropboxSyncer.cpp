@@ -271,6 +271,10 @@ void DropboxSyncer::sync() {
     fs::create_directories(stateFile_.parent_path(), error);
     if (error) throw Error("Could not create " + stateFile_.parent_path().string() + ": " + error.message());
     PassLock passLock(stateFile_.parent_path() / kPassLockName, log_);
+    struct Forget {
+        PathCase::Folders& folders;
+        ~Forget() { folders.clear(); }
+    } forget{localFolders_};
     loadState();
     held_.clear();
     deletionAnswer_ = DeletionGuard::take(stateFile_.parent_path(), name_);

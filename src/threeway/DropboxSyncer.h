@@ -4,6 +4,7 @@
 #include "common/DeletionsHeld.h"
 #include "common/IgnoreRules.h"
 #include "common/SyncEvent.h"
+#include "threeway/PathCase.h"
 #include "threeway/Reconcile.h"
 #include "threeway/RemoteStore.h"
 #include "threeway/SyncState.h"
@@ -210,6 +211,7 @@ private:
     // Touched only on the syncing thread.
     std::map<std::string, CachedHash> hashes_;
     std::set<std::string> warned_;  // folders already logged as unreadable in this sync()
+    PathCase::Folders localFolders_;  // the Larder folder's folders read in this sync() to match letter case
     IgnoreRules ignoreRules_;       // read again at each decision round
     DeletionGuard::Answer deletionAnswer_ = DeletionGuard::Answer::none;  // for this sync()
     std::vector<DeletionsHeld> held_;                                     // mass deletions held back in this sync()

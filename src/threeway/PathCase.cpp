@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <ctime>
+#include <functional>
 #include <optional>
 
 #include "common/Text.h"
@@ -13,21 +15,34 @@ namespace brindle::PathCase {
 
 namespace {
 
-// The entry of folder whose path key is key, preferring the least name.
-std::optional<std::string> entryWithKey(const std::filesystem::path& folder, const std::string& key) {
+using Lookup = std::function<std::optional<std::string>(const std::filesystem::path&, const std::string&)>;
+
+// Each entry of folder with a name we can take, with its key; false when the
+// folder cannot be read.
+bool eachEntry(const std::filesystem::path& folder,
+               const std::function<void(std::string&& name, std::string&& key)>& each) {
     DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return std::nullopt;
-    std::optional<std::string> found;
+    if (!dir) return false;
     while (dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        if (name == "." || name == ".." || !Text::isValidUTF8(name) || pathKey(name) != key) continue;
-        if (!found || name < *found) found = name;
+        if (name == "." || name == ".." || !Text::isValidUTF8(name)) continue;
+        std::string key = pathKey(name);
+        each(std::move(name), std::move(key));
     }
     ::closedir(dir);
+    return true;
+}
+
+// The entry of folder whose path key is key, preferring the least name.
+std::optional<std::string> entryWithKey(const std::filesystem::path& folder, const std::string& key) {
+    std::optional<std::string> found;
+    eachEntry(folder, [&](std::string&& name, std::string&& itsKey) {
+        if (itsKey == key && (!found || name < *found)) found = std::move(name);
+    });
     return found;
 }
 
-std::string resolveUpTo(const std::filesystem::path& root, const std::string& rel, bool name) {
+std::string resolveUpTo(const std::filesystem::path& root, const std::string& rel, bool name, const Lookup& lookup) {
     std::vector<std::string> parts = Text::split(rel, '/');
     while (!name && !parts.empty() && parts.back().empty()) parts.pop_back();
     std::filesystem::path at = root;
@@ -39,7 +54,7 @@ std::string resolveUpTo(const std::filesystem::path& root, const std::string& re
         if (mapping && (name || i + 1 < parts.size())) {
             struct stat info {};
             if (::lstat((at / part).c_str(), &info) != 0 && errno == ENOENT) {
-                std::optional<std::string> existing = entryWithKey(at, pathKey(part));
+                std::optional<std::string> existing = lookup(at, pathKey(part));
                 if (existing)
                     part = *existing;
                 else
@@ -52,14 +67,65 @@ std::string resolveUpTo(const std::filesystem::path& root, const std::string& re
     return resolved;
 }
 
+int64_t nanoseconds(const timespec& time) {
+    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 }  // namespace
 
 std::string resolve(const std::filesystem::path& root, const std::string& rel) {
-    return resolveUpTo(root, rel, true);
+    return resolveUpTo(root, rel, true, entryWithKey);
 }
 
 std::string resolveFolders(const std::filesystem::path& root, const std::string& rel) {
-    return resolveUpTo(root, rel, false);
+    return resolveUpTo(root, rel, false, entryWithKey);
+}
+
+std::string Folders::resolve(const std::filesystem::path& root, const std::string& rel) {
+    return resolveUpTo(root, rel, true, [this](const std::filesystem::path& folder, const std::string& key) {
+        return entryWithKey(folder, key);
+    });
+}
+
+void Folders::clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    folders_.clear();
+}
+
+std::optional<std::string> Folders::entryWithKey(const std::filesystem::path& folder, const std::string& key) {
+    struct stat before {};
+    if (::stat(folder.c_str(), &before) != 0) return std::nullopt;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto known = folders_.find(folder.native());
+        if (known != folders_.end()) {
+            const Read& read = known->second;
+            if (read.mtimeNs == nanoseconds(before.st_mtim) && read.ctimeNs == nanoseconds(before.st_ctim) &&
+                read.inode == before.st_ino) {
+                auto at = read.names.find(key);
+                return at != read.names.end() ? std::optional<std::string>(at->second) : std::nullopt;
+            }
+            folders_.erase(known);
+        }
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    Read read{nanoseconds(before.st_mtim), nanoseconds(before.st_ctim), before.st_ino, {}};
+    bool listed = eachEntry(folder, [&](std::string&& name, std::string&& itsKey) {
+        auto [at, added] = read.names.try_emplace(std::move(itsKey), name);
+        if (!added && name < at->second) at->second = std::move(name);
+    });
+    std::optional<std::string> found;
+    if (auto at = read.names.find(key); at != read.names.end()) found = at->second;
+    struct stat after {};
+    bool settled = listed && ::stat(folder.c_str(), &after) == 0 && nanoseconds(after.st_mtim) == read.mtimeNs &&
+                   nanoseconds(after.st_ctim) == read.ctimeNs && nanoseconds(now) - read.mtimeNs >= settledNs_ &&
+                   nanoseconds(now) - read.ctimeNs >= settledNs_;
+    if (settled) {
+        std::lock_guard<std::mutex> guard(lock_);
+        folders_.insert_or_assign(folder.native(), std::move(read));
+    }
+    return found;
 }
 
 }  // namespace brindle::PathCase

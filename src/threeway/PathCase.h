@@ -1,7 +1,14 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 // Path keys fold letter case but a Linux folder does not: a store's
 // "Notes/x.md" is the local "notes/x.md". Writes must go to what exists.
@@ -19,5 +26,31 @@ std::string resolve(const std::filesystem::path& root, const std::string& rel);
 // not there yet. Reads a folder only where a folder on the way is missing as
 // written, so writing many new files into one folder stays linear.
 std::string resolveFolders(const std::filesystem::path& root, const std::string& rel);
+
+// resolve, remembering what each folder read holds for as long as the folder
+// shows the same times and inode, and only when its last change was already
+// two seconds old when it was read (a change within the same tick of the
+// clock could leave its time as it was). Many lookups in a folder nobody
+// writes to then read it once instead of once each. Safe to share between
+// threads.
+class Folders {
+public:
+    explicit Folders(int64_t settledNs = 2'000'000'000) : settledNs_(settledNs) {}
+    std::string resolve(const std::filesystem::path& root, const std::string& rel);
+    void clear();
+
+private:
+    struct Read {
+        int64_t mtimeNs = 0;
+        int64_t ctimeNs = 0;
+        ino_t inode = 0;
+        std::unordered_map<std::string, std::string> names;  // key -> the least name with it
+    };
+    std::optional<std::string> entryWithKey(const std::filesystem::path& folder, const std::string& key);
+
+    const int64_t settledNs_;
+    std::mutex lock_;
+    std::map<std::string, Read> folders_;  // settled folders, by path
+};
 
 }  // namespace brindle::PathCase

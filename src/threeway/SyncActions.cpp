@@ -145,7 +145,7 @@ bool DropboxSyncer::removeRemote(const std::string& key, const RemoteFile& remot
         std::lock_guard<std::mutex> guard(lock_);
         if (auto base = state_.base.find(key); base != state_.base.end()) basePath = base->second.path;
     }
-    std::string here = PathCase::resolve(folder_, remote.path);
+    std::string here = localFolders_.resolve(folder_, remote.path);
     requireUnchanged(safePath(here), here, std::nullopt);
     if (basePath && *basePath != remote.path) requireUnchanged(safePath(*basePath), *basePath, std::nullopt);
     store_->remove(remote.path, remote.rev);
