@@ -30,6 +30,8 @@ namespace {
 constexpr int kMaxPasses = 3;
 constexpr size_t kBatchSize = 16;
 constexpr int kMaxStarts = 3;
+// Below this many files to hash, a second thread costs more than it saves.
+constexpr size_t kHashAheadFiles = 8;
 constexpr size_t kGoneBaseEntries = 2;
 // Decisions are refreshed (rescan and relisting) once the actions run since
 // the last refresh took this many times as long as the refresh itself: after
@@ -522,6 +524,7 @@ std::vector<DropboxSyncer::Action> DropboxSyncer::decideAll(const Scan& scan, bo
                                                             std::set<std::string>& done,
                                                             const std::set<std::string>* only) {
     std::vector<Action> actions;
+    if (!only) hashAhead(scan, done);
     auto consider = [&](const std::string& key, const Local* file, const SyncBase* recorded, const RemoteFile* listed) {
         if ((!scan.busy.empty() && scan.busy.count(key)) || (!done.empty() && done.count(key))) return;
         // An ignored path stays as it is on both sides, and so does its base:
@@ -647,6 +650,47 @@ ContentHash DropboxSyncer::localHash(const std::string& key, const Local& local,
     ContentHash hash = DropboxHash::of(folder_ / local.path);
     hashes_[key] = CachedHash{local.size, local.mtimeNs, hash};
     return hash;
+}
+
+void DropboxSyncer::hashAhead(const Scan& scan, const std::set<std::string>& done) {
+    auto known = [this](const std::string& key, const Local& local) {
+        auto cached = hashes_.find(key);
+        return cached != hashes_.end() && cached->second.size == local.size && cached->second.mtimeNs == local.mtimeNs;
+    };
+    std::vector<std::pair<const std::string*, const Local*>> wanted;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto base = state_.base.begin();
+        for (const auto& [key, local] : scan.local) {
+            while (base != state_.base.end() && base->first < key) ++base;
+            bool recorded = base != state_.base.end() && base->first == key && base->second.size == local.size &&
+                            base->second.mtimeNs == local.mtimeNs;
+            if (recorded || known(key, local) || scan.busy.count(key) || done.count(key) ||
+                ignoreRules_.ignores(local.path))
+                continue;
+            wanted.emplace_back(&key, &local);
+        }
+    }
+    if (wanted.size() < kHashAheadFiles) return;
+    std::vector<std::optional<ContentHash>> hashes(wanted.size());
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < wanted.size(); i = next++) {
+            try {
+                hashes[i] = DropboxHash::of(folder_ / wanted[i].second->path);
+            } catch (...) {
+                // Left to decide(), which hashes it again and reports the failure.
+            }
+        }
+    };
+    std::thread helper(work);
+    work();
+    helper.join();
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if (!hashes[i]) continue;
+        const Local& local = *wanted[i].second;
+        hashes_[*wanted[i].first] = CachedHash{local.size, local.mtimeNs, std::move(*hashes[i])};
+    }
 }
 
 bool DropboxSyncer::run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale) {

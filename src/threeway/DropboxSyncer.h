@@ -164,6 +164,9 @@ private:
     std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
                                  const RemoteFile* remote, bool localGone, bool remoteGone);
     ContentHash localHash(const std::string& key, const Local& local, const SyncBase* base);
+    // Hashes, on two threads, the local files whose hash decisions will need
+    // and cannot take from their bases or hashes_, into hashes_.
+    void hashAhead(const Scan& scan, const std::set<std::string>& done);
     // Holds back mass deletions (see sync()); returns true when it dropped
     // bases so that the files come back, and the pass must decide again.
     bool guardDeletions(std::vector<Action>& actions);

@@ -95,6 +95,19 @@ TEST_F(DropboxSyncerTest, FirstSyncMergesBothSidesAndTheSecondDoesNothing) {
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(store->content("Photos/there.jpg"), "from here!");
 }
+TEST_F(DropboxSyncerTest, NewFilesOfOneSizeAndTimeEachGetTheirOwnHash) {
+    // Many new files are hashed on two threads; each hash must reach its own file.
+    const double then = now() - 100;
+    for (int i = 0; i < 40; ++i) {
+        std::string rel = "batch/f" + std::to_string(i) + ".txt";
+        write(rel, "content " + std::to_string(100 + i));
+        setMtime(folder / rel, then);
+    }
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(store->contents(), filesIn(folder));
+    EXPECT_EQ(sync(), "");
+    EXPECT_EQ(store->calls(Call::upload), 40);
+}
 TEST_F(DropboxSyncerTest, EditsAndDeletionsTravelBothWaysIntoTheFoldersAsTheyAreCased) {
     for (auto [path, content] : Tree{{"a.txt", "a1"}, {"deep/down/b.txt", "b1"}, {"notes/x.md", "v1"}})
         write(path, content);  // the folder's "notes/" holds what the store calls "Notes/"
