@@ -108,6 +108,15 @@ std::vector<std::string> componentsOf(const std::string& path) {
     return parts;
 }
 
+// path's components, refusing a path whose text leads outside the folder.
+std::vector<std::string> refuseOutside(const std::string& path) {
+    auto parts = componentsOf(path);
+    bool escapes = path.empty() || path.front() == '/' || path.find('\0') != std::string::npos || parts.empty();
+    for (const auto& part : parts) escapes = escapes || part == "..";
+    if (escapes) throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
+    return parts;
+}
+
 }  // namespace
 
 DriveStore::DriveStore(fs::path root, std::string driveID, fs::path cacheFile)
@@ -130,10 +139,7 @@ std::string DriveStore::account() {
 }
 
 fs::path DriveStore::target(const std::string& path) const {
-    auto parts = componentsOf(path);
-    bool escapes = path.empty() || path.front() == '/' || path.find('\0') != std::string::npos || parts.empty();
-    for (const auto& part : parts) escapes = escapes || part == "..";
-    if (escapes) throw DropboxFailure::message("Refusing a path outside the drive's folder: " + path);
+    auto parts = refuseOutside(path);
     // A folder on the way that is a symbolic link would lead off the drive.
     fs::path at = larder();
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
@@ -269,7 +275,7 @@ void DriveStore::download(const std::string& path, const fs::path& to) {
 }
 
 RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from, const std::optional<std::string>&) {
-    target(requested);  // refuses a path that leads outside
+    refuseOutside(requested);  // before its folders are looked at; target() checks the rest
     // Into the folders the drive already has, whatever their letter case.
     // The name itself is the reconciler's: it names the file the drive's
     // listing holds under this key, or a key the listing does not have.
