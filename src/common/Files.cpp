@@ -153,6 +153,10 @@ int64_t mtimeNs(const struct ::stat& info) {
     return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
 }
 
+int64_t ctimeNs(const struct ::stat& info) {
+    return static_cast<int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
+}
+
 TemporaryFile::~TemporaryFile() {
     if (!path_.empty()) ::unlink(path_.c_str());
 }

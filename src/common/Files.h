@@ -56,8 +56,9 @@ std::optional<std::string> read(const fs::path& path);
 // temporary file placed next to its destination.
 std::string temporaryName();
 
-// A file's modification time in nanoseconds since 1970.
+// A file's modification and change times in nanoseconds since 1970.
 int64_t mtimeNs(const struct ::stat& info);
+int64_t ctimeNs(const struct ::stat& info);
 
 // Removes a temporary file on every way out unless keep() says it was moved
 // into place.

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+#include "common/Files.h"
 #include "common/Text.h"
 #include "threeway/RemoteStore.h"
 
@@ -67,10 +68,6 @@ std::string resolveUpTo(const std::filesystem::path& root, const std::string& re
     return resolved;
 }
 
-int64_t nanoseconds(const timespec& time) {
-    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
 }  // namespace
 
 std::string resolve(const std::filesystem::path& root, const std::string& rel) {
@@ -100,17 +97,18 @@ std::optional<std::string> Folders::entryWithKey(const std::filesystem::path& fo
         auto known = folders_.find(folder.native());
         if (known != folders_.end()) {
             const Read& read = known->second;
-            if (read.mtimeNs == nanoseconds(before.st_mtim) && read.ctimeNs == nanoseconds(before.st_ctim) &&
-                read.inode == before.st_ino) {
+            if (read.mtimeNs == Files::mtimeNs(before) && read.ctimeNs == Files::ctimeNs(before) &&
+                read.device == before.st_dev && read.inode == before.st_ino) {
                 auto at = read.names.find(key);
                 return at != read.names.end() ? std::optional<std::string>(at->second) : std::nullopt;
             }
             folders_.erase(known);
         }
     }
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    Read read{nanoseconds(before.st_mtim), nanoseconds(before.st_ctim), before.st_ino, {}};
+    timespec clock{};
+    ::clock_gettime(CLOCK_REALTIME, &clock);
+    const int64_t now = static_cast<int64_t>(clock.tv_sec) * 1'000'000'000 + clock.tv_nsec;
+    Read read{Files::mtimeNs(before), Files::ctimeNs(before), before.st_dev, before.st_ino, {}};
     bool listed = eachEntry(folder, [&](std::string&& name, std::string&& itsKey) {
         auto [at, added] = read.names.try_emplace(std::move(itsKey), name);
         if (!added && name < at->second) at->second = std::move(name);
@@ -118,9 +116,9 @@ std::optional<std::string> Folders::entryWithKey(const std::filesystem::path& fo
     std::optional<std::string> found;
     if (auto at = read.names.find(key); at != read.names.end()) found = at->second;
     struct stat after {};
-    bool settled = listed && ::stat(folder.c_str(), &after) == 0 && nanoseconds(after.st_mtim) == read.mtimeNs &&
-                   nanoseconds(after.st_ctim) == read.ctimeNs && nanoseconds(now) - read.mtimeNs >= settledNs_ &&
-                   nanoseconds(now) - read.ctimeNs >= settledNs_;
+    bool settled = listed && ::stat(folder.c_str(), &after) == 0 && Files::mtimeNs(after) == read.mtimeNs &&
+                   Files::ctimeNs(after) == read.ctimeNs && now - read.mtimeNs >= settledNs_ &&
+                   now - read.ctimeNs >= settledNs_;
     if (settled) {
         std::lock_guard<std::mutex> guard(lock_);
         folders_.insert_or_assign(folder.native(), std::move(read));

@@ -28,11 +28,11 @@ std::string resolve(const std::filesystem::path& root, const std::string& rel);
 std::string resolveFolders(const std::filesystem::path& root, const std::string& rel);
 
 // resolve, remembering what each folder read holds for as long as the folder
-// shows the same times and inode, and only when its last change was already
-// two seconds old when it was read (a change within the same tick of the
-// clock could leave its time as it was). Many lookups in a folder nobody
-// writes to then read it once instead of once each. Safe to share between
-// threads.
+// shows the same times, device and inode, and only when its last change was
+// already settledNs old when it was read (a change within the same tick of
+// the clock could leave its time as it was; two seconds covers FAT). Many
+// lookups in a folder nobody writes to then read it once instead of once
+// each. Safe to share between threads.
 class Folders {
 public:
     explicit Folders(int64_t settledNs = 2'000'000'000) : settledNs_(settledNs) {}
@@ -43,6 +43,7 @@ private:
     struct Read {
         int64_t mtimeNs = 0;
         int64_t ctimeNs = 0;
+        dev_t device = 0;
         ino_t inode = 0;
         std::unordered_map<std::string, std::string> names;  // key -> the least name with it
     };

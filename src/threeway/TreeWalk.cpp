@@ -22,10 +22,6 @@ namespace brindle::TreeWalk {
 
 namespace {
 
-int64_t ctimeNs(const struct stat& info) {
-    return static_cast<int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
-}
-
 int64_t clockNs() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
@@ -101,7 +97,7 @@ private:
     // root, with no folder opened), else read afresh from open() (taken over).
     template <typename Open>
     void folder(const struct stat& info, const std::string& prefix, Open open) {
-        ListingCache::Folder now{info.st_dev, info.st_ino, Files::mtimeNs(info), ctimeNs(info), {}};
+        ListingCache::Folder now{info.st_dev, info.st_ino, Files::mtimeNs(info), Files::ctimeNs(info), {}};
         // (Records made for the folders met below leave this one where it is.)
         if (auto known = cache_->find(prefix); known && trusted(*known, now)) {
             ++seen, ++reused;
