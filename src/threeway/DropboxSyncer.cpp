@@ -295,8 +295,15 @@ void DropboxSyncer::sync() {
         saveState();
     }
 
-    if (!held_.empty()) throw held_.front();
     std::lock_guard<std::mutex> guard(lock_);
+    // A hash its file's base now holds is not needed again: kept, every file
+    // ever added or edited would stay in memory for the process's life.
+    std::erase_if(hashes_, [this](const auto& entry) {
+        auto base = state_.base.find(entry.first);
+        return base != state_.base.end() && base->second.size == entry.second.size &&
+               base->second.mtimeNs == entry.second.mtimeNs;
+    });
+    if (!held_.empty()) throw held_.front();
     if (!errors_.empty())
         throw DropboxFailure::message(std::to_string(errors_.size()) +
                                       " file(s) could not be synced; will retry. First: " + errors_.front());
