@@ -59,6 +59,8 @@ std::string temporaryName();
 // A file's modification and change times in nanoseconds since 1970.
 int64_t mtimeNs(const struct ::stat& info);
 int64_t ctimeNs(const struct ::stat& info);
+// The time now, on the same scale.
+int64_t clockNs();
 
 // Removes a temporary file on every way out unless keep() says it was moved
 // into place.

@@ -648,31 +648,31 @@ bool DropboxSyncer::guardDeletions(std::vector<Action>& actions) {
     return dropped;
 }
 
-ContentHash DropboxSyncer::localHash(const std::string& key, const Local& local, const SyncBase* base) {
+const ContentHash* DropboxSyncer::knownHash(const std::string& key, const Local& local, const SyncBase* base) const {
     // An untouched file keeps the hash recorded for it: no reading at all.
-    if (base && base->size == local.size && base->mtimeNs == local.mtimeNs) return base->hash;
+    if (base && base->size == local.size && base->mtimeNs == local.mtimeNs) return &base->hash;
     auto cached = hashes_.find(key);
     if (cached != hashes_.end() && cached->second.size == local.size && cached->second.mtimeNs == local.mtimeNs)
-        return cached->second.hash;
+        return &cached->second.hash;
+    return nullptr;
+}
+
+ContentHash DropboxSyncer::localHash(const std::string& key, const Local& local, const SyncBase* base) {
+    if (const ContentHash* known = knownHash(key, local, base)) return *known;
     ContentHash hash = DropboxHash::of(folder_ / local.path);
     hashes_[key] = CachedHash{local.size, local.mtimeNs, hash};
     return hash;
 }
 
 void DropboxSyncer::hashAhead(const Scan& scan, const std::set<std::string>& done) {
-    auto known = [this](const std::string& key, const Local& local) {
-        auto cached = hashes_.find(key);
-        return cached != hashes_.end() && cached->second.size == local.size && cached->second.mtimeNs == local.mtimeNs;
-    };
     std::vector<std::pair<const std::string*, const Local*>> wanted;
     {
         std::lock_guard<std::mutex> guard(lock_);
         auto base = state_.base.begin();
         for (const auto& [key, local] : scan.local) {
             while (base != state_.base.end() && base->first < key) ++base;
-            bool recorded = base != state_.base.end() && base->first == key && base->second.size == local.size &&
-                            base->second.mtimeNs == local.mtimeNs;
-            if (recorded || known(key, local) || scan.busy.count(key) || done.count(key) ||
+            const SyncBase* recorded = base != state_.base.end() && base->first == key ? &base->second : nullptr;
+            if (knownHash(key, local, recorded) || scan.busy.count(key) || done.count(key) ||
                 ignoreRules_.ignores(local.path))
                 continue;
             wanted.emplace_back(&key, &local);

@@ -163,6 +163,9 @@ private:
     std::set<std::string> refreshRemote();
     std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
                                  const RemoteFile* remote, bool localGone, bool remoteGone);
+    // The hash of local that needs no reading (its base's, or one taken
+    // since with the same size and time), or nothing.
+    const ContentHash* knownHash(const std::string& key, const Local& local, const SyncBase* base) const;
     ContentHash localHash(const std::string& key, const Local& local, const SyncBase* base);
     // Hashes, on two threads, the local files whose hash decisions will need
     // and cannot take from their bases or hashes_, into hashes_.

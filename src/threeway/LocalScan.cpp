@@ -84,11 +84,12 @@ DropboxSyncer::Scan DropboxSyncer::classify(TreeWalk::Result found, double now) 
         if (warned_.insert(folder.path + "/").second)
             log_("Couldn't read " + folder.path + ": " + std::strerror(folder.error) + "; leaving it for now");
         std::string prefix = pathKey(folder.path) + "/";
-        for (auto it = state_.base.lower_bound(prefix); it != state_.base.end() && it->first.starts_with(prefix); ++it)
-            scan.busy.insert(it->first);
-        for (auto it = state_.remote.lower_bound(prefix); it != state_.remote.end() && it->first.starts_with(prefix);
-             ++it)
-            scan.busy.insert(it->first);
+        auto hold = [&](const auto& records) {
+            for (auto it = records.lower_bound(prefix); it != records.end() && it->first.starts_with(prefix); ++it)
+                scan.busy.insert(it->first);
+        };
+        hold(state_.base);
+        hold(state_.remote);
     }
 
     if (!skipped.empty() && skipped != skippedFiles_) {

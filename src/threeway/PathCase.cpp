@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <ctime>
 #include <functional>
 #include <optional>
 
@@ -90,35 +89,35 @@ void Folders::clear() {
 }
 
 std::optional<std::string> Folders::entryWithKey(const std::filesystem::path& folder, const std::string& key) {
-    struct stat before {};
-    if (::stat(folder.c_str(), &before) != 0) return std::nullopt;
+    auto stampOf = [&folder]() -> std::optional<Stamp> {
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) != 0) return std::nullopt;
+        return Stamp{Files::mtimeNs(info), Files::ctimeNs(info), info.st_dev, info.st_ino};
+    };
+    std::optional<Stamp> before = stampOf();
+    if (!before) return std::nullopt;
     {
         std::lock_guard<std::mutex> guard(lock_);
         auto known = folders_.find(folder.native());
         if (known != folders_.end()) {
             const Read& read = known->second;
-            if (read.mtimeNs == Files::mtimeNs(before) && read.ctimeNs == Files::ctimeNs(before) &&
-                read.device == before.st_dev && read.inode == before.st_ino) {
+            if (read.stamp == *before) {
                 auto at = read.names.find(key);
                 return at != read.names.end() ? std::optional<std::string>(at->second) : std::nullopt;
             }
             folders_.erase(known);
         }
     }
-    timespec clock{};
-    ::clock_gettime(CLOCK_REALTIME, &clock);
-    const int64_t now = static_cast<int64_t>(clock.tv_sec) * 1'000'000'000 + clock.tv_nsec;
-    Read read{Files::mtimeNs(before), Files::ctimeNs(before), before.st_dev, before.st_ino, {}};
+    const int64_t now = Files::clockNs();
+    Read read{*before, {}};
     bool listed = eachEntry(folder, [&](std::string&& name, std::string&& itsKey) {
         auto [at, added] = read.names.try_emplace(std::move(itsKey), name);
         if (!added && name < at->second) at->second = std::move(name);
     });
     std::optional<std::string> found;
     if (auto at = read.names.find(key); at != read.names.end()) found = at->second;
-    struct stat after {};
-    bool settled = listed && ::stat(folder.c_str(), &after) == 0 && Files::mtimeNs(after) == read.mtimeNs &&
-                   Files::ctimeNs(after) == read.ctimeNs && now - read.mtimeNs >= settledNs_ &&
-                   now - read.ctimeNs >= settledNs_;
+    bool settled = listed && stampOf() == read.stamp && now - read.stamp.mtimeNs >= settledNs_ &&
+                   now - read.stamp.ctimeNs >= settledNs_;
     if (settled) {
         std::lock_guard<std::mutex> guard(lock_);
         folders_.insert_or_assign(folder.native(), std::move(read));

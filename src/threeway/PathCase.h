@@ -10,6 +10,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "threeway/ListingCache.h"
+
 // Path keys fold letter case but a Linux folder does not: a store's
 // "Notes/x.md" is the local "notes/x.md". Writes must go to what exists.
 namespace brindle::PathCase {
@@ -35,16 +37,20 @@ std::string resolveFolders(const std::filesystem::path& root, const std::string&
 // each. Safe to share between threads.
 class Folders {
 public:
-    explicit Folders(int64_t settledNs = 2'000'000'000) : settledNs_(settledNs) {}
+    explicit Folders(int64_t settledNs = TreeWalk::ListingCache::kGranularityNs) : settledNs_(settledNs) {}
     std::string resolve(const std::filesystem::path& root, const std::string& rel);
     void clear();
 
 private:
-    struct Read {
+    struct Stamp {
         int64_t mtimeNs = 0;
         int64_t ctimeNs = 0;
         dev_t device = 0;
         ino_t inode = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    struct Read {
+        Stamp stamp;
         std::unordered_map<std::string, std::string> names;  // key -> the least name with it
     };
     std::optional<std::string> entryWithKey(const std::filesystem::path& folder, const std::string& key);

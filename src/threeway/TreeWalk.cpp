@@ -22,12 +22,6 @@ namespace brindle::TreeWalk {
 
 namespace {
 
-int64_t clockNs() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 // A kernel (6.8 and later) gives every mount an id it never gives another.
 constexpr unsigned kStatxMountUnique = 0x4000U;
 
@@ -249,7 +243,7 @@ Result walk(const std::filesystem::path& root, double now, double staleAfter, Li
             const IgnoreRules* rules) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) throw Error("Couldn't read " + root.string() + ": " + std::strerror(errno));
-    int64_t start = clockNs();
+    int64_t start = Files::clockNs();
     bool local = cache && localFileSystem(fd);
     uint64_t mount = local ? uniqueMount(fd) : 0;
     if (cache && (!local || mount != cache->mount)) {
