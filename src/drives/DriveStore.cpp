@@ -7,6 +7,7 @@
 #include "threeway/DropboxFailure.h"
 #include "threeway/PathCase.h"
 #include "threeway/RecordJSON.h"
+#include "threeway/StaleAction.h"
 #include "threeway/TreeWalk.h"
 
 #include <fcntl.h>
@@ -56,21 +57,19 @@ private:
     int fd_;
 };
 
-// Copies from onto a new file at to (which must not exist). Returns false
-// with errno set on failure.
-bool copyFile(const fs::path& from, const fs::path& to) {
-    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) return false;
+// Copies what is left to read of in onto a new file at to (which must not
+// exist). Returns false with errno set on failure.
+bool copyInto(int in, const fs::path& to) {
     Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (out.get() < 0) return false;
     while (true) {
-        ssize_t moved = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, 1 << 30, 0);
+        ssize_t moved = ::copy_file_range(in, nullptr, out.get(), nullptr, 1 << 30, 0);
         if (moved < 0 && errno == EINTR) continue;
         if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
             // Fall back to reading and writing.
             char buffer[1 << 16];
             while (true) {
-                ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+                ssize_t got = ::read(in, buffer, sizeof buffer);
                 if (got < 0 && errno == EINTR) continue;
                 if (got < 0) return false;
                 if (got == 0) break;
@@ -87,6 +86,18 @@ bool copyFile(const fs::path& from, const fs::path& to) {
         if (moved == 0) break;
     }
     return ::close(out.release()) == 0;
+}
+
+bool copyFile(const fs::path& from, const fs::path& to) {
+    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    return in.get() >= 0 && copyInto(in.get(), to);
+}
+
+// Whether a file looks the same in both stats: a write or a truncation
+// between them moves its change time.
+bool sameFile(const struct stat& before, const struct stat& after) {
+    return before.st_size == after.st_size && Files::mtimeNs(before) == Files::mtimeNs(after) &&
+           before.st_ctim.tv_sec == after.st_ctim.tv_sec && before.st_ctim.tv_nsec == after.st_ctim.tv_nsec;
 }
 
 void backdate(const fs::path& file, double when) {
@@ -281,9 +292,10 @@ RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from
     // listing holds under this key, or a key the listing does not have.
     const std::string path = PathCase::resolveFolders(larder(), requested);
     fs::path dest = target(path);
+    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat source {};
-    int64_t size = ::stat(from.c_str(), &source) == 0 ? source.st_size : 0;
-    if (auto free = freeBytes(); free && *free < size + kFreeMargin)
+    if (in.get() < 0 || ::fstat(in.get(), &source) != 0) throw systemFailure("Couldn't copy it to the drive: ");
+    if (auto free = freeBytes(); free && *free < source.st_size + kFreeMargin)
         throw DropboxFailure::message("The drive is full, so Brindle can't add more files to it.");
     std::error_code error;
     fs::create_directories(dest.parent_path(), error);
@@ -297,11 +309,16 @@ RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from
             if (armed) ::unlink(path.c_str());
         }
     } remover{temporary};
-    if (!copyFile(from, temporary)) throw systemFailure("Couldn't copy it to the drive: ");
+    if (!copyInto(in.get(), temporary)) throw systemFailure("Couldn't copy it to the drive: ");
     // Dated 2 s back, so that a later edit on the drive always shows a new
     // time, even within one tick of the file system's clock; the hash and
     // size are taken before the file becomes visible.
     backdate(temporary, clock_() - 2);
+    // The hash below is the source's only if nothing wrote to it while it
+    // was copied; a copy of a file being written is decided again later.
+    struct stat after {};
+    if (::fstat(in.get(), &after) != 0) throw systemFailure("Couldn't copy it to the drive: ");
+    if (!sameFile(source, after)) throw StaleAction(requested);
     struct stat stored {};
     if (::lstat(temporary.c_str(), &stored) != 0) throw systemFailure("Couldn't copy it to the drive: ");
     std::string hash;

@@ -54,9 +54,12 @@ public:
     std::string streamAll(const std::function<void(RemoteEntry&)>& each, Unsyncable& unsyncable) override;
     RemoteListing listChanges(const std::string& cursor) override;
     bool listsChanges() const override { return false; }
+    bool hashesUploads() const override { return true; }
     void download(const std::string& path, const std::filesystem::path& to) override;
     // Stores into the drive's existing folders whatever their letter case;
-    // the record returned carries the path as stored.
+    // the record returned carries the path as stored, and the hash of the
+    // copy, read back from the drive. Throws StaleAction when from changed
+    // while it was copied.
     RemoteFile upload(const std::string& path, const std::filesystem::path& from,
                       const std::optional<std::string>& updateRev) override;
     void remove(const std::string& path, const std::optional<std::string>& rev) override;

@@ -37,8 +37,12 @@ constexpr size_t kGoneBaseEntries = 2;
 // the last refresh took this many times as long as the refresh itself: after
 // every batch for a slow store, after many batches for a fast local drive.
 // Every action re-checks its file before touching it, so a stale decision is
-// never acted on.
+// never acted on. A round shorter than kRefreshFloorSeconds is never
+// interrupted: looking again then only adds work (a first sync onto a fast
+// drive would list both trees several times), and what changed meanwhile
+// is found when the round ends.
 constexpr double kRefreshRatio = 4.0;
+constexpr double kRefreshFloorSeconds = 2.0;
 
 double steadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -513,7 +517,7 @@ bool DropboxSyncer::runActions(const std::vector<Action>& actions, const Scan& s
         if (stale) return false;
         // A long round looks at both sides again now and then, to pick up
         // what changed meanwhile.
-        if (at < actions.size() && working >= kRefreshRatio * refreshCost) return false;
+        if (at < actions.size() && working >= std::max(kRefreshRatio * refreshCost, kRefreshFloorSeconds)) return false;
     }
     return true;
 }
@@ -595,7 +599,13 @@ std::optional<DropboxSyncer::Action> DropboxSyncer::decide(const std::string& ke
                                                            const SyncBase* base, const RemoteFile* remote,
                                                            bool localGone, bool remoteGone) {
     std::optional<ContentHash> hash;
-    if (local) hash = localHash(key, *local, base);
+    if (local && (base || remote || !store_->hashesUploads())) {
+        hash = localHash(key, *local, base);
+    } else if (local) {
+        // Bound for a store that hashes what it copies: it is read once,
+        // by the upload, unless its hash is known already.
+        if (const ContentHash* known = knownHash(key, *local, base)) hash = *known;
+    }
     SyncDecision decision =
         reconcileKey(key, local, hash ? &*hash : nullptr, base, remote, localGone, remoteGone, name_);
     if (decision.baseChange != SyncDecision::BaseChange::none) {
@@ -668,12 +678,16 @@ void DropboxSyncer::hashAhead(const Scan& scan, const std::set<std::string>& don
     std::vector<std::pair<const std::string*, const Local*>> wanted;
     {
         std::lock_guard<std::mutex> guard(lock_);
+        const bool uploadHashes = store_->hashesUploads();
         auto base = state_.base.begin();
+        auto remote = state_.remote.begin();
         for (const auto& [key, local] : scan.local) {
             while (base != state_.base.end() && base->first < key) ++base;
+            while (remote != state_.remote.end() && remote->first < key) ++remote;
             const SyncBase* recorded = base != state_.base.end() && base->first == key ? &base->second : nullptr;
-            if (knownHash(key, local, recorded) || scan.busy.count(key) || done.count(key) ||
-                ignoreRules_.ignores(local.path))
+            bool listed = remote != state_.remote.end() && remote->first == key;
+            if ((uploadHashes && !recorded && !listed) || knownHash(key, local, recorded) || scan.busy.count(key) ||
+                done.count(key) || ignoreRules_.ignores(local.path))
                 continue;
             wanted.emplace_back(&key, &local);
         }

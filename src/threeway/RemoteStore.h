@@ -95,6 +95,11 @@ public:
     // else replacing the version with that revision. Returns what is stored.
     virtual RemoteFile upload(const std::string& path, const std::filesystem::path& from,
                               const std::optional<std::string>& updateRev) = 0;
+    // Whether upload's record carries the hash of what was stored, taken
+    // from a copy of a file that did not change while it was copied
+    // (upload throws StaleAction when it did). A new file is then hashed by
+    // the upload alone, not read once more before it.
+    virtual bool hashesUploads() const { return false; }
     // Deletes the file at path; rev names the version the caller expects.
     virtual void remove(const std::string& path, const std::optional<std::string>& rev) = 0;
 };

@@ -122,15 +122,21 @@ bool DropboxSyncer::upload(const std::string& key, const Local& local, const Con
     // The hash was taken at the scan; an edit since then is decided again.
     requireUnchanged(folder_ / local.path, local.path, local);
     RemoteFile uploaded = store_->upload(path, folder_ / local.path, updateRev);
+    // Without a hash from the scan (a new file), the store's is the file's:
+    // it hashed its copy of a file that stayed unchanged while copied.
+    const bool hashed = !localHash.empty();
+    if (!hashed && (!store_->hashesUploads() || uploaded.hash.empty()))
+        throw DropboxFailure::message(local.path + " has no hash to check its copy against; will retry");
     {
         std::lock_guard<std::mutex> guard(lock_);
         // Recorded even when the check below fails, so the next cycle sees
         // what the store holds now.
         state_.remote[key] = uploaded;
         markStateChanged(key);
-        if (!uploaded.hash.empty() && uploaded.hash != localHash)
+        if (hashed && !uploaded.hash.empty() && uploaded.hash != localHash)
             throw DropboxFailure::message(local.path + " didn't arrive intact; will retry");
-        state_.base[key] = SyncBase{local.path, localHash, uploaded.rev, local.size, local.mtimeNs};
+        state_.base[key] =
+            SyncBase{local.path, hashed ? localHash : uploaded.hash, uploaded.rev, local.size, local.mtimeNs};
     }
     emit("uploaded", local.path, local.size);
     log_("Uploaded " + local.path + " to " + name_);

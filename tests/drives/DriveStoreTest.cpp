@@ -15,6 +15,7 @@
 #include "support/ScratchMount.h"
 #include "support/TempDir.h"
 #include "threeway/DropboxFailure.h"
+#include "threeway/DropboxSyncer.h"
 
 namespace brindle::test {
 namespace {
@@ -140,6 +141,38 @@ TEST_F(DriveStoreTest, UploadNeedsAMebibyteFreeDownloadReplacesAndRemovePrunes) 
     store->remove("Films/ten.bin", std::string("rev"));
     EXPECT_TRUE(fs::is_directory(larder) && fs::is_empty(larder));
     EXPECT_NE(failureOf([&] { store->remove("gone.txt", std::nullopt); }), "(nothing thrown)");
+}
+// A new file is read once, by its copy to the drive, so that copy must be of
+// the file as it stays: an edit that keeps its size and time is caught by
+// its change time, and the file is copied again.
+TEST_F(DriveStoreTest, AnEditDuringTheCopyIsCopiedAgainEvenWithTheSameSizeAndTime) {
+    fs::path folder = dir / "Larder", edited = folder / "notes/a.txt";
+    writeFile(edited, "first version");
+    auto old = fs::last_write_time(edited) - std::chrono::seconds(30);
+    fs::last_write_time(edited, old);
+    writeFile(folder / "b.txt", "untouched");
+    fs::last_write_time(folder / "b.txt", old);
+    std::shared_ptr<DriveStore> drive = made();
+    bool editing = true;
+    // The store reads its clock to date its temporary copy, once that copy is written.
+    drive->setClock([&] {
+        bool copying = false;  // a.txt, into its folder
+        if (fs::exists(larder / "notes"))
+            for (const auto& entry : fs::directory_iterator(larder / "notes"))
+                copying = copying || entry.path().filename().string().starts_with(".brindle-tmp-");
+        if (editing && copying && readFile(edited) == "first version") {
+            writeFile(edited, "other version");
+            fs::last_write_time(edited, old);
+            editing = false;
+        }
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    });
+    DropboxSyncer syncer(folder, dir / "state/drive.json", drive, "USB");
+    syncer.setLog([](const std::string&) {});
+    syncer.sync();
+    EXPECT_FALSE(editing);
+    EXPECT_EQ(filesIn(larder), (Tree{{"b.txt", "untouched"}, {"notes/a.txt", "other version"}}));
+    EXPECT_EQ(drive->cache().at("notes/a.txt").hash, DropboxHash::ofBytes("other version"));
 }
 TEST_F(DriveStoreTest, PathsOutsideTheFolderAreRefused) {
     fs::create_directories(dir / "elsewhere");
