@@ -99,14 +99,19 @@ std::string of(const std::filesystem::path& file) {
     if (fd < 0) throw Error("Could not read " + file.string() + ": " + std::strerror(errno));
     FileCloser closer{fd};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return ofOpen(fd, file.string());
+}
+
+std::string ofOpen(int fd, const std::string& name) {
     Hasher& digest = hasher();
     digest.start();
-    while (true) {
-        ssize_t got = ::read(fd, digest.chunk(), std::min(kChunk, digest.roomInBlock()));
+    for (off_t at = 0;;) {
+        ssize_t got = ::pread(fd, digest.chunk(), std::min(kChunk, digest.roomInBlock()), at);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw Error("Could not read " + file.string() + ": " + std::strerror(errno));
+        if (got < 0) throw Error("Could not read " + name + ": " + std::strerror(errno));
         if (got == 0) break;
         digest.add(digest.chunk(), static_cast<size_t>(got));
+        at += got;
     }
     return digest.finish();
 }

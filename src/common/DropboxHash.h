@@ -11,6 +11,10 @@ namespace brindle::DropboxHash {
 // one block. Throws brindle::Error naming the file when it cannot be read.
 std::string of(const std::filesystem::path& file);
 
+// The same hash of the open file fd from its start (read with pread, so its
+// position stays); name is the file's name in the error thrown.
+std::string ofOpen(int fd, const std::string& name);
+
 // The same hash of bytes held in memory (for stand-ins and tests).
 std::string ofBytes(std::string_view bytes);
 

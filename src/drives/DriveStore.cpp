@@ -52,18 +52,20 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
 
 private:
     int fd_;
 };
 
-// Copies what is left to read of in onto a new file at to (which must not
-// exist). Returns false with errno set on failure.
-bool copyInto(int in, const fs::path& to) {
-    Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (out.get() < 0) return false;
+// Copies what is left to read of in to out. Returns false with errno set on
+// failure.
+bool copyInto(int in, int out) {
     while (true) {
-        ssize_t moved = ::copy_file_range(in, nullptr, out.get(), nullptr, 1 << 30, 0);
+        ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
         if (moved < 0 && errno == EINTR) continue;
         if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
             // Fall back to reading and writing.
@@ -74,23 +76,26 @@ bool copyInto(int in, const fs::path& to) {
                 if (got < 0) return false;
                 if (got == 0) break;
                 for (ssize_t done = 0; done < got;) {
-                    ssize_t written = ::write(out.get(), buffer + done, static_cast<size_t>(got - done));
+                    ssize_t written = ::write(out, buffer + done, static_cast<size_t>(got - done));
                     if (written < 0 && errno == EINTR) continue;
                     if (written < 0) return false;
                     done += written;
                 }
             }
-            break;
+            return true;
         }
         if (moved < 0) return false;
-        if (moved == 0) break;
+        if (moved == 0) return true;
     }
-    return ::close(out.release()) == 0;
 }
 
+// Copies from onto a new file at to (which must not exist). Returns false
+// with errno set on failure.
 bool copyFile(const fs::path& from, const fs::path& to) {
     Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    return in.get() >= 0 && copyInto(in.get(), to);
+    if (in.get() < 0) return false;
+    Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    return out.get() >= 0 && copyInto(in.get(), out.get()) && ::close(out.release()) == 0;
 }
 
 // Whether a file looks the same in both stats: a write or a truncation
@@ -100,11 +105,11 @@ bool sameFile(const struct stat& before, const struct stat& after) {
            before.st_ctim.tv_sec == after.st_ctim.tv_sec && before.st_ctim.tv_nsec == after.st_ctim.tv_nsec;
 }
 
-void backdate(const fs::path& file, double when) {
+void backdate(int fd, double when) {
     timespec times[2] = {
         {0, UTIME_OMIT},
         {static_cast<time_t>(when), static_cast<long>((when - static_cast<double>(static_cast<time_t>(when))) * 1e9)}};
-    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+    ::futimens(fd, times);
 }
 
 std::vector<std::string> componentsOf(const std::string& path) {
@@ -286,48 +291,83 @@ void DriveStore::download(const std::string& path, const fs::path& to) {
 }
 
 RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from, const std::optional<std::string>&) {
-    refuseOutside(requested);  // before its folders are looked at; target() checks the rest
+    std::vector<std::string> folders = refuseOutside(requested);
+    const std::string name = folders.back();
+    folders.pop_back();
+    auto failure = [] { return systemFailure("Couldn't copy it to the drive: "); };
     // Into the folders the drive already has, whatever their letter case.
-    // The name itself is the reconciler's: it names the file the drive's
-    // listing holds under this key, or a key the listing does not have.
-    const std::string path = PathCase::resolveFolders(larder(), requested);
-    fs::path dest = target(path);
+    // Each is opened without following a symbolic link (one would lead off
+    // the drive), and the file is written and renamed inside the last one
+    // opened, so nothing can redirect it after that check. The name itself
+    // is the reconciler's: it names the file the drive's listing holds under
+    // this key, or a key the listing does not have.
+    Descriptor folder(::open(larder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) throw failure();
+    auto enter = [&](const std::string& part) {
+        int next = ::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+            struct stat info {};
+            if (::fstatat(folder.get(), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
+                throw DropboxFailure::message("Refusing a path outside the drive's folder: " + requested);
+            errno = ENOTDIR;
+        }
+        if (next >= 0) folder.reset(next);
+        return next >= 0;
+    };
+    size_t missing = 0;  // folders entered; the rest are made below
+    for (; missing < folders.size(); ++missing) {
+        if (enter(folders[missing])) continue;
+        if (errno != ENOENT) throw failure();
+        std::optional<std::string> existing = PathCase::entryIn(folder.get(), folders[missing]);
+        if (!existing) break;
+        if (!enter(*existing)) throw failure();
+        folders[missing] = *existing;
+    }
+
     Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat source {};
-    if (in.get() < 0 || ::fstat(in.get(), &source) != 0) throw systemFailure("Couldn't copy it to the drive: ");
+    if (in.get() < 0 || ::fstat(in.get(), &source) != 0) throw failure();
     if (auto free = freeBytes(); free && *free < source.st_size + kFreeMargin)
         throw DropboxFailure::message("The drive is full, so Brindle can't add more files to it.");
-    std::error_code error;
-    fs::create_directories(dest.parent_path(), error);
-    if (error) throw DropboxFailure::message(error.message());
+    for (size_t i = missing; i < folders.size(); ++i) {
+        if (::mkdirat(folder.get(), folders[i].c_str(), 0777) != 0 && errno != EEXIST) throw failure();
+        if (!enter(folders[i])) throw failure();
+    }
+    std::string path;  // as stored
+    for (const std::string& part : folders) path += part + "/";
+    path += name;
 
-    fs::path temporary = dest.parent_path() / Files::temporaryName();
+    const std::string temporary = Files::temporaryName();
+    Descriptor out(::openat(folder.get(), temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (out.get() < 0) throw failure();
     struct TemporaryRemover {
-        const fs::path& path;
+        int folder;
+        const std::string& name;
         bool armed = true;
         ~TemporaryRemover() {
-            if (armed) ::unlink(path.c_str());
+            if (armed) ::unlinkat(folder, name.c_str(), 0);
         }
-    } remover{temporary};
-    if (!copyInto(in.get(), temporary)) throw systemFailure("Couldn't copy it to the drive: ");
+    } remover{folder.get(), temporary};
+    if (!copyInto(in.get(), out.get())) throw failure();
     // Dated 2 s back, so that a later edit on the drive always shows a new
     // time, even within one tick of the file system's clock; the hash and
     // size are taken before the file becomes visible.
-    backdate(temporary, clock_() - 2);
+    backdate(out.get(), clock_() - 2);
     // The hash below is the source's only if nothing wrote to it while it
     // was copied; a copy of a file being written is decided again later.
     struct stat after {};
-    if (::fstat(in.get(), &after) != 0) throw systemFailure("Couldn't copy it to the drive: ");
+    if (::fstat(in.get(), &after) != 0) throw failure();
     if (!sameFile(source, after)) throw StaleAction(requested);
     struct stat stored {};
-    if (::lstat(temporary.c_str(), &stored) != 0) throw systemFailure("Couldn't copy it to the drive: ");
+    if (::fstat(out.get(), &stored) != 0) throw failure();
     std::string hash;
     try {
-        hash = DropboxHash::of(temporary);
-    } catch (const std::exception& failure) {
-        throw DropboxFailure::message(failure.what());
+        hash = DropboxHash::ofOpen(out.get(), temporary);
+    } catch (const std::exception& error) {
+        throw DropboxFailure::message(error.what());
     }
-    if (::rename(temporary.c_str(), dest.c_str()) != 0) throw systemFailure("Couldn't copy it to the drive: ");
+    if (::close(out.release()) != 0) throw failure();
+    if (::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) != 0) throw failure();
     remover.armed = false;
     {
         std::lock_guard<std::mutex> guard(cacheLock_);

@@ -1,7 +1,9 @@
 #include "threeway/PathCase.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <functional>
@@ -17,12 +19,10 @@ namespace {
 
 using Lookup = std::function<std::optional<std::string>(const std::filesystem::path&, const std::string&)>;
 
-// Each entry of folder with a name we can take, with its key; false when the
-// folder cannot be read.
-bool eachEntry(const std::filesystem::path& folder,
-               const std::function<void(std::string&& name, std::string&& key)>& each) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return false;
+using Each = std::function<void(std::string&& name, std::string&& key)>;
+
+// Each entry of dir with a name we can take, with its key; closes dir.
+void eachEntryOf(DIR* dir, const Each& each) {
     while (dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
         if (name == "." || name == ".." || !Text::isValidUTF8(name)) continue;
@@ -30,6 +30,14 @@ bool eachEntry(const std::filesystem::path& folder,
         each(std::move(name), std::move(key));
     }
     ::closedir(dir);
+}
+
+// Each entry of folder with a name we can take, with its key; false when the
+// folder cannot be read.
+bool eachEntry(const std::filesystem::path& folder, const Each& each) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    eachEntryOf(dir, each);
     return true;
 }
 
@@ -71,6 +79,22 @@ std::string resolveUpTo(const std::filesystem::path& root, const std::string& re
 
 std::string resolve(const std::filesystem::path& root, const std::string& rel) {
     return resolveUpTo(root, rel, true, entryWithKey);
+}
+
+std::optional<std::string> entryIn(int folder, const std::string& name) {
+    int own = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = own >= 0 ? ::fdopendir(own) : nullptr;
+    if (!dir) {
+        if (own >= 0) ::close(own);
+        return std::nullopt;
+    }
+    ::rewinddir(dir);  // the copy shares the original's position
+    std::optional<std::string> found;
+    const std::string key = pathKey(name);
+    eachEntryOf(dir, [&](std::string&& entry, std::string&& itsKey) {
+        if (itsKey == key && (!found || entry < *found)) found = std::move(entry);
+    });
+    return found;
 }
 
 std::string resolveFolders(const std::filesystem::path& root, const std::string& rel) {

@@ -29,6 +29,10 @@ std::string resolve(const std::filesystem::path& root, const std::string& rel);
 // written, so writing many new files into one folder stays linear.
 std::string resolveFolders(const std::filesystem::path& root, const std::string& rel);
 
+// The entry of the open folder whose path key is name's (the first in byte
+// order when there are several), or nothing, also when it cannot be read.
+std::optional<std::string> entryIn(int folder, const std::string& name);
+
 // resolve, remembering what each folder read holds for as long as the folder
 // shows the same times, device and inode, and only when its last change was
 // already settledNs old when it was read (a change within the same tick of
