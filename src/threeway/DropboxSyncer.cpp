@@ -281,6 +281,27 @@ void DropboxSyncer::sync() {
         PathCase::Folders& folders;
         ~Forget() { folders.clear(); }
     } forget{localFolders_};
+    // A store that can only list everything (a drive) is listed whole
+    // whatever the state says, and on a large tree that takes as long as
+    // loading the state: it runs beside the loading, and its entries wait
+    // for the state (and the account check) before they are merged in.
+    std::promise<bool> stateReady;
+    std::future<bool> ready = stateReady.get_future();
+    if (!store_->listsChanges())
+        listedAhead_ = std::async(std::launch::async, [this, &ready] { return refreshRemote(&ready); });
+    struct Settle {
+        std::promise<bool>& ready;
+        std::future<std::set<std::string>>& listing;
+        bool told = false;
+        void tell(bool loaded) {
+            if (!told) ready.set_value(loaded), told = true;
+        }
+        ~Settle() {
+            tell(false);
+            if (listing.valid()) listing.wait();  // a listing not taken ends here, its failure unseen
+            listing = {};
+        }
+    } settle{stateReady, listedAhead_};
     loadState();
     held_.clear();
     deletionAnswer_ = DeletionGuard::take(stateFile_.parent_path(), name_);
@@ -291,6 +312,7 @@ void DropboxSyncer::sync() {
         log_("Created folder " + folder_.string());
     }
     checkAccount();
+    settle.tell(true);
 
     bool again = pass(folderMissing);
     saveState();
@@ -383,9 +405,9 @@ void DropboxSyncer::flushFolder() {
     ::close(fd);
 }
 
-std::set<std::string> DropboxSyncer::refreshRemote() {
+std::set<std::string> DropboxSyncer::refreshRemote(std::future<bool>* ready) {
     std::optional<std::string> cursor;
-    {
+    if (!ready) {
         std::lock_guard<std::mutex> guard(lock_);
         cursor = state_.cursor;
     }
@@ -408,6 +430,7 @@ std::set<std::string> DropboxSyncer::refreshRemote() {
         // store is never held twice.
         std::optional<ListingMerge> merge;
         auto start = [&] {
+            if (ready && !ready->get()) throw Error("The listing of " + name_ + " was not needed");
             guard.lock();
             merge.emplace(state_.remote, changed, caseTwins);
         };
@@ -485,7 +508,10 @@ DropboxSyncer::Scan DropboxSyncer::listBoth(double now) {
     // doing both at once would hold both trees' files in memory together.
     ignoreRules_ = IgnoreRules::load(folder_);
     auto walking = std::async(std::launch::async, [this, now] { return walkLocal(now); });
-    refreshRemote();
+    if (listedAhead_.valid())
+        listedAhead_.get();
+    else
+        refreshRemote();
     return classify(walking.get(), now);
 }
 

@@ -14,6 +14,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -160,7 +161,9 @@ private:
     bool run(const std::vector<Action>& batch, const Scan& scan, std::set<std::string>& done, bool& stale);
     bool perform(const Action& action);
     // Brings the store's listing up to date; returns the keys it changed.
-    std::set<std::string> refreshRemote();
+    // With ready, lists the store whole at once but merges its entries only
+    // once ready says the state is loaded (false: gives up by throwing).
+    std::set<std::string> refreshRemote(std::future<bool>* ready = nullptr);
     std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
                                  const RemoteFile* remote, bool localGone, bool remoteGone);
     // The hash of local that needs no reading (its base's, or one taken
@@ -221,6 +224,7 @@ private:
     IgnoreRules ignoreRules_;       // read again at each decision round
     DeletionGuard::Answer deletionAnswer_ = DeletionGuard::Answer::none;  // for this sync()
     std::vector<DeletionsHeld> held_;                                     // mass deletions held back in this sync()
+    std::future<std::set<std::string>> listedAhead_;  // the first listing of this sync(), begun beside the loading
 
     // Guards state_, stateChanged_, events_, errors_, changedLocal_,
     // unflushed_, skippedFiles_ and unsyncable_ against the worker threads and outside readers.

@@ -174,6 +174,29 @@ TEST_F(DriveStoreTest, AnEditDuringTheCopyIsCopiedAgainEvenWithTheSameSizeAndTim
     EXPECT_EQ(filesIn(larder), (Tree{{"b.txt", "untouched"}, {"notes/a.txt", "other version"}}));
     EXPECT_EQ(drive->cache().at("notes/a.txt").hash, DropboxHash::ofBytes("other version"));
 }
+// The drive is listed while the state loads: whichever side fails, the pass
+// reports that failure and ends, and a later pass merges into the state.
+TEST_F(DriveStoreTest, TheListingBesideTheLoadingEndsWithThePassAndReportsItsFailure) {
+    writeFile(dir / "blocker", "a file where the folder's parent should be");
+    std::shared_ptr<DriveStore> drive = made();
+    writeFile(larder / "kept.txt", "on the drive");
+    auto syncerFor = [&](const fs::path& folder) {
+        auto syncer = std::make_unique<DropboxSyncer>(folder, dir / "state/drive.json", drive, "USB");
+        syncer->setLog([](const std::string&) {});
+        return syncer;
+    };
+    EXPECT_EQ(failureText([&] { syncerFor(dir / "blocker/Larder")->sync(); }).find("Couldn't create"), 0u);
+    auto syncer = syncerFor(dir / "Larder");
+    syncer->sync();
+    EXPECT_EQ(filesIn(dir / "Larder"), (Tree{{"kept.txt", "on the drive"}}));
+    fs::rename(larder, volume / "Larder.moved");
+    EXPECT_EQ(failureText([&] { syncer->sync(); }),
+              "The drive has no \"Larder\" folder; was it formatted? Remove it and add it again.");
+    fs::rename(volume / "Larder.moved", larder);
+    writeFile(larder / "new.txt", "new on the drive");
+    syncer->sync();
+    EXPECT_EQ(filesIn(dir / "Larder"), (Tree{{"kept.txt", "on the drive"}, {"new.txt", "new on the drive"}}));
+}
 TEST_F(DriveStoreTest, PathsOutsideTheFolderAreRefused) {
     fs::create_directories(dir / "elsewhere");
     fs::create_symlink(dir / "elsewhere", larder / "link");
