@@ -17,12 +17,13 @@ for program in "$folder"/bench/bench_*; do
 done
 
 # The whole-process comparison needs unison and rclone (scripts/bench-deps.sh);
-# BRINDLE_BENCH_SCALE shrinks its trees (1: the full sizes).
+# BRINDLE_BENCH_SCALE shrinks its trees (1: the full sizes), and
+# BRINDLE_BENCH_REPEATS sets the runs per tool and scenario (3).
 if [[ $# -eq 0 || " $* " == *" whole_process "* ]] && command -v unison >/dev/null && command -v rclone >/dev/null; then
   cmake --build "$folder" --target brindle brindle-devserver
   echo "== whole_process"
   BRINDLE_BENCH_RESULTS="$root/bench/results" python3 "$root/bench/whole_process.py" "$folder" \
-    --scale "${BRINDLE_BENCH_SCALE:-1}"
+    --scale "${BRINDLE_BENCH_SCALE:-1}" --repeats "${BRINDLE_BENCH_REPEATS:-3}"
 fi
 
 # Gather every table into bench/RESULTS.md.
