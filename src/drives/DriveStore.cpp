@@ -360,6 +360,11 @@ RemoteFile DriveStore::upload(const std::string& requested, const fs::path& from
     if (!sameFile(source, after)) throw StaleAction(requested);
     struct stat stored {};
     if (::fstat(out.get(), &stored) != 0) throw failure();
+    // The copy's hash stands for the file's: a copy that stopped short (or
+    // ran on) is not stored.
+    if (stored.st_size != source.st_size)
+        throw DropboxFailure::message("Couldn't copy it to the drive: the copy has " + std::to_string(stored.st_size) +
+                                      " bytes of " + std::to_string(source.st_size));
     std::string hash;
     try {
         hash = DropboxHash::ofOpen(out.get(), temporary);

@@ -59,7 +59,7 @@ public:
     // Stores into the drive's existing folders whatever their letter case;
     // the record returned carries the path as stored, and the hash of the
     // copy, read back from the drive. Throws StaleAction when from changed
-    // while it was copied.
+    // while it was copied, and refuses a copy of another size than from's.
     RemoteFile upload(const std::string& path, const std::filesystem::path& from,
                       const std::optional<std::string>& updateRev) override;
     void remove(const std::string& path, const std::optional<std::string>& rev) override;

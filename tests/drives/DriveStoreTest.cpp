@@ -208,6 +208,12 @@ TEST_F(DriveStoreTest, PathsOutsideTheFolderAreRefused) {
     }
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
     EXPECT_FALSE(fs::exists(volume / "x"));
+    // A file whose size says less than it holds: its copy is not taken for it.
+    EXPECT_EQ(failureOf([&] {
+                  store->upload("status", "/proc/self/status", std::nullopt);
+              }).find("Couldn't copy it to the drive: the copy has "),
+              0u);
+    EXPECT_EQ(pathsIn(larder), std::vector<std::string>{});  // nor its temporary
 }
 
 const std::string kID = "5a1d0c4e-0000-4000-8000-0000000000a1";
