@@ -102,7 +102,7 @@ bool copyFile(const fs::path& from, const fs::path& to) {
 // between them moves its change time.
 bool sameFile(const struct stat& before, const struct stat& after) {
     return before.st_size == after.st_size && Files::mtimeNs(before) == Files::mtimeNs(after) &&
-           before.st_ctim.tv_sec == after.st_ctim.tv_sec && before.st_ctim.tv_nsec == after.st_ctim.tv_nsec;
+           Files::ctimeNs(before) == Files::ctimeNs(after);
 }
 
 void backdate(int fd, double when) {

@@ -625,11 +625,9 @@ std::optional<DropboxSyncer::Action> DropboxSyncer::decide(const std::string& ke
                                                            const SyncBase* base, const RemoteFile* remote,
                                                            bool localGone, bool remoteGone) {
     std::optional<ContentHash> hash;
-    if (local && (base || remote || !store_->hashesUploads())) {
+    if (local && readsBeforeDeciding(base, remote)) {
         hash = localHash(key, *local, base);
     } else if (local) {
-        // Bound for a store that hashes what it copies: it is read once,
-        // by the upload, unless its hash is known already.
         if (const ContentHash* known = knownHash(key, *local, base)) hash = *known;
     }
     SyncDecision decision =
@@ -684,6 +682,12 @@ bool DropboxSyncer::guardDeletions(std::vector<Action>& actions) {
     return dropped;
 }
 
+bool DropboxSyncer::readsBeforeDeciding(const SyncBase* base, const RemoteFile* remote) const {
+    // A new file bound for a store that hashes what it copies is read once,
+    // by the upload.
+    return base || remote || !store_->hashesUploads();
+}
+
 const ContentHash* DropboxSyncer::knownHash(const std::string& key, const Local& local, const SyncBase* base) const {
     // An untouched file keeps the hash recorded for it: no reading at all.
     if (base && base->size == local.size && base->mtimeNs == local.mtimeNs) return &base->hash;
@@ -704,15 +708,15 @@ void DropboxSyncer::hashAhead(const Scan& scan, const std::set<std::string>& don
     std::vector<std::pair<const std::string*, const Local*>> wanted;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        const bool uploadHashes = store_->hashesUploads();
         auto base = state_.base.begin();
         auto remote = state_.remote.begin();
         for (const auto& [key, local] : scan.local) {
             while (base != state_.base.end() && base->first < key) ++base;
             while (remote != state_.remote.end() && remote->first < key) ++remote;
             const SyncBase* recorded = base != state_.base.end() && base->first == key ? &base->second : nullptr;
-            bool listed = remote != state_.remote.end() && remote->first == key;
-            if ((uploadHashes && !recorded && !listed) || knownHash(key, local, recorded) || scan.busy.count(key) ||
+            const RemoteFile* listed =
+                remote != state_.remote.end() && remote->first == key ? &remote->second : nullptr;
+            if (!readsBeforeDeciding(recorded, listed) || knownHash(key, local, recorded) || scan.busy.count(key) ||
                 done.count(key) || ignoreRules_.ignores(local.path))
                 continue;
             wanted.emplace_back(&key, &local);

@@ -166,6 +166,9 @@ private:
     std::set<std::string> refreshRemote(std::future<bool>* ready = nullptr);
     std::optional<Action> decide(const std::string& key, const Local* local, const SyncBase* base,
                                  const RemoteFile* remote, bool localGone, bool remoteGone);
+    // Whether a local file is hashed for its decision; else it is hashed
+    // only if nothing needs reading (knownHash).
+    bool readsBeforeDeciding(const SyncBase* base, const RemoteFile* remote) const;
     // The hash of local that needs no reading (its base's, or one taken
     // since with the same size and time), or nothing.
     const ContentHash* knownHash(const std::string& key, const Local& local, const SyncBase* base) const;

@@ -41,13 +41,19 @@ bool eachEntry(const std::filesystem::path& folder, const Each& each) {
     return true;
 }
 
-// The entry of folder whose path key is key, preferring the least name.
-std::optional<std::string> entryWithKey(const std::filesystem::path& folder, const std::string& key) {
+// The entry of dir whose path key is key, preferring the least name; closes dir.
+std::optional<std::string> leastWithKey(DIR* dir, const std::string& key) {
     std::optional<std::string> found;
-    eachEntry(folder, [&](std::string&& name, std::string&& itsKey) {
+    eachEntryOf(dir, [&](std::string&& name, std::string&& itsKey) {
         if (itsKey == key && (!found || name < *found)) found = std::move(name);
     });
     return found;
+}
+
+// The entry of folder whose path key is key, preferring the least name.
+std::optional<std::string> entryWithKey(const std::filesystem::path& folder, const std::string& key) {
+    DIR* dir = ::opendir(folder.c_str());
+    return dir ? leastWithKey(dir, key) : std::nullopt;
 }
 
 std::string resolveUpTo(const std::filesystem::path& root, const std::string& rel, bool name, const Lookup& lookup) {
@@ -89,12 +95,7 @@ std::optional<std::string> entryIn(int folder, const std::string& name) {
         return std::nullopt;
     }
     ::rewinddir(dir);  // the copy shares the original's position
-    std::optional<std::string> found;
-    const std::string key = pathKey(name);
-    eachEntryOf(dir, [&](std::string&& entry, std::string&& itsKey) {
-        if (itsKey == key && (!found || entry < *found)) found = std::move(entry);
-    });
-    return found;
+    return leastWithKey(dir, pathKey(name));
 }
 
 std::string resolveFolders(const std::filesystem::path& root, const std::string& rel) {
